@@ -1,0 +1,25 @@
+// Conversion between a file's code page and the narrow encoding held in memory (UTF-8 on
+// POSIX, the ANSI code page on Windows).
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "xml/byte_buffer.h"
+
+namespace menuconv::platform {
+
+// True when the platform can convert the code page.
+bool CanConvert(uint32_t codePage);
+
+// File bytes in `codePage` to narrow text. Invalid sequences become U+FFFD where the narrow
+// encoding can hold it, characters the narrow encoding lacks a best-fit character or "?".
+// Fails only for a code page the platform cannot convert.
+bool ToNarrow(uint32_t codePage, std::string_view bytes, ByteBuffer& out);
+
+// Narrow text to bytes in `codePage`; characters the code page lacks become a best-fit
+// character or "?". Fails only for a code page the platform cannot convert.
+bool FromNarrow(uint32_t codePage, std::string_view text, ByteBuffer& out);
+
+}  // namespace menuconv::platform

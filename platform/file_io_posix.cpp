@@ -1,0 +1,150 @@
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+
+#include "platform/file_io.h"
+
+namespace menuconv::platform {
+
+namespace {
+
+std::string ErrorText(int error) { return std::strerror(error); }
+
+// Follows symbolic links to the file that a write through the path would create or replace.
+std::string ResolveLinks(const std::string& path) {
+  std::string current = path;
+  for (int hops = 0; hops < 40; ++hops) {
+    struct stat info;
+    if (lstat(current.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return current;
+    std::string target(PATH_MAX, '\0');
+    const ssize_t n = readlink(current.c_str(), target.data(), target.size());
+    if (n < 0) return current;
+    target.resize(static_cast<std::size_t>(n));
+    if (!target.empty() && target[0] != '/') {
+      const std::size_t slash = current.rfind('/');
+      if (slash != std::string::npos) target = current.substr(0, slash + 1) + target;
+    }
+    current = target;
+  }
+  return current;
+}
+
+bool WriteAll(int fd, std::string_view bytes, std::string& reason) {
+  while (!bytes.empty()) {
+    const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      reason = ErrorText(errno);
+      return false;
+    }
+    bytes.remove_prefix(static_cast<std::size_t>(n));
+  }
+  return true;
+}
+
+}  // namespace
+
+bool ReadWholeFile(const std::string& path, ByteBuffer& contents, std::string& reason,
+                   std::size_t maxSize) {
+  // Non-blocking, so that a FIFO is refused below instead of waiting for a writer.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    reason = ErrorText(errno);
+    return false;
+  }
+  struct stat info;
+  if (fstat(fd, &info) != 0) {
+    reason = ErrorText(errno);
+    ::close(fd);
+    return false;
+  }
+  if (S_ISDIR(info.st_mode)) {
+    reason = ErrorText(EISDIR);
+    ::close(fd);
+    return false;
+  }
+  if (!S_ISREG(info.st_mode)) {
+    reason = "not a regular file";
+    ::close(fd);
+    return false;
+  }
+  const auto size = static_cast<std::size_t>(info.st_size);
+  if (size > maxSize) {
+    reason = "file too large";
+    ::close(fd);
+    return false;
+  }
+  contents.Reserve(size + 1);  // room for the terminator the parser's text carries
+  contents.Resize(size);
+  std::size_t total = 0;
+  // No more than the measured length is taken, even from a file that grows meanwhile.
+  while (total < size) {
+    const ssize_t n = ::read(fd, contents.data() + total, size - total);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      reason = ErrorText(errno);
+      ::close(fd);
+      contents.Clear();
+      return false;
+    }
+    if (n == 0) break;
+    total += static_cast<std::size_t>(n);
+  }
+  contents.Resize(total);
+  ::close(fd);
+  return true;
+}
+
+bool WriteFileAtomically(const std::string& path, const std::vector<std::string_view>& pieces,
+                         std::string& reason) {
+  if (path.empty()) {
+    reason = ErrorText(ENOENT);
+    return false;
+  }
+  const std::string target = ResolveLinks(path);
+  struct stat existing;
+  const bool exists = ::stat(target.c_str(), &existing) == 0;
+  if (exists && S_ISDIR(existing.st_mode)) {
+    reason = ErrorText(EISDIR);
+    return false;
+  }
+  const std::size_t slash = target.rfind('/');
+  const std::string folder = slash == std::string::npos ? "" : target.substr(0, slash + 1);
+  std::string temp = folder + ".menuconv-XXXXXX";
+  const int fd = ::mkstemp(temp.data());
+  if (fd < 0) {
+    reason = ErrorText(errno);
+    return false;
+  }
+  // A replaced file keeps its permissions; a new one gets the usual ones for the umask.
+  mode_t mode = 0;
+  if (exists) {
+    mode = existing.st_mode & 07777;
+  } else {
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    mode = 0666 & ~mask;
+  }
+  (void)::fchmod(fd, mode);  // a file with other permissions is still better than none
+  bool ok = true;
+  for (std::string_view piece : pieces) {
+    if (!(ok = WriteAll(fd, piece, reason))) break;
+  }
+  if (::close(fd) != 0 && ok) {
+    reason = ErrorText(errno);
+    ok = false;
+  }
+  if (ok && ::rename(temp.c_str(), target.c_str()) != 0) {
+    reason = ErrorText(errno);
+    ok = false;
+  }
+  if (!ok) ::unlink(temp.c_str());
+  return ok;
+}
+
+}  // namespace menuconv::platform

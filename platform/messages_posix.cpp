@@ -1,0 +1,44 @@
+// POSIX messages: one line "CAPTION: TEXT" on stderr, then the details indented by two blanks.
+#include <cstdio>
+
+#include "platform/messages.h"
+
+namespace menuconv::platform {
+
+namespace {
+
+MessageSink& CurrentMessageSink() {
+  static MessageSink sink;
+  return sink;
+}
+
+WarningSink& CurrentWarningSink() {
+  static WarningSink sink;
+  return sink;
+}
+
+}  // namespace
+
+void ShowMessage(const std::string& caption, const std::string& text,
+                 const std::vector<std::string>& details) {
+  if (CurrentMessageSink()) {
+    CurrentMessageSink()(caption, text, details);
+    return;
+  }
+  std::fprintf(stderr, "%s: %s\n", caption.c_str(), text.c_str());
+  for (const std::string& line : details) std::fprintf(stderr, "  %s\n", line.c_str());
+  std::fflush(stderr);
+}
+
+void ShowWarning(const std::string& text) {
+  if (CurrentWarningSink()) {
+    CurrentWarningSink()(text);
+    return;
+  }
+  std::fprintf(stderr, "warning: %s\n", text.c_str());
+}
+
+void SetMessageSink(MessageSink sink) { CurrentMessageSink() = std::move(sink); }
+void SetWarningSink(WarningSink sink) { CurrentWarningSink() = std::move(sink); }
+
+}  // namespace menuconv::platform

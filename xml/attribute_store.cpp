@@ -1,0 +1,91 @@
+#include "xml/attribute_store.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstdio>
+
+#include "xml/attribute_reader.h"
+
+namespace menuconv {
+
+int32_t ParseDecimalInt(std::string_view text) {
+  std::size_t i = 0;
+  auto isSpace = [](char c) { return c == ' ' || (c >= '\t' && c <= '\r'); };
+  while (i < text.size() && isSpace(text[i])) ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+  int64_t magnitude = 0;
+  const int64_t limit = negative ? -static_cast<int64_t>(INT32_MIN) : INT32_MAX;
+  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+    magnitude = std::min<int64_t>(magnitude * 10 + (text[i] - '0'), limit);
+  }
+  return static_cast<int32_t>(negative ? -magnitude : magnitude);
+}
+
+std::string FormatDecimalInt(int32_t value) {
+  char buffer[16];
+  const int n = std::snprintf(buffer, sizeof buffer, "%d", static_cast<int>(value));
+  return std::string(buffer, static_cast<std::size_t>(n));
+}
+
+int64_t AttributeStore::IndexOf(std::string_view name) const {
+  if (!index_.empty()) {
+    auto range = index_.equal_range(AttributeNameHash(name));
+    for (auto it = range.first; it != range.second; ++it) {
+      if (entries_[it->second].name == name) return it->second;
+    }
+    return -1;
+  }
+  for (std::size_t i = 0; i < entries_.size(); ++i) {
+    if (entries_[i].name == name) return static_cast<int64_t>(i);
+  }
+  return -1;
+}
+
+std::optional<std::string_view> AttributeStore::Find(std::string_view name) const {
+  const int64_t i = IndexOf(name);
+  if (i < 0) return std::nullopt;
+  return std::string_view(entries_[static_cast<std::size_t>(i)].value);
+}
+
+void AttributeStore::Set(std::string_view name, std::string_view value) {
+  const int64_t i = IndexOf(name);
+  if (i >= 0) {
+    entries_[static_cast<std::size_t>(i)].value.assign(value);
+    return;
+  }
+  Insert(name, value);
+}
+
+bool AttributeStore::Insert(std::string_view name, std::string_view value) {
+  if (IndexOf(name) >= 0) return false;
+  const auto position = static_cast<uint32_t>(entries_.size());
+  entries_.push_back(Entry{std::string(name), std::string(value)});
+  if (entries_.size() > kIndexThreshold) {
+    if (index_.empty()) {
+      for (uint32_t i = 0; i < entries_.size(); ++i) {
+        index_.emplace(AttributeNameHash(entries_[i].name), i);
+      }
+    } else {
+      index_.emplace(AttributeNameHash(name), position);
+    }
+  }
+  orderValid_ = false;
+  return true;
+}
+
+void AttributeStore::Clear() {
+  entries_.clear();
+  index_.clear();
+  order_.clear();
+  orderValid_ = true;
+}
+
+const std::vector<uint32_t>& AttributeStore::Order() const {
+  if (orderValid_) return order_;
+  order_ = IterationOrder(entries_.size(), [this](uint32_t i) { return std::string_view(entries_[i].name); });
+  orderValid_ = true;
+  return order_;
+}
+
+}  // namespace menuconv

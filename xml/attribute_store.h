@@ -1,0 +1,52 @@
+// The attribute store of a free-standing element: a map from name to value whose iteration
+// order is fixed by the name hash (see attribute_order.h), not by insertion.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "xml/attribute_order.h"
+
+namespace menuconv {
+
+class AttributeStore {
+ public:
+  struct Entry {
+    std::string name;
+    std::string value;
+  };
+
+  std::optional<std::string_view> Find(std::string_view name) const;
+  // Inserts the name, or replaces the value of the existing entry.
+  void Set(std::string_view name, std::string_view value);
+  // Inserts the name only when it is absent: the first value stays. True when inserted.
+  bool Insert(std::string_view name, std::string_view value);
+  void Clear();
+
+  std::size_t Size() const { return entries_.size(); }
+  uint32_t BucketCount() const { return BucketCountFor(entries_.size()); }
+
+  // Calls fn(name, value) for every entry in iteration order.
+  template <class Fn>
+  void ForEach(Fn&& fn) const {
+    for (uint32_t i : Order()) fn(std::string_view(entries_[i].name), std::string_view(entries_[i].value));
+  }
+
+ private:
+  // Stores that grow past this size get a hash index so lookups stay constant-time.
+  static constexpr std::size_t kIndexThreshold = 16;
+
+  int64_t IndexOf(std::string_view name) const;
+  const std::vector<uint32_t>& Order() const;
+
+  std::vector<Entry> entries_;  // insertion order
+  std::unordered_multimap<uint32_t, uint32_t> index_;  // name hash -> entry, large stores only
+  mutable std::vector<uint32_t> order_;
+  mutable bool orderValid_ = true;
+};
+
+}  // namespace menuconv

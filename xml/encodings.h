@@ -1,0 +1,54 @@
+// The ten supported file encodings, the choice of a document's code page while it is
+// loaded, and the conversion between a file's code page and the text held in memory.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "xml/byte_buffer.h"
+#include "xml/xml_document.h"
+
+namespace menuconv {
+
+struct EncodingRow {
+  std::string_view name;
+  uint32_t codePage;
+};
+
+inline constexpr std::array<EncodingRow, 10> EncodingTable{{
+    {"utf-8", 65001},
+    {"utf-7", 65000},
+    {"windows-1250", 1250},
+    {"windows-1251", 1251},
+    {"windows-1252", 1252},
+    {"windows-1253", 1253},
+    {"windows-1254", 1254},
+    {"shift_jis", 932},
+    {"csISO2022JP", 50221},
+    {"iso-2022-kr", 50225},
+}};
+
+// First row with exactly this name (case-sensitive), or nullptr.
+const EncodingRow* FindEncodingByName(std::string_view name);
+// First row with this code page, or nullptr.
+const EncodingRow* FindEncodingByCodePage(uint32_t codePage);
+
+// Chooses the document's code page: the caller's encoding name when given, else the name
+// declared in the file (the first `encoding="` anywhere in it, capitals lowered), else
+// windows-1251; a name in no row gives utf-8.
+void DetectEncoding(XmlDocument& document, std::string_view fileBytes, std::string_view encodingName);
+
+// File bytes (up to their first zero byte) in the document's code page, appended to `out` as
+// narrow text. False only when the code page cannot be converted.
+bool ConvertToAnsi(const XmlDocument& document, std::string_view bytes, ByteBuffer& out);
+
+// Narrow text appended to `out` in the document's code page. False only when the code page
+// cannot be converted.
+bool ConvertFromAnsi(const XmlDocument& document, std::string_view text, ByteBuffer& out);
+
+// The name of the first row with the document's code page; empty when there is none.
+std::string EncodingName(const XmlDocument& document);
+
+}  // namespace menuconv

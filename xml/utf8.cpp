@@ -1,0 +1,87 @@
+#include "xml/utf8.h"
+
+#include <cstdint>
+#include <cstring>
+
+namespace menuconv {
+
+namespace {
+
+// Length of the well-formed sequence at p (1 to 4), or 0 when ill-formed; `valid` is then
+// the length of its maximal ill-formed subpart (at least 1).
+std::size_t SequenceLength(const unsigned char* p, const unsigned char* end, std::size_t& subpart) {
+  const unsigned char lead = p[0];
+  std::size_t need = 0;
+  unsigned char lo = 0x80, hi = 0xBF;  // range of the second byte
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    need = 1;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    need = 2;
+    if (lead == 0xE0) lo = 0xA0;
+    if (lead == 0xED) hi = 0x9F;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    need = 3;
+    if (lead == 0xF0) lo = 0x90;
+    if (lead == 0xF4) hi = 0x8F;
+  } else {
+    subpart = 1;
+    return 0;
+  }
+  std::size_t i = 1;
+  for (; i <= need; ++i) {
+    if (p + i >= end) break;
+    const unsigned char c = p[i];
+    const bool ok = i == 1 ? (c >= lo && c <= hi) : (c >= 0x80 && c <= 0xBF);
+    if (!ok) break;
+  }
+  if (i == need + 1) return need + 1;
+  subpart = i;
+  return 0;
+}
+
+}  // namespace
+
+std::size_t FindInvalidUtf8(std::string_view text) {
+  const auto* const begin = reinterpret_cast<const unsigned char*>(text.data());
+  const auto* const end = begin + text.size();
+  const auto* p = begin;
+  while (p < end) {
+    // Eight ASCII bytes at a time.
+    while (end - p >= 8) {
+      uint64_t word;
+      std::memcpy(&word, p, 8);
+      if (word & 0x8080808080808080ull) break;
+      p += 8;
+    }
+    if (p == end) break;
+    if (*p < 0x80) {
+      ++p;
+      continue;
+    }
+    std::size_t subpart = 0;
+    const std::size_t n = SequenceLength(p, end, subpart);
+    if (n == 0) return static_cast<std::size_t>(p - begin);
+    p += n;
+  }
+  return std::string_view::npos;
+}
+
+void AppendRepairedUtf8(std::string_view text, ByteBuffer& out) {
+  static constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
+  out.Reserve(out.size() + text.size());
+  while (!text.empty()) {
+    const std::size_t bad = FindInvalidUtf8(text);
+    if (bad == std::string_view::npos) {
+      out.Append(text);
+      return;
+    }
+    out.Append(text.substr(0, bad));
+    const auto* p = reinterpret_cast<const unsigned char*>(text.data()) + bad;
+    std::size_t subpart = 1;
+    SequenceLength(p, reinterpret_cast<const unsigned char*>(text.data() + text.size()), subpart);
+    out.Append(kReplacement);
+    text.remove_prefix(bad + subpart);
+  }
+}
+
+}  // namespace menuconv

@@ -1,0 +1,20 @@
+// UTF-8 checks and repair: the narrow encoding held in memory on POSIX.
+#pragma once
+
+#include <cstddef>
+#include <string_view>
+
+#include "xml/byte_buffer.h"
+
+namespace menuconv {
+
+// Position of the first byte that does not start a well-formed UTF-8 sequence (overlong
+// forms, surrogates and values past U+10FFFF are ill-formed), or npos when all are fine.
+std::size_t FindInvalidUtf8(std::string_view text);
+
+inline bool IsValidUtf8(std::string_view text) { return FindInvalidUtf8(text) == std::string_view::npos; }
+
+// Appends the text to `out` with each maximal ill-formed subpart replaced by U+FFFD.
+void AppendRepairedUtf8(std::string_view text, ByteBuffer& out);
+
+}  // namespace menuconv

@@ -1,0 +1,149 @@
+// An XML document: every element in one sequence, in the order it was added, with the tree
+// expressed by four links per element. Strings of stored elements live in one byte store
+// owned by the document (a parsed document's names, values and texts point into its text).
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "xml/attribute_order.h"
+#include "xml/attribute_reader.h"
+#include "xml/byte_buffer.h"
+#include "xml/element_ref.h"
+#include "xml/xml_element.h"
+
+namespace menuconv {
+
+class XmlDocument;
+struct ParseStatus;
+ParseStatus ParseDocument(XmlDocument& document, ByteBuffer text);
+
+// Read access to a stored element, through the ElementRef that designates it.
+class ElementView : public AttributeReader<ElementView> {
+ public:
+  ElementView(const XmlDocument& document, ElementRef ref) : doc_(&document), ref_(ref) {}
+
+  ElementRef ref() const { return ref_; }
+  std::string_view Name() const;
+  std::string_view Text() const;
+  ElementRef Parent() const;
+  ElementRef FirstChild() const;
+  ElementRef NextSibling() const;
+  ElementRef PrevSibling() const;
+
+  std::optional<std::string_view> FindAttribute(std::string_view name) const;
+  std::size_t AttributeCount() const;
+  uint32_t BucketCount() const { return BucketCountFor(AttributeCount()); }
+  // (name, value) pairs in the store's iteration order.
+  std::vector<std::pair<std::string_view, std::string_view>> OrderedAttributes() const;
+  // Calls fn(name, value) for each attribute in the store's iteration order.
+  template <class Fn>
+  void ForEachAttribute(Fn&& fn) const;
+
+ private:
+  const XmlDocument* doc_;
+  ElementRef ref_;
+};
+
+class XmlDocument {
+ public:
+  // Windows code page of the document's file; set by Load and Save.
+  uint32_t codePage = 65001;
+
+  XmlDocument() = default;
+  XmlDocument(const XmlDocument&) = delete;
+  XmlDocument& operator=(const XmlDocument&) = delete;
+  XmlDocument(XmlDocument&&) = default;
+  XmlDocument& operator=(XmlDocument&&) = default;
+
+  void Clear();
+  std::size_t ElementCount() const { return nodes_.size(); }
+  bool Empty() const { return nodes_.empty(); }
+
+  ElementRef FirstElement() const { return nodes_.empty() ? ElementRef() : ElementRef(0); }
+  ElementRef FirstChild(ElementRef e) const { return ElementRef(node(e).firstChild); }
+  ElementRef NextSibling(ElementRef e) const { return ElementRef(node(e).nextSibling); }
+  ElementRef PrevSibling(ElementRef e) const { return ElementRef(node(e).prevSibling); }
+  ElementRef Parent(ElementRef e) const { return ElementRef(node(e).parent); }
+  ElementView Element(ElementRef e) const { return ElementView(*this, e); }
+
+  // Appends a copy of the element as the last child of `parent` (the last top-level element
+  // when parent is none) and returns its position.
+  ElementRef AppendChild(ElementRef parent, const XmlElement& element);
+  // Appends a copy at the end of the sequence; the copy keeps the links it carries.
+  void AppendElement(const XmlElement& element);
+  // A free-standing copy of a stored element, links included.
+  XmlElement CopyElement(ElementRef e) const;
+
+  // About the size of the document's text when serialised, to size output buffers once.
+  std::size_t ApproximateTextSize() const {
+    return store_.size() + nodes_.size() * 24 + attributes_.size() * 4;
+  }
+
+ private:
+  friend class ElementView;
+  friend class Parser;
+  friend ParseStatus ParseDocument(XmlDocument& document, ByteBuffer text);
+
+  struct Span {
+    uint32_t offset = 0;
+    uint32_t length = 0;
+  };
+  struct AttributeSpan {
+    Span name;
+    Span value;
+  };
+  // Attributes of a parsed element stay in the text as written and are read on demand;
+  // those of an appended element are copied in iteration order into `attributes_`.
+  static constexpr uint32_t kRawAttributes = 0xFFFFFFFFu;
+  struct Node {
+    Span name;
+    Span text;
+    Span raw;                  // the attribute list as written, for parsed elements
+    uint32_t attributeBegin = 0;
+    uint32_t attributeCount = 0;  // kRawAttributes: read them from `raw`
+    uint32_t parent = ElementRef::kNone;
+    uint32_t firstChild = ElementRef::kNone;
+    uint32_t nextSibling = ElementRef::kNone;
+    uint32_t prevSibling = ElementRef::kNone;
+    // Where the walk to the last child starts, so appending a child costs no walk along
+    // its siblings; the walk still follows nextSibling from here.
+    uint32_t lastChild = ElementRef::kNone;
+  };
+
+  const Node& node(ElementRef e) const { return nodes_[e.index]; }
+  std::string_view str(Span s) const { return std::string_view(store_.data() + s.offset, s.length); }
+  Span StoreString(std::string_view s);
+  uint32_t AppendCopy(const XmlElement& element);
+  // The distinct attributes of a parsed element in the order written (first value wins).
+  const std::vector<AttributeSpan>& RawAttributes(uint32_t index) const;
+
+  ByteBuffer store_;
+  std::vector<Node> nodes_;
+  std::vector<AttributeSpan> attributes_;
+  uint32_t lastTopLevel_ = ElementRef::kNone;
+  // The attributes of the parsed element read last: widget translations ask one element
+  // for many names in a row.
+  mutable uint32_t cachedNode_ = ElementRef::kNone;
+  mutable std::vector<AttributeSpan> cache_;
+};
+
+template <class Fn>
+void ElementView::ForEachAttribute(Fn&& fn) const {
+  const XmlDocument::Node& n = doc_->node(ref_);
+  if (n.attributeCount == XmlDocument::kRawAttributes) {
+    for (const auto& [name, value] : OrderedAttributes()) fn(name, value);
+    return;
+  }
+  // Appended elements keep their attributes in iteration order already.
+  for (uint32_t i = 0; i < n.attributeCount; ++i) {
+    const auto& a = doc_->attributes_[n.attributeBegin + i];
+    fn(doc_->str(a.name), doc_->str(a.value));
+  }
+}
+
+}  // namespace menuconv

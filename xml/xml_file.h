@@ -1,0 +1,38 @@
+// Documents to and from files: Load reads, decodes and parses a whole file; Save writes the
+// declaration and the serialised, encoded body in one go.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "xml/byte_buffer.h"
+#include "xml/xml_document.h"
+#include "xml/xml_parser.h"
+
+namespace menuconv {
+
+struct LoadStatus {
+  std::string reason;  // why the file could not be read or converted
+  ParseStatus parse;   // whether the text was read to its end
+};
+
+// Replaces the document's content with the file's. An empty encoding name takes the
+// encoding from the file itself. True when the file was read and converted; a text that
+// ended early still gives true, with `status->parse` telling where.
+bool Load(XmlDocument& document, const std::string& path, std::string_view encodingName,
+          LoadStatus* status = nullptr);
+
+// Writes the document in the named encoding (empty: utf-8). An existing file is replaced only
+// once the new one was written completely. On failure `reason` says why.
+bool Save(XmlDocument& document, const std::string& path, std::string_view encodingName,
+          std::string* reason = nullptr);
+
+// The XML text of every top-level element, without the declaration.
+std::string SerializeDocument(const XmlDocument& document);
+void SerializeDocument(const XmlDocument& document, ByteBuffer& out);
+
+// The XML text of the element at `position` and its subtree; moves `position` to the
+// element's next sibling.
+std::string SerializeElement(const XmlDocument& document, ElementRef& position, int depth);
+
+}  // namespace menuconv
