@@ -1,0 +1,100 @@
+#!/usr/bin/env python3
+"""Times menuconv against reference readers of the same editor document, side by side.
+
+For each preset the references and menuconv run alternately, ROUNDS times each:
+  read   - cat FILE > /dev/null (the floor: reading the file)
+  pugixml - pugixml parsing the file into its tree (skipped when not built)
+  xmllint - xmllint --noout FILE (libxml2; skipped when not installed)
+  menuconv - the whole conversion run (menu documents and text tables written)
+and the table gives median wall time, MB/s, peak RSS and menuconv's ratio to each.
+
+usage: bench/run_bench.py [--build DIR] [--work DIR] [--rounds N] [PRESET[:ENCODING] ...]
+presets: small medium large wide, or a size in MB; encodings: utf-8 (default), windows-1251
+"""
+import argparse
+import os
+import shutil
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+
+def run(argv, cwd=None, stdout=subprocess.DEVNULL):
+    """Runs a command and gives (wall seconds, peak RSS in bytes)."""
+    start = time.perf_counter()
+    proc = subprocess.Popen(argv, cwd=cwd, stdout=stdout, stderr=subprocess.PIPE)
+    _, status, usage = os.wait4(proc.pid, 0)
+    elapsed = time.perf_counter() - start
+    proc.returncode = os.waitstatus_to_exitcode(status)
+    err = proc.stderr.read().decode(errors="replace")
+    proc.stderr.close()
+    if proc.returncode != 0:
+        sys.exit(f"{' '.join(argv)} failed with status {proc.returncode}: {err.strip()[:500]}")
+    return elapsed, usage.ru_maxrss * 1024
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--build", default="build")
+    parser.add_argument("--work", default=os.path.join(tempfile.gettempdir(), "menuconv-bench"))
+    parser.add_argument("--rounds", type=int, default=5)
+    parser.add_argument("presets", nargs="*", default=["small", "medium", "large", "wide", "medium:windows-1251"])
+    args = parser.parse_args()
+
+    menuconv = os.path.abspath(os.path.join(args.build, "menuconv"))
+    generate = os.path.abspath(os.path.join(args.build, "bench", "bench_generate"))
+    pugixml = os.path.abspath(os.path.join(args.build, "bench", "bench_pugixml_parse"))
+    xmllint = shutil.which("xmllint")
+    for tool in (menuconv, generate):
+        if not os.path.exists(tool):
+            sys.exit(f"{tool} is missing: build the project first (cmake --build {args.build})")
+    if not os.path.exists(pugixml):
+        print("pugixml reference skipped: not built (install libpugixml-dev and re-run cmake)")
+        pugixml = None
+    if not xmllint:
+        print("xmllint reference skipped: not installed (Debian: libxml2-utils)")
+
+    print(f"{'preset':<22}{'tool':<10}{'median s':>10}{'spread':>8}{'MB/s':>9}{'peak RSS MB':>13}{'x input':>9}{'menuconv/tool':>15}")
+    for spec in args.presets:
+        preset, _, encoding = spec.partition(":")
+        encoding = encoding or "utf-8"
+        folder = os.path.join(args.work, f"{preset}-{encoding}")
+        source = os.path.join(folder, "menus.xml")
+        if not os.path.exists(source):
+            os.makedirs(folder, exist_ok=True)
+            subprocess.run([generate, preset, encoding, folder], check=True)
+        size = os.path.getsize(source)
+        pristine = os.path.join(folder, "menus_txts.pristine")
+        if not os.path.exists(pristine):
+            shutil.copyfile(os.path.join(folder, "menus_txts.txt"), pristine)
+
+        tools = {"read": ["cat", source]}
+        if pugixml:
+            tools["pugixml"] = [pugixml, source]
+        if xmllint:
+            tools["xmllint"] = [xmllint, "--noout", "--huge", source]
+        tools["menuconv"] = [menuconv, source]
+        times = {name: [] for name in tools}
+        peaks = {name: 0 for name in tools}
+        for _ in range(args.rounds):
+            for name, argv in tools.items():
+                out = tempfile.mkdtemp(dir=args.work)
+                shutil.copyfile(pristine, os.path.join(folder, "menus_txts.txt"))
+                elapsed, peak = run(argv, cwd=out)
+                shutil.rmtree(out)
+                times[name].append(elapsed)
+                peaks[name] = max(peaks[name], peak)
+        mine = statistics.median(times["menuconv"])
+        for name in tools:
+            median = statistics.median(times[name])
+            spread = (max(times[name]) - min(times[name])) / median if median else 0
+            ratio = "" if name == "menuconv" else f"{mine / median:.2f}"
+            print(f"{spec:<22}{name:<10}{median:>10.3f}{spread:>7.0%} {size / 1e6 / median:>8.0f}"
+                  f"{peaks[name] / 1e6:>13.0f}{peaks[name] / size:>9.2f}{ratio:>15}")
+        sys.stdout.flush()
+
+
+if __name__ == "__main__":
+    main()
