@@ -1,0 +1,114 @@
+// Windows file access: streams opened with _fsopen and _SH_DENYNO, so other processes may read
+// and write the file meanwhile; atomic replacement with MoveFileExA.
+#include <windows.h>
+
+#include <share.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "platform/file_io.h"
+
+namespace menuconv::platform {
+
+namespace {
+
+std::string SystemErrorText(DWORD error) {
+  char* text = nullptr;
+  const DWORD n = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                                     FORMAT_MESSAGE_IGNORE_INSERTS,
+                                 nullptr, error, 0, reinterpret_cast<char*>(&text), 0, nullptr);
+  std::string result = n && text ? std::string(text, n) : "error " + std::to_string(error);
+  if (text) LocalFree(text);
+  while (!result.empty() && (result.back() == '\n' || result.back() == '\r' || result.back() == ' ')) {
+    result.pop_back();
+  }
+  return result;
+}
+
+}  // namespace
+
+bool ReadWholeFile(const std::string& path, ByteBuffer& contents, std::string& reason,
+                   std::size_t maxSize) {
+  const DWORD attributes = GetFileAttributesA(path.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    reason = SystemErrorText(ERROR_ACCESS_DENIED);
+    return false;
+  }
+  FILE* file = _fsopen(path.c_str(), "rb", _SH_DENYNO);
+  if (!file) {
+    reason = std::strerror(errno);
+    return false;
+  }
+  _fseeki64(file, 0, SEEK_END);
+  const long long length = _ftelli64(file);
+  _fseeki64(file, 0, SEEK_SET);
+  if (length < 0 || static_cast<unsigned long long>(length) > maxSize) {
+    reason = length < 0 ? std::strerror(errno) : "file too large";
+    std::fclose(file);
+    return false;
+  }
+  const auto size = static_cast<std::size_t>(length);
+  contents.Reserve(size + 1);
+  contents.Resize(size);
+  const std::size_t read = size ? std::fread(contents.data(), 1, size, file) : 0;
+  const bool failed = std::ferror(file) != 0;
+  std::fclose(file);
+  if (failed) {
+    reason = std::strerror(errno);
+    contents.Clear();
+    return false;
+  }
+  contents.Resize(read);
+  return true;
+}
+
+bool WriteFileAtomically(const std::string& path, const std::vector<std::string_view>& pieces,
+                         std::string& reason) {
+  if (path.empty()) {
+    reason = SystemErrorText(ERROR_PATH_NOT_FOUND);
+    return false;
+  }
+  const DWORD attributes = GetFileAttributesA(path.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    reason = SystemErrorText(ERROR_ACCESS_DENIED);
+    return false;
+  }
+  const std::size_t slash = path.find_last_of("/\\");
+  const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+  char temp[MAX_PATH + 1];
+  if (GetTempFileNameA(folder.c_str(), "mcv", 0, temp) == 0) {
+    reason = SystemErrorText(GetLastError());
+    return false;
+  }
+  bool ok = false;
+  if (FILE* file = _fsopen(temp, "wb", _SH_DENYNO)) {
+    ok = true;
+    for (std::string_view piece : pieces) {
+      if (!piece.empty() && std::fwrite(piece.data(), 1, piece.size(), file) != piece.size()) {
+        reason = std::strerror(errno);
+        ok = false;
+        break;
+      }
+    }
+    if (std::fflush(file) != 0 && ok) {
+      reason = std::strerror(errno);
+      ok = false;
+    }
+    if (std::fclose(file) != 0 && ok) {
+      reason = std::strerror(errno);
+      ok = false;
+    }
+  } else {
+    reason = std::strerror(errno);
+  }
+  if (ok && !MoveFileExA(temp, path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    reason = SystemErrorText(GetLastError());
+    ok = false;
+  }
+  if (!ok) DeleteFileA(temp);
+  return ok;
+}
+
+}  // namespace menuconv::platform

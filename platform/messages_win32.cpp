@@ -1,0 +1,44 @@
+// Windows messages: a message box with no owner and the OK style; details and warnings go to
+// the debugger output, since a GUI program has no console.
+#include <windows.h>
+
+#include "platform/messages.h"
+
+namespace menuconv::platform {
+
+namespace {
+
+MessageSink& CurrentMessageSink() {
+  static MessageSink sink;
+  return sink;
+}
+
+WarningSink& CurrentWarningSink() {
+  static WarningSink sink;
+  return sink;
+}
+
+}  // namespace
+
+void ShowMessage(const std::string& caption, const std::string& text,
+                 const std::vector<std::string>& details) {
+  if (CurrentMessageSink()) {
+    CurrentMessageSink()(caption, text, details);
+    return;
+  }
+  for (const std::string& line : details) OutputDebugStringA((caption + ": " + line + "\n").c_str());
+  MessageBoxA(nullptr, text.c_str(), caption.c_str(), MB_OK);
+}
+
+void ShowWarning(const std::string& text) {
+  if (CurrentWarningSink()) {
+    CurrentWarningSink()(text);
+    return;
+  }
+  OutputDebugStringA(("warning: " + text + "\n").c_str());
+}
+
+void SetMessageSink(MessageSink sink) { CurrentMessageSink() = std::move(sink); }
+void SetWarningSink(WarningSink sink) { CurrentWarningSink() = std::move(sink); }
+
+}  // namespace menuconv::platform
