@@ -188,7 +188,7 @@ class Parser {
     if (hasAttributes) {
       while (p < end_ && IsXmlBlank(*p)) ++p;
       if (p == end_) return Failed(c, "a start tag");
-      listStart = p;
+      listStart = listEnd = p;
       while (!IsTagEnd(*p)) {
         while (p < end_ && *p != '=') ++p;
         if (p == end_) return Failed(c, "an attribute name");

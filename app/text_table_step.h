@@ -1,0 +1,23 @@
+// The last step of a successful run: merges the two text tables that stand beside the input
+// document and rewrites the second of them.
+#pragma once
+
+#include <string>
+
+#include "texts/text_table.h"
+
+namespace menuconv {
+
+// The base of the text-table names: the input path before its last ".", searched over the
+// whole path (folder names included). False when the path holds no ".".
+bool TextTableBase(const std::string& inputPath, std::string& base);
+
+// Merges BASE".txt", then BASE"_txts.txt" into the table, and rewrites BASE"_txts.txt"
+// from it, so a key of the ".txt" file wins over the same key of the "_txts.txt" file.
+// Without a "." in the path nothing is read or written. A "_txts.txt" file that is there,
+// not empty, but cannot be read as a text table is left as it is, with one warning
+// "FILE: not rewritten: REASON". A table that cannot be written leaves the file unchanged.
+void RunTextTableStep(const std::string& inputPath, TextTable& table);
+void RunTextTableStep(const std::string& inputPath);  // with ProcessTextTable()
+
+}  // namespace menuconv

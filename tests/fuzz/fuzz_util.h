@@ -1,0 +1,34 @@
+// Helpers shared by the fuzz targets: a private scratch folder and silenced messages.
+#pragma once
+
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <string_view>
+
+#include "platform/messages.h"
+
+namespace menuconv::fuzz {
+
+inline std::filesystem::path ScratchFolder() {
+  static const std::filesystem::path folder = [] {
+    auto path = std::filesystem::temp_directory_path() / ("menuconv-fuzz-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(path);
+    return path;
+  }();
+  return folder;
+}
+
+inline void WriteFile(const std::filesystem::path& path, std::string_view bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+inline void SilenceMessages() {
+  platform::SetMessageSink([](const std::string&, const std::string&, const std::vector<std::string>&) {});
+  platform::SetWarningSink([](const std::string&) {});
+}
+
+}  // namespace menuconv::fuzz

@@ -1,0 +1,162 @@
+#include "texts/text_table.h"
+
+#include <cerrno>
+#include <utility>
+#include <vector>
+
+#include "platform/file_io.h"
+#include "texts/byte_file.h"
+
+namespace menuconv {
+
+namespace {
+
+constexpr char16_t kTab = u'\t';
+constexpr char16_t kLineFeed = u'\n';
+constexpr char16_t kCarriageReturn = u'\r';
+
+char16_t UnitAt(std::string_view data, std::size_t index) {
+  const auto low = static_cast<unsigned char>(data[2 * index]);
+  const auto high = static_cast<unsigned char>(data[2 * index + 1]);
+  return static_cast<char16_t>(low | (high << 8));
+}
+
+// The first unit from `from` on that is `wanted` or U+0000, or `count` when there is none.
+std::size_t Scan(std::string_view data, std::size_t from, std::size_t count, char16_t wanted) {
+  std::size_t i = from;
+  while (i < count) {
+    const char16_t unit = UnitAt(data, i);
+    if (unit == wanted || unit == 0) break;
+    ++i;
+  }
+  return i;
+}
+
+void CopyUnits(std::string_view data, std::size_t from, std::size_t to, std::u16string& out) {
+  out.resize(to - from);
+  for (std::size_t i = from; i < to; ++i) out[i - from] = UnitAt(data, i);
+}
+
+void PutUnits(char*& out, const std::u16string& units) {
+  for (const char16_t unit : units) {
+    *out++ = static_cast<char>(unit & 0xFF);
+    *out++ = static_cast<char>(unit >> 8);
+  }
+}
+
+}  // namespace
+
+bool TextTable::Insert(std::u16string key, std::u16string text) {
+  const std::size_t before = entries_.size();
+  // The end is the right place for every key of a sorted file read into an empty table.
+  entries_.try_emplace(entries_.end(), std::move(key), std::move(text));
+  return entries_.size() != before;
+}
+
+const std::u16string* TextTable::Find(std::u16string_view key) const {
+  const auto found = entries_.find(key);
+  return found != entries_.end() ? &found->second : nullptr;
+}
+
+void TextTable::Clear() { entries_.clear(); }
+
+TextTable& ProcessTextTable() {
+  static TextTable table;
+  return table;
+}
+
+bool ReadTextLine(std::string_view data, std::size_t& position, std::u16string& key,
+                  std::u16string& text) {
+  const std::size_t count = data.size() / 2;
+  if (position >= count) {
+    position = count;
+    return false;
+  }
+  const std::size_t tab = Scan(data, position, count, kTab);
+  if (tab == count || UnitAt(data, tab) != kTab) {
+    position = tab;
+    return false;
+  }
+  CopyUnits(data, position, tab, key);
+  const std::size_t start = tab + 1;
+  const std::size_t cr = Scan(data, start, count, kCarriageReturn);
+  CopyUnits(data, start, cr, text);
+  if (cr < count && UnitAt(data, cr) == kCarriageReturn) {
+    position = cr + 1;
+    if (position < count && UnitAt(data, position) == kLineFeed) ++position;
+  } else {
+    position = cr;  // the end of the units, or a U+0000 unit where the reading stops
+  }
+  return true;
+}
+
+MergeResult MergeTextFile(TextTable& table, const std::string& path) {
+  MergeResult result;
+  ByteFile file;
+  if (!file.ReadAll(path)) {
+    if (file.LastError() == 0) {
+      result.status = TextFileStatus::kEmpty;
+    } else if (file.LastError() == ENOENT) {
+      result.status = TextFileStatus::kMissing;
+    } else {
+      result.status = TextFileStatus::kNotATable;
+      result.reason = file.ErrorText();
+    }
+    return result;
+  }
+  const std::string_view data(reinterpret_cast<const char*>(file.Data()),
+                              static_cast<std::size_t>(file.Size()));
+  if (data.size() < 2 || UnitAt(data, 0) != 0xFEFF) {
+    result.status = TextFileStatus::kNotATable;
+    result.reason = "no UTF-16 little-endian byte-order mark (FF FE)";
+    return result;
+  }
+  std::size_t position = 1;  // the unit after the mark
+  std::u16string key;
+  std::u16string text;
+  while (ReadTextLine(data, position, key, text)) {
+    if (!text.empty() && table.Insert(std::move(key), std::move(text))) ++result.added;
+  }
+  if (position < data.size() / 2) {
+    // Only a U+0000 unit stops the reading before the end.
+    result.status = TextFileStatus::kNotATable;
+    result.reason = "reading stopped at a U+0000 unit at byte " + std::to_string(2 * position);
+    return result;
+  }
+  result.status = TextFileStatus::kMerged;
+  return result;
+}
+
+MergeResult MergeTextFile(const std::string& path) {
+  return MergeTextFile(ProcessTextTable(), path);
+}
+
+std::string SerializeTextTable(const TextTable& table) {
+  std::size_t length = 2;
+  for (const auto& [key, text] : table) length += 2 * (key.size() + 1 + text.size() + 2);
+  std::string bytes(length, '\0');
+  char* out = bytes.data();
+  *out++ = '\xFF';
+  *out++ = '\xFE';
+  static const std::u16string kSeparator(1, kTab);
+  static const std::u16string kLineEnd = {kCarriageReturn, kLineFeed};
+  for (const auto& [key, text] : table) {
+    PutUnits(out, key);
+    PutUnits(out, kSeparator);
+    PutUnits(out, text);
+    PutUnits(out, kLineEnd);
+  }
+  return bytes;
+}
+
+bool WriteTextTable(const TextTable& table, const std::string& path, std::string* reason) {
+  const std::string bytes = SerializeTextTable(table);
+  std::string why;
+  const bool written = platform::WriteFileAtomically(path, {bytes}, why);
+  if (!written && reason != nullptr) *reason = why;
+  return written;
+}
+
+bool WriteTextTable(const std::string& path) { return WriteTextTable(ProcessTextTable(), path); }
+
+}  // namespace menuconv
