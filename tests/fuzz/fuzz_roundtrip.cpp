@@ -3,7 +3,8 @@
 // Documents the file format cannot carry are passed over: a zero byte (a file's text ends at
 // its first zero byte); an element name that is empty, starts with "!" or "?" (read back as
 // another construct) or ends in "/" (read back as self-closing); and an attribute value that
-// holds both quote characters (no quoting keeps it whole).
+// holds both quote characters (no quoting keeps it whole). The text is made well-formed UTF-8
+// first, as loading does: saving repairs ill-formed names, which may then sort differently.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -13,6 +14,7 @@
 #include <string_view>
 
 #include "fuzz_util.h"
+#include "xml/utf8.h"
 #include "xml/xml_file.h"
 
 using namespace menuconv;
@@ -40,10 +42,12 @@ std::string ReadFile(const std::string& path) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  const std::string_view text(reinterpret_cast<const char*>(data), size);
-  if (std::memchr(text.data(), 0, text.size())) return 0;
+  const std::string_view bytes(reinterpret_cast<const char*>(data), size);
+  if (std::memchr(bytes.data(), 0, bytes.size())) return 0;
+  ByteBuffer text;
+  AppendRepairedUtf8(bytes, text);
   XmlDocument document;
-  if (!ParseDocument(document, text).ok || !Representable(document)) return 0;
+  if (!ParseDocument(document, std::move(text)).ok || !Representable(document)) return 0;
   const std::string first = (fuzz::ScratchFolder() / "first.xml").string();
   const std::string second = (fuzz::ScratchFolder() / "second.xml").string();
   if (!Save(document, first, "utf-8")) std::abort();
