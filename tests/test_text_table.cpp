@@ -1,4 +1,5 @@
 #include "texts/text_table.h"
+#include "tests/test_support.h"
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -19,6 +20,8 @@ namespace menuconv {
 namespace {
 
 namespace fs = std::filesystem;
+using testing_support::ReadBytes;
+using testing_support::WriteBytes;
 
 using Records = std::vector<std::pair<std::u16string, std::u16string>>;
 
@@ -204,9 +207,7 @@ TEST(TextTableTest, SerializeSortsByUnits) {
 class TextTableFileTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "menuconv-texttable-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr) << std::strerror(errno);
-    folder_ = pattern;
+    folder_ = testing_support::MakeTempFolder("menuconv-texttable");
   }
   void TearDown() override {
     std::error_code ignored;
@@ -215,16 +216,6 @@ class TextTableFileTest : public ::testing::Test {
 
   std::string PathOf(const std::string& name) const { return (folder_ / name).string(); }
 
-  static void WriteBytes(const std::string& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    ASSERT_TRUE(out.good()) << path;
-  }
-  static std::optional<std::string> ReadBytes(const std::string& path) {
-    if (!fs::is_regular_file(path)) return std::nullopt;
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  }
   std::vector<std::string> Names() const {
     std::vector<std::string> names;
     for (const auto& entry : fs::directory_iterator(folder_)) {

@@ -1,8 +1,8 @@
 #include "app/text_table_step.h"
+#include "tests/test_support.h"
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
@@ -22,6 +22,8 @@ namespace menuconv {
 namespace {
 
 namespace fs = std::filesystem;
+using testing_support::ReadBytes;
+using testing_support::WriteBytes;
 
 // Bytes written as hexadecimal pairs, blanks ignored: "FF FE 6B 00".
 std::string Hex(std::string_view text) {
@@ -60,9 +62,7 @@ std::string Table(std::initializer_list<const char*> records) {
 class TextTableStepTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "menuconv-step-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr) << std::strerror(errno);
-    folder_ = pattern;
+    folder_ = testing_support::MakeTempFolder("menuconv-step");
     previous_ = fs::current_path();
     fs::current_path(folder_);
     ProcessTextTable().Clear();
@@ -76,16 +76,6 @@ class TextTableStepTest : public ::testing::Test {
     fs::remove_all(folder_, ignored);
   }
 
-  static void WriteBytes(const std::string& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    ASSERT_TRUE(out.good()) << path;
-  }
-  static std::optional<std::string> ReadBytes(const std::string& path) {
-    if (!fs::is_regular_file(path)) return std::nullopt;
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  }
   // Every file below the folder with its bytes; folders map to "<dir>".
   std::map<std::string, std::string> Snapshot() const {
     std::map<std::string, std::string> files;

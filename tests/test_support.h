@@ -1,0 +1,58 @@
+// Shared by the tests: fresh temporary folders and whole-file reads and writes.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <random>
+#include <string>
+
+namespace menuconv::testing_support {
+
+namespace fs = std::filesystem;
+
+// Creates a new, empty folder below the system's temporary folder.
+inline fs::path MakeTempFolder(const std::string& prefix) {
+  static std::mt19937_64 random{std::random_device{}()};
+  for (;;) {
+    const fs::path candidate = fs::temp_directory_path() / (prefix + "-" + std::to_string(random()));
+    std::error_code error;
+    if (fs::create_directory(candidate, error)) return candidate;
+    if (error) throw fs::filesystem_error("cannot create a temporary folder", candidate, error);
+  }
+}
+
+// A temporary folder that is removed with everything in it when the test ends.
+class TempFolder {
+ public:
+  explicit TempFolder(const std::string& prefix = "menuconv-test") : path_(MakeTempFolder(prefix)) {}
+  ~TempFolder() {
+    std::error_code ignored;
+    fs::remove_all(path_, ignored);
+  }
+  TempFolder(const TempFolder&) = delete;
+  TempFolder& operator=(const TempFolder&) = delete;
+  const fs::path& path() const { return path_; }
+  std::string PathOf(const std::string& name) const { return (path_ / name).string(); }
+
+ private:
+  fs::path path_;
+};
+
+inline void WriteBytes(const std::string& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  ASSERT_TRUE(out.good()) << path;
+}
+
+// The file's bytes, or nothing when it is not a regular file.
+inline std::optional<std::string> ReadBytes(const std::string& path) {
+  if (!fs::is_regular_file(path)) return std::nullopt;
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+}  // namespace menuconv::testing_support
