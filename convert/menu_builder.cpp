@@ -1,8 +1,10 @@
 #include "convert/menu_builder.h"
 
 #include <array>
+#include <filesystem>
 
 #include "convert/widgets.h"
+#include "platform/file_io.h"
 #include "platform/messages.h"
 #include "xml/encodings.h"
 #include "xml/xml_file.h"
@@ -54,11 +56,11 @@ bool EndsWith(std::string_view s, std::string_view suffix) {
 }  // namespace
 
 bool EscapesCurrentFolder(std::string_view name) {
-  if (!name.empty() && (name[0] == '/' || name[0] == '\\')) return true;
-  if (name.size() >= 2 && name[1] == ':') return true;  // a drive letter
+  const std::string_view separators = platform::PathSeparators();
+  if (platform::IsAbsolutePath(name)) return true;
   std::size_t start = 0;
   while (start <= name.size()) {
-    std::size_t end = name.find_first_of("/\\", start);
+    std::size_t end = name.find_first_of(separators, start);
     if (end == std::string_view::npos) end = name.size();
     if (name.substr(start, end - start) == "..") return true;
     start = end + 1;
@@ -101,7 +103,9 @@ bool ConvertMenu(ElementRef menuModule, const XmlDocument& input, MenuRunState& 
     platform::ShowMessage(fileName, "Cannot save menu file", {reason});
     return false;
   }
-  if (!state.outputsWritten.emplace(fileName).second) {
+  // "./a.xml" and "a.xml", or "sub//a.xml" and "sub/a.xml", name one file.
+  const std::string sameFile = std::filesystem::path(fileName).lexically_normal().generic_string();
+  if (!state.outputsWritten.emplace(sameFile).second) {
     platform::ShowWarning(fileName + ": written again by a later screen, which replaces it");
   }
   return true;

@@ -67,6 +67,8 @@ UConverter* Utf8Converter() {
 // Converts the whole input, growing the output as needed: only an unusable converter fails.
 bool Convert(UConverter* to, UConverter* from, std::string_view in, ByteBuffer& out,
              std::size_t expectedGrowth) {
+  // Nothing in gives nothing out: no ISO-2022-KR header and no UTF-7 shift for an empty text.
+  if (in.empty()) return true;
   const std::size_t start = out.size();
   std::size_t capacity = in.size() * expectedGrowth + 16;
   out.Resize(start + capacity);
@@ -75,7 +77,9 @@ bool Convert(UConverter* to, UConverter* from, std::string_view in, ByteBuffer& 
   UChar* pivotTarget = pivot;
   const char* source = in.data();
   std::size_t written = start;  // offsets, not pointers: the buffer moves when it grows
-  bool reset = true;
+  // The converters were reset when they were handed out. Letting ucnv_convertEx reset them
+  // again loses the "ESC $ ) C" header that an ISO-2022-KR text must start with.
+  const bool reset = false;
   for (;;) {
     UErrorCode error = U_ZERO_ERROR;
     char* const base = out.data();
@@ -83,7 +87,6 @@ bool Convert(UConverter* to, UConverter* from, std::string_view in, ByteBuffer& 
     ucnv_convertEx(to, from, &target, base + out.size(), &source, in.data() + in.size(), pivot,
                    &pivotSource, &pivotTarget, pivot + 4096, reset, true, &error);
     written = static_cast<std::size_t>(target - base);
-    reset = false;
     if (error == U_BUFFER_OVERFLOW_ERROR) {
       out.Resize(out.size() * 2);
       continue;

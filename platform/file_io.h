@@ -1,6 +1,8 @@
 // File access of the platform: whole-file reads and atomic whole-file writes.
 #pragma once
 
+#include <cstdint>
+#include <cstdio>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -21,5 +23,19 @@ bool ReadWholeFile(const std::string& path, ByteBuffer& contents, std::string& r
 // A target that is a symbolic link is replaced where the link points.
 bool WriteFileAtomically(const std::string& path, const std::vector<std::string_view>& pieces,
                          std::string& reason);
+
+// Buffered streams opened in untranslated byte mode with a share mode that denies other
+// processes neither reading nor writing: "rb", "wb" (created or truncated) or "r+b".
+// Folders are refused, and opening a FIFO for reading does not wait for a writer.
+enum class StreamMode { kRead, kWrite, kUpdate };
+std::FILE* OpenSharedStream(const std::string& path, StreamMode mode, int& error);
+bool SeekStream(std::FILE* stream, int64_t offset, int origin);
+int64_t TellStream(std::FILE* stream);
+bool IsRegularStream(std::FILE* stream);
+
+// The characters that separate folders in a path, and whether a path names its folder from
+// the root (or a drive) rather than from the current folder.
+std::string_view PathSeparators();
+bool IsAbsolutePath(std::string_view path);
 
 }  // namespace menuconv::platform

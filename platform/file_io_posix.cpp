@@ -147,4 +147,61 @@ bool WriteFileAtomically(const std::string& path, const std::vector<std::string_
   return ok;
 }
 
+std::FILE* OpenSharedStream(const std::string& path, StreamMode mode, int& error) {
+  int flags = O_CLOEXEC;
+  const char* streamMode = "r+b";
+  if (mode == StreamMode::kRead) {
+    // Non-blocking, so that opening a FIFO does not wait for a writer.
+    flags |= O_RDONLY | O_NONBLOCK;
+    streamMode = "rb";
+  } else if (mode == StreamMode::kWrite) {
+    flags |= O_WRONLY | O_CREAT | O_TRUNC;
+    streamMode = "wb";
+  } else {
+    flags |= O_RDWR;
+  }
+  const int fd = ::open(path.c_str(), flags, 0666);
+  if (fd < 0) {
+    error = errno;
+    return nullptr;
+  }
+  struct stat info;
+  if (::fstat(fd, &info) != 0) {
+    error = errno;
+    ::close(fd);
+    return nullptr;
+  }
+  if (S_ISDIR(info.st_mode)) {
+    error = EISDIR;
+    ::close(fd);
+    return nullptr;
+  }
+  if (flags & O_NONBLOCK) {
+    const int status = ::fcntl(fd, F_GETFL);
+    if (status != -1) (void)::fcntl(fd, F_SETFL, status & ~O_NONBLOCK);
+  }
+  std::FILE* stream = ::fdopen(fd, streamMode);
+  if (stream == nullptr) {
+    error = errno;
+    ::close(fd);
+  }
+  return stream;
+}
+
+bool SeekStream(std::FILE* stream, int64_t offset, int origin) {
+  return ::fseeko(stream, static_cast<off_t>(offset), origin) == 0;
+}
+
+int64_t TellStream(std::FILE* stream) { return static_cast<int64_t>(::ftello(stream)); }
+
+bool IsRegularStream(std::FILE* stream) {
+  struct stat info;
+  return ::fstat(::fileno(stream), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+// A backslash or a colon is an ordinary byte of a file name here.
+std::string_view PathSeparators() { return "/"; }
+
+bool IsAbsolutePath(std::string_view path) { return !path.empty() && path[0] == '/'; }
+
 }  // namespace menuconv::platform

@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cctype>
 #include <cstring>
 
 #include "platform/file_io.h"
@@ -109,6 +110,34 @@ bool WriteFileAtomically(const std::string& path, const std::vector<std::string_
   }
   if (!ok) DeleteFileA(temp);
   return ok;
+}
+
+std::FILE* OpenSharedStream(const std::string& path, StreamMode mode, int& error) {
+  const DWORD attributes = GetFileAttributesA(path.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    error = EACCES;
+    return nullptr;
+  }
+  const char* streamMode = mode == StreamMode::kRead ? "rb" : mode == StreamMode::kWrite ? "wb" : "r+b";
+  std::FILE* stream = _fsopen(path.c_str(), streamMode, _SH_DENYNO);
+  if (stream == nullptr) error = errno;
+  return stream;
+}
+
+bool SeekStream(std::FILE* stream, int64_t offset, int origin) {
+  return _fseeki64(stream, offset, origin) == 0;
+}
+
+int64_t TellStream(std::FILE* stream) { return _ftelli64(stream); }
+
+bool IsRegularStream(std::FILE*) { return true; }
+
+std::string_view PathSeparators() { return "/\\"; }
+
+bool IsAbsolutePath(std::string_view path) {
+  if (!path.empty() && (path[0] == '/' || path[0] == '\\')) return true;
+  // A drive letter, with or without a folder behind it, names another folder.
+  return path.size() >= 2 && path[1] == ':' && std::isalpha(static_cast<unsigned char>(path[0]));
 }
 
 }  // namespace menuconv::platform

@@ -26,7 +26,13 @@ void ShowMessage(const std::string& caption, const std::string& text,
     return;
   }
   std::fprintf(stderr, "%s: %s\n", caption.c_str(), text.c_str());
-  for (const std::string& line : details) std::fprintf(stderr, "  %s\n", line.c_str());
+  for (std::string line : details) {
+    // Every line of a detail stays indented, whatever it holds.
+    for (std::size_t at = line.find('\n'); at != std::string::npos; at = line.find('\n', at + 3)) {
+      line.insert(at + 1, "  ");
+    }
+    std::fprintf(stderr, "  %s\n", line.c_str());
+  }
   std::fflush(stderr);
 }
 

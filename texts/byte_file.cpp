@@ -5,96 +5,9 @@
 #include <limits>
 #include <new>
 
-#ifdef _WIN32
-#include <share.h>
-#else
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
+#include "platform/file_io.h"
 
 namespace menuconv {
-
-namespace {
-
-#ifdef _WIN32
-
-// Files are opened with a share mode that denies others neither reading nor writing.
-std::FILE* OpenStream(const std::string& path, unsigned mode, int& error) {
-  const char* streamMode = (mode & ByteFile::ModeRead)    ? "rb"
-                           : (mode & ByteFile::ModeWrite) ? "wb"
-                                                          : "r+b";
-  std::FILE* stream = _fsopen(path.c_str(), streamMode, _SH_DENYNO);
-  if (stream == nullptr) error = errno;
-  return stream;
-}
-
-bool SeekTo(std::FILE* stream, std::int64_t offset, int origin) {
-  return _fseeki64(stream, offset, origin) == 0;
-}
-
-std::int64_t Tell(std::FILE* stream) { return _ftelli64(stream); }
-
-bool IsRegularFile(std::FILE*) { return true; }
-
-#else
-
-std::FILE* OpenStream(const std::string& path, unsigned mode, int& error) {
-  int flags = O_CLOEXEC;
-  const char* streamMode = nullptr;
-  if (mode & ByteFile::ModeRead) {
-    // Non-blocking, so that opening a FIFO does not wait for a writer.
-    flags |= O_RDONLY | O_NONBLOCK;
-    streamMode = "rb";
-  } else if (mode & ByteFile::ModeWrite) {
-    flags |= O_WRONLY | O_CREAT | O_TRUNC;
-    streamMode = "wb";
-  } else {
-    flags |= O_RDWR;
-    streamMode = "r+b";
-  }
-  const int fd = ::open(path.c_str(), flags, 0666);
-  if (fd < 0) {
-    error = errno;
-    return nullptr;
-  }
-  struct stat info;
-  if (::fstat(fd, &info) != 0) {
-    error = errno;
-    ::close(fd);
-    return nullptr;
-  }
-  if (S_ISDIR(info.st_mode)) {
-    error = EISDIR;
-    ::close(fd);
-    return nullptr;
-  }
-  if (flags & O_NONBLOCK) {
-    const int status = ::fcntl(fd, F_GETFL);
-    if (status != -1) (void)::fcntl(fd, F_SETFL, status & ~O_NONBLOCK);
-  }
-  std::FILE* stream = ::fdopen(fd, streamMode);
-  if (stream == nullptr) {
-    error = errno;
-    ::close(fd);
-  }
-  return stream;
-}
-
-bool SeekTo(std::FILE* stream, std::int64_t offset, int origin) {
-  return ::fseeko(stream, static_cast<off_t>(offset), origin) == 0;
-}
-
-std::int64_t Tell(std::FILE* stream) { return static_cast<std::int64_t>(::ftello(stream)); }
-
-bool IsRegularFile(std::FILE* stream) {
-  struct stat info;
-  return ::fstat(::fileno(stream), &info) == 0 && S_ISREG(info.st_mode);
-}
-
-#endif
-
-}  // namespace
 
 ByteFile::~ByteFile() { Close(); }
 
@@ -108,7 +21,10 @@ bool ByteFile::Open(const std::string& path, unsigned mode) {
     error_ = EINVAL;
     return false;
   }
-  handle_ = OpenStream(path, mode, error_);
+  const platform::StreamMode streamMode = (mode & ModeRead)    ? platform::StreamMode::kRead
+                                          : (mode & ModeWrite) ? platform::StreamMode::kWrite
+                                                               : platform::StreamMode::kUpdate;
+  handle_ = platform::OpenSharedStream(path, streamMode, error_);
   if (handle_ == nullptr) return false;
   path_ = path;
   return true;
@@ -117,8 +33,8 @@ bool ByteFile::Open(const std::string& path, unsigned mode) {
 std::uint64_t ByteFile::Size() {
   if (handle_ == nullptr) return size_;
   std::int64_t end = -1;
-  if (SeekTo(handle_, 0, SEEK_END)) end = Tell(handle_);
-  SeekTo(handle_, 0, SEEK_SET);
+  if (platform::SeekStream(handle_, 0, SEEK_END)) end = platform::TellStream(handle_);
+  platform::SeekStream(handle_, 0, SEEK_SET);
   size_ = end > 0 ? static_cast<std::uint64_t>(end) : 0;
   return size_;
 }
@@ -139,7 +55,7 @@ void ByteFile::Close() {
 
 bool ByteFile::ReadAll(const std::string& path) {
   if (!Open(path, ModeRead)) return false;
-  if (!IsRegularFile(handle_)) {
+  if (!platform::IsRegularStream(handle_)) {
     error_ = kNotRegular;
   } else {
     const std::uint64_t length = Size();
