@@ -4,24 +4,27 @@
 
 namespace menuconv {
 
+PictureEntry& PictureRegistry::Add(std::string_view name, PictureEntry entry) {
+  auto& stored = entries_.emplace_back(std::string(name), std::move(entry));
+  index_.emplace(stored.first, &stored.second);
+  return stored.second;
+}
+
 bool PictureRegistry::Insert(std::string_view name, PictureEntry entry) {
-  if (entries_.find(name) != entries_.end()) return false;
-  entries_.emplace(std::string(name), std::move(entry));
+  if (index_.count(name) != 0) return false;
+  Add(name, std::move(entry));
   return true;
 }
 
 const PictureEntry* PictureRegistry::Find(std::string_view name) const {
-  const auto it = entries_.find(name);
-  return it == entries_.end() ? nullptr : &it->second;
+  const auto it = index_.find(name);
+  return it == index_.end() ? nullptr : it->second;
 }
 
 const PictureEntry& PictureRegistry::Lookup(std::string_view name) {
-  auto it = entries_.find(name);
-  if (it == entries_.end()) {
-    platform::ShowWarning("picture \"" + std::string(name) + "\" is not defined in the picture list");
-    it = entries_.emplace(std::string(name), PictureEntry{}).first;
-  }
-  return it->second;
+  if (const PictureEntry* entry = Find(name)) return *entry;
+  platform::ShowWarning("picture \"" + std::string(name) + "\" is not defined in the picture list");
+  return Add(name, PictureEntry{});
 }
 
 PictureRegistry& ProcessPictureRegistry() {

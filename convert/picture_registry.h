@@ -3,7 +3,8 @@
 
 #include <cstdint>
 #include <functional>
-#include <map>
+#include <deque>
+#include <unordered_map>
 #include <string>
 #include <string_view>
 
@@ -21,7 +22,10 @@ struct PictureEntry {
 
 class PictureRegistry {
  public:
-  void Clear() { entries_.clear(); }
+  void Clear() {
+    index_.clear();
+    entries_.clear();
+  }
   std::size_t Size() const { return entries_.size(); }
   // Adds the entry unless the name is present already; true when added.
   bool Insert(std::string_view name, PictureEntry entry);
@@ -31,7 +35,12 @@ class PictureRegistry {
   const PictureEntry& Lookup(std::string_view name);
 
  private:
-  std::map<std::string, PictureEntry, std::less<>> entries_;
+  PictureEntry& Add(std::string_view name, PictureEntry entry);
+
+  // Names are only ever looked up, never listed: a hash index over entries whose addresses
+  // never change, so that references handed out stay valid.
+  std::deque<std::pair<std::string, PictureEntry>> entries_;
+  std::unordered_map<std::string_view, PictureEntry*> index_;
 };
 
 // The registry of the run.

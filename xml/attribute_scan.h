@@ -2,6 +2,7 @@
 // checked: the same rules as the parser, without the checks.
 #pragma once
 
+#include <cstring>
 #include <string_view>
 
 namespace menuconv {
@@ -16,13 +17,13 @@ void ScanAttributeList(std::string_view list, Fn&& fn) {
   const char* const end = p + list.size();
   while (p < end) {
     const char* nameStart = p;
-    while (*p != '=') ++p;
+    p = static_cast<const char*>(std::memchr(p, '=', static_cast<std::size_t>(end - p)));
     const char* nameEnd = p;
     while (nameEnd > nameStart && IsXmlBlank(nameEnd[-1])) --nameEnd;
     while (*p != '"' && *p != '\'') ++p;
     const char quote = *p++;
     const char* valueStart = p;
-    while (*p != quote) ++p;
+    p = static_cast<const char*>(std::memchr(p, quote, static_cast<std::size_t>(end - p)));
     fn(std::string_view(nameStart, static_cast<std::size_t>(nameEnd - nameStart)),
        std::string_view(valueStart, static_cast<std::size_t>(p - valueStart)));
     ++p;

@@ -1,6 +1,7 @@
 #include "xml/xml_document.h"
 
 #include <algorithm>
+#include <cstring>
 #include <stdexcept>
 #include <unordered_map>
 
@@ -8,8 +9,11 @@
 
 namespace menuconv {
 
+
 void XmlDocument::Clear() {
   store_.Clear();
+  std::vector<Block>().swap(blocks_);
+  std::vector<uint32_t>().swap(pageToBlock_);
   std::vector<Node>().swap(nodes_);
   std::vector<AttributeSpan>().swap(attributes_);
   lastTopLevel_ = ElementRef::kNone;
@@ -18,9 +22,24 @@ void XmlDocument::Clear() {
 }
 
 XmlDocument::Span XmlDocument::StoreString(std::string_view s) {
-  if (store_.size() + s.size() > 0xFFFFFFFFu) throw std::length_error("document larger than 4 GiB");
-  Span span{static_cast<uint32_t>(store_.size()), static_cast<uint32_t>(s.size())};
-  store_.Append(s);
+  if (s.empty()) return Span{};
+  if (blocks_.empty() || blocks_.back().capacity - blocks_.back().used < s.size()) {
+    // A new block, covering whole pages of the offset space; the bytes already stored stay
+    // where they are.
+    const std::size_t capacity = (std::max(kPageSize, s.size()) + kPageSize - 1) / kPageSize * kPageSize;
+    const std::size_t base = store_.size() + pageToBlock_.size() * kPageSize;
+    if (base + capacity > 0xFFFFFFFFu) throw std::length_error("document larger than 4 GiB");
+    Block block;
+    block.base = static_cast<uint32_t>(base);
+    block.capacity = static_cast<uint32_t>(capacity);
+    block.bytes.reset(new char[capacity]);
+    pageToBlock_.insert(pageToBlock_.end(), capacity / kPageSize, static_cast<uint32_t>(blocks_.size()));
+    blocks_.push_back(std::move(block));
+  }
+  Block& block = blocks_.back();
+  std::memcpy(block.bytes.get() + block.used, s.data(), s.size());
+  const Span span{block.base + block.used, static_cast<uint32_t>(s.size())};
+  block.used += static_cast<uint32_t>(s.size());
   return span;
 }
 
@@ -97,32 +116,50 @@ XmlElement XmlDocument::CopyElement(ElementRef e) const {
   return copy;
 }
 
-const std::vector<XmlDocument::AttributeSpan>& XmlDocument::RawAttributes(uint32_t index) const {
+uint64_t XmlDocument::NameKey(std::string_view name) {
+  // The first seven bytes and the length: equal keys of names up to seven bytes long mean
+  // equal names.
+  uint64_t key = 0;
+  std::memcpy(&key, name.data(), std::min<std::size_t>(name.size(), 7));
+  return (key & 0x00FFFFFFFFFFFFFFull) | (static_cast<uint64_t>(std::min<std::size_t>(name.size(), 255)) << 56);
+}
+
+const std::vector<XmlDocument::KeyedAttribute>& XmlDocument::RawAttributes(uint32_t index) const {
   if (cachedNode_ == index) return cache_;
   cache_.clear();
-  const Node& n = nodes_[index];
   const char* base = store_.data();
-  std::unordered_map<std::string_view, bool> seen;  // only for long lists
-  const bool longList = n.raw.length > 4096;
-  ScanAttributeList(str(n.raw), [&](std::string_view name, std::string_view value) {
-    bool duplicate = false;
-    if (longList) {
-      duplicate = !seen.emplace(name, true).second;
-    } else {
-      for (const AttributeSpan& a : cache_) {
-        if (str(a.name) == name) {
-          duplicate = true;
-          break;
-        }
-      }
-    }
-    if (duplicate) return;  // the first value stays
-    cache_.push_back(AttributeSpan{
-        Span{static_cast<uint32_t>(name.data() - base), static_cast<uint32_t>(name.size())},
-        Span{static_cast<uint32_t>(value.data() - base), static_cast<uint32_t>(value.size())}});
+  ScanAttributeList(str(nodes_[index].raw), [&](std::string_view name, std::string_view value) {
+    cache_.push_back(KeyedAttribute{
+        NameKey(name),
+        AttributeSpan{Span{static_cast<uint32_t>(name.data() - base), static_cast<uint32_t>(name.size())},
+                      Span{static_cast<uint32_t>(value.data() - base), static_cast<uint32_t>(value.size())}}});
   });
   cachedNode_ = index;
   return cache_;
+}
+
+std::vector<uint32_t> XmlDocument::DistinctRawAttributes(uint32_t index) const {
+  const std::vector<KeyedAttribute>& raw = RawAttributes(index);
+  std::vector<uint32_t> distinct;
+  distinct.reserve(raw.size());
+  if (raw.size() > 64) {
+    std::unordered_map<std::string_view, bool> seen;
+    for (uint32_t i = 0; i < raw.size(); ++i) {
+      if (seen.emplace(str(raw[i].span.name), true).second) distinct.push_back(i);
+    }
+    return distinct;
+  }
+  for (uint32_t i = 0; i < raw.size(); ++i) {
+    bool repeated = false;
+    for (uint32_t j : distinct) {
+      if (raw[j].key == raw[i].key && str(raw[j].span.name) == str(raw[i].span.name)) {
+        repeated = true;
+        break;
+      }
+    }
+    if (!repeated) distinct.push_back(i);
+  }
+  return distinct;
 }
 
 std::string_view ElementView::Name() const { return doc_->str(doc_->node(ref_).name); }
@@ -135,8 +172,9 @@ ElementRef ElementView::PrevSibling() const { return doc_->PrevSibling(ref_); }
 std::optional<std::string_view> ElementView::FindAttribute(std::string_view name) const {
   const XmlDocument::Node& n = doc_->node(ref_);
   if (n.attributeCount == XmlDocument::kRawAttributes) {
+    const uint64_t key = XmlDocument::NameKey(name);
     for (const auto& a : doc_->RawAttributes(ref_.index)) {
-      if (doc_->str(a.name) == name) return doc_->str(a.value);
+      if (a.key == key && (name.size() <= 7 || doc_->str(a.span.name) == name)) return doc_->str(a.span.value);
     }
     return std::nullopt;
   }
@@ -149,7 +187,7 @@ std::optional<std::string_view> ElementView::FindAttribute(std::string_view name
 
 std::size_t ElementView::AttributeCount() const {
   const XmlDocument::Node& n = doc_->node(ref_);
-  if (n.attributeCount == XmlDocument::kRawAttributes) return doc_->RawAttributes(ref_.index).size();
+  if (n.attributeCount == XmlDocument::kRawAttributes) return doc_->DistinctRawAttributes(ref_.index).size();
   return n.attributeCount;
 }
 
@@ -165,11 +203,15 @@ std::vector<std::pair<std::string_view, std::string_view>> ElementView::OrderedA
     }
     return out;
   }
+  const std::vector<uint32_t> distinct = doc_->DistinctRawAttributes(ref_.index);
   const auto& raw = doc_->RawAttributes(ref_.index);
   const std::vector<uint32_t> order =
-      IterationOrder(raw.size(), [&](uint32_t i) { return doc_->str(raw[i].name); });
-  out.reserve(raw.size());
-  for (uint32_t i : order) out.emplace_back(doc_->str(raw[i].name), doc_->str(raw[i].value));
+      IterationOrder(distinct.size(), [&](uint32_t i) { return doc_->str(raw[distinct[i]].span.name); });
+  out.reserve(order.size());
+  for (uint32_t i : order) {
+    const auto& a = raw[distinct[i]].span;
+    out.emplace_back(doc_->str(a.name), doc_->str(a.value));
+  }
   return out;
 }
 

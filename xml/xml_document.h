@@ -1,9 +1,12 @@
 // An XML document: every element in one sequence, in the order it was added, with the tree
-// expressed by four links per element. Strings of stored elements live in one byte store
-// owned by the document (a parsed document's names, values and texts point into its text).
+// expressed by four links per element. Strings of stored elements are owned by the document:
+// a parsed document's names, values and texts point into its text, and the strings of
+// appended elements are kept in blocks that never move, so views of stored strings stay
+// valid while elements are added.
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -81,7 +84,7 @@ class XmlDocument {
 
   // About the size of the document's text when serialised, to size output buffers once.
   std::size_t ApproximateTextSize() const {
-    return store_.size() + nodes_.size() * 24 + attributes_.size() * 4;
+    return store_.size() + pageToBlock_.size() * kPageSize + nodes_.size() * 24 + attributes_.size() * 4;
   }
 
  private:
@@ -116,20 +119,48 @@ class XmlDocument {
   };
 
   const Node& node(ElementRef e) const { return nodes_[e.index]; }
-  std::string_view str(Span s) const { return std::string_view(store_.data() + s.offset, s.length); }
+  // Offsets below the size of the parsed text point into it; the ones above into a block,
+  // found through the page it starts on.
+  std::string_view str(Span s) const {
+    if (s.offset < store_.size()) return std::string_view(store_.data() + s.offset, s.length);
+    if (s.length == 0) return std::string_view();
+    const Block& block = blocks_[pageToBlock_[(s.offset - store_.size()) / kPageSize]];
+    return std::string_view(block.bytes.get() + (s.offset - block.base), s.length);
+  }
   Span StoreString(std::string_view s);
   uint32_t AppendCopy(const XmlElement& element);
-  // The distinct attributes of a parsed element in the order written (first value wins).
-  const std::vector<AttributeSpan>& RawAttributes(uint32_t index) const;
+  // The attributes of a parsed element in the order written, repeated names included (the
+  // first value of a name is the one that counts), each with a key that settles most name
+  // comparisons without looking at the bytes.
+  struct KeyedAttribute {
+    uint64_t key;
+    AttributeSpan span;
+  };
+  static uint64_t NameKey(std::string_view name);
+  const std::vector<KeyedAttribute>& RawAttributes(uint32_t index) const;
+  // Positions in RawAttributes of the first occurrence of each name.
+  std::vector<uint32_t> DistinctRawAttributes(uint32_t index) const;
 
+  // The parsed text; it does not grow once parsed.
   ByteBuffer store_;
+  // Strings of appended elements, in blocks that cover whole pages of the offsets after the
+  // parsed text; only the last block is filled.
+  static constexpr std::size_t kPageSize = 64 * 1024;
+  struct Block {
+    uint32_t base = 0;
+    uint32_t used = 0;
+    uint32_t capacity = 0;
+    std::unique_ptr<char[]> bytes;
+  };
+  std::vector<Block> blocks_;
+  std::vector<uint32_t> pageToBlock_;
   std::vector<Node> nodes_;
   std::vector<AttributeSpan> attributes_;
   uint32_t lastTopLevel_ = ElementRef::kNone;
   // The attributes of the parsed element read last: widget translations ask one element
   // for many names in a row.
   mutable uint32_t cachedNode_ = ElementRef::kNone;
-  mutable std::vector<AttributeSpan> cache_;
+  mutable std::vector<KeyedAttribute> cache_;
 };
 
 template <class Fn>

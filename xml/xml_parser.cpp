@@ -190,8 +190,8 @@ class Parser {
       if (p == end_) return Failed(c, "a start tag");
       listStart = listEnd = p;
       while (!IsTagEnd(*p)) {
-        while (p < end_ && *p != '=') ++p;
-        if (p == end_) return Failed(c, "an attribute name");
+        p = const_cast<char*>(Find(p, end_, '='));
+        if (!p) return Failed(c, "an attribute name");
         while (p < end_ && *p != '"' && *p != '\'') ++p;
         if (p == end_) return Failed(c, "an attribute value");
         const char quote = *p++;
