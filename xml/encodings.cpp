@@ -1,7 +1,5 @@
 #include "xml/encodings.h"
 
-#include <cstring>
-
 #include "platform/codepage.h"
 
 namespace menuconv {
@@ -43,9 +41,9 @@ void DetectEncoding(XmlDocument& document, std::string_view fileBytes, std::stri
 }
 
 bool ConvertToAnsi(const XmlDocument& document, std::string_view bytes, ByteBuffer& out) {
-  if (const void* zero = std::memchr(bytes.data(), 0, bytes.size())) {
-    bytes = bytes.substr(0, static_cast<std::size_t>(static_cast<const char*>(zero) - bytes.data()));
-  }
+  // Only the bytes before the first zero byte are text. (find, unlike memchr, takes the
+  // empty view of a null pointer.)
+  bytes = bytes.substr(0, bytes.find('\0'));
   return platform::ToNarrow(document.codePage, bytes, out);
 }
 

@@ -7,8 +7,8 @@ namespace menuconv {
 
 namespace {
 
-// Length of the well-formed sequence at p (1 to 4), or 0 when ill-formed; `valid` is then
-// the length of its maximal ill-formed subpart (at least 1).
+// Length of the well-formed sequence at p (2 to 4 bytes; p[0] is not ASCII), or 0 when
+// ill-formed; `subpart` is then the length of its maximal ill-formed subpart (at least 1).
 std::size_t SequenceLength(const unsigned char* p, const unsigned char* end, std::size_t& subpart) {
   const unsigned char lead = p[0];
   std::size_t need = 0;
