@@ -1,6 +1,7 @@
 // POSIX code-page layer: ICU's converters, with UTF-8 as the narrow encoding in memory.
 #include <unicode/ucnv.h>
 
+#include <cstring>
 #include <map>
 #include <memory>
 
@@ -101,6 +102,66 @@ bool Convert(UConverter* to, UConverter* from, std::string_view in, ByteBuffer& 
   return true;
 }
 
+// The single-byte code pages decode byte by byte; a table of each byte's UTF-8 form, read off
+// the converter once, makes decoding large files a simple copy loop.
+struct ByteTable {
+  char bytes[256][4];
+  uint8_t length[256];
+};
+
+const ByteTable* SingleByteTable(uint32_t codePage) {
+  if (codePage < 1250 || codePage > 1254) return nullptr;
+  static std::map<uint32_t, std::unique_ptr<ByteTable>> tables;
+  auto& table = tables[codePage];
+  if (table) return table.get();
+  UConverter* from = ConverterFor(codePage);
+  UConverter* utf8 = Utf8Converter();
+  if (!from || !utf8) return nullptr;
+  auto built = std::make_unique<ByteTable>();
+  for (unsigned b = 1; b < 256; ++b) {
+    const char in = static_cast<char>(b);
+    ByteBuffer decoded;
+    ucnv_reset(from);
+    ucnv_reset(utf8);
+    if (!Convert(utf8, from, std::string_view(&in, 1), decoded, 3) || decoded.size() > 4) return nullptr;
+    std::memcpy(built->bytes[b], decoded.data(), decoded.size());
+    built->length[b] = static_cast<uint8_t>(decoded.size());
+  }
+  built->length[0] = 1;
+  built->bytes[0][0] = '\0';
+  table = std::move(built);
+  return table.get();
+}
+
+void DecodeSingleBytes(const ByteTable& table, std::string_view bytes, ByteBuffer& out) {
+  const std::size_t start = out.size();
+  // At most three bytes a character, and room for the four-byte copies of the table.
+  out.Resize(start + bytes.size() * 3 + 1);
+  char* target = out.data() + start;
+  const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+  const auto* const end = p + bytes.size();
+  while (p < end) {
+    // Runs of ASCII are copied eight bytes at a time.
+    while (end - p >= 8) {
+      uint64_t word;
+      std::memcpy(&word, p, 8);
+      if (word & 0x8080808080808080ull) break;
+      std::memcpy(target, p, 8);
+      p += 8;
+      target += 8;
+    }
+    if (p == end) break;
+    const unsigned char b = *p++;
+    if (b < 0x80) {
+      *target++ = static_cast<char>(b);
+    } else {
+      std::memcpy(target, table.bytes[b], 4);
+      target += table.length[b];
+    }
+  }
+  out.Resize(static_cast<std::size_t>(target - out.data()));
+}
+
 }  // namespace
 
 bool CanConvert(uint32_t codePage) { return codePage == 65001 || ConverterFor(codePage) != nullptr; }
@@ -108,6 +169,10 @@ bool CanConvert(uint32_t codePage) { return codePage == 65001 || ConverterFor(co
 bool ToNarrow(uint32_t codePage, std::string_view bytes, ByteBuffer& out) {
   if (codePage == 65001) {
     AppendRepairedUtf8(bytes, out);
+    return true;
+  }
+  if (const ByteTable* table = SingleByteTable(codePage)) {
+    DecodeSingleBytes(*table, bytes, out);
     return true;
   }
   UConverter* from = ConverterFor(codePage);

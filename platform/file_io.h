@@ -17,9 +17,11 @@ namespace menuconv::platform {
 bool ReadWholeFile(const std::string& path, ByteBuffer& contents, std::string& reason,
                    std::size_t maxSize = static_cast<std::size_t>(-1));
 
-// Writes the pieces, in order, to a temporary file in the target's folder and renames it
-// over the target only when everything was written and flushed. On failure the target is
-// exactly as it was, no temporary file is left behind, and `reason` says why.
+// Writes the pieces, in order, to the target. An existing target is replaced only once the
+// new content was written completely (to a temporary file in its folder, then renamed over
+// it); a new one is removed again when the write fails. On failure the target is exactly as
+// it was, no temporary file is left behind, and `reason` says why. Durability against a
+// power loss is the file system's: nothing is synced to the disk.
 // A target that is a symbolic link is replaced where the link points.
 bool WriteFileAtomically(const std::string& path, const std::vector<std::string_view>& pieces,
                          std::string& reason);

@@ -113,24 +113,30 @@ bool WriteFileAtomically(const std::string& path, const std::vector<std::string_
     reason = ErrorText(EISDIR);
     return false;
   }
-  const std::size_t slash = target.rfind('/');
-  const std::string folder = slash == std::string::npos ? "" : target.substr(0, slash + 1);
-  std::string temp = folder + ".menuconv-XXXXXX";
-  const int fd = ::mkstemp(temp.data());
-  if (fd < 0) {
-    reason = ErrorText(errno);
-    return false;
+  // A file that does not exist yet is written in place: exclusive creation keeps anyone
+  // else's file from being touched, and a failed write removes what was begun. An existing
+  // file is replaced by a complete temporary file renamed over it.
+  std::string written = target;
+  int fd = -1;
+  if (!exists) {
+    fd = ::open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0 && errno != EEXIST) {
+      reason = ErrorText(errno);
+      return false;
+    }
   }
-  // A replaced file keeps its permissions; a new one gets the usual ones for the umask.
-  mode_t mode = 0;
-  if (exists) {
-    mode = existing.st_mode & 07777;
-  } else {
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    mode = 0666 & ~mask;
+  const bool inPlace = fd >= 0;
+  if (!inPlace) {
+    const std::size_t slash = target.rfind('/');
+    written = (slash == std::string::npos ? "" : target.substr(0, slash + 1)) + ".menuconv-XXXXXX";
+    fd = ::mkstemp(written.data());
+    if (fd < 0) {
+      reason = ErrorText(errno);
+      return false;
+    }
+    // The replaced file's permissions carry over to its successor.
+    if (exists) (void)::fchmod(fd, existing.st_mode & 07777);
   }
-  (void)::fchmod(fd, mode);  // a file with other permissions is still better than none
   bool ok = true;
   for (std::string_view piece : pieces) {
     if (!(ok = WriteAll(fd, piece, reason))) break;
@@ -139,11 +145,11 @@ bool WriteFileAtomically(const std::string& path, const std::vector<std::string_
     reason = ErrorText(errno);
     ok = false;
   }
-  if (ok && ::rename(temp.c_str(), target.c_str()) != 0) {
+  if (ok && !inPlace && ::rename(written.c_str(), target.c_str()) != 0) {
     reason = ErrorText(errno);
     ok = false;
   }
-  if (!ok) ::unlink(temp.c_str());
+  if (!ok) ::unlink(written.c_str());
   return ok;
 }
 
