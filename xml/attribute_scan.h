@@ -2,7 +2,6 @@
 // checked: the same rules as the parser, without the checks.
 #pragma once
 
-#include <cstring>
 #include <string_view>
 
 namespace menuconv {
@@ -17,13 +16,14 @@ void ScanAttributeList(std::string_view list, Fn&& fn) {
   const char* const end = p + list.size();
   while (p < end) {
     const char* nameStart = p;
-    p = static_cast<const char*>(std::memchr(p, '=', static_cast<std::size_t>(end - p)));
+    // Names and values are short: plain loops beat library searches here.
+    while (*p != '=') ++p;
     const char* nameEnd = p;
     while (nameEnd > nameStart && IsXmlBlank(nameEnd[-1])) --nameEnd;
     while (*p != '"' && *p != '\'') ++p;
     const char quote = *p++;
     const char* valueStart = p;
-    p = static_cast<const char*>(std::memchr(p, quote, static_cast<std::size_t>(end - p)));
+    while (*p != quote) ++p;
     fn(std::string_view(nameStart, static_cast<std::size_t>(nameEnd - nameStart)),
        std::string_view(valueStart, static_cast<std::size_t>(p - valueStart)));
     ++p;

@@ -36,7 +36,7 @@ int64_t AttributeStore::IndexOf(std::string_view name) const {
     }
     return -1;
   }
-  for (std::size_t i = 0; i < entries_.size(); ++i) {
+  for (std::size_t i = 0; i < size_; ++i) {
     if (entries_[i].name == name) return static_cast<int64_t>(i);
   }
   return -1;
@@ -59,11 +59,14 @@ void AttributeStore::Set(std::string_view name, std::string_view value) {
 
 bool AttributeStore::Insert(std::string_view name, std::string_view value) {
   if (IndexOf(name) >= 0) return false;
-  const auto position = static_cast<uint32_t>(entries_.size());
-  entries_.push_back(Entry{std::string(name), std::string(value)});
-  if (entries_.size() > kIndexThreshold) {
+  const auto position = static_cast<uint32_t>(size_);
+  if (size_ == entries_.size()) entries_.emplace_back();
+  entries_[size_].name.assign(name);
+  entries_[size_].value.assign(value);
+  ++size_;
+  if (size_ > kIndexThreshold) {
     if (index_.empty()) {
-      for (uint32_t i = 0; i < entries_.size(); ++i) {
+      for (uint32_t i = 0; i < size_; ++i) {
         index_.emplace(AttributeNameHash(entries_[i].name), i);
       }
     } else {
@@ -75,7 +78,9 @@ bool AttributeStore::Insert(std::string_view name, std::string_view value) {
 }
 
 void AttributeStore::Clear() {
-  entries_.clear();
+  // Small spare entries are kept for reuse; a store that held very many gives them back.
+  if (entries_.size() > 4 * kIndexThreshold) entries_.clear();
+  size_ = 0;
   index_.clear();
   order_.clear();
   orderValid_ = true;
@@ -83,7 +88,7 @@ void AttributeStore::Clear() {
 
 const std::vector<uint32_t>& AttributeStore::Order() const {
   if (orderValid_) return order_;
-  order_ = IterationOrder(entries_.size(), [this](uint32_t i) { return std::string_view(entries_[i].name); });
+  IterationOrder(size_, [this](uint32_t i) { return std::string_view(entries_[i].name); }, order_);
   orderValid_ = true;
   return order_;
 }

@@ -27,8 +27,8 @@ class AttributeStore {
   bool Insert(std::string_view name, std::string_view value);
   void Clear();
 
-  std::size_t Size() const { return entries_.size(); }
-  uint32_t BucketCount() const { return BucketCountFor(entries_.size()); }
+  std::size_t Size() const { return size_; }
+  uint32_t BucketCount() const { return BucketCountFor(size_); }
 
   // Calls fn(name, value) for every entry in iteration order.
   template <class Fn>
@@ -43,7 +43,10 @@ class AttributeStore {
   int64_t IndexOf(std::string_view name) const;
   const std::vector<uint32_t>& Order() const;
 
-  std::vector<Entry> entries_;  // insertion order
+  // Entries in insertion order; those past `size_` are spare, kept so that a store that is
+  // cleared and filled again (one working element per widget) reuses their strings.
+  std::vector<Entry> entries_;
+  std::size_t size_ = 0;
   std::unordered_multimap<uint32_t, uint32_t> index_;  // name hash -> entry, large stores only
   mutable std::vector<uint32_t> order_;
   mutable bool orderValid_ = true;

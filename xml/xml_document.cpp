@@ -119,9 +119,10 @@ XmlElement XmlDocument::CopyElement(ElementRef e) const {
 uint64_t XmlDocument::NameKey(std::string_view name) {
   // The first seven bytes and the length: equal keys of names up to seven bytes long mean
   // equal names.
-  uint64_t key = 0;
-  std::memcpy(&key, name.data(), std::min<std::size_t>(name.size(), 7));
-  return (key & 0x00FFFFFFFFFFFFFFull) | (static_cast<uint64_t>(std::min<std::size_t>(name.size(), 255)) << 56);
+  const std::size_t n = std::min<std::size_t>(name.size(), 7);
+  uint64_t key = static_cast<uint64_t>(std::min<std::size_t>(name.size(), 255)) << 56;
+  for (std::size_t i = 0; i < n; ++i) key |= static_cast<uint64_t>(static_cast<unsigned char>(name[i])) << (8 * i);
+  return key;
 }
 
 const std::vector<XmlDocument::KeyedAttribute>& XmlDocument::RawAttributes(uint32_t index) const {
@@ -134,6 +135,21 @@ const std::vector<XmlDocument::KeyedAttribute>& XmlDocument::RawAttributes(uint3
         AttributeSpan{Span{static_cast<uint32_t>(name.data() - base), static_cast<uint32_t>(name.size())},
                       Span{static_cast<uint32_t>(value.data() - base), static_cast<uint32_t>(value.size())}}});
   });
+  std::size_t slots = 16;
+  while (slots < cache_.size() * 2) slots *= 2;
+  cacheIndex_.assign(slots, 0);
+  for (uint32_t i = 0; i < cache_.size(); ++i) {
+    const KeyedAttribute& a = cache_[i];
+    for (uint32_t slot = Slot(a.key, slots - 1);; slot = (slot + 1) & (slots - 1)) {
+      const uint32_t held = cacheIndex_[slot];
+      if (held == 0) {
+        cacheIndex_[slot] = i + 1;
+        break;
+      }
+      const KeyedAttribute& b = cache_[held - 1];
+      if (b.key == a.key && str(b.span.name) == str(a.span.name)) break;  // the first value stays
+    }
+  }
   cachedNode_ = index;
   return cache_;
 }
@@ -172,8 +188,12 @@ ElementRef ElementView::PrevSibling() const { return doc_->PrevSibling(ref_); }
 std::optional<std::string_view> ElementView::FindAttribute(std::string_view name) const {
   const XmlDocument::Node& n = doc_->node(ref_);
   if (n.attributeCount == XmlDocument::kRawAttributes) {
+    const auto& raw = doc_->RawAttributes(ref_.index);
+    const std::vector<uint32_t>& index = doc_->cacheIndex_;
+    const std::size_t mask = index.size() - 1;
     const uint64_t key = XmlDocument::NameKey(name);
-    for (const auto& a : doc_->RawAttributes(ref_.index)) {
+    for (uint32_t slot = XmlDocument::Slot(key, mask); index[slot] != 0; slot = (slot + 1) & mask) {
+      const auto& a = raw[index[slot] - 1];
       if (a.key == key && (name.size() <= 7 || doc_->str(a.span.name) == name)) return doc_->str(a.span.value);
     }
     return std::nullopt;

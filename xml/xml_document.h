@@ -161,6 +161,11 @@ class XmlDocument {
   // for many names in a row.
   mutable uint32_t cachedNode_ = ElementRef::kNone;
   mutable std::vector<KeyedAttribute> cache_;
+  // Open addressing over cache_ (position + 1; 0 is empty), first occurrences only.
+  mutable std::vector<uint32_t> cacheIndex_;
+  static uint32_t Slot(uint64_t key, std::size_t mask) {
+    return static_cast<uint32_t>((key * 0x9E3779B97F4A7C15ull) >> 32) & static_cast<uint32_t>(mask);
+  }
 };
 
 template <class Fn>
