@@ -21,11 +21,7 @@ namespace fs = std::filesystem;
 using testing_support::ReadBytes;
 using testing_support::WriteBytes;
 
-#ifdef _WIN32
-constexpr int kDirectoryError = EACCES;
-#else
-constexpr int kDirectoryError = EISDIR;
-#endif
+using testing_support::kDirectoryError;
 
 class ByteFileTest : public ::testing::Test {
  protected:

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -13,6 +14,13 @@
 namespace menuconv::testing_support {
 
 namespace fs = std::filesystem;
+
+// The error a folder gives where a file is expected: Windows refuses it as access denied.
+#ifdef _WIN32
+inline constexpr int kDirectoryError = EACCES;
+#else
+inline constexpr int kDirectoryError = EISDIR;
+#endif
 
 // Creates a new, empty folder below the system's temporary folder.
 inline fs::path MakeTempFolder(const std::string& prefix) {

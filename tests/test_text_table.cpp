@@ -287,7 +287,7 @@ TEST_F(TextTableFileTest, MergeTextFileOnADirectory) {
   TextTable table;
   const MergeResult result = MergeTextFile(table, PathOf("table.txt"));
   EXPECT_EQ(result.status, TextFileStatus::kNotATable);
-  EXPECT_EQ(result.reason, std::strerror(EISDIR));
+  EXPECT_EQ(result.reason, std::strerror(testing_support::kDirectoryError));
   EXPECT_TRUE(table.Empty());
 }
 

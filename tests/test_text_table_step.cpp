@@ -201,7 +201,7 @@ TEST_F(TextTableStepTest, SecondTableThatIsAFolderStays) {
   RunTextTableStep("menus.xml");
   EXPECT_EQ(Snapshot(), before);
   EXPECT_EQ(warnings_, std::vector<std::string>{"menus_txts.txt: not rewritten: " +
-                                                std::string(std::strerror(EISDIR))});
+                                                std::string(std::strerror(testing_support::kDirectoryError))});
 }
 
 TEST_F(TextTableStepTest, TableThatCannotBeWrittenIsSkippedQuietly) {
