@@ -109,6 +109,12 @@ bool WriteFileAtomically(const std::string& path, const std::vector<std::string_
   const std::string target = ResolveLinks(path);
   struct stat existing;
   const bool exists = ::stat(target.c_str(), &existing) == 0;
+  if (!exists && errno != ENOENT) {
+    // A loop of links, a folder on the way that is a file, no permission to look: a write
+    // through the path would fail the same way.
+    reason = ErrorText(errno);
+    return false;
+  }
   if (exists && S_ISDIR(existing.st_mode)) {
     reason = ErrorText(EISDIR);
     return false;
