@@ -119,6 +119,12 @@ bool WriteFileAtomically(const std::string& path, const std::vector<std::string_
     reason = ErrorText(EISDIR);
     return false;
   }
+  if (exists && !S_ISREG(existing.st_mode)) {
+    // A device, a FIFO or a socket is neither replaced (the node would be lost) nor written
+    // into (a FIFO without a reader would hold the run).
+    reason = "not a regular file";
+    return false;
+  }
   // A file that does not exist yet is written in place: exclusive creation keeps anyone
   // else's file from being touched, and a failed write removes what was begun. An existing
   // file is replaced by a complete temporary file renamed over it.
