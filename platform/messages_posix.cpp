@@ -1,30 +1,12 @@
 // POSIX messages: one line "CAPTION: TEXT" on stderr, then the details indented by two blanks.
 #include <cstdio>
 
-#include "platform/messages.h"
+#include "platform/messages_native.h"
 
 namespace menuconv::platform {
 
-namespace {
-
-MessageSink& CurrentMessageSink() {
-  static MessageSink sink;
-  return sink;
-}
-
-WarningSink& CurrentWarningSink() {
-  static WarningSink sink;
-  return sink;
-}
-
-}  // namespace
-
-void ShowMessage(const std::string& caption, const std::string& text,
-                 const std::vector<std::string>& details) {
-  if (CurrentMessageSink()) {
-    CurrentMessageSink()(caption, text, details);
-    return;
-  }
+void ShowMessageNative(const std::string& caption, const std::string& text,
+                       const std::vector<std::string>& details) {
   std::fprintf(stderr, "%s: %s\n", caption.c_str(), text.c_str());
   for (std::string line : details) {
     // Every line of a detail stays indented, whatever it holds.
@@ -36,15 +18,6 @@ void ShowMessage(const std::string& caption, const std::string& text,
   std::fflush(stderr);
 }
 
-void ShowWarning(const std::string& text) {
-  if (CurrentWarningSink()) {
-    CurrentWarningSink()(text);
-    return;
-  }
-  std::fprintf(stderr, "warning: %s\n", text.c_str());
-}
-
-void SetMessageSink(MessageSink sink) { CurrentMessageSink() = std::move(sink); }
-void SetWarningSink(WarningSink sink) { CurrentWarningSink() = std::move(sink); }
+void ShowWarningNative(const std::string& text) { std::fprintf(stderr, "warning: %s\n", text.c_str()); }
 
 }  // namespace menuconv::platform

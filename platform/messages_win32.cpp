@@ -2,43 +2,16 @@
 // the debugger output, since a GUI program has no console.
 #include <windows.h>
 
-#include "platform/messages.h"
+#include "platform/messages_native.h"
 
 namespace menuconv::platform {
 
-namespace {
-
-MessageSink& CurrentMessageSink() {
-  static MessageSink sink;
-  return sink;
-}
-
-WarningSink& CurrentWarningSink() {
-  static WarningSink sink;
-  return sink;
-}
-
-}  // namespace
-
-void ShowMessage(const std::string& caption, const std::string& text,
-                 const std::vector<std::string>& details) {
-  if (CurrentMessageSink()) {
-    CurrentMessageSink()(caption, text, details);
-    return;
-  }
+void ShowMessageNative(const std::string& caption, const std::string& text,
+                       const std::vector<std::string>& details) {
   for (const std::string& line : details) OutputDebugStringA((caption + ": " + line + "\n").c_str());
   MessageBoxA(nullptr, text.c_str(), caption.c_str(), MB_OK);
 }
 
-void ShowWarning(const std::string& text) {
-  if (CurrentWarningSink()) {
-    CurrentWarningSink()(text);
-    return;
-  }
-  OutputDebugStringA(("warning: " + text + "\n").c_str());
-}
-
-void SetMessageSink(MessageSink sink) { CurrentMessageSink() = std::move(sink); }
-void SetWarningSink(WarningSink sink) { CurrentWarningSink() = std::move(sink); }
+void ShowWarningNative(const std::string& text) { OutputDebugStringA(("warning: " + text + "\n").c_str()); }
 
 }  // namespace menuconv::platform

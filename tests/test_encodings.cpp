@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/codepage.h"
+#include "tests/test_support.h"
 #include "xml/byte_buffer.h"
 #include "xml/encodings.h"
 #include "xml/utf8.h"
@@ -24,16 +25,7 @@ namespace {
 using namespace std::string_literals;
 
 // "41 42 ..." for failure messages.
-std::string Hex(std::string_view bytes) {
-  std::string out;
-  char digits[4];
-  for (unsigned char c : bytes) {
-    std::snprintf(digits, sizeof digits, "%02X ", c);
-    out += digits;
-  }
-  if (!out.empty()) out.pop_back();
-  return out;
-}
+constexpr auto Hex = testing_support::HexOf;
 
 uint32_t Detect(std::string_view fileBytes, std::string_view encodingName, uint32_t before = 437) {
   XmlDocument doc;

@@ -3,13 +3,16 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cerrno>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <optional>
 #include <random>
 #include <string>
+#include <string_view>
 
 namespace menuconv::testing_support {
 
@@ -61,6 +64,38 @@ inline std::optional<std::string> ReadBytes(const std::string& path) {
   if (!fs::is_regular_file(path)) return std::nullopt;
   std::ifstream in(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// Bytes written as hexadecimal pairs, blanks ignored: "FF FE 6B 00".
+inline std::string BytesFromHex(std::string_view text) {
+  std::string bytes;
+  int high = -1;
+  for (const char c : text) {
+    if (std::isspace(static_cast<unsigned char>(c))) continue;
+    const int digit = std::isdigit(static_cast<unsigned char>(c))
+                          ? c - '0'
+                          : std::toupper(static_cast<unsigned char>(c)) - 'A' + 10;
+    if (high < 0) {
+      high = digit;
+    } else {
+      bytes.push_back(static_cast<char>(high * 16 + digit));
+      high = -1;
+    }
+  }
+  EXPECT_LT(high, 0) << "odd number of hex digits in " << text;
+  return bytes;
+}
+
+// "41 42 ..." for failure messages.
+inline std::string HexOf(std::string_view bytes) {
+  std::string out;
+  char digits[4];
+  for (unsigned char c : bytes) {
+    std::snprintf(digits, sizeof digits, "%02X ", c);
+    out += digits;
+  }
+  if (!out.empty()) out.pop_back();
+  return out;
 }
 
 }  // namespace menuconv::testing_support

@@ -26,24 +26,7 @@ using testing_support::ReadBytes;
 using testing_support::WriteBytes;
 
 // Bytes written as hexadecimal pairs, blanks ignored: "FF FE 6B 00".
-std::string Hex(std::string_view text) {
-  std::string bytes;
-  int high = -1;
-  for (const char c : text) {
-    if (std::isspace(static_cast<unsigned char>(c))) continue;
-    const int digit = std::isdigit(static_cast<unsigned char>(c))
-                          ? c - '0'
-                          : std::toupper(static_cast<unsigned char>(c)) - 'A' + 10;
-    if (high < 0) {
-      high = digit;
-    } else {
-      bytes.push_back(static_cast<char>(high * 16 + digit));
-      high = -1;
-    }
-  }
-  EXPECT_LT(high, 0) << "odd number of hex digits in " << text;
-  return bytes;
-}
+constexpr auto Hex = testing_support::BytesFromHex;
 
 // Records as they appear in the files.
 const char* const kMark = "FF FE";

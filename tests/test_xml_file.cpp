@@ -32,16 +32,7 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::string_literals;
 
-[[maybe_unused]] std::string Hex(std::string_view bytes) {
-  std::string out;
-  char digits[4];
-  for (unsigned char c : bytes) {
-    std::snprintf(digits, sizeof digits, "%02X ", c);
-    out += digits;
-  }
-  if (!out.empty()) out.pop_back();
-  return out;
-}
+[[maybe_unused]] constexpr auto Hex = testing_support::HexOf;
 
 // Printable form of file bytes for failure messages: CR, LF, zero and bytes above 0x7E as
 // escapes.
