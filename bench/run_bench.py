@@ -56,6 +56,8 @@ def main():
     if not xmllint:
         print("xmllint reference skipped: not installed (Debian: libxml2-utils)")
 
+    os.makedirs(args.work, exist_ok=True)
+    outputs = tempfile.mkdtemp(dir=args.work, prefix="outputs-")
     print(f"{'preset':<22}{'tool':<10}{'median s':>10}{'spread':>8}{'MB/s':>9}{'peak RSS MB':>13}{'x input':>9}{'menuconv/tool':>15}")
     for spec in args.presets:
         preset, _, encoding = spec.partition(":")
@@ -80,10 +82,11 @@ def main():
         peaks = {name: 0 for name in tools}
         for _ in range(args.rounds):
             for name, argv in tools.items():
-                out = tempfile.mkdtemp(dir=args.work)
+                # Outputs stay until the whole benchmark is done: deleting thousands of files
+                # makes the file system slow to create new ones for minutes afterwards.
+                out = tempfile.mkdtemp(dir=outputs)
                 shutil.copyfile(pristine, os.path.join(folder, "menus_txts.txt"))
                 elapsed, peak = run(argv, cwd=out)
-                shutil.rmtree(out)
                 times[name].append(elapsed)
                 peaks[name] = max(peaks[name], peak)
         mine = statistics.median(times["menuconv"])
@@ -94,6 +97,7 @@ def main():
             print(f"{spec:<22}{name:<10}{median:>10.3f}{spread:>7.0%} {size / 1e6 / median:>8.0f}"
                   f"{peaks[name] / 1e6:>13.0f}{peaks[name] / size:>9.2f}{ratio:>15}")
         sys.stdout.flush()
+    shutil.rmtree(outputs)
 
 
 if __name__ == "__main__":
