@@ -2,7 +2,7 @@
 
 #include <algorithm>
 #include <climits>
-#include <cstdio>
+#include <charconv>
 
 #include "xml/attribute_reader.h"
 
@@ -24,8 +24,8 @@ int32_t ParseDecimalInt(std::string_view text) {
 
 std::string FormatDecimalInt(int32_t value) {
   char buffer[16];
-  const int n = std::snprintf(buffer, sizeof buffer, "%d", static_cast<int>(value));
-  return std::string(buffer, static_cast<std::size_t>(n));
+  const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
+  return std::string(buffer, result.ptr);
 }
 
 int64_t AttributeStore::IndexOf(std::string_view name) const {
