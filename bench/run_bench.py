@@ -59,8 +59,8 @@ def main():
     os.makedirs(args.work, exist_ok=True)
     outputs = tempfile.mkdtemp(dir=args.work, prefix="outputs-")
     print(f"{'preset':<22}{'tool':<10}{'median s':>10}{'spread':>8}{'MB/s':>9}{'peak RSS MB':>13}{'x input':>9}{'menuconv/tool':>15}")
-    for spec in args.presets:
-        preset, _, encoding = spec.partition(":")
+    for choice in args.presets:
+        preset, _, encoding = choice.partition(":")
         encoding = encoding or "utf-8"
         folder = os.path.join(args.work, f"{preset}-{encoding}")
         source = os.path.join(folder, "menus.xml")
@@ -94,7 +94,7 @@ def main():
             median = statistics.median(times[name])
             spread = (max(times[name]) - min(times[name])) / median if median else 0
             ratio = "" if name == "menuconv" else f"{mine / median:.2f}"
-            print(f"{spec:<22}{name:<10}{median:>10.3f}{spread:>7.0%} {size / 1e6 / median:>8.0f}"
+            print(f"{choice:<22}{name:<10}{median:>10.3f}{spread:>7.0%} {size / 1e6 / median:>8.0f}"
                   f"{peaks[name] / 1e6:>13.0f}{peaks[name] / size:>9.2f}{ratio:>15}")
         sys.stdout.flush()
     shutil.rmtree(outputs)
