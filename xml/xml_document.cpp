@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstring>
 #include <stdexcept>
-#include <unordered_map>
 
 #include "xml/attribute_scan.h"
 
@@ -155,26 +154,13 @@ const std::vector<XmlDocument::KeyedAttribute>& XmlDocument::RawAttributes(uint3
 }
 
 std::vector<uint32_t> XmlDocument::DistinctRawAttributes(uint32_t index) const {
-  const std::vector<KeyedAttribute>& raw = RawAttributes(index);
+  RawAttributes(index);
+  // The hash index holds exactly the first occurrence of each name.
   std::vector<uint32_t> distinct;
-  distinct.reserve(raw.size());
-  if (raw.size() > 64) {
-    std::unordered_map<std::string_view, bool> seen;
-    for (uint32_t i = 0; i < raw.size(); ++i) {
-      if (seen.emplace(str(raw[i].span.name), true).second) distinct.push_back(i);
-    }
-    return distinct;
+  for (uint32_t held : cacheIndex_) {
+    if (held != 0) distinct.push_back(held - 1);
   }
-  for (uint32_t i = 0; i < raw.size(); ++i) {
-    bool repeated = false;
-    for (uint32_t j : distinct) {
-      if (raw[j].key == raw[i].key && str(raw[j].span.name) == str(raw[i].span.name)) {
-        repeated = true;
-        break;
-      }
-    }
-    if (!repeated) distinct.push_back(i);
-  }
+  std::sort(distinct.begin(), distinct.end());
   return distinct;
 }
 
