@@ -25,15 +25,7 @@ using testing_support::kDirectoryError;
 
 class ByteFileTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    folder_ = testing_support::MakeTempFolder("menuconv-bytefile");
-  }
-  void TearDown() override {
-    std::error_code ignored;
-    fs::remove_all(folder_, ignored);
-  }
-
-  std::string PathOf(const std::string& name) const { return (folder_ / name).string(); }
+  std::string PathOf(const std::string& name) const { return temp_.PathOf(name); }
 
   static std::string Pattern(std::size_t length) {
     std::string bytes(length, '\0');
@@ -44,7 +36,8 @@ class ByteFileTest : public ::testing::Test {
     return std::string(reinterpret_cast<const char*>(file.Data()), length);
   }
 
-  fs::path folder_;
+  testing_support::TempFolder temp_{"menuconv-bytefile"};
+  const fs::path& folder_ = temp_.path();
 };
 
 TEST_F(ByteFileTest, NewFileHoldsNothing) {

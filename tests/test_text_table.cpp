@@ -189,15 +189,7 @@ TEST(TextTableTest, SerializeSortsByUnits) {
 
 class TextTableFileTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    folder_ = testing_support::MakeTempFolder("menuconv-texttable");
-  }
-  void TearDown() override {
-    std::error_code ignored;
-    fs::remove_all(folder_, ignored);
-  }
-
-  std::string PathOf(const std::string& name) const { return (folder_ / name).string(); }
+  std::string PathOf(const std::string& name) const { return temp_.PathOf(name); }
 
   std::vector<std::string> Names() const {
     std::vector<std::string> names;
@@ -208,7 +200,8 @@ class TextTableFileTest : public ::testing::Test {
     return names;
   }
 
-  fs::path folder_;
+  testing_support::TempFolder temp_{"menuconv-texttable"};
+  const fs::path& folder_ = temp_.path();
 };
 
 TEST_F(TextTableFileTest, MergeTextFileReadsOnlyTables) {
