@@ -70,11 +70,14 @@ bool EscapesCurrentFolder(std::string_view name) {
 
 bool ConvertMenu(ElementRef menuModule, const XmlDocument& input, MenuRunState& state) {
   const ElementView screen = input.Element(menuModule);
-  XmlDocument menu;
+  // The menu document is written as it is built, in the form a saved document takes: the
+  // root "menu" with its six attributes and no text, then one childless element per widget.
   XmlElement root;
   root.name = "menu";
   for (std::string_view name : kRootAttributes) root.SetAttribute(name, screen.GetAttribute(name));
-  const ElementRef parent = menu.AppendChild(ElementRef::None(), root);
+  ByteBuffer body;
+  AppendStartTag(body, 0, root.name, root.attributes);
+  bool hasWidgets = false;
 
   XmlElement widget;
   for (ElementRef child = screen.FirstChild(); !child.IsNone(); child = input.NextSibling(child)) {
@@ -88,7 +91,14 @@ bool ConvertMenu(ElementRef menuModule, const XmlDocument& input, MenuRunState& 
       continue;
     }
     translate(module, widget);
-    menu.AppendChild(parent, widget);
+    if (!hasWidgets) body.Append('>');
+    hasWidgets = true;
+    AppendChildlessElement(body, 1, widget);
+  }
+  if (hasWidgets) {
+    AppendEndTag(body, 0, root.name, true);
+  } else {
+    body.Append("/>");
   }
 
   const std::string fileName = std::string(screen.Text()) + ".xml";
@@ -97,7 +107,8 @@ bool ConvertMenu(ElementRef menuModule, const XmlDocument& input, MenuRunState& 
   if (EscapesCurrentFolder(fileName)) {
     reason = "the name leaves the current folder";
   } else {
-    saved = Save(menu, fileName, EncodingName(input), &reason);
+    uint32_t codePage = XmlDocument().codePage;
+    saved = SaveText(body, codePage, fileName, EncodingName(input), &reason);
   }
   if (!saved) {
     platform::ShowMessage(fileName, "Cannot save menu file", {reason});

@@ -37,21 +37,21 @@ void AppendAttribute(ByteBuffer& out, std::string_view name, std::string_view va
   out.Append(quote);
 }
 
-void AppendStartTag(const XmlDocument& doc, ElementRef e, int depth, ByteBuffer& out) {
-  const ElementView view = doc.Element(e);
+template <class ForEachAttribute>
+void AppendStartTagWith(ByteBuffer& out, int depth, std::string_view name, ForEachAttribute&& forEach) {
   Indent(out, depth);
   out.Append('<');
-  out.Append(view.Name());
-  view.ForEachAttribute([&out](std::string_view name, std::string_view value) {
-    AppendAttribute(out, name, value);
-  });
+  out.Append(name);
+  forEach([&out](std::string_view attribute, std::string_view value) { AppendAttribute(out, attribute, value); });
+}
+
+void AppendStartTag(const XmlDocument& doc, ElementRef e, int depth, ByteBuffer& out) {
+  const ElementView view = doc.Element(e);
+  AppendStartTagWith(out, depth, view.Name(), [&view](auto&& fn) { view.ForEachAttribute(fn); });
 }
 
 void AppendEndTag(const XmlDocument& doc, ElementRef e, int depth, ByteBuffer& out) {
-  if (!doc.FirstChild(e).IsNone()) Indent(out, depth);
-  out.Append("</");
-  out.Append(doc.Element(e).Name());
-  out.Append('>');
+  AppendEndTag(out, depth, doc.Element(e).Name(), !doc.FirstChild(e).IsNone());
 }
 
 // Writes the subtree of `root` without recursion: deep documents must not exhaust the stack.
@@ -97,6 +97,28 @@ void SerializeSubtree(const XmlDocument& doc, ElementRef root, int rootDepth, By
 }
 
 }  // namespace
+
+void AppendStartTag(ByteBuffer& out, int depth, std::string_view name, const AttributeStore& attributes) {
+  AppendStartTagWith(out, depth, name, [&attributes](auto&& fn) { attributes.ForEach(fn); });
+}
+
+void AppendEndTag(ByteBuffer& out, int depth, std::string_view name, bool hasChildren) {
+  if (hasChildren) Indent(out, depth);
+  out.Append("</");
+  out.Append(name);
+  out.Append('>');
+}
+
+void AppendChildlessElement(ByteBuffer& out, int depth, const XmlElement& element) {
+  AppendStartTag(out, depth, element.name, element.attributes);
+  if (element.text.empty()) {
+    out.Append("/>");
+    return;
+  }
+  out.Append('>');
+  out.Append(element.text);
+  AppendEndTag(out, depth, element.name, false);
+}
 
 void SerializeDocument(const XmlDocument& document, ByteBuffer& out) {
   out.Reserve(out.size() + document.ApproximateTextSize());
@@ -169,42 +191,40 @@ bool Load(XmlDocument& document, const std::string& path, std::string_view encod
   return true;
 }
 
-bool Save(XmlDocument& document, const std::string& path, std::string_view encodingName,
-          std::string* reason) {
+bool SaveText(const ByteBuffer& text, uint32_t& codePage, const std::string& path,
+              std::string_view encodingName, std::string* reason) {
   std::string local;
   std::string& why = reason ? *reason : local;
-  const uint32_t previousCodePage = document.codePage;
+  const uint32_t previousCodePage = codePage;
   if (encodingName.empty()) encodingName = "utf-8";
-  if (const EncodingRow* row = FindEncodingByName(encodingName)) document.codePage = row->codePage;
+  if (const EncodingRow* row = FindEncodingByName(encodingName)) codePage = row->codePage;
+  const EncodingRow* declared = FindEncodingByCodePage(codePage);
+  std::string declaration(kDeclarationStart);
+  declaration += declared ? declared->name : std::string_view();
+  declaration += kDeclarationEnd;
 
-  ByteBuffer file;
-  file.Append(kDeclarationStart);
-  file.Append(EncodingName(document));
-  file.Append(kDeclarationEnd);
-  if (document.codePage == 65001) {
-    // The body is UTF-8 already: serialise it in place behind the declaration.
-    const std::size_t bodyStart = file.size();
-    SerializeDocument(document, file);
-    if (!IsValidUtf8(std::string_view(file.data() + bodyStart, file.size() - bodyStart))) {
-      ByteBuffer body;
-      body.Append(std::string_view(file.data() + bodyStart, file.size() - bodyStart));
-      file.Resize(bodyStart);
-      ConvertFromAnsi(document, body.view(), file);
-    }
-  } else {
-    ByteBuffer body;
-    SerializeDocument(document, body);
-    if (!ConvertFromAnsi(document, body.view(), file)) {
-      why = "the code page " + std::to_string(document.codePage) + " cannot be converted";
+  // Well-formed UTF-8 is written as it is; anything else goes through the code page.
+  std::string_view body = text.view();
+  ByteBuffer converted;
+  if (codePage != 65001 || !IsValidUtf8(body)) {
+    if (!platform::FromNarrow(codePage, body, converted)) {
+      why = "the code page " + std::to_string(codePage) + " cannot be converted";
       return false;
     }
+    body = converted.view();
   }
-  file.Append('\0');
-  if (!platform::WriteFileAtomically(path, {file.view()}, why)) {
-    document.codePage = previousCodePage;
+  if (!platform::WriteFileAtomically(path, {declaration, body, std::string_view("\0", 1)}, why)) {
+    codePage = previousCodePage;
     return false;
   }
   return true;
+}
+
+bool Save(XmlDocument& document, const std::string& path, std::string_view encodingName,
+          std::string* reason) {
+  ByteBuffer body;
+  SerializeDocument(document, body);
+  return SaveText(body, document.codePage, path, encodingName, reason);
 }
 
 }  // namespace menuconv

@@ -27,6 +27,18 @@ bool Load(XmlDocument& document, const std::string& path, std::string_view encod
 bool Save(XmlDocument& document, const std::string& path, std::string_view encodingName,
           std::string* reason = nullptr);
 
+// Writes narrow text of the form SerializeDocument gives, as Save writes a document whose
+// code page is `codePage` (which is updated the same way).
+bool SaveText(const ByteBuffer& text, uint32_t& codePage, const std::string& path,
+              std::string_view encodingName, std::string* reason = nullptr);
+
+// Pieces of the serialised form, for writers that produce a document element by element:
+// the start tag (CR LF, indentation, "<", name, attributes in the store's order), the end
+// tag (on a line of its own after children), and a whole element without children.
+void AppendStartTag(ByteBuffer& out, int depth, std::string_view name, const AttributeStore& attributes);
+void AppendEndTag(ByteBuffer& out, int depth, std::string_view name, bool hasChildren);
+void AppendChildlessElement(ByteBuffer& out, int depth, const XmlElement& element);
+
 // The XML text of every top-level element, without the declaration.
 std::string SerializeDocument(const XmlDocument& document);
 void SerializeDocument(const XmlDocument& document, ByteBuffer& out);
