@@ -1,5 +1,9 @@
 #include "app/run.h"
 
+#include <future>
+#include <optional>
+#include <vector>
+
 #include "app/text_table_step.h"
 #include "convert/menu_builder.h"
 #include "convert/picture_registry.h"
@@ -12,6 +16,19 @@ namespace {
 
 constexpr const char* kLoadFailed = "Cannot load file, check file exist!";
 constexpr const char* kConvertFailed = "Cannot reparsing file!";
+
+// Collects the warnings shown while it lives, to be shown later or never.
+class WarningsHeld {
+ public:
+  explicit WarningsHeld(std::vector<std::string>& into)
+      : shown_(platform::SetWarningSink([&into](const std::string& text) { into.push_back(text); })) {}
+  ~WarningsHeld() { platform::SetWarningSink(std::move(shown_)); }
+  WarningsHeld(const WarningsHeld&) = delete;
+  WarningsHeld& operator=(const WarningsHeld&) = delete;
+
+ private:
+  platform::WarningSink shown_;
+};
 
 }  // namespace
 
@@ -36,11 +53,32 @@ bool ConvertDocument(const XmlDocument& document, std::string* why) {
       break;
     }
   }
+  // Each screen's file is written on a second thread while the next screen is built. The
+  // outcome of a screen is reported before anything of the next one shows, and a failed save
+  // ends the run before the next screen is written, as if one screen followed the other.
   MenuRunState state;
+  std::optional<BuiltMenu> pending;
+  std::future<SaveOutcome> writing;
+  auto reportPending = [&]() {
+    if (!pending) return true;
+    const bool saved = ReportMenuSaved(*pending, writing.get(), state);
+    pending.reset();
+    return saved;
+  };
   for (ElementRef q = first; !q.IsNone(); q = document.NextSibling(q)) {
-    if (document.Element(q).HasName("MENU_MODULE") && !ConvertMenu(q, document, state)) return false;
+    if (!document.Element(q).HasName("MENU_MODULE")) continue;
+    std::vector<std::string> warnings;
+    BuiltMenu built;
+    {
+      const WarningsHeld held(warnings);
+      built = BuildMenu(q, document, state);
+    }
+    if (!reportPending()) return false;
+    for (const std::string& text : warnings) platform::ShowWarning(text);
+    pending = std::move(built);
+    writing = std::async(std::launch::async, [menu = &*pending] { return SaveMenu(*menu); });
   }
-  return true;
+  return reportPending();
 }
 
 int RunConversion(const std::string& path) {

@@ -68,14 +68,15 @@ bool EscapesCurrentFolder(std::string_view name) {
   return false;
 }
 
-bool ConvertMenu(ElementRef menuModule, const XmlDocument& input, MenuRunState& state) {
+BuiltMenu BuildMenu(ElementRef menuModule, const XmlDocument& input, MenuRunState& state) {
+  BuiltMenu menu;
   const ElementView screen = input.Element(menuModule);
   // The menu document is written as it is built, in the form a saved document takes: the
   // root "menu" with its six attributes and no text, then one childless element per widget.
   XmlElement root;
   root.name = "menu";
   for (std::string_view name : kRootAttributes) root.SetAttribute(name, screen.GetAttribute(name));
-  ByteBuffer body;
+  ByteBuffer& body = menu.body;
   AppendStartTag(body, 0, root.name, root.attributes);
   bool hasWidgets = false;
 
@@ -101,25 +102,40 @@ bool ConvertMenu(ElementRef menuModule, const XmlDocument& input, MenuRunState& 
     body.Append("/>");
   }
 
-  const std::string fileName = std::string(screen.Text()) + ".xml";
-  std::string reason;
-  bool saved = false;
-  if (EscapesCurrentFolder(fileName)) {
-    reason = "the name leaves the current folder";
-  } else {
-    uint32_t codePage = XmlDocument().codePage;
-    saved = SaveText(body, codePage, fileName, EncodingName(input), &reason);
+  menu.fileName = std::string(screen.Text()) + ".xml";
+  menu.encodingName = EncodingName(input);
+  if (EscapesCurrentFolder(menu.fileName)) menu.refusal = "the name leaves the current folder";
+  return menu;
+}
+
+SaveOutcome SaveMenu(const BuiltMenu& menu) {
+  SaveOutcome outcome;
+  if (!menu.refusal.empty()) {
+    outcome.reason = menu.refusal;
+    return outcome;
   }
-  if (!saved) {
-    platform::ShowMessage(fileName, "Cannot save menu file", {reason});
+  // A new document's code page, which the encoding name then sets.
+  uint32_t codePage = XmlDocument().codePage;
+  outcome.saved = SaveText(menu.body, codePage, menu.fileName, menu.encodingName, &outcome.reason);
+  return outcome;
+}
+
+bool ReportMenuSaved(const BuiltMenu& menu, const SaveOutcome& outcome, MenuRunState& state) {
+  if (!outcome.saved) {
+    platform::ShowMessage(menu.fileName, "Cannot save menu file", {outcome.reason});
     return false;
   }
   // "./a.xml" and "a.xml", or "sub//a.xml" and "sub/a.xml", name one file.
-  const std::string sameFile = std::filesystem::path(fileName).lexically_normal().generic_string();
+  const std::string sameFile = std::filesystem::path(menu.fileName).lexically_normal().generic_string();
   if (!state.outputsWritten.emplace(sameFile).second) {
-    platform::ShowWarning(fileName + ": written again by a later screen, which replaces it");
+    platform::ShowWarning(menu.fileName + ": written again by a later screen, which replaces it");
   }
   return true;
+}
+
+bool ConvertMenu(ElementRef menuModule, const XmlDocument& input, MenuRunState& state) {
+  const BuiltMenu menu = BuildMenu(menuModule, input, state);
+  return ReportMenuSaved(menu, SaveMenu(menu), state);
 }
 
 }  // namespace menuconv

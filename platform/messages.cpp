@@ -2,6 +2,8 @@
 
 #include "platform/messages_native.h"
 
+#include <utility>
+
 namespace menuconv::platform {
 
 namespace {
@@ -35,7 +37,7 @@ void ShowWarning(const std::string& text) {
   }
 }
 
-void SetMessageSink(MessageSink sink) { CurrentMessageSink() = std::move(sink); }
-void SetWarningSink(WarningSink sink) { CurrentWarningSink() = std::move(sink); }
+MessageSink SetMessageSink(MessageSink sink) { return std::exchange(CurrentMessageSink(), std::move(sink)); }
+WarningSink SetWarningSink(WarningSink sink) { return std::exchange(CurrentWarningSink(), std::move(sink)); }
 
 }  // namespace menuconv::platform

@@ -19,7 +19,8 @@ void ShowWarning(const std::string& text);
 using MessageSink = std::function<void(const std::string& caption, const std::string& text,
                                        const std::vector<std::string>& details)>;
 using WarningSink = std::function<void(const std::string& text)>;
-void SetMessageSink(MessageSink sink);
-void SetWarningSink(WarningSink sink);
+// Each returns the sink it replaces.
+MessageSink SetMessageSink(MessageSink sink);
+WarningSink SetWarningSink(WarningSink sink);
 
 }  // namespace menuconv::platform
