@@ -1,7 +1,10 @@
 #include "app/run.h"
 
-#include <future>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
 #include <optional>
+#include <thread>
 #include <vector>
 
 #include "app/text_table_step.h"
@@ -30,6 +33,60 @@ class WarningsHeld {
   platform::WarningSink shown_;
 };
 
+// Saves one menu at a time on a thread of its own, kept for the whole walk.
+class MenuWriter {
+ public:
+  MenuWriter() : thread_([this] { Run(); }) {}
+  ~MenuWriter() {
+    {
+      const std::lock_guard<std::mutex> lock(mutex_);
+      stopping_ = true;
+    }
+    changed_.notify_all();
+    thread_.join();
+  }
+  MenuWriter(const MenuWriter&) = delete;
+  MenuWriter& operator=(const MenuWriter&) = delete;
+
+  // Starts saving the menu, which must stay in place until Outcome() returned.
+  void Start(const BuiltMenu& menu) {
+    {
+      const std::lock_guard<std::mutex> lock(mutex_);
+      menu_ = &menu;
+      outcome_.reset();
+    }
+    changed_.notify_all();
+  }
+
+  SaveOutcome Outcome() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [this] { return outcome_.has_value(); });
+    return *outcome_;
+  }
+
+ private:
+  void Run() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+      changed_.wait(lock, [this] { return stopping_ || menu_ != nullptr; });
+      if (menu_ == nullptr) return;
+      const BuiltMenu* menu = std::exchange(menu_, nullptr);
+      lock.unlock();
+      SaveOutcome outcome = SaveMenu(*menu);
+      lock.lock();
+      outcome_ = std::move(outcome);
+      changed_.notify_all();
+    }
+  }
+
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  const BuiltMenu* menu_ = nullptr;
+  std::optional<SaveOutcome> outcome_;
+  bool stopping_ = false;
+  std::thread thread_;  // last: it starts once the state above exists
+};
+
 }  // namespace
 
 bool ConvertDocument(const XmlDocument& document, std::string* why) {
@@ -53,15 +110,17 @@ bool ConvertDocument(const XmlDocument& document, std::string* why) {
       break;
     }
   }
-  // Each screen's file is written on a second thread while the next screen is built. The
-  // outcome of a screen is reported before anything of the next one shows, and a failed save
-  // ends the run before the next screen is written, as if one screen followed the other.
+  // A large screen's file is written on a second thread while the next screen is built;
+  // small ones are written at once, since handing them over would cost more than it saves.
+  // The outcome of a screen is reported before anything of the next one shows, and a failed
+  // save ends the run before the next screen is written, as if one screen followed the other.
+  constexpr std::size_t kHandOverSize = 32 * 1024;
   MenuRunState state;
+  std::optional<MenuWriter> writer;
   std::optional<BuiltMenu> pending;
-  std::future<SaveOutcome> writing;
   auto reportPending = [&]() {
     if (!pending) return true;
-    const bool saved = ReportMenuSaved(*pending, writing.get(), state);
+    const bool saved = ReportMenuSaved(*pending, writer->Outcome(), state);
     pending.reset();
     return saved;
   };
@@ -75,8 +134,13 @@ bool ConvertDocument(const XmlDocument& document, std::string* why) {
     }
     if (!reportPending()) return false;
     for (const std::string& text : warnings) platform::ShowWarning(text);
+    if (built.body.size() < kHandOverSize) {
+      if (!ReportMenuSaved(built, SaveMenu(built), state)) return false;
+      continue;
+    }
+    if (!writer) writer.emplace();
     pending = std::move(built);
-    writing = std::async(std::launch::async, [menu = &*pending] { return SaveMenu(*menu); });
+    writer->Start(*pending);
   }
   return reportPending();
 }

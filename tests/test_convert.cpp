@@ -822,5 +822,42 @@ TEST_F(ConvertDocumentTest, StopsAtTheFirstScreenThatCannotBeSaved) {
   EXPECT_EQ(messages[0].text, "Cannot save menu file");
 }
 
+// Screens this large are written on a second thread while the next one is converted; what
+// the user sees and what lands on disk must be as if one screen followed the other.
+TEST_F(ConvertDocumentTest, LargeScreensReportInOrderAndStopAtTheFirstFailedSave) {
+  auto screen = [](const std::string& name, const std::string& picture) {
+    std::string text = "<MENU_MODULE>" + name;
+    for (int i = 0; i < 600; ++i) {
+      text += "<SPRITE_MODULE _keyImg=\"" + picture + "\" ld.x=\"" + std::to_string(i) +
+              std::string(60, '7') + "\"/>";
+    }
+    return text + "</MENU_MODULE>";
+  };
+  XmlDocument doc;
+  ASSERT_TRUE(ParseDocument(doc, "<ROOT>" + screen("big1", "pa") + screen("missing/big2", "pb") +
+                                     screen("big3", "pc") + "</ROOT>")
+                  .ok);
+  doc.codePage = 65001;
+  std::vector<std::string> events;
+  platform::SetWarningSink([&events](const std::string& text) { events.push_back("warning: " + text); });
+  platform::SetMessageSink([&events](const std::string& caption, const std::string& text,
+                                     const std::vector<std::string>&) { events.push_back(caption + ": " + text); });
+  EXPECT_FALSE(ConvertDocument(doc));
+  ASSERT_EQ(events.size(), 3u);
+  EXPECT_NE(events[0].find("\"pa\""), std::string::npos) << events[0];
+  EXPECT_NE(events[1].find("\"pb\""), std::string::npos) << events[1];
+  EXPECT_EQ(events[2], "missing/big2.xml: Cannot save menu file");
+  // The third screen was never written, and its warning never shown.
+  EXPECT_EQ(scratch.Files(), (std::vector<std::string>{"big1.xml"}));
+
+  // The file written on the other thread holds what a conversion of that screen alone writes.
+  const std::string threaded = ReadFile("big1.xml");
+  EXPECT_GT(threaded.size(), 32u * 1024u);
+  fs::remove("big1.xml");
+  MenuRunState state;
+  ASSERT_TRUE(ConvertMenu(doc.FirstChild(doc.FirstElement()), doc, state));
+  EXPECT_EQ(ReadFile("big1.xml"), threaded);
+}
+
 }  // namespace
 }  // namespace menuconv
