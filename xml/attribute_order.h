@@ -34,28 +34,21 @@ inline bool NameLess(std::string_view a, std::string_view b) {
   return a.compare(b) < 0;
 }
 
-// The positions 0 .. count-1 of `count` distinct names in iteration order, into `order`;
-// nameOf(i) gives the i-th name.
+// The positions 0 .. count-1 of `count` distinct names in iteration order; nameOf(i) gives
+// the i-th name.
 template <class NameOf>
-void IterationOrder(std::size_t count, NameOf&& nameOf, std::vector<uint32_t>& order) {
+std::vector<uint32_t> IterationOrder(std::size_t count, NameOf&& nameOf) {
   const uint32_t buckets = BucketCountFor(count);
-  thread_local std::vector<std::pair<uint32_t, uint32_t>> keyed;  // (bucket, position)
-  keyed.clear();
+  std::vector<std::pair<uint32_t, uint32_t>> keyed;  // (bucket, position)
   keyed.reserve(count);
   for (uint32_t i = 0; i < count; ++i) keyed.emplace_back(BucketIndex(nameOf(i), buckets), i);
   std::sort(keyed.begin(), keyed.end(), [&](const auto& a, const auto& b) {
     if (a.first != b.first) return a.first < b.first;
     return NameLess(nameOf(a.second), nameOf(b.second));
   });
-  order.clear();
+  std::vector<uint32_t> order;
   order.reserve(count);
   for (const auto& k : keyed) order.push_back(k.second);
-}
-
-template <class NameOf>
-std::vector<uint32_t> IterationOrder(std::size_t count, NameOf&& nameOf) {
-  std::vector<uint32_t> order;
-  IterationOrder(count, nameOf, order);
   return order;
 }
 
