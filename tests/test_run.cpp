@@ -7,10 +7,8 @@
 // The run takes place in that working folder as its current folder. Afterwards every file in
 // it must be either an expected file with the expected bytes, or an input file left exactly
 // as it was laid, and no file may appear beside the working folder.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -23,6 +21,8 @@
 #include <stdexcept>
 #include <string>
 #include <vector>
+
+#include "tests/run_process.h"
 
 namespace menuconv {
 namespace {
@@ -104,11 +104,7 @@ std::vector<std::string> Lines(const std::string& text) {
   return lines;
 }
 
-struct RunResult {
-  int exitStatus = -1;
-  std::string out;
-  std::string err;
-};
+using RunResult = testing_support::Outcome;
 
 // A fresh folder with the working folder "run" inside it, removed afterwards.
 class Workspace {
@@ -126,39 +122,10 @@ class Workspace {
   fs::path base() const { return base_; }
   fs::path run() const { return base_ / "run"; }
 
-  // Runs the executable with the arguments, in the working folder; stdout and stderr go to
-  // files beside it.
+  // Runs the executable with the arguments, in the working folder.
   RunResult Run(const std::vector<std::string>& args) const {
-    const std::string outPath = (base_ / "stdout").string();
-    const std::string errPath = (base_ / "stderr").string();
-    const std::string folder = run().string();
-    std::vector<std::string> argv = {MENUCONV_EXE};
-    argv.insert(argv.end(), args.begin(), args.end());
-    std::vector<char*> raw;
-    for (std::string& a : argv) raw.push_back(a.data());
-    raw.push_back(nullptr);
-
-    const pid_t child = ::fork();
-    if (child < 0) throw std::runtime_error("fork failed");
-    if (child == 0) {
-      const int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      const int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      const int in = ::open("/dev/null", O_RDONLY);
-      if (out < 0 || err < 0 || in < 0 || ::dup2(out, 1) < 0 || ::dup2(err, 2) < 0 ||
-          ::dup2(in, 0) < 0 || ::chdir(folder.c_str()) != 0) {
-        ::_exit(126);
-      }
-      ::execv(raw[0], raw.data());
-      ::_exit(127);
-    }
-    int status = 0;
-    while (::waitpid(child, &status, 0) < 0) {
-      if (errno != EINTR) throw std::runtime_error("waitpid failed");
-    }
-    RunResult result;
-    result.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 1000 + WTERMSIG(status);
-    result.out = ReadFile(outPath);
-    result.err = ReadFile(errPath);
+    RunResult result = testing_support::RunMenuconv(run(), args);
+    EXPECT_FALSE(result.timedOut) << "menuconv did not end";
     return result;
   }
 
@@ -304,7 +271,7 @@ void CheckRun(const RunCase& c, const fs::path& caseFolder) {
   // Nothing beside the working folder but the captured output.
   for (const auto& entry : fs::directory_iterator(space.base())) {
     const std::string name = entry.path().filename().string();
-    EXPECT_TRUE(name == "run" || name == "stdout" || name == "stderr") << "written outside: " << name;
+    EXPECT_TRUE(name == "run") << "written outside: " << name;
   }
 }
 
