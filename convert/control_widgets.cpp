@@ -6,52 +6,52 @@ namespace menuconv {
 
 using namespace widget_detail;
 
-void ConvertButton(const ElementView& module, XmlElement& element) {
+void ConvertButton(const ModuleAttributes& module, WidgetElement& element) {
   Begin(module, element, "button");
   ConvertSpriteAttributes(module, element);
-  CopyIfSet(module, "_keyText", element, "key_text");
-  CopyIfSet(module, "_sFont", element, "font");
+  CopyIfSet(module, In::keyText, element, Out::keyText);
+  CopyIfSet(module, In::sFont, element, Out::font);
 }
 
-void ConvertCheckBox(const ElementView& module, XmlElement& element) {
+void ConvertCheckBox(const ModuleAttributes& module, WidgetElement& element) {
   Begin(module, element, "chkbox");
   ConvertSpriteAttributes(module, element);
 }
 
-void ConvertProgress(const ElementView& module, XmlElement& element) {
+void ConvertProgress(const ModuleAttributes& module, WidgetElement& element) {
   Begin(module, element, "progress");
   ConvertSpriteAttributes(module, element);
   // The sprite picture is the bar itself; `img` is left for the back picture.
-  const std::string bar = element.GetAttribute("img");
+  const std::string_view bar = element.FindAttribute(Out::img).value_or(std::string_view());
   if (!bar.empty()) {
-    element.SetAttribute("img_progress", bar);
-    element.SetAttribute("img", "");
+    element.SetAttribute(Out::imgProgress, bar);
+    element.SetAttribute(Out::img, "");
   }
-  PicturePathIfSet(module, "_keyImgCenter", element, "img_center");
-  PicturePathIfSet(module, "_keyImgBack", element, "img");
-  CopyIfSet(module, "_fSpeed", element, "speed");
+  PicturePathIfSet(module, In::keyImgCenter, element, Out::imgCenter);
+  PicturePathIfSet(module, In::keyImgBack, element, Out::img);
+  CopyIfSet(module, In::fSpeed, element, Out::speed);
 }
 
-void ConvertText(const ElementView& module, XmlElement& element) {
+void ConvertText(const ModuleAttributes& module, WidgetElement& element) {
   Begin(module, element, "text");
   ConvertSpriteAttributes(module, element);
-  CopyIfSet(module, "_sFont", element, "font");
-  CopyIfSet(module, "_iAlign", element, "align");
-  CopyIfSet(module, "_keyText", element, "key_text");
+  CopyIfSet(module, In::sFont, element, Out::font);
+  CopyIfSet(module, In::iAlign, element, Out::align);
+  CopyIfSet(module, In::keyText, element, Out::keyText);
 }
 
-void ConvertList(const ElementView& module, XmlElement& element) {
+void ConvertList(const ModuleAttributes& module, WidgetElement& element) {
   Begin(module, element, "list");
   ConvertSpriteAttributes(module, element);
-  CopyIfSet(module, "_sFont", element, "font");
-  PicturePathIfSet(module, "_keyImgSelector", element, "img_selector");
+  CopyIfSet(module, In::sFont, element, Out::font);
+  PicturePathIfSet(module, In::keyImgSelector, element, Out::imgSelector);
 }
 
-void ConvertEdit(const ElementView& module, XmlElement& element) {
+void ConvertEdit(const ModuleAttributes& module, WidgetElement& element) {
   Begin(module, element, "edit");
   ConvertSpriteAttributes(module, element);
-  CopyIfSet(module, "_sFont", element, "font");
-  CopyIfSet(module, "_intNumChar", element, "cnt_chars");
+  CopyIfSet(module, In::sFont, element, Out::font);
+  CopyIfSet(module, In::intNumChar, element, Out::cntChars);
 }
 
 }  // namespace menuconv

@@ -6,35 +6,35 @@ using namespace widget_detail;
 
 // Water, cloud and leaf translate the sprite attributes last, after their own.
 
-void ConvertQuad(const ElementView& module, XmlElement& element) {
+void ConvertQuad(const ModuleAttributes& module, WidgetElement& element) {
   Begin(module, element, "quad");
   ConvertSpriteAttributes(module, element);
 }
 
-void ConvertWater(const ElementView& module, XmlElement& element) {
+void ConvertWater(const ModuleAttributes& module, WidgetElement& element) {
   Begin(module, element, "water");
   // The mask's path stays only when the sprite step writes no `img` of its own.
-  PicturePathIfSet(module, "_keyImgMask", element, "img");
-  PicturePathIfSet(module, "_keyImgTexture", element, "tex");
-  element.SetAttribute("scale", JoinValues(module, {"_fXScale", "_fYScale"}));
-  element.SetAttribute("vel", JoinValues(module, {"_fXVel", "_fYVel"}));
+  PicturePathIfSet(module, In::keyImgMask, element, Out::img);
+  PicturePathIfSet(module, In::keyImgTexture, element, Out::tex);
+  SetJoinedValues(module, {In::fXScale, In::fYScale}, element, Out::scale);
+  SetJoinedValues(module, {In::fXVel, In::fYVel}, element, Out::vel);
   ConvertSpriteAttributes(module, element);
 }
 
-void ConvertCloud(const ElementView& module, XmlElement& element) {
+void ConvertCloud(const ModuleAttributes& module, WidgetElement& element) {
   Begin(module, element, "cloud");
-  element.SetAttribute("vel", JoinValues(module, {"_fXVel", "_fYVel"}));
+  SetJoinedValues(module, {In::fXVel, In::fYVel}, element, Out::vel);
   ConvertSpriteAttributes(module, element);
 }
 
-void ConvertLeaf(const ElementView& module, XmlElement& element) {
+void ConvertLeaf(const ModuleAttributes& module, WidgetElement& element) {
   Begin(module, element, "leaf");
-  element.SetAttribute("pivot", JoinValues(module, {"_fCenterX", "_fCenterY"}));
+  SetJoinedValues(module, {In::fCenterX, In::fCenterY}, element, Out::pivot);
   // Of the right-hand pair, down comes before up.
-  element.SetAttribute("enabled", JoinValues(module, {"_iLeft_up", "_iLeft_down", "_iRight_down", "_iRight_up"}));
-  CopyIfSet(module, "_fAltitudeMax", element, "alt_max");
-  CopyIfSet(module, "_fVelMax", element, "vel_max");
-  CopyIfSet(module, "_fTimeOne", element, "time");
+  SetJoinedValues(module, {In::iLeftUp, In::iLeftDown, In::iRightDown, In::iRightUp}, element, Out::enabled);
+  CopyIfSet(module, In::fAltitudeMax, element, Out::altMax);
+  CopyIfSet(module, In::fVelMax, element, Out::velMax);
+  CopyIfSet(module, In::fTimeOne, element, Out::time);
   ConvertSpriteAttributes(module, element);
 }
 

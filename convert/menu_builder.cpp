@@ -13,9 +13,9 @@ namespace menuconv {
 
 namespace {
 
-using Translation = void (*)(const ElementView&, XmlElement&);
+using Translation = void (*)(const ModuleAttributes&, WidgetElement&);
 
-void ConvertSprite(const ElementView& module, XmlElement& element) {
+void ConvertSprite(const ModuleAttributes& module, WidgetElement& element) {
   widget_detail::Begin(module, element, "sprite");
   ConvertSpriteAttributes(module, element);
 }
@@ -80,7 +80,8 @@ BuiltMenu BuildMenu(ElementRef menuModule, const XmlDocument& input, MenuRunStat
   AppendStartTag(body, 0, root.name, root.attributes);
   bool hasWidgets = false;
 
-  XmlElement widget;
+  ModuleAttributes attributes;
+  WidgetElement widget;
   for (ElementRef child = screen.FirstChild(); !child.IsNone(); child = input.NextSibling(child)) {
     const ElementView module = input.Element(child);
     const Translation translate = FindTranslation(module.Name());
@@ -91,10 +92,12 @@ BuiltMenu BuildMenu(ElementRef menuModule, const XmlDocument& input, MenuRunStat
       }
       continue;
     }
-    translate(module, widget);
+    attributes.Read(module);
+    translate(attributes, widget);
     if (!hasWidgets) body.Append('>');
     hasWidgets = true;
-    AppendChildlessElement(body, 1, widget);
+    AppendChildlessElementWith(body, 1, widget.name, widget.text,
+                               [&widget](auto&& fn) { widget.ForEachAttribute(fn); });
   }
   if (hasWidgets) {
     AppendEndTag(body, 0, root.name, true);

@@ -1,57 +1,72 @@
+#include <charconv>
 #include <string>
 
 #include "convert/widgets.h"
 
 namespace menuconv {
 
+namespace {
+
+void AppendNumber(WidgetElement& element, uint32_t value) {
+  char digits[10];
+  const auto result = std::to_chars(digits, digits + sizeof digits, value);
+  element.AppendToValue(std::string_view(digits, static_cast<std::size_t>(result.ptr - digits)));
+}
+
+}  // namespace
+
 namespace widget_detail {
 
-std::string JoinValues(const ElementView& module, std::initializer_list<std::string_view> names) {
-  std::string joined;
+void SetJoinedValues(const ModuleAttributes& module, std::initializer_list<In> from, WidgetElement& element,
+                     Out to) {
+  element.BeginValue(to);
   bool first = true;
-  for (std::string_view name : names) {
-    if (!first) joined += ',';
+  for (In name : from) {
+    if (!first) element.AppendToValue(',');
     first = false;
-    joined += Value(module, name);
+    element.AppendToValue(module.Value(name));
   }
-  return joined;
 }
 
 }  // namespace widget_detail
 
 using namespace widget_detail;
 
-void ConvertSpriteAttributes(const ElementView& module, XmlElement& element) {
-  const std::string_view key = Value(module, "_keyImg");
+void ConvertSpriteAttributes(const ModuleAttributes& module, WidgetElement& element) {
+  const std::string_view key = module.Value(In::keyImg);
   if (!key.empty()) {
     const PictureEntry& picture = LookupPicture(key);
-    element.SetAttribute("img", picture.path);
-    if (picture.column != 1) element.SetAttributeInt("cols", picture.column);
-    if (picture.row != 1) element.SetAttributeInt("rows", picture.row);
+    element.SetAttribute(Out::img, picture.path);
+    if (picture.column != 1) element.SetAttributeInt(Out::cols, picture.column);
+    if (picture.row != 1) element.SetAttributeInt(Out::rows, picture.row);
   }
 
-  element.SetAttribute("rect", JoinValues(module, {"ld.x", "ld.y", "lu.x", "lu.y", "rd.x", "rd.y", "ru.x", "ru.y"}));
+  SetJoinedValues(module, {In::ldX, In::ldY, In::luX, In::luY, In::rdX, In::rdY, In::ruX, In::ruY}, element,
+                  Out::rect);
 
-  int32_t colour = 0;
-  if (module.GetAttributeInt("_colObj", colour)) {
-    const auto bits = static_cast<uint32_t>(colour);
+  if (const std::optional<std::string_view> colourText = module.Find(In::colObj)) {
+    const auto bits = static_cast<uint32_t>(ParseDecimalInt(*colourText));
     const uint32_t b0 = bits & 0xFF, b1 = (bits >> 8) & 0xFF, b2 = (bits >> 16) & 0xFF;
-    const std::string_view alphaText = Value(module, "_iAlph");
+    const std::string_view alphaText = module.Value(In::iAlph);
     const uint32_t alpha =
         alphaText.empty() ? 255u : static_cast<uint32_t>(ParseDecimalInt(alphaText)) & 0xFF;
     if (!(alpha == 255 && b0 == 255 && b1 == 255 && b2 == 255)) {
-      element.SetAttribute("color", std::to_string(alpha) + ',' + std::to_string(b0) + ',' +
-                                        std::to_string(b1) + ',' + std::to_string(b2));
+      element.BeginValue(Out::color);
+      AppendNumber(element, alpha);
+      for (uint32_t part : {b0, b1, b2}) {
+        element.AppendToValue(',');
+        AppendNumber(element, part);
+      }
     }
   }
 
-  const std::string_view mode = Value(module, "_sModeDraw");
+  const std::string_view mode = module.Value(In::sModeDraw);
   if (mode == "ADD") {
-    element.SetAttributeInt("mode", 1);
+    element.SetAttributeInt(Out::mode, 1);
   } else if (mode == "MUL") {
-    element.SetAttributeInt("mode", 2);
+    element.SetAttributeInt(Out::mode, 2);
   } else if (mode == "OVERLAY") {
-    element.SetAttributeInt("mode", 3);
+    element.SetAttributeInt(Out::mode, 3);
   }
 }
 

@@ -35,11 +35,11 @@ namespace {
 namespace fs = std::filesystem;
 
 using Attributes = std::vector<std::pair<std::string, std::string>>;
-using Translation = void (*)(const ElementView&, XmlElement&);
+using Translation = void (*)(const ModuleAttributes&, WidgetElement&);
 
-Attributes InOrder(const XmlElement& element) {
+Attributes InOrder(const WidgetElement& element) {
   Attributes list;
-  element.attributes.ForEach([&list](std::string_view name, std::string_view value) {
+  element.ForEachAttribute([&list](std::string_view name, std::string_view value) {
     list.emplace_back(std::string(name), std::string(value));
   });
   return list;
@@ -99,13 +99,13 @@ class ConvertTestBase : public ::testing::Test {
 };
 
 // A working element still holding a previous widget, as the menu builder passes it.
-XmlElement StaleElement() {
-  XmlElement e;
+WidgetElement StaleElement() {
+  WidgetElement e;
   e.name = "stale";
   e.text = "old text";
-  e.SetAttribute("key_text", "OLD");
-  e.SetAttribute("img", "old.png");
-  e.SetAttribute("zzz", "1");
+  e.SetAttribute(WidgetAttribute::keyText, "OLD");
+  e.SetAttribute(WidgetAttribute::img, "old.png");
+  e.SetAttribute(WidgetAttribute::velMax, "1");
   return e;
 }
 
@@ -199,8 +199,8 @@ TEST_F(ConvertSpriteAttributesTest, TranslatesEachRuleAndWritesInStoreOrder) {
   for (const SpriteCase& c : cases) {
     XmlDocument doc;
     ASSERT_TRUE(ParseDocument(doc, std::string_view(c.module)).ok) << c.label;
-    XmlElement element;
-    ConvertSpriteAttributes(doc.Element(doc.FirstElement()), element);
+    WidgetElement element;
+    ConvertSpriteAttributes(ModuleAttributes(doc.Element(doc.FirstElement())), element);
     EXPECT_EQ(InOrder(element), c.expected)
         << c.label << "\n  got:" << Show(InOrder(element)) << "\n want:" << Show(c.expected);
   }
@@ -210,12 +210,12 @@ TEST_F(ConvertSpriteAttributesTest, OnlySetsAttributesAndLeavesNameTextAndOthers
   RegisterCommonPictures();
   XmlDocument doc;
   ASSERT_TRUE(ParseDocument(doc, std::string_view(R"(<M _keyImg="single" _sModeDraw="MUL">t</M>)")).ok);
-  XmlElement element;
+  WidgetElement element;
   element.name = "button";
   element.text = "kept";
-  element.SetAttribute("key_text", "K");
-  element.SetAttribute("img", "replaced.png");
-  ConvertSpriteAttributes(doc.Element(doc.FirstElement()), element);
+  element.SetAttribute(WidgetAttribute::keyText, "K");
+  element.SetAttribute(WidgetAttribute::img, "replaced.png");
+  ConvertSpriteAttributes(ModuleAttributes(doc.Element(doc.FirstElement())), element);
   EXPECT_EQ(element.name, "button");
   EXPECT_EQ(element.text, "kept");
   const Attributes expected = {
@@ -239,8 +239,8 @@ void CheckWidgets(const std::vector<WidgetCase>& cases) {
   for (const WidgetCase& c : cases) {
     XmlDocument doc;
     ASSERT_TRUE(ParseDocument(doc, std::string_view(c.module)).ok) << c.label;
-    XmlElement element = StaleElement();
-    c.translate(doc.Element(doc.FirstElement()), element);
+    WidgetElement element = StaleElement();
+    c.translate(ModuleAttributes(doc.Element(doc.FirstElement())), element);
     EXPECT_EQ(element.name, c.name) << c.label;
     EXPECT_EQ(element.text, c.text) << c.label;
     EXPECT_EQ(InOrder(element), c.expected)
@@ -398,13 +398,13 @@ TEST_F(ConvertControlWidgetTest, NothingLeaksFromOneWidgetToTheNext) {
   const ElementRef text = doc.NextSibling(button);
   const ElementRef leaf = doc.NextSibling(text);
   const ElementRef cloud = doc.NextSibling(leaf);
-  XmlElement working;
-  ConvertButton(doc.Element(button), working);
-  ConvertText(doc.Element(text), working);
+  WidgetElement working;
+  ConvertButton(ModuleAttributes(doc.Element(button)), working);
+  ConvertText(ModuleAttributes(doc.Element(text)), working);
   EXPECT_EQ(working.text, "");
   EXPECT_EQ(InOrder(working), (Attributes{{"rect", ",,,,,,,"}})) << Show(InOrder(working));
-  ConvertLeaf(doc.Element(leaf), working);
-  ConvertCloud(doc.Element(cloud), working);
+  ConvertLeaf(ModuleAttributes(doc.Element(leaf)), working);
+  ConvertCloud(ModuleAttributes(doc.Element(cloud)), working);
   EXPECT_EQ(working.name, "cloud");
   EXPECT_EQ(InOrder(working), (Attributes{{"vel", ","}, {"rect", ",,,,,,,"}}))
       << Show(InOrder(working));

@@ -49,6 +49,14 @@ class ByteBuffer {
     size_ += bytes.size();
   }
   void Append(char c) { Append(std::string_view(&c, 1)); }
+  // Makes room for `count` more bytes at the end and gives where they start; the caller
+  // writes all of them.
+  char* Grow(std::size_t count) {
+    if (size_ + count > capacity_) Reserve(std::max(size_ + count, capacity_ * 2));
+    char* at = data_ + size_;
+    size_ += count;
+    return at;
+  }
   // Gives back unused capacity (cheap for large blocks, which the allocator remaps).
   void ShrinkToFit() {
     if (capacity_ == size_ || size_ == 0) return;

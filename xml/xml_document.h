@@ -15,6 +15,7 @@
 
 #include "xml/attribute_order.h"
 #include "xml/attribute_reader.h"
+#include "xml/attribute_scan.h"
 #include "xml/byte_buffer.h"
 #include "xml/element_ref.h"
 #include "xml/xml_element.h"
@@ -46,6 +47,11 @@ class ElementView : public AttributeReader<ElementView> {
   // Calls fn(name, value) for each attribute in the store's iteration order.
   template <class Fn>
   void ForEachAttribute(Fn&& fn) const;
+  // Calls fn(name, value) for each attribute as the element was written, repeated names
+  // included: of a repeated name, the first value is the one that counts. One pass, for
+  // readers that want many of the attributes.
+  template <class Fn>
+  void ForEachWrittenAttribute(Fn&& fn) const;
 
  private:
   const XmlDocument* doc_;
@@ -176,6 +182,19 @@ void ElementView::ForEachAttribute(Fn&& fn) const {
     return;
   }
   // Appended elements keep their attributes in iteration order already.
+  for (uint32_t i = 0; i < n.attributeCount; ++i) {
+    const auto& a = doc_->attributes_[n.attributeBegin + i];
+    fn(doc_->str(a.name), doc_->str(a.value));
+  }
+}
+
+template <class Fn>
+void ElementView::ForEachWrittenAttribute(Fn&& fn) const {
+  const XmlDocument::Node& n = doc_->node(ref_);
+  if (n.attributeCount == XmlDocument::kRawAttributes) {
+    ScanAttributeList(doc_->str(n.raw), fn);
+    return;
+  }
   for (uint32_t i = 0; i < n.attributeCount; ++i) {
     const auto& a = doc_->attributes_[n.attributeBegin + i];
     fn(doc_->str(a.name), doc_->str(a.value));

@@ -16,27 +16,6 @@ constexpr std::string_view kDeclarationStart = "<?xml version=\"1.0\" encoding=\
 constexpr std::string_view kDeclarationEnd = "\" ?>";
 constexpr std::string_view kUtf8Mark = "\xEF\xBB\xBF";
 
-void Indent(ByteBuffer& out, int depth) {
-  out.Append("\r\n");
-  const std::size_t n = static_cast<std::size_t>(depth) * 4;
-  const std::size_t at = out.size();
-  out.Resize(at + n);
-  std::memset(out.data() + at, ' ', n);
-}
-
-// A value holding a double quote and no single quote goes between single quotes, so that the
-// file reads back the same; every other value between double quotes, as it is.
-void AppendAttribute(ByteBuffer& out, std::string_view name, std::string_view value) {
-  const char quote =
-      value.find('"') != std::string_view::npos && value.find('\'') == std::string_view::npos ? '\'' : '"';
-  out.Append(' ');
-  out.Append(name);
-  out.Append('=');
-  out.Append(quote);
-  out.Append(value);
-  out.Append(quote);
-}
-
 template <class ForEachAttribute>
 void AppendStartTagWith(ByteBuffer& out, int depth, std::string_view name, ForEachAttribute&& forEach) {
   Indent(out, depth);
@@ -98,6 +77,30 @@ void SerializeSubtree(const XmlDocument& doc, ElementRef root, int rootDepth, By
 
 }  // namespace
 
+void Indent(ByteBuffer& out, int depth) {
+  const std::size_t n = static_cast<std::size_t>(depth) * 4;
+  char* at = out.Grow(2 + n);
+  at[0] = '\r';
+  at[1] = '\n';
+  std::memset(at + 2, ' ', n);
+}
+
+// A value holding a double quote and no single quote goes between single quotes, so that the
+// file reads back the same; every other value between double quotes, as it is.
+void AppendAttribute(ByteBuffer& out, std::string_view name, std::string_view value) {
+  const char quote =
+      value.find('"') != std::string_view::npos && value.find('\'') == std::string_view::npos ? '\'' : '"';
+  char* at = out.Grow(name.size() + value.size() + 4);
+  *at++ = ' ';
+  std::memcpy(at, name.data(), name.size());
+  at += name.size();
+  *at++ = '=';
+  *at++ = quote;
+  if (!value.empty()) std::memcpy(at, value.data(), value.size());
+  at += value.size();
+  *at = quote;
+}
+
 void AppendStartTag(ByteBuffer& out, int depth, std::string_view name, const AttributeStore& attributes) {
   AppendStartTagWith(out, depth, name, [&attributes](auto&& fn) { attributes.ForEach(fn); });
 }
@@ -110,14 +113,8 @@ void AppendEndTag(ByteBuffer& out, int depth, std::string_view name, bool hasChi
 }
 
 void AppendChildlessElement(ByteBuffer& out, int depth, const XmlElement& element) {
-  AppendStartTag(out, depth, element.name, element.attributes);
-  if (element.text.empty()) {
-    out.Append("/>");
-    return;
-  }
-  out.Append('>');
-  out.Append(element.text);
-  AppendEndTag(out, depth, element.name, false);
+  AppendChildlessElementWith(out, depth, element.name, element.text,
+                             [&element](auto&& fn) { element.attributes.ForEach(fn); });
 }
 
 void SerializeDocument(const XmlDocument& document, ByteBuffer& out) {

@@ -38,6 +38,27 @@ bool SaveText(const ByteBuffer& text, uint32_t& codePage, const std::string& pat
 void AppendStartTag(ByteBuffer& out, int depth, std::string_view name, const AttributeStore& attributes);
 void AppendEndTag(ByteBuffer& out, int depth, std::string_view name, bool hasChildren);
 void AppendChildlessElement(ByteBuffer& out, int depth, const XmlElement& element);
+// The line break and indentation before a tag at `depth`.
+void Indent(ByteBuffer& out, int depth);
+// One attribute of a start tag: blank, name, "=", the quoted value.
+void AppendAttribute(ByteBuffer& out, std::string_view name, std::string_view value);
+// A whole element without children, whose attributes forEach(fn) gives by calling
+// fn(name, value) in the store's order.
+template <class ForEachAttribute>
+void AppendChildlessElementWith(ByteBuffer& out, int depth, std::string_view name, std::string_view text,
+                                ForEachAttribute&& forEach) {
+  Indent(out, depth);
+  out.Append('<');
+  out.Append(name);
+  forEach([&out](std::string_view attribute, std::string_view value) { AppendAttribute(out, attribute, value); });
+  if (text.empty()) {
+    out.Append("/>");
+    return;
+  }
+  out.Append('>');
+  out.Append(text);
+  AppendEndTag(out, depth, name, false);
+}
 
 // The XML text of every top-level element, without the declaration.
 std::string SerializeDocument(const XmlDocument& document);
