@@ -1,7 +1,7 @@
 #include "app/run.h"
 
 #include <condition_variable>
-#include <functional>
+#include <exception>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -20,70 +20,88 @@ namespace {
 constexpr const char* kLoadFailed = "Cannot load file, check file exist!";
 constexpr const char* kConvertFailed = "Cannot reparsing file!";
 
-// Collects the warnings shown while it lives, to be shown later or never.
-class WarningsHeld {
- public:
-  explicit WarningsHeld(std::vector<std::string>& into)
-      : shown_(platform::SetWarningSink([&into](const std::string& text) { into.push_back(text); })) {}
-  ~WarningsHeld() { platform::SetWarningSink(std::move(shown_)); }
-  WarningsHeld(const WarningsHeld&) = delete;
-  WarningsHeld& operator=(const WarningsHeld&) = delete;
+// Widgets per piece: enough that handing a piece to another thread costs little, few enough
+// that a screen of many thousand widgets is shared out.
+constexpr std::size_t kPieceChildren = 1024;
+// How many pieces may be finished ahead of the one reported next: bounds the memory that
+// finished pieces hold while a slow save is under way.
+constexpr std::size_t kLookAhead = 16;
 
- private:
-  platform::WarningSink shown_;
+struct PieceJob {
+  std::size_t screen;  // position in the list of screens
+  ElementRef firstChild;
 };
 
-// Saves one menu at a time on a thread of its own, kept for the whole walk.
-class MenuWriter {
+// Builds the pieces, in any order, on the thread that asks for them and one more; hands them
+// over in order. Building only reads the document and the picture registry.
+class PieceBuilder {
  public:
-  MenuWriter() : thread_([this] { Run(); }) {}
-  ~MenuWriter() {
+  PieceBuilder(const XmlDocument& document, const std::vector<PieceJob>& jobs, const PictureRegistry& registry)
+      : document_(document), jobs_(jobs), registry_(registry), done_(jobs.size()) {
+    if (jobs.size() > 1) thread_ = std::thread([this] { Work(); });
+  }
+  ~PieceBuilder() {
     {
       const std::lock_guard<std::mutex> lock(mutex_);
       stopping_ = true;
     }
     changed_.notify_all();
-    thread_.join();
+    if (thread_.joinable()) thread_.join();
   }
-  MenuWriter(const MenuWriter&) = delete;
-  MenuWriter& operator=(const MenuWriter&) = delete;
+  PieceBuilder(const PieceBuilder&) = delete;
+  PieceBuilder& operator=(const PieceBuilder&) = delete;
 
-  // Starts saving the menu, which must stay in place until Outcome() returned.
-  void Start(const BuiltMenu& menu) {
-    {
-      const std::lock_guard<std::mutex> lock(mutex_);
-      menu_ = &menu;
-      outcome_.reset();
-    }
-    changed_.notify_all();
-  }
-
-  SaveOutcome Outcome() {
+  // The piece of job i, which must follow the one taken before; builds others meanwhile.
+  MenuPiece Take(std::size_t i) {
     std::unique_lock<std::mutex> lock(mutex_);
-    changed_.wait(lock, [this] { return outcome_.has_value(); });
-    return *outcome_;
+    while (!done_[i]) {
+      if (error_) std::rethrow_exception(error_);
+      if (!BuildNext(lock)) changed_.wait(lock);
+    }
+    MenuPiece piece = std::move(*done_[i]);
+    done_[i].reset();
+    taken_ = i + 1;
+    changed_.notify_all();
+    return piece;
   }
 
  private:
-  void Run() {
+  void Work() {
     std::unique_lock<std::mutex> lock(mutex_);
-    for (;;) {
-      changed_.wait(lock, [this] { return stopping_ || menu_ != nullptr; });
-      if (menu_ == nullptr) return;
-      const BuiltMenu* menu = std::exchange(menu_, nullptr);
-      lock.unlock();
-      SaveOutcome outcome = SaveMenu(*menu);
-      lock.lock();
-      outcome_ = std::move(outcome);
+    try {
+      while (!stopping_) {
+        if (!BuildNext(lock)) changed_.wait(lock);
+      }
+    } catch (...) {
+      if (!lock.owns_lock()) lock.lock();
+      error_ = std::current_exception();
       changed_.notify_all();
     }
   }
 
+  // Builds the next job nobody took, if it lies within the look-ahead; the lock is released
+  // while building.
+  bool BuildNext(std::unique_lock<std::mutex>& lock) {
+    if (next_ >= jobs_.size() || next_ >= taken_ + kLookAhead) return false;
+    const std::size_t i = next_++;
+    lock.unlock();
+    MenuPiece piece = BuildMenuPiece(jobs_[i].firstChild, kPieceChildren, document_, registry_);
+    lock.lock();
+    done_[i] = std::move(piece);
+    changed_.notify_all();
+    return true;
+  }
+
+  const XmlDocument& document_;
+  const std::vector<PieceJob>& jobs_;
+  const PictureRegistry& registry_;
   std::mutex mutex_;
   std::condition_variable changed_;
-  const BuiltMenu* menu_ = nullptr;
-  std::optional<SaveOutcome> outcome_;
+  std::vector<std::optional<MenuPiece>> done_;
+  std::size_t next_ = 0;   // the first job nobody took
+  std::size_t taken_ = 0;  // jobs before this one were handed over
   bool stopping_ = false;
+  std::exception_ptr error_;
   std::thread thread_;  // last: it starts once the state above exists
 };
 
@@ -104,45 +122,52 @@ bool ConvertDocument(const XmlDocument& document, std::string* why) {
       return false;
     }
   }
+  PictureRegistry& registry = ProcessPictureRegistry();
   for (ElementRef q = first; !q.IsNone(); q = document.NextSibling(q)) {
     if (document.Element(q).HasName("PICTURES_MODULE")) {
-      ConvertPictures(q, document);
+      ConvertPictures(q, document, registry);
       break;
     }
   }
-  // A large screen's file is written on a second thread while the next screen is built;
-  // small ones are written at once, since handing them over would cost more than it saves.
-  // The outcome of a screen is reported before anything of the next one shows, and a failed
-  // save ends the run before the next screen is written, as if one screen followed the other.
-  constexpr std::size_t kHandOverSize = 32 * 1024;
-  MenuRunState state;
-  std::optional<MenuWriter> writer;
-  std::optional<BuiltMenu> pending;
-  auto reportPending = [&]() {
-    if (!pending) return true;
-    const bool saved = ReportMenuSaved(*pending, writer->Outcome(), state);
-    pending.reset();
-    return saved;
-  };
+
+  // The screens' widgets are built in pieces, two at a time; the screens are then warned
+  // about, saved and reported one after the other in document order, as if one screen
+  // followed the other: a failed save ends the run before the next screen is written.
+  std::vector<ElementRef> screens;
+  std::vector<PieceJob> jobs;
   for (ElementRef q = first; !q.IsNone(); q = document.NextSibling(q)) {
     if (!document.Element(q).HasName("MENU_MODULE")) continue;
-    std::vector<std::string> warnings;
-    BuiltMenu built;
-    {
-      const WarningsHeld held(warnings);
-      built = BuildMenu(q, document, state);
+    const std::size_t screen = screens.size();
+    screens.push_back(q);
+    jobs.push_back(PieceJob{screen, document.FirstChild(q)});
+    std::size_t inPiece = 0;
+    for (ElementRef child = document.FirstChild(q); !child.IsNone(); child = document.NextSibling(child)) {
+      if (inPiece == kPieceChildren) {
+        jobs.push_back(PieceJob{screen, child});
+        inPiece = 0;
+      }
+      ++inPiece;
     }
-    if (!reportPending()) return false;
-    for (const std::string& text : warnings) platform::ShowWarning(text);
-    if (built.body.size() < kHandOverSize) {
-      if (!ReportMenuSaved(built, SaveMenu(built), state)) return false;
-      continue;
-    }
-    if (!writer) writer.emplace();
-    pending = std::move(built);
-    writer->Start(*pending);
   }
-  return reportPending();
+
+  MenuRunState state;
+  bool saved = true;
+  {
+    PieceBuilder builder(document, jobs, registry);
+    std::size_t job = 0;
+    for (std::size_t screen = 0; screen < screens.size() && saved; ++screen) {
+      const ElementView view = document.Element(screens[screen]);
+      std::vector<MenuPiece> pieces;
+      for (; job < jobs.size() && jobs[job].screen == screen; ++job) {
+        pieces.push_back(builder.Take(job));
+        ShowBuildNotes(pieces.back(), view, state);
+      }
+      const BuiltMenu menu = AssembleMenu(screens[screen], document, pieces);
+      saved = ReportMenuSaved(menu, SaveMenu(menu), state);
+    }
+  }
+  AddUndefinedPictures(state, registry);
+  return saved;
 }
 
 int RunConversion(const std::string& path) {

@@ -1,6 +1,7 @@
 #include "convert/menu_builder.h"
 
 #include <array>
+#include <cstdint>
 #include <filesystem>
 
 #include "convert/widgets.h"
@@ -68,47 +69,83 @@ bool EscapesCurrentFolder(std::string_view name) {
   return false;
 }
 
-BuiltMenu BuildMenu(ElementRef menuModule, const XmlDocument& input, MenuRunState& state) {
-  BuiltMenu menu;
-  const ElementView screen = input.Element(menuModule);
-  // The menu document is written as it is built, in the form a saved document takes: the
-  // root "menu" with its six attributes and no text, then one childless element per widget.
-  XmlElement root;
-  root.name = "menu";
-  for (std::string_view name : kRootAttributes) root.SetAttribute(name, screen.GetAttribute(name));
-  ByteBuffer& body = menu.body;
-  AppendStartTag(body, 0, root.name, root.attributes);
-  bool hasWidgets = false;
-
-  ModuleAttributes attributes;
+MenuPiece BuildMenuPiece(ElementRef firstChild, std::size_t maxChildren, const XmlDocument& input,
+                         const PictureRegistry& registry) {
+  MenuPiece piece;
+  const PictureLookup pictures(registry, piece.notes);
+  ModuleAttributes attributes(&pictures);
   WidgetElement widget;
-  for (ElementRef child = screen.FirstChild(); !child.IsNone(); child = input.NextSibling(child)) {
+  std::size_t seen = 0;
+  for (ElementRef child = firstChild; !child.IsNone() && seen < maxChildren; child = input.NextSibling(child), ++seen) {
     const ElementView module = input.Element(child);
     const Translation translate = FindTranslation(module.Name());
     if (!translate) {
-      if (EndsWith(module.Name(), "_MODULE") && state.unhandledModules.emplace(module.Name()).second) {
-        platform::ShowWarning("screen \"" + std::string(screen.Text()) + "\": " +
-                              std::string(module.Name()) + " is not converted");
+      if (EndsWith(module.Name(), "_MODULE")) {
+        piece.notes.push_back(BuildNote{BuildNote::Kind::kUnhandledModule, std::string(module.Name())});
       }
       continue;
     }
     attributes.Read(module);
     translate(attributes, widget);
-    if (!hasWidgets) body.Append('>');
-    hasWidgets = true;
-    AppendChildlessElementWith(body, 1, widget.name, widget.text,
+    piece.hasWidgets = true;
+    AppendChildlessElementWith(piece.body, 1, widget.name, widget.text,
                                [&widget](auto&& fn) { widget.ForEachAttribute(fn); });
   }
+  return piece;
+}
+
+void ShowBuildNotes(const MenuPiece& piece, const ElementView& screen, MenuRunState& state) {
+  for (const BuildNote& note : piece.notes) {
+    if (note.kind == BuildNote::Kind::kUnhandledModule) {
+      if (state.unhandledModules.emplace(note.name).second) {
+        platform::ShowWarning("screen \"" + std::string(screen.Text()) + "\": " + note.name + " is not converted");
+      }
+    } else if (state.undefinedPictures.emplace(note.name).second) {
+      WarnUndefinedPicture(note.name);
+    }
+  }
+}
+
+void AddUndefinedPictures(const MenuRunState& state, PictureRegistry& registry) {
+  for (const std::string& name : state.undefinedPictures) registry.Insert(name, PictureEntry{});
+}
+
+BuiltMenu AssembleMenu(ElementRef menuModule, const XmlDocument& input, std::vector<MenuPiece>& pieces) {
+  BuiltMenu menu;
+  const ElementView screen = input.Element(menuModule);
+  // The document in the form a saved document takes: the root "menu" with its six
+  // attributes and no text, then one childless element per widget.
+  XmlElement root;
+  root.name = "menu";
+  for (std::string_view name : kRootAttributes) root.SetAttribute(name, screen.GetAttribute(name));
+  bool hasWidgets = false;
+  for (const MenuPiece& piece : pieces) hasWidgets = hasWidgets || piece.hasWidgets;
+  ByteBuffer head;
+  AppendStartTag(head, 0, root.name, root.attributes);
+  head.Append(hasWidgets ? ">" : "/>");
+  menu.body.push_back(std::move(head));
+  for (MenuPiece& piece : pieces) {
+    if (!piece.body.empty()) menu.body.push_back(std::move(piece.body));
+  }
   if (hasWidgets) {
-    AppendEndTag(body, 0, root.name, true);
-  } else {
-    body.Append("/>");
+    ByteBuffer tail;
+    AppendEndTag(tail, 0, root.name, true);
+    menu.body.push_back(std::move(tail));
   }
 
   menu.fileName = std::string(screen.Text()) + ".xml";
   menu.encodingName = EncodingName(input);
   if (EscapesCurrentFolder(menu.fileName)) menu.refusal = "the name leaves the current folder";
   return menu;
+}
+
+BuiltMenu BuildMenu(ElementRef menuModule, const XmlDocument& input, MenuRunState& state) {
+  PictureRegistry& registry = ProcessPictureRegistry();
+  std::vector<MenuPiece> pieces;
+  pieces.push_back(BuildMenuPiece(input.FirstChild(menuModule), SIZE_MAX, input, registry));
+  ShowBuildNotes(pieces.front(), input.Element(menuModule), state);
+  AddUndefinedPictures(state, registry);
+  return AssembleMenu(menuModule, input, pieces);
 }
 
 SaveOutcome SaveMenu(const BuiltMenu& menu) {
@@ -119,7 +156,9 @@ SaveOutcome SaveMenu(const BuiltMenu& menu) {
   }
   // A new document's code page, which the encoding name then sets.
   uint32_t codePage = XmlDocument().codePage;
-  outcome.saved = SaveText(menu.body, codePage, menu.fileName, menu.encodingName, &outcome.reason);
+  std::vector<std::string_view> parts;
+  for (const ByteBuffer& part : menu.body) parts.push_back(part.view());
+  outcome.saved = SaveText(parts, codePage, menu.fileName, menu.encodingName, &outcome.reason);
   return outcome;
 }
 

@@ -4,7 +4,9 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include "convert/picture_registry.h"
 #include "xml/byte_buffer.h"
 #include "xml/xml_document.h"
 
@@ -14,22 +16,45 @@ namespace menuconv {
 struct MenuRunState {
   std::set<std::string, std::less<>> outputsWritten;
   std::set<std::string, std::less<>> unhandledModules;
+  std::set<std::string, std::less<>> undefinedPictures;
 };
+
+// The widgets of a run of consecutive children of a screen, built on their own: the pieces
+// of a screen, in order, make its widget elements.
+struct MenuPiece {
+  ByteBuffer body;               // the widget elements, as a saved document holds them
+  std::vector<BuildNote> notes;  // what the warnings are shown for, in document order
+  bool hasWidgets = false;
+};
+
+// Builds the widgets of at most `maxChildren` children from `firstChild` on. Reads the
+// document and the registry only, so that several pieces may be built at once.
+MenuPiece BuildMenuPiece(ElementRef firstChild, std::size_t maxChildren, const XmlDocument& input,
+                         const PictureRegistry& registry);
+// Shows the warnings the piece's notes call for: an unhandled module once per name in the
+// run, an undefined picture once per name.
+void ShowBuildNotes(const MenuPiece& piece, const ElementView& screen, MenuRunState& state);
+// Gives the registry the entries that looking up the undefined pictures would have added.
+void AddUndefinedPictures(const MenuRunState& state, PictureRegistry& registry);
 
 // A menu document built and not yet saved.
 struct BuiltMenu {
-  std::string fileName;      // the screen's text followed by ".xml"
-  ByteBuffer body;           // the document's text, as a saved document holds it
-  std::string encodingName;  // the input document's
-  std::string refusal;       // why the name can never be saved; empty when it can
+  std::string fileName;            // the screen's text followed by ".xml"
+  std::vector<ByteBuffer> body;    // the document's text in pieces, as a saved document holds it
+  std::string encodingName;        // the input document's
+  std::string refusal;             // why the name can never be saved; empty when it can
 };
+
+// The menu document of the screen from the pieces that hold all its widgets, in order.
+BuiltMenu AssembleMenu(ElementRef menuModule, const XmlDocument& input, std::vector<MenuPiece>& pieces);
 
 struct SaveOutcome {
   bool saved = false;
   std::string reason;
 };
 
-// Builds the menu document of the screen (warnings about the screen's contents are shown).
+// Builds the menu document of the screen in one piece (warnings about the screen's contents
+// are shown).
 BuiltMenu BuildMenu(ElementRef menuModule, const XmlDocument& input, MenuRunState& state);
 // Writes it; touches nothing but the file and the code-page layer, so it may run on
 // another thread while the next screen is built.

@@ -23,8 +23,19 @@ const PictureEntry* PictureRegistry::Find(std::string_view name) const {
 
 const PictureEntry& PictureRegistry::Lookup(std::string_view name) {
   if (const PictureEntry* entry = Find(name)) return *entry;
-  platform::ShowWarning("picture \"" + std::string(name) + "\" is not defined in the picture list");
+  WarnUndefinedPicture(name);
   return Add(name, PictureEntry{});
+}
+
+void WarnUndefinedPicture(std::string_view name) {
+  platform::ShowWarning("picture \"" + std::string(name) + "\" is not defined in the picture list");
+}
+
+const PictureEntry& PictureLookup::operator()(std::string_view name) const {
+  if (const PictureEntry* entry = registry_->Find(name)) return *entry;
+  notes_->push_back(BuildNote{BuildNote::Kind::kUndefinedPicture, std::string(name)});
+  static const PictureEntry undefined;
+  return undefined;
 }
 
 PictureRegistry& ProcessPictureRegistry() {

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <functional>
 #include <deque>
+#include <vector>
 #include <unordered_map>
 #include <string>
 #include <string_view>
@@ -53,5 +54,30 @@ void ConvertPictures(ElementRef picturesModule, const XmlDocument& document,
 
 const PictureEntry& LookupPicture(std::string_view name,
                                   PictureRegistry& registry = ProcessPictureRegistry());
+
+// Something met while building widgets that a warning may follow, kept so that warnings show
+// in document order however the building was shared out.
+struct BuildNote {
+  enum class Kind : uint8_t { kUnhandledModule, kUndefinedPicture };
+  Kind kind;
+  std::string name;
+};
+
+// Picture lookups that leave the registry unchanged, so that several threads may make them
+// at once: a name the list does not define gives what Lookup would add (an empty single
+// picture) and is noted, for the caller to warn about and add in document order.
+class PictureLookup {
+ public:
+  PictureLookup(const PictureRegistry& registry, std::vector<BuildNote>& notes)
+      : registry_(&registry), notes_(&notes) {}
+  const PictureEntry& operator()(std::string_view name) const;
+
+ private:
+  const PictureRegistry* registry_;
+  std::vector<BuildNote>* notes_;
+};
+
+// The warning Lookup shows for a name the picture list does not define.
+void WarnUndefinedPicture(std::string_view name);
 
 }  // namespace menuconv

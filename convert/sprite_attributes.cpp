@@ -35,7 +35,7 @@ using namespace widget_detail;
 void ConvertSpriteAttributes(const ModuleAttributes& module, WidgetElement& element) {
   const std::string_view key = module.Value(In::keyImg);
   if (!key.empty()) {
-    const PictureEntry& picture = LookupPicture(key);
+    const PictureEntry& picture = module.Picture(key);
     element.SetAttribute(Out::img, picture.path);
     if (picture.column != 1) element.SetAttributeInt(Out::cols, picture.column);
     if (picture.row != 1) element.SetAttributeInt(Out::rows, picture.row);

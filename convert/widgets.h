@@ -48,7 +48,7 @@ inline void CopyIfSet(const ModuleAttributes& module, In from, WidgetElement& el
 // Writes the path of the picture the module names, unless it names none.
 inline void PicturePathIfSet(const ModuleAttributes& module, In from, WidgetElement& element, Out to) {
   const std::string_view name = module.Value(from);
-  if (!name.empty()) element.SetAttribute(to, LookupPicture(name).path);
+  if (!name.empty()) element.SetAttribute(to, module.Picture(name).path);
 }
 
 // Sets `to` to the module values joined by commas; absent values leave empty fields.

@@ -190,6 +190,11 @@ bool Load(XmlDocument& document, const std::string& path, std::string_view encod
 
 bool SaveText(const ByteBuffer& text, uint32_t& codePage, const std::string& path,
               std::string_view encodingName, std::string* reason) {
+  return SaveText(std::vector<std::string_view>{text.view()}, codePage, path, encodingName, reason);
+}
+
+bool SaveText(const std::vector<std::string_view>& parts, uint32_t& codePage, const std::string& path,
+              std::string_view encodingName, std::string* reason) {
   std::string local;
   std::string& why = reason ? *reason : local;
   const uint32_t previousCodePage = codePage;
@@ -200,17 +205,30 @@ bool SaveText(const ByteBuffer& text, uint32_t& codePage, const std::string& pat
   declaration += declared ? declared->name : std::string_view();
   declaration += kDeclarationEnd;
 
-  // Well-formed UTF-8 is written as it is; anything else goes through the code page.
-  std::string_view body = text.view();
+  // Well-formed UTF-8 is written as it is; anything else goes through the code page, whole.
+  std::vector<std::string_view> pieces{declaration};
+  bool asItIs = codePage == 65001;
+  for (std::size_t i = 0; asItIs && i < parts.size(); ++i) asItIs = IsValidUtf8(parts[i]);
   ByteBuffer converted;
-  if (codePage != 65001 || !IsValidUtf8(body)) {
+  if (asItIs) {
+    pieces.insert(pieces.end(), parts.begin(), parts.end());
+  } else {
+    ByteBuffer joined;
+    std::string_view body;
+    if (parts.size() == 1) {
+      body = parts.front();
+    } else {
+      for (std::string_view part : parts) joined.Append(part);
+      body = joined.view();
+    }
     if (!platform::FromNarrow(codePage, body, converted)) {
       why = "the code page " + std::to_string(codePage) + " cannot be converted";
       return false;
     }
-    body = converted.view();
+    pieces.push_back(converted.view());
   }
-  if (!platform::WriteFileAtomically(path, {declaration, body, std::string_view("\0", 1)}, why)) {
+  pieces.push_back(std::string_view("\0", 1));
+  if (!platform::WriteFileAtomically(path, pieces, why)) {
     codePage = previousCodePage;
     return false;
   }

@@ -4,6 +4,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "xml/byte_buffer.h"
 #include "xml/xml_document.h"
@@ -30,6 +31,9 @@ bool Save(XmlDocument& document, const std::string& path, std::string_view encod
 // Writes narrow text of the form SerializeDocument gives, as Save writes a document whose
 // code page is `codePage` (which is updated the same way).
 bool SaveText(const ByteBuffer& text, uint32_t& codePage, const std::string& path,
+              std::string_view encodingName, std::string* reason = nullptr);
+// The same for text given in consecutive parts.
+bool SaveText(const std::vector<std::string_view>& parts, uint32_t& codePage, const std::string& path,
               std::string_view encodingName, std::string* reason = nullptr);
 
 // Pieces of the serialised form, for writers that produce a document element by element:
