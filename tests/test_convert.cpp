@@ -822,8 +822,8 @@ TEST_F(ConvertDocumentTest, StopsAtTheFirstScreenThatCannotBeSaved) {
   EXPECT_EQ(messages[0].text, "Cannot save menu file");
 }
 
-// Screens this large are written on a second thread while the next one is converted; what
-// the user sees and what lands on disk must be as if one screen followed the other.
+// Screens are built on two threads; what the user sees and what lands on disk must be as if
+// one screen followed the other.
 TEST_F(ConvertDocumentTest, LargeScreensReportInOrderAndStopAtTheFirstFailedSave) {
   auto screen = [](const std::string& name, const std::string& picture) {
     std::string text = "<MENU_MODULE>" + name;
@@ -857,6 +857,59 @@ TEST_F(ConvertDocumentTest, LargeScreensReportInOrderAndStopAtTheFirstFailedSave
   MenuRunState state;
   ASSERT_TRUE(ConvertMenu(doc.FirstChild(doc.FirstElement()), doc, state));
   EXPECT_EQ(ReadFile("big1.xml"), threaded);
+}
+
+// A screen of thousands of widgets is built in pieces, on two threads: the warnings still
+// come in document order, once per name, and the file holds what building the screen in one
+// go gives.
+TEST_F(ConvertDocumentTest, ScreensBuiltInPiecesWarnInDocumentOrder) {
+  std::string big = "<MENU_MODULE>big";
+  for (int i = 0; i < 2500; ++i) {
+    if (i == 10 || i == 1500 || i == 2400) {
+      big += "<ODD_MODULE/>";
+    } else if (i == 1100) {
+      big += "<OTHER_MODULE/>";
+    } else if (i == 5 || i == 1030 || i == 2050) {
+      big += "<SPRITE_MODULE _keyImg=\"u1\"/>";
+    } else if (i == 2100) {
+      big += "<BTN_MODULE _keyImg=\"u2\"/>";
+    } else {
+      big += "<TEXT_MODULE _keyImg=\"pic\" ld.x=\"" + std::to_string(i) + "\">t" + std::to_string(i) + "</TEXT_MODULE>";
+    }
+  }
+  big += "</MENU_MODULE>";
+  const std::string pictures = "<PICTURES_MODULE><IMAGE_MODULE path=\"p.png\" column=\"2\">pic</IMAGE_MODULE></PICTURES_MODULE>";
+  std::string small;
+  for (int i = 0; i < 20; ++i) {
+    small += "<MENU_MODULE>s" + std::to_string(i) + "<ODD_MODULE/><QUAD_MODULE _keyImg=\"u" + std::to_string(i % 3) + "\"/></MENU_MODULE>";
+  }
+  XmlDocument doc;
+  ASSERT_TRUE(ParseDocument(doc, "<ROOT>" + big + pictures + small + "</ROOT>").ok);
+  doc.codePage = 65001;
+  ASSERT_TRUE(ConvertDocument(doc));
+  const std::vector<std::string> expected = {
+      "picture \"u1\" is not defined in the picture list",
+      "screen \"big\": ODD_MODULE is not converted",
+      "screen \"big\": OTHER_MODULE is not converted",
+      "picture \"u2\" is not defined in the picture list",
+      "picture \"u0\" is not defined in the picture list",
+  };
+  EXPECT_EQ(warnings, expected);
+  EXPECT_TRUE(messages.empty());
+  EXPECT_EQ(scratch.Files().size(), 21u);
+  // The names looked up in vain are in the registry afterwards, as the lookups add them.
+  for (const char* name : {"u0", "u1", "u2"}) {
+    const PictureEntry* entry = ProcessPictureRegistry().Find(name);
+    ASSERT_NE(entry, nullptr) << name;
+    EXPECT_EQ(entry->path, "");
+  }
+
+  const std::string pieces = ReadFile("big.xml");
+  fs::remove("big.xml");
+  MenuRunState state;
+  ASSERT_TRUE(ConvertMenu(doc.FirstChild(doc.FirstElement()), doc, state));
+  EXPECT_EQ(ReadFile("big.xml"), pieces);
+  EXPECT_NE(pieces.find("<text img=\"p.png\" rect=\"2499,,,,,,,\" cols=\"2\">t2499</text>"), std::string::npos);
 }
 
 }  // namespace
