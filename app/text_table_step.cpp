@@ -11,19 +11,49 @@ bool TextTableBase(const std::string& inputPath, std::string& base) {
   return true;
 }
 
-void RunTextTableStep(const std::string& inputPath, TextTable& table) {
+PreparedTextTables PrepareTextTableStep(const std::string& inputPath, TextTable& table) {
+  PreparedTextTables prepared;
   std::string base;
-  if (!TextTableBase(inputPath, base)) return;
-  MergeTextFile(table, base + ".txt");
-  const std::string rewritten = base + "_txts.txt";
-  const MergeResult second = MergeTextFile(table, rewritten);
-  if (second.status == TextFileStatus::kNotATable) {
+  if (!TextTableBase(inputPath, base)) return prepared;
+  prepared.hasBase = true;
+  prepared.first = base + ".txt";
+  prepared.rewritten = base + "_txts.txt";
+  // Stamped before they are read: a change after the stamp shows, whenever it happened.
+  prepared.firstStamp = platform::StampFile(prepared.first);
+  prepared.rewrittenStamp = platform::StampFile(prepared.rewritten);
+  MergeTextFile(table, prepared.first);
+  prepared.second = MergeTextFile(table, prepared.rewritten);
+  return prepared;
+}
+
+namespace {
+
+void ShowOrWrite(const PreparedTextTables& prepared, const TextTable& table) {
+  if (!prepared.hasBase) return;
+  if (prepared.second.status == TextFileStatus::kNotATable) {
     // Rewriting would throw away a file that was never understood.
-    platform::ShowWarning(rewritten + ": not rewritten: " + second.reason);
+    platform::ShowWarning(prepared.rewritten + ": not rewritten: " + prepared.second.reason);
     return;
   }
   // Nothing is shown when the table cannot be written; the old file then stays as it was.
-  WriteTextTable(table, rewritten);
+  WriteTextTable(table, prepared.rewritten);
+}
+
+}  // namespace
+
+void FinishTextTableStep(const std::string& inputPath, const PreparedTextTables& prepared, TextTable& table) {
+  if (!prepared.hasBase) return;
+  if (platform::StampFile(prepared.first) != prepared.firstStamp ||
+      platform::StampFile(prepared.rewritten) != prepared.rewrittenStamp) {
+    table.Clear();
+    ShowOrWrite(PrepareTextTableStep(inputPath, table), table);
+    return;
+  }
+  ShowOrWrite(prepared, table);
+}
+
+void RunTextTableStep(const std::string& inputPath, TextTable& table) {
+  ShowOrWrite(PrepareTextTableStep(inputPath, table), table);
 }
 
 void RunTextTableStep(const std::string& inputPath) {

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "platform/file_io.h"
 #include "texts/text_table.h"
 
 namespace menuconv {
@@ -19,5 +20,20 @@ bool TextTableBase(const std::string& inputPath, std::string& base);
 // "FILE: not rewritten: REASON". A table that cannot be written leaves the file unchanged.
 void RunTextTableStep(const std::string& inputPath, TextTable& table);
 void RunTextTableStep(const std::string& inputPath);  // with ProcessTextTable()
+
+// The step in two halves, so that the reading and merging can be done while the document is
+// converted: the first half reads and merges and shows nothing; the second shows the warning
+// or writes the file, unless either file changed since it was read (the conversion may write
+// through a link to one of them), in which case the whole step is done again.
+struct PreparedTextTables {
+  bool hasBase = false;
+  std::string first;      // BASE".txt"
+  std::string rewritten;  // BASE"_txts.txt"
+  MergeResult second;
+  platform::FileStamp firstStamp;
+  platform::FileStamp rewrittenStamp;
+};
+PreparedTextTables PrepareTextTableStep(const std::string& inputPath, TextTable& table);
+void FinishTextTableStep(const std::string& inputPath, const PreparedTextTables& prepared, TextTable& table);
 
 }  // namespace menuconv

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <map>
 #include <optional>
@@ -145,6 +146,44 @@ TEST_F(TextTableStepTest, MergesAndRewritesTheSecondTable) {
     EXPECT_EQ(ReadBytes("menus_txts.txt"), c.rewritten);
     EXPECT_EQ(ReadBytes("menus.txt"), c.first);
     EXPECT_EQ(warnings_, std::vector<std::string>{});
+  }
+}
+
+// The step's reading may happen long before its writing (while the document is converted).
+// Whatever happened to the files in between, the outcome is that of the step done at the end.
+TEST_F(TextTableStepTest, FilesChangedBetweenReadingAndWritingAreReadAgain) {
+  struct Case {
+    const char* name;
+    std::function<void()> change;  // what happens between the halves
+    std::string rewritten;         // menus_txts.txt afterwards
+    std::vector<std::string> warnings;
+  };
+  const std::string notATable = "<?xml version=\"1.0\"?>";
+  const std::vector<Case> cases = {
+      {"nothing changes", [] {}, Table({kRecordKA, kRecordMC}), {}},
+      {"the first file is replaced by a menu document",
+       [&] { WriteBytes("menus.txt.new", notATable); fs::rename("menus.txt.new", "menus.txt"); },
+       Table({kRecordKB, kRecordMC}), {}},
+      {"the second file is replaced by a menu document",
+       [&] { WriteBytes("menus_txts.txt.new", notATable); fs::rename("menus_txts.txt.new", "menus_txts.txt"); },
+       notATable,
+       {"menus_txts.txt: not rewritten: no UTF-16 little-endian byte-order mark (FF FE)"}},
+      {"the first file is removed", [] { fs::remove("menus.txt"); }, Table({kRecordKB, kRecordMC}), {}},
+      {"the first file is rewritten in place with other records",
+       [] { WriteBytes("menus.txt", Table({kRecordMC, " 7A 00 09 00 5A 00 0D 00 0A 00"})); },
+       Table({kRecordKB, kRecordMC, " 7A 00 09 00 5A 00 0D 00 0A 00"}), {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ProcessTextTable().Clear();
+    warnings_.clear();
+    WriteBytes("menus.txt", Table({kRecordKA}));
+    WriteBytes("menus_txts.txt", Table({kRecordKB, kRecordMC}));
+    const PreparedTextTables prepared = PrepareTextTableStep("menus.xml", ProcessTextTable());
+    c.change();
+    FinishTextTableStep("menus.xml", prepared, ProcessTextTable());
+    EXPECT_EQ(ReadBytes("menus_txts.txt"), c.rewritten);
+    EXPECT_EQ(warnings_, c.warnings);
   }
 }
 
