@@ -1139,6 +1139,70 @@ TEST(XmlParser, RandomMarkupReadsLikeTheReference) {
   }
 }
 
+TEST(XmlParser, TextsCutAtEveryLengthReadLikeTheReference) {
+  // Names, attribute lists and texts that span one or more blocks of 16 and 32 bytes, each
+  // text also cut at every length so that every construct meets the end of the text too.
+  const std::vector<std::string> texts = {
+      "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<EDITOR_PROJECT version=\"3\" author=\"menu editor\">\n"
+      "  <MENU_MODULE on_create_anim=\"fade_in\" ctr=\"1\" _keyImgTexture=\"pic_815\">screen_0\n"
+      "    <TEXT_MODULE _keyImg=\"pic_1356\" ld.x=\"169\" _sModeDraw=\"OVERLAY\">\xD0\xBC\xD0\xB5\xD0\xBD\xD1\x8E_0"
+      "</TEXT_MODULE>\n    <QUAD_MODULE _bVisible=\"1\" _iLayer=\"3\">\xD1\x84\xD0\xBE\xD0\xBD_4</QUAD_MODULE>\n"
+      "  </MENU_MODULE>\n</EDITOR_PROJECT>\n",
+      // "=" at 28 to 31 bytes into the attribute, values closing on both sides of 32 bytes.
+      "<a n_________________________27=\"1\" n__________________________28=\"\" "
+      "n___________________________29=\"22\" n____________________________30=\"333\" "
+      "v=\"a value that closes after the thirty-second byte\" w=\"31 bytes from its name__\"/>",
+      // Single quotes, quotes of the other kind inside, blanks around "=", "=" and ">" in values,
+      // a quote in a name, a name run into the next attribute.
+      "<b f='it\"s' g = \"sp\" h\t=\n'q' i=\"a=b\" j=\"x>y<z\" k\"l=\"q\" m=\"v\"n=\"w\" o='' p=\"\">"
+      "  text with  blanks \r\n</b><c x=\"1\"/ y=\"2\" ?><d x=\"1\"!>",
+      // Tag names of 15 to 17 bytes, "/" inside names, texts of 15 to 17 bytes before "<".
+      "<r><abcdefghijklmno>fifteen_bytes__</abcdefghijklmno><abcdefghijklmnop/><abcdefghijklmnopq >"
+      "sixteen_bytes_ab<t/>0123456789abcdefg<u>x  y<v>\r\n</v></u></abcdefghijklmnopq><a/b/c/><a/b>t</a/b>"
+      "<w>word<!-- c --></w><x>\n\t <![CDATA[<y>]]></x></r>",
+  };
+  for (const std::string& text : texts) {
+    for (std::size_t n = 0; n <= text.size(); ++n) {
+      CompareWithReference(text.substr(0, n));
+      if (HasFatalFailure()) return;
+    }
+  }
+}
+
+TEST(XmlParser, RandomLongerMarkupReadsLikeTheReference) {
+  // Elements whose names, values and texts are long enough to cross the blocks read at once,
+  // with the bytes that mean something to the parser mixed into them now and then.
+  std::mt19937 random(913u);
+  const std::string plain = "abcdefghij_.0123456789";
+  const std::string marked = "=\"'<>/? \t\r\n";
+  auto word = [&](std::size_t longest) {
+    std::string out;
+    const std::size_t n = random() % (longest + 1);
+    for (std::size_t i = 0; i < n; ++i) {
+      out += random() % 12 == 0 ? marked[random() % marked.size()] : plain[random() % plain.size()];
+    }
+    return out;
+  };
+  for (int round = 0; round < 4000; ++round) {
+    std::string text;
+    const int pieces = 1 + static_cast<int>(random() % 20);
+    for (int i = 0; i < pieces; ++i) {
+      switch (random() % 8) {
+        case 0: text += "<" + word(40); break;
+        case 1: text += " " + word(36) + "=\"" + word(40) + "\""; break;
+        case 2: text += "\n  " + word(20) + "='" + word(20) + "'"; break;
+        case 3: text += ">" + word(40); break;
+        case 4: text += "</" + word(20) + ">"; break;
+        case 5: text += "/>"; break;
+        case 6: text += std::string(random() % 40, ' '); break;
+        default: text += word(8); break;
+      }
+    }
+    CompareWithReference(text);
+    if (HasFatalFailure()) return;
+  }
+}
+
 TEST(XmlParser, StatusTellsWhereTheUnfinishedConstructBegan) {
   struct StatusCase {
     std::string text;

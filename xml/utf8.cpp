@@ -3,9 +3,46 @@
 #include <cstdint>
 #include <cstring>
 
+#if defined(__SSE2__) && defined(__GNUC__)
+#include <emmintrin.h>
+#define MENUCONV_UTF8_SSE2 1
+#endif
+
 namespace menuconv {
 
 namespace {
+
+bool IsContinuation(unsigned char c) { return (c & 0xC0) == 0x80; }
+
+// Length of the run of ASCII bytes at p, up to `end`.
+std::size_t AsciiRun(const unsigned char* p, const unsigned char* end) {
+  const unsigned char* q = p;
+#ifdef MENUCONV_UTF8_SSE2
+  // Sixty-four bytes per step while no high bit shows, then sixteen to find the first.
+  while (end - q >= 64) {
+    const auto* v = reinterpret_cast<const __m128i*>(q);
+    const __m128i any = _mm_or_si128(_mm_or_si128(_mm_loadu_si128(v), _mm_loadu_si128(v + 1)),
+                                     _mm_or_si128(_mm_loadu_si128(v + 2), _mm_loadu_si128(v + 3)));
+    if (_mm_movemask_epi8(any)) break;
+    q += 64;
+  }
+  while (end - q >= 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q));
+    const unsigned high = static_cast<unsigned>(_mm_movemask_epi8(v));
+    if (high) return static_cast<std::size_t>(q - p) + static_cast<std::size_t>(__builtin_ctz(high));
+    q += 16;
+  }
+#else
+  while (end - q >= 8) {
+    uint64_t word;
+    std::memcpy(&word, q, 8);
+    if (word & 0x8080808080808080ull) break;
+    q += 8;
+  }
+#endif
+  while (q < end && *q < 0x80) ++q;
+  return static_cast<std::size_t>(q - p);
+}
 
 // Length of the well-formed sequence at p (2 to 4 bytes; p[0] is not ASCII), or 0 when
 // ill-formed; `subpart` is then the length of its maximal ill-formed subpart (at least 1).
@@ -45,23 +82,26 @@ std::size_t FindInvalidUtf8(std::string_view text) {
   const auto* const begin = reinterpret_cast<const unsigned char*>(text.data());
   const auto* const end = begin + text.size();
   const auto* p = begin;
-  while (p < end) {
-    // Eight ASCII bytes at a time.
-    while (end - p >= 8) {
-      uint64_t word;
-      std::memcpy(&word, p, 8);
-      if (word & 0x8080808080808080ull) break;
-      p += 8;
-    }
+  for (;;) {
+    p += AsciiRun(p, end);
     if (p == end) break;
-    if (*p < 0x80) {
-      ++p;
-      continue;
-    }
-    std::size_t subpart = 0;
-    const std::size_t n = SequenceLength(p, end, subpart);
-    if (n == 0) return static_cast<std::size_t>(p - begin);
-    p += n;
+    // A run of non-ASCII characters: the common two- and three-byte forms are checked
+    // inline, the rest (and every ill-formed case) by SequenceLength.
+    do {
+      const unsigned char lead = *p;
+      const std::ptrdiff_t left = end - p;
+      if (lead >= 0xC2 && lead <= 0xDF && left >= 2 && IsContinuation(p[1])) {
+        p += 2;
+      } else if (lead >= 0xE1 && lead <= 0xEF && lead != 0xED && left >= 3 && IsContinuation(p[1]) &&
+                 IsContinuation(p[2])) {
+        p += 3;
+      } else {
+        std::size_t subpart = 0;
+        const std::size_t n = SequenceLength(p, end, subpart);
+        if (n == 0) return static_cast<std::size_t>(p - begin);
+        p += n;
+      }
+    } while (p < end && *p >= 0x80);
   }
   return std::string_view::npos;
 }

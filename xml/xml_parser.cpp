@@ -1,10 +1,16 @@
 #include "xml/xml_parser.h"
 
+#include <cstdint>
 #include <cstring>
 #include <stdexcept>
 #include <vector>
 
 #include "xml/attribute_scan.h"
+
+#if defined(__SSE2__) && defined(__GNUC__)
+#include <emmintrin.h>
+#define MENUCONV_PARSER_SSE2 1
+#endif
 
 namespace menuconv {
 
@@ -12,11 +18,76 @@ namespace {
 
 constexpr uint32_t kNone = ElementRef::kNone;
 
-bool IsTagEnd(char c) { return c == '/' || c == '>' || c == '?'; }
+// Both tests as one range check and one bit test: they run for nearly every byte of a tag.
+constexpr uint64_t kBlankBits = (1ull << ' ') | (1ull << '\t') | (1ull << '\r') | (1ull << '\n');
+constexpr uint64_t kTagEndBits = (1ull << '/') | (1ull << '>') | (1ull << '?');
+
+// The same bytes as IsXmlBlank.
+bool IsBlank(char c) {
+  const auto u = static_cast<unsigned char>(c);
+  return u < 64 && ((kBlankBits >> u) & 1) != 0;
+}
+
+bool IsTagEnd(char c) {
+  const auto u = static_cast<unsigned char>(c);
+  return u < 64 && ((kTagEndBits >> u) & 1) != 0;
+}
 
 const char* Find(const char* p, const char* end, char c) {
   return p < end ? static_cast<const char*>(std::memchr(p, c, static_cast<std::size_t>(end - p))) : nullptr;
 }
+
+#ifdef MENUCONV_PARSER_SSE2
+__m128i Load16(const char* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
+
+// One bit per byte of v: the bytes equal to c.
+unsigned Matches(__m128i v, char c) {
+  return static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8(c))));
+}
+
+// One bit per byte of v: the blanks.
+unsigned Blanks(__m128i v) {
+  const __m128i blank = _mm_or_si128(
+      _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8(' ')), _mm_cmpeq_epi8(v, _mm_set1_epi8('\n'))),
+      _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('\t')), _mm_cmpeq_epi8(v, _mm_set1_epi8('\r'))));
+  return static_cast<unsigned>(_mm_movemask_epi8(blank));
+}
+#endif
+
+// The same as Find for distances that are mostly short, such as the names and values inside
+// a start tag: the first sixteen bytes are looked at without a library call.
+const char* FindNear(const char* p, const char* end, char c) {
+#ifdef MENUCONV_PARSER_SSE2
+  if (end - p >= 16) {
+    const unsigned hits = Matches(Load16(p), c);
+    if (hits) return p + __builtin_ctz(hits);
+    return Find(p + 16, end, c);
+  }
+#else
+  for (const char* const stop = end - p > 16 ? p + 16 : end; p < stop; ++p) {
+    if (*p == c) return p;
+  }
+#endif
+  return Find(p, end, c);
+}
+
+#ifdef MENUCONV_PARSER_SSE2
+// The closing quote of the attribute that starts at p, when its "=" is followed right away
+// by '"' and the value closes within the 32 bytes from p; nullptr leaves the attribute to
+// the byte-wise search. Most attributes are that short.
+const char* CloseOfShortAttribute(const char* p, const char* end) {
+  if (end - p < 32) return nullptr;
+  const __m128i lo = Load16(p);
+  const __m128i hi = Load16(p + 16);
+  const unsigned equals = Matches(lo, '=') | Matches(hi, '=') << 16;
+  if (!equals) return nullptr;
+  const unsigned eq = static_cast<unsigned>(__builtin_ctz(equals));
+  if (eq >= 30 || p[eq + 1] != '"') return nullptr;
+  const unsigned closes = (Matches(lo, '"') | Matches(hi, '"') << 16) >> (eq + 2);
+  if (!closes) return nullptr;
+  return p + eq + 2 + __builtin_ctz(closes);
+}
+#endif
 
 const char* FindSequence(const char* p, const char* end, std::string_view s) {
   while (p && p + s.size() <= end) {
@@ -83,7 +154,7 @@ class Parser {
       }
 
       // The construct is complete; look for the next one at this level.
-      const char* next = c.pos < end_ ? Find(c.pos, end_, '<') : nullptr;
+      const char* next = c.pos < end_ ? FindNear(c.pos, end_, '<') : nullptr;
       if (!next) {
         if (stack_.empty()) return ParseStatus{};
         return FailOpenElement();
@@ -157,26 +228,37 @@ class Parser {
     }
 
     // The tag name; slashes before it mark an end tag.
-    while (p < end_ && (IsXmlBlank(*p) || *p == '/')) {
+    while (p < end_ && (IsBlank(*p) || *p == '/')) {
       if (*p == '/') c.endTag = true;
       ++p;
     }
+    // It ends at a blank, at ">" or at a "/" right before ">".
     const char* nameStart = p;
-    const char* nameEnd = nullptr;
-    bool hasAttributes = false;
-    for (;; ++p) {
+    for (;;) {
+#ifdef MENUCONV_PARSER_SSE2
+      if (end_ - p >= 16) {
+        const __m128i v = Load16(p);
+        unsigned stops = Blanks(v) | Matches(v, '>') | Matches(v, '/');
+        for (; stops; stops &= stops - 1) {
+          const char* q = p + __builtin_ctz(stops);
+          if (*q != '/' || (q + 1 < end_ && q[1] == '>')) break;
+        }
+        if (!stops) {
+          p += 16;
+          continue;
+        }
+        p += __builtin_ctz(stops);
+        break;
+      }
+#endif
       if (p == end_) return Failed(c, c.endTag ? "an end tag" : "a tag name");
       const char ch = *p;
-      if (ch == '>' || (ch == '/' && p + 1 < end_ && p[1] == '>')) {
-        nameEnd = p;
-        break;
-      }
-      if (IsXmlBlank(ch)) {
-        nameEnd = p++;
-        hasAttributes = true;
-        break;
-      }
+      if (ch == '>' || (ch == '/' && p + 1 < end_ && p[1] == '>') || IsBlank(ch)) break;
+      ++p;
     }
+    const char* nameEnd = p;
+    const bool hasAttributes = IsBlank(*p);
+    if (hasAttributes) ++p;
     if (c.endTag) {
       c.pos = p;
       return c;
@@ -186,22 +268,31 @@ class Parser {
     const char* listStart = p;
     const char* listEnd = p;
     if (hasAttributes) {
-      while (p < end_ && IsXmlBlank(*p)) ++p;
+      while (p < end_ && IsBlank(*p)) ++p;
       if (p == end_) return Failed(c, "a start tag");
       listStart = listEnd = p;
       while (!IsTagEnd(*p)) {
-        p = const_cast<char*>(Find(p, end_, '='));
-        if (!p) return Failed(c, "an attribute name");
-        while (p < end_ && *p != '"' && *p != '\'') ++p;
-        if (p == end_) return Failed(c, "an attribute value");
-        const char quote = *p++;
-        const char* close = Find(p, end_, quote);
-        if (!close) return Failed(c, "an attribute value");
+        // Each attribute: the first "=", the first quote after it, the next of that quote.
+        const char* close = nullptr;
+#ifdef MENUCONV_PARSER_SSE2
+        close = CloseOfShortAttribute(p, end_);
+#endif
+        if (!close) {
+          p = const_cast<char*>(FindNear(p, end_, '='));
+          if (!p) return Failed(c, "an attribute name");
+          ++p;
+          while (p < end_ && *p != '"' && *p != '\'') ++p;
+          if (p == end_) return Failed(c, "an attribute value");
+          const char quote = *p++;
+          close = FindNear(p, end_, quote);
+          if (!close) return Failed(c, "an attribute value");
+        }
         p = const_cast<char*>(close) + 1;
         if (p == end_) return Failed(c, "a start tag");
         listEnd = p;
-        while (p < end_ && IsXmlBlank(*p)) ++p;
-        if (p == end_) return Failed(c, "a start tag");
+        while (IsBlank(*p)) {
+          if (++p == end_) return Failed(c, "a start tag");
+        }
       }
     }
 
@@ -231,7 +322,30 @@ class Parser {
 
     // The element's text: every byte up to the next "<" except blanks.
     char* textStart = const_cast<char*>(gt) + 1;
-    const char* lt = Find(textStart, end_, '<');
+    const char* lt = nullptr;
+#ifdef MENUCONV_PARSER_SSE2
+    if (end_ - textStart >= 16) {
+      // Most texts are short words: with the "<" in the same sixteen bytes and no blank
+      // before it, the text is these bytes as they stand.
+      const __m128i v = Load16(textStart);
+      const unsigned lts = Matches(v, '<');
+      if (!lts) {
+        lt = Find(textStart + 16, end_, '<');
+      } else {
+        lt = textStart + __builtin_ctz(lts);
+        if ((Blanks(v) & ((lts & (0u - lts)) - 1)) == 0) {
+          doc_.nodes_[c.node].text = SpanOf(textStart, lt);
+          c.open = true;
+          c.pos = const_cast<char*>(lt) + 1;
+          return c;
+        }
+      }
+    } else {
+      lt = Find(textStart, end_, '<');
+    }
+#else
+    lt = FindNear(textStart, end_, '<');
+#endif
     char* textEnd = lt ? const_cast<char*>(lt) : end_;
     doc_.nodes_[c.node].text = CollectText(textStart, textEnd);
     if (!lt) return Failed(c, "an element's text");
@@ -242,11 +356,11 @@ class Parser {
 
   // Drops the blanks of [b, e) and gives the span of what is left.
   XmlDocument::Span CollectText(char* b, char* e) {
-    while (b < e && IsXmlBlank(*b)) ++b;
+    while (b < e && IsBlank(*b)) ++b;
     char* last = e;
-    while (last > b && IsXmlBlank(last[-1])) --last;
+    while (last > b && IsBlank(last[-1])) --last;
     char* out = b;
-    while (out < last && !IsXmlBlank(*out)) ++out;
+    while (out < last && !IsBlank(*out)) ++out;
     if (out == last) return SpanOf(b, last);  // no blank inside: the bytes stay where they are
     Squeezed s{static_cast<std::size_t>(b - base_), static_cast<std::size_t>(last - base_), 0, 0};
     for (char* in = out; in < last; ++in) {
@@ -254,7 +368,7 @@ class Parser {
         ++s.lineBreaks;
         s.lastBreak = static_cast<std::size_t>(in - base_);
       }
-      if (!IsXmlBlank(*in)) *out++ = *in;
+      if (!IsBlank(*in)) *out++ = *in;
     }
     squeezed_.push_back(s);
     return SpanOf(b, out);

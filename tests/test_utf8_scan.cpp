@@ -1,0 +1,173 @@
+// The UTF-8 check reads ASCII in blocks and the common two- and three-byte forms on a short
+// path: every kind of sequence is placed at every offset around the block edges here, and
+// random texts are compared with a decoder that works one code point at a time.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <random>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "tests/test_support.h"
+#include "xml/byte_buffer.h"
+#include "xml/utf8.h"
+
+namespace menuconv {
+namespace {
+
+constexpr auto Hex = testing_support::HexOf;
+constexpr std::size_t kFine = std::string_view::npos;
+
+// The first byte that does not begin a well-formed sequence, found by decoding each code
+// point and checking its value: too small for its length, a surrogate, or past U+10FFFF.
+std::size_t FirstInvalidByDecoding(std::string_view text) {
+  static const uint32_t kSmallest[] = {0, 0, 0x80, 0x800, 0x10000};
+  std::size_t i = 0;
+  while (i < text.size()) {
+    const auto lead = static_cast<unsigned char>(text[i]);
+    if (lead < 0x80) {
+      ++i;
+      continue;
+    }
+    const std::size_t length = lead >= 0xF8 ? 0 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 0;
+    if (length == 0 || i + length > text.size()) return i;
+    uint32_t value = lead & (0x7Fu >> length);
+    for (std::size_t k = 1; k < length; ++k) {
+      const auto next = static_cast<unsigned char>(text[i + k]);
+      if ((next & 0xC0) != 0x80) return i;
+      value = value << 6 | (next & 0x3Fu);
+    }
+    if (value < kSmallest[length] || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) return i;
+    i += length;
+  }
+  return kFine;
+}
+
+std::string Encode(uint32_t value) {
+  std::string out;
+  if (value < 0x80) {
+    out += static_cast<char>(value);
+  } else if (value < 0x800) {
+    out += static_cast<char>(0xC0 | value >> 6);
+    out += static_cast<char>(0x80 | (value & 0x3F));
+  } else if (value < 0x10000) {
+    out += static_cast<char>(0xE0 | value >> 12);
+    out += static_cast<char>(0x80 | (value >> 6 & 0x3F));
+    out += static_cast<char>(0x80 | (value & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | value >> 18);
+    out += static_cast<char>(0x80 | (value >> 12 & 0x3F));
+    out += static_cast<char>(0x80 | (value >> 6 & 0x3F));
+    out += static_cast<char>(0x80 | (value & 0x3F));
+  }
+  return out;
+}
+
+TEST(Utf8Scan, EverySequenceAtEveryOffsetAroundTheBlocks) {
+  static const std::string r = "\xEF\xBF\xBD";
+  struct Case {
+    const char* label;
+    std::string bytes;
+    std::size_t firstInvalid;  // within `bytes`
+    std::string repaired;
+  };
+  const std::vector<Case> cases = {
+      {"Cyrillic word", "\xD0\xBC\xD0\xB5\xD0\xBD\xD1\x8E", kFine, "\xD0\xBC\xD0\xB5\xD0\xBD\xD1\x8E"},
+      {"two bytes, lowest and highest", "\xC2\x80\xDF\xBF", kFine, "\xC2\x80\xDF\xBF"},
+      {"three bytes after E0", "\xE0\xA0\x80\xE0\xBF\xBF", kFine, "\xE0\xA0\x80\xE0\xBF\xBF"},
+      {"three bytes after ED", "\xED\x80\x80\xED\x9F\xBF", kFine, "\xED\x80\x80\xED\x9F\xBF"},
+      {"three bytes, other leads", "\xE1\x80\x80\xEC\xBF\xBF\xEE\x80\x80\xEF\xBF\xBF", kFine,
+       "\xE1\x80\x80\xEC\xBF\xBF\xEE\x80\x80\xEF\xBF\xBF"},
+      {"four bytes", "\xF0\x90\x80\x80\xF4\x8F\xBF\xBF", kFine, "\xF0\x90\x80\x80\xF4\x8F\xBF\xBF"},
+      {"overlong two bytes", "\xD0\xBC\xC1\xBF", 2, "\xD0\xBC" + r + r},
+      {"two-byte lead before ASCII", "\xD0\xBC\xD0z", 2, "\xD0\xBC" + r + "z"},
+      {"two-byte lead before a lead", "\xD0\xD0\xBC", 0, r + "\xD0\xBC"},
+      {"lone continuation byte", "\xD0\xBC\xBC", 2, "\xD0\xBC" + r},
+      {"overlong three bytes", "\xE0\x9F\xBF", 0, r + r + r},
+      {"surrogate", "\xD0\xBC\xED\xA0\x80", 2, "\xD0\xBC" + r + r + r},
+      {"three-byte lead, one continuation, ASCII", "\xE6\x97z", 0, r + "z"},
+      {"three-byte lead, ASCII", "\xE6z", 0, r + "z"},
+      {"three bytes, the third not a continuation", "\xE6\x97\xE6\x97\xA5", 0, r + "\xE6\x97\xA5"},
+      {"overlong four bytes", "\xF0\x8F\xBF\xBF", 0, r + r + r + r},
+      {"past U+10FFFF", "\xF4\x90\x80\x80", 0, r + r + r + r},
+      {"F5 and FF leads", "\xF5\xFF", 0, r + r},
+  };
+  // Texts that follow the case: none, ASCII, a long ASCII run, more two-byte characters.
+  const std::vector<std::string> tails = {"", "z", std::string(70, 'z'), "\xD0\xB6\xD0\xB6\xD0\xB6"};
+  for (const Case& c : cases) {
+    for (std::size_t lead = 0; lead <= 80; ++lead) {
+      for (const std::string& tail : tails) {
+        const std::string ascii(lead, 'a');
+        const std::string text = ascii + c.bytes + tail;
+        SCOPED_TRACE(std::string(c.label) + " after " + std::to_string(lead) + " ASCII bytes, tail " +
+                     std::to_string(tail.size()));
+        const std::size_t expected = c.firstInvalid == kFine ? kFine : lead + c.firstInvalid;
+        ASSERT_EQ(FindInvalidUtf8(text), expected);
+        ASSERT_EQ(IsValidUtf8(text), expected == kFine);
+        ByteBuffer out;
+        AppendRepairedUtf8(text, out);
+        ASSERT_EQ(Hex(out.view()), Hex(ascii + c.repaired + tail));
+      }
+    }
+  }
+}
+
+TEST(Utf8Scan, SequencesCutByTheEndOfTheText) {
+  // Every proper prefix of a multi-byte character is ill-formed at its lead byte, wherever
+  // the text ends relative to the blocks.
+  for (const uint32_t value : {0x80u, 0x43Cu, 0x7FFu, 0x800u, 0x65E5u, 0xFFFDu, 0x10000u, 0x10FFFFu}) {
+    const std::string character = Encode(value);
+    for (std::size_t cut = 1; cut < character.size(); ++cut) {
+      for (std::size_t lead = 0; lead <= 70; ++lead) {
+        const std::string text = std::string(lead, 'a') + character.substr(0, cut);
+        ASSERT_EQ(FindInvalidUtf8(text), lead) << Hex(text);
+        ASSERT_EQ(FindInvalidUtf8(text + character), lead) << Hex(text);
+      }
+    }
+  }
+}
+
+TEST(Utf8Scan, RandomTextsAgreeWithDecoding) {
+  // Mostly well-formed texts of mixed ASCII runs and characters of every length, some of
+  // them damaged by a changed, lost, added or cut byte.
+  std::mt19937 random(4242u);
+  const std::vector<uint32_t> edges = {0x7F,   0x80,   0x7FF,   0x800,   0xFFF,    0x1000,  0xD7FF,
+                                       0xE000, 0xFFFF, 0x10000, 0x3FFFF, 0x100000, 0x10FFFF};
+  for (int round = 0; round < 20000; ++round) {
+    std::string text;
+    const int pieces = static_cast<int>(random() % 40);
+    for (int i = 0; i < pieces; ++i) {
+      switch (random() % 6) {
+        case 0: text += std::string(random() % 70, 'x'); break;
+        case 1: text += Encode(0x410 + random() % 0x40); break;
+        case 2: text += Encode(0x800 + random() % (0xD800 - 0x800)); break;
+        case 3: text += Encode(0x10000 + random() % 0x100000); break;
+        case 4: text += Encode(edges[random() % edges.size()]); break;
+        default: text += Encode(0x20 + random() % 0x5F); break;
+      }
+    }
+    const int damage = static_cast<int>(random() % 3);
+    for (int i = 0; i < damage && !text.empty(); ++i) {
+      const std::size_t at = random() % text.size();
+      switch (random() % 4) {
+        case 0: text[at] = static_cast<char>(random() % 256); break;
+        case 1: text.erase(at, 1); break;
+        case 2: text.insert(at, 1, static_cast<char>(0x80 + random() % 0x80)); break;
+        default: text.resize(at); break;
+      }
+    }
+    const std::size_t expected = FirstInvalidByDecoding(text);
+    ASSERT_EQ(FindInvalidUtf8(text), expected) << Hex(text);
+    if (expected != kFine) {
+      // The repair keeps the well-formed start as it is and yields well-formed text.
+      ByteBuffer out;
+      AppendRepairedUtf8(text, out);
+      ASSERT_EQ(out.view().substr(0, expected), std::string_view(text).substr(0, expected)) << Hex(text);
+      ASSERT_EQ(FindInvalidUtf8(out.view()), kFine) << Hex(text);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace menuconv
