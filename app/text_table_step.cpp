@@ -23,12 +23,13 @@ PreparedTextTables PrepareTextTableStep(const std::string& inputPath, TextTable&
   prepared.rewrittenStamp = platform::StampFile(prepared.rewritten);
   MergeTextFile(table, prepared.first);
   prepared.second = MergeTextFile(table, prepared.rewritten);
+  if (prepared.second.status != TextFileStatus::kNotATable) prepared.serialized = SerializeTextTable(table);
   return prepared;
 }
 
 namespace {
 
-void ShowOrWrite(const PreparedTextTables& prepared, const TextTable& table) {
+void ShowOrWrite(const PreparedTextTables& prepared) {
   if (!prepared.hasBase) return;
   if (prepared.second.status == TextFileStatus::kNotATable) {
     // Rewriting would throw away a file that was never understood.
@@ -36,7 +37,8 @@ void ShowOrWrite(const PreparedTextTables& prepared, const TextTable& table) {
     return;
   }
   // Nothing is shown when the table cannot be written; the old file then stays as it was.
-  WriteTextTable(table, prepared.rewritten);
+  std::string ignored;
+  platform::WriteFileAtomically(prepared.rewritten, {prepared.serialized}, ignored);
 }
 
 }  // namespace
@@ -46,14 +48,14 @@ void FinishTextTableStep(const std::string& inputPath, const PreparedTextTables&
   if (platform::StampFile(prepared.first) != prepared.firstStamp ||
       platform::StampFile(prepared.rewritten) != prepared.rewrittenStamp) {
     table.Clear();
-    ShowOrWrite(PrepareTextTableStep(inputPath, table), table);
+    ShowOrWrite(PrepareTextTableStep(inputPath, table));
     return;
   }
-  ShowOrWrite(prepared, table);
+  ShowOrWrite(prepared);
 }
 
 void RunTextTableStep(const std::string& inputPath, TextTable& table) {
-  ShowOrWrite(PrepareTextTableStep(inputPath, table), table);
+  ShowOrWrite(PrepareTextTableStep(inputPath, table));
 }
 
 void RunTextTableStep(const std::string& inputPath) {

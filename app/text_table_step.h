@@ -30,6 +30,7 @@ struct PreparedTextTables {
   std::string first;      // BASE".txt"
   std::string rewritten;  // BASE"_txts.txt"
   MergeResult second;
+  std::string serialized;  // the rewritten file's bytes, unless it is not to be rewritten
   platform::FileStamp firstStamp;
   platform::FileStamp rewrittenStamp;
 };
