@@ -19,7 +19,7 @@ constexpr std::array<std::string_view, static_cast<std::size_t>(ModuleAttribute:
 constexpr std::size_t kShortest = 4;
 constexpr std::size_t kLongest = 16;
 
-// Open addressing over the names, keyed by the length and the first and last four bytes.
+// Open addressing over the names, keyed by the length and the first and last words.
 // A slot holds the name's length and its first and last eight bytes (four for names
 // shorter than eight), which together cover every byte of a name of up to sixteen bytes, so
 // a candidate is checked with two comparisons of whole words.
@@ -31,7 +31,7 @@ class NameTable {
       if (name.size() < kShortest || name.size() > kLongest) {
         throw std::logic_error("module attribute name out of the table's range");
       }
-      std::size_t slot = SlotOf(name);
+      std::size_t slot = SlotOf(Head(name), Tail(name), name.size());
       while (slots_[slot].length != 0) slot = (slot + 1) & kMask;
       slots_[slot] = Entry{static_cast<uint8_t>(name.size()), static_cast<uint8_t>(i), Head(name), Tail(name)};
     }
@@ -41,12 +41,12 @@ class NameTable {
     if (name.size() < kShortest || name.size() > kLongest) return std::nullopt;
     const uint64_t head = Head(name);
     const uint64_t tail = Tail(name);
-    for (std::size_t slot = SlotOf(name);; slot = (slot + 1) & kMask) {
+    for (std::size_t slot = SlotOf(head, tail, name.size());; slot = (slot + 1) & kMask) {
       const Entry& entry = slots_[slot];
-      if (entry.length == 0) return std::nullopt;
-      if (entry.length == name.size() && entry.head == head && entry.tail == tail) {
+      if (entry.head == head && entry.tail == tail && entry.length == name.size()) {
         return static_cast<ModuleAttribute>(entry.attribute);
       }
+      if (entry.length == 0) return std::nullopt;
     }
   }
 
@@ -60,22 +60,25 @@ class NameTable {
     uint64_t tail = 0;
   };
 
-  static uint64_t Load(const char* p, std::size_t n) {
-    uint64_t word = 0;
-    std::memcpy(&word, p, n);
+  static uint64_t Load8(const char* p) {
+    uint64_t word;
+    std::memcpy(&word, p, 8);
     return word;
   }
-  static uint64_t Head(std::string_view name) { return Load(name.data(), name.size() >= 8 ? 8 : 4); }
-  static uint64_t Tail(std::string_view name) {
-    const std::size_t n = name.size() >= 8 ? 8 : 4;
-    return Load(name.data() + name.size() - n, n);
+  static uint64_t Load4(const char* p) {
+    uint32_t word;
+    std::memcpy(&word, p, 4);
+    return word;
   }
-  static std::size_t SlotOf(std::string_view name) {
-    uint32_t head, tail;
-    std::memcpy(&head, name.data(), 4);
-    std::memcpy(&tail, name.data() + name.size() - 4, 4);
-    const uint64_t key = (uint64_t{head} << 32 | tail) ^ name.size();
-    return static_cast<std::size_t>((key * 0x9E3779B97F4A7C15ull) >> 57);
+  static uint64_t Head(std::string_view name) {
+    return name.size() >= 8 ? Load8(name.data()) : Load4(name.data());
+  }
+  static uint64_t Tail(std::string_view name) {
+    return name.size() >= 8 ? Load8(name.data() + name.size() - 8) : Load4(name.data() + name.size() - 4);
+  }
+  static std::size_t SlotOf(uint64_t head, uint64_t tail, std::size_t length) {
+    const uint64_t key = head ^ (tail * 0x9E3779B97F4A7C15ull) ^ length;
+    return static_cast<std::size_t>((key * 0xD6E8FEB86659FD93ull) >> 57);
   }
 
   std::array<Entry, kSize> slots_{};

@@ -19,12 +19,16 @@ namespace widget_detail {
 
 void SetJoinedValues(const ModuleAttributes& module, std::initializer_list<In> from, WidgetElement& element,
                      Out to) {
-  element.BeginValue(to);
+  std::size_t length = from.size() - 1;
+  for (In name : from) length += module.Value(name).size();
+  char* at = element.BeginValue(to, length);
   bool first = true;
   for (In name : from) {
-    if (!first) element.AppendToValue(',');
+    if (!first) *at++ = ',';
     first = false;
-    element.AppendToValue(module.Value(name));
+    const std::string_view value = module.Value(name);
+    ByteBuffer::Copy(at, value.data(), value.size());
+    at += value.size();
   }
 }
 

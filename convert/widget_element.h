@@ -43,12 +43,17 @@ class WidgetElement {
     const bool inside = !value.empty() && value.data() >= old && value.data() < old + at;
     const std::size_t from = inside ? static_cast<std::size_t>(value.data() - old) : 0;
     char* to = bytes_.Grow(value.size());
-    if (!value.empty()) std::memcpy(to, inside ? bytes_.data() + from : value.data(), value.size());
+    ByteBuffer::Copy(to, inside ? bytes_.data() + from : value.data(), value.size());
     Place(attribute, at, value.size());
   }
   void SetAttributeInt(WidgetAttribute attribute, int32_t value);
   // Starts the attribute's value afresh, empty; AppendToValue adds to the value begun last.
   void BeginValue(WidgetAttribute attribute) { Place(attribute, bytes_.size(), 0); }
+  // Gives the attribute a value of `length` bytes, which the caller writes where this points.
+  char* BeginValue(WidgetAttribute attribute, std::size_t length) {
+    Place(attribute, bytes_.size(), length);
+    return bytes_.Grow(length);
+  }
   void AppendToValue(std::string_view part) {
     bytes_.Append(part);
     spans_[last_].length += static_cast<uint32_t>(part.size());

@@ -128,7 +128,7 @@ const std::vector<XmlDocument::KeyedAttribute>& XmlDocument::RawAttributes(uint3
   if (cachedNode_ == index) return cache_;
   cache_.clear();
   const char* base = store_.data();
-  ScanAttributeList(str(nodes_[index].raw), [&](std::string_view name, std::string_view value) {
+  ScanAttributeList(str(nodes_[index].raw), store_.data() + store_.size(), [&](std::string_view name, std::string_view value) {
     cache_.push_back(KeyedAttribute{
         NameKey(name),
         AttributeSpan{Span{static_cast<uint32_t>(name.data() - base), static_cast<uint32_t>(name.size())},

@@ -192,7 +192,8 @@ template <class Fn>
 void ElementView::ForEachWrittenAttribute(Fn&& fn) const {
   const XmlDocument::Node& n = doc_->node(ref_);
   if (n.attributeCount == XmlDocument::kRawAttributes) {
-    ScanAttributeList(doc_->str(n.raw), fn);
+    // Parsed lists lie in the parsed text, all of which may be looked at.
+    ScanAttributeList(doc_->str(n.raw), doc_->store_.data() + doc_->store_.size(), fn);
     return;
   }
   for (uint32_t i = 0; i < n.attributeCount; ++i) {

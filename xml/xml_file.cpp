@@ -5,6 +5,7 @@
 
 #include "platform/codepage.h"
 #include "platform/file_io.h"
+#include "xml/byte_scan.h"
 #include "xml/encodings.h"
 #include "xml/utf8.h"
 
@@ -88,15 +89,17 @@ void Indent(ByteBuffer& out, int depth) {
 // A value holding a double quote and no single quote goes between single quotes, so that the
 // file reads back the same; every other value between double quotes, as it is.
 void AppendAttribute(ByteBuffer& out, std::string_view name, std::string_view value) {
-  const char quote =
-      value.find('"') != std::string_view::npos && value.find('\'') == std::string_view::npos ? '\'' : '"';
+  const char quote = byte_scan::Contains(value.data(), value.size(), '"') &&
+                             !byte_scan::Contains(value.data(), value.size(), '\'')
+                         ? '\''
+                         : '"';
   char* at = out.Grow(name.size() + value.size() + 4);
   *at++ = ' ';
-  std::memcpy(at, name.data(), name.size());
+  ByteBuffer::Copy(at, name.data(), name.size());
   at += name.size();
   *at++ = '=';
   *at++ = quote;
-  if (!value.empty()) std::memcpy(at, value.data(), value.size());
+  ByteBuffer::Copy(at, value.data(), value.size());
   at += value.size();
   *at = quote;
 }

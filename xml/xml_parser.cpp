@@ -7,10 +7,7 @@
 
 #include "xml/attribute_scan.h"
 
-#if defined(__SSE2__) && defined(__GNUC__)
-#include <emmintrin.h>
-#define MENUCONV_PARSER_SSE2 1
-#endif
+#include "xml/byte_scan.h"
 
 namespace menuconv {
 
@@ -18,74 +15,15 @@ namespace {
 
 constexpr uint32_t kNone = ElementRef::kNone;
 
-// Both tests as one range check and one bit test: they run for nearly every byte of a tag.
-constexpr uint64_t kBlankBits = (1ull << ' ') | (1ull << '\t') | (1ull << '\r') | (1ull << '\n');
-constexpr uint64_t kTagEndBits = (1ull << '/') | (1ull << '>') | (1ull << '?');
+using namespace byte_scan;
 
-// The same bytes as IsXmlBlank.
-bool IsBlank(char c) {
-  const auto u = static_cast<unsigned char>(c);
-  return u < 64 && ((kBlankBits >> u) & 1) != 0;
-}
-
-bool IsTagEnd(char c) {
-  const auto u = static_cast<unsigned char>(c);
-  return u < 64 && ((kTagEndBits >> u) & 1) != 0;
-}
-
-const char* Find(const char* p, const char* end, char c) {
-  return p < end ? static_cast<const char*>(std::memchr(p, c, static_cast<std::size_t>(end - p))) : nullptr;
-}
-
-#ifdef MENUCONV_PARSER_SSE2
-__m128i Load16(const char* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
-
-// One bit per byte of v: the bytes equal to c.
-unsigned Matches(__m128i v, char c) {
-  return static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8(c))));
-}
-
-// One bit per byte of v: the blanks.
-unsigned Blanks(__m128i v) {
-  const __m128i blank = _mm_or_si128(
-      _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8(' ')), _mm_cmpeq_epi8(v, _mm_set1_epi8('\n'))),
-      _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('\t')), _mm_cmpeq_epi8(v, _mm_set1_epi8('\r'))));
-  return static_cast<unsigned>(_mm_movemask_epi8(blank));
-}
-#endif
-
-// The same as Find for distances that are mostly short, such as the names and values inside
-// a start tag: the first sixteen bytes are looked at without a library call.
-const char* FindNear(const char* p, const char* end, char c) {
-#ifdef MENUCONV_PARSER_SSE2
-  if (end - p >= 16) {
-    const unsigned hits = Matches(Load16(p), c);
-    if (hits) return p + __builtin_ctz(hits);
-    return Find(p + 16, end, c);
-  }
-#else
-  for (const char* const stop = end - p > 16 ? p + 16 : end; p < stop; ++p) {
-    if (*p == c) return p;
-  }
-#endif
-  return Find(p, end, c);
-}
-
-#ifdef MENUCONV_PARSER_SSE2
-// The closing quote of the attribute that starts at p, when its "=" is followed right away
-// by '"' and the value closes within the 32 bytes from p; nullptr leaves the attribute to
-// the byte-wise search. Most attributes are that short.
+#ifdef MENUCONV_SSE2
+// The closing quote of a short attribute that starts at p (see ShortAttribute), or nullptr.
 const char* CloseOfShortAttribute(const char* p, const char* end) {
-  if (end - p < 32) return nullptr;
-  const __m128i lo = Load16(p);
-  const __m128i hi = Load16(p + 16);
-  const unsigned equals = Matches(lo, '=') | Matches(hi, '=') << 16;
-  if (!equals) return nullptr;
-  const unsigned eq = static_cast<unsigned>(__builtin_ctz(equals));
-  if (eq >= 30 || p[eq + 1] != '"') return nullptr;
-  const unsigned closes = (Matches(lo, '"') | Matches(hi, '"') << 16) >> (eq + 2);
-  if (!closes) return nullptr;
-  return p + eq + 2 + __builtin_ctz(closes);
+  const char* equals = nullptr;
+  const char* close = nullptr;
+  if (end - p < 32 || !ShortAttribute(p, equals, close)) return nullptr;
+  return close;
 }
 #endif
 
@@ -235,7 +173,7 @@ class Parser {
     // It ends at a blank, at ">" or at a "/" right before ">".
     const char* nameStart = p;
     for (;;) {
-#ifdef MENUCONV_PARSER_SSE2
+#ifdef MENUCONV_SSE2
       if (end_ - p >= 16) {
         const __m128i v = Load16(p);
         unsigned stops = Blanks(v) | Matches(v, '>') | Matches(v, '/');
@@ -274,7 +212,7 @@ class Parser {
       while (!IsTagEnd(*p)) {
         // Each attribute: the first "=", the first quote after it, the next of that quote.
         const char* close = nullptr;
-#ifdef MENUCONV_PARSER_SSE2
+#ifdef MENUCONV_SSE2
         close = CloseOfShortAttribute(p, end_);
 #endif
         if (!close) {
@@ -323,7 +261,7 @@ class Parser {
     // The element's text: every byte up to the next "<" except blanks.
     char* textStart = const_cast<char*>(gt) + 1;
     const char* lt = nullptr;
-#ifdef MENUCONV_PARSER_SSE2
+#ifdef MENUCONV_SSE2
     if (end_ - textStart >= 16) {
       // Most texts are short words: with the "<" in the same sixteen bytes and no blank
       // before it, the text is these bytes as they stand.
