@@ -1,9 +1,12 @@
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <climits>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 
@@ -34,17 +37,46 @@ std::string ResolveLinks(const std::string& path) {
   return current;
 }
 
-bool WriteAll(int fd, std::string_view bytes, std::string& reason) {
-  while (!bytes.empty()) {
-    const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+// Writes the pieces in order, as few system calls as the pieces allow.
+bool WriteAll(int fd, std::vector<std::string_view> pieces, std::string& reason) {
+  std::size_t first = 0;
+  std::vector<iovec> vectors;
+  while (first < pieces.size()) {
+    if (pieces[first].empty()) {
+      ++first;
+      continue;
+    }
+    vectors.clear();
+    for (std::size_t i = first; i < pieces.size() && vectors.size() < IOV_MAX; ++i) {
+      vectors.push_back(iovec{const_cast<char*>(pieces[i].data()), pieces[i].size()});
+    }
+    const ssize_t n = ::writev(fd, vectors.data(), static_cast<int>(vectors.size()));
     if (n < 0) {
       if (errno == EINTR) continue;
       reason = ErrorText(errno);
       return false;
     }
-    bytes.remove_prefix(static_cast<std::size_t>(n));
+    // Drop what was written: whole pieces, then the written start of the next.
+    auto left = static_cast<std::size_t>(n);
+    while (first < pieces.size() && left >= pieces[first].size()) left -= pieces[first++].size();
+    if (left > 0) pieces[first].remove_prefix(left);
   }
   return true;
+}
+
+// Large buffers fill faster in large pages: one fault per 2 MiB instead of one per 4 KiB.
+// Only a hint: where the system keeps no large pages, nothing changes.
+void AdviseLargePages(char* data, std::size_t size) {
+#ifdef MADV_HUGEPAGE
+  constexpr std::uintptr_t kLarge = std::uintptr_t{2} << 20;
+  if (size < 4 * kLarge) return;
+  const auto begin = (reinterpret_cast<std::uintptr_t>(data) + kLarge - 1) & ~(kLarge - 1);
+  const auto end = (reinterpret_cast<std::uintptr_t>(data) + size) & ~(kLarge - 1);
+  if (end > begin) (void)::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+#else
+  (void)data;
+  (void)size;
+#endif
 }
 
 }  // namespace
@@ -81,6 +113,7 @@ bool ReadWholeFile(const std::string& path, ByteBuffer& contents, std::string& r
   }
   contents.Reserve(size + 1);  // room for the terminator the parser's text carries
   contents.Resize(size);
+  AdviseLargePages(contents.data(), size);
   std::size_t total = 0;
   // No more than the measured length is taken, even from a file that grows meanwhile.
   while (total < size) {
@@ -149,10 +182,7 @@ bool WriteFileAtomically(const std::string& path, const std::vector<std::string_
     // The replaced file's permissions carry over to its successor.
     if (exists) (void)::fchmod(fd, existing.st_mode & 07777);
   }
-  bool ok = true;
-  for (std::string_view piece : pieces) {
-    if (!(ok = WriteAll(fd, piece, reason))) break;
-  }
+  bool ok = WriteAll(fd, pieces, reason);
   if (::close(fd) != 0 && ok) {
     reason = ErrorText(errno);
     ok = false;
