@@ -1,6 +1,9 @@
 #include "texts/text_table.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <functional>
+#include <stdexcept>
 #include <utility>
 #include <vector>
 
@@ -46,19 +49,66 @@ void PutUnits(char*& out, const std::u16string& units) {
 
 }  // namespace
 
+namespace {
+
+std::size_t HashOf(std::u16string_view key) { return std::hash<std::u16string_view>()(key); }
+
+}  // namespace
+
 bool TextTable::Insert(std::u16string key, std::u16string text) {
-  const std::size_t before = entries_.size();
-  // The end is the right place for every key of a sorted file read into an empty table.
-  entries_.try_emplace(entries_.end(), std::move(key), std::move(text));
-  return entries_.size() != before;
+  if (2 * (entries_.size() + 1) > slots_.size()) Grow();
+  const std::size_t mask = slots_.size() - 1;
+  for (std::size_t slot = HashOf(key) & mask;; slot = (slot + 1) & mask) {
+    const uint32_t held = slots_[slot];
+    if (held == 0) {
+      if (entries_.size() >= 0xFFFFFFFEu) throw std::length_error("text table too large");
+      entries_.emplace_back(std::move(key), std::move(text));
+      slots_[slot] = static_cast<uint32_t>(entries_.size());
+      ordered_ = false;
+      return true;
+    }
+    if (entries_[held - 1].first == key) return false;
+  }
+}
+
+void TextTable::Grow() {
+  slots_.assign(std::max<std::size_t>(16, slots_.size() * 2), 0);
+  const std::size_t mask = slots_.size() - 1;
+  for (uint32_t i = 0; i < entries_.size(); ++i) {
+    std::size_t slot = HashOf(entries_[i].first) & mask;
+    while (slots_[slot] != 0) slot = (slot + 1) & mask;
+    slots_[slot] = i + 1;
+  }
 }
 
 const std::u16string* TextTable::Find(std::u16string_view key) const {
-  const auto found = entries_.find(key);
-  return found != entries_.end() ? &found->second : nullptr;
+  if (slots_.empty()) return nullptr;
+  const std::size_t mask = slots_.size() - 1;
+  for (std::size_t slot = HashOf(key) & mask; slots_[slot] != 0; slot = (slot + 1) & mask) {
+    const Entry& entry = entries_[slots_[slot] - 1];
+    if (entry.first == key) return &entry.second;
+  }
+  return nullptr;
 }
 
-void TextTable::Clear() { entries_.clear(); }
+const std::vector<uint32_t>& TextTable::KeyOrder() const {
+  if (!ordered_ || order_.size() != entries_.size()) {
+    // Keys are distinct, so the order is total; units compare as unsigned values.
+    order_.resize(entries_.size());
+    for (uint32_t i = 0; i < order_.size(); ++i) order_[i] = i;
+    std::sort(order_.begin(), order_.end(),
+              [this](uint32_t a, uint32_t b) { return entries_[a].first < entries_[b].first; });
+    ordered_ = true;
+  }
+  return order_;
+}
+
+void TextTable::Clear() {
+  std::vector<Entry>().swap(entries_);
+  std::vector<uint32_t>().swap(slots_);
+  std::vector<uint32_t>().swap(order_);
+  ordered_ = true;
+}
 
 TextTable& ProcessTextTable() {
   static TextTable table;

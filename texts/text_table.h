@@ -10,7 +10,9 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <map>
+#include <iterator>
+#include <utility>
+#include <vector>
 #include <string>
 #include <string_view>
 
@@ -21,7 +23,7 @@ namespace menuconv {
 // An entry, once added, keeps its text: the first record of a key wins.
 class TextTable {
  public:
-  using Map = std::map<std::u16string, std::u16string, std::less<>>;
+  using Entry = std::pair<std::u16string, std::u16string>;  // key, text
 
   // Adds the entry unless the key is already present. True when added.
   bool Insert(std::u16string key, std::u16string text);
@@ -33,11 +35,43 @@ class TextTable {
   // The run never empties its table; tests start afresh with this.
   void Clear();
 
-  Map::const_iterator begin() const { return entries_.begin(); }
-  Map::const_iterator end() const { return entries_.end(); }
+  // The entries in key order.
+  class const_iterator {
+   public:
+    using iterator_category = std::forward_iterator_tag;
+    using value_type = Entry;
+    using difference_type = std::ptrdiff_t;
+    using pointer = const Entry*;
+    using reference = const Entry&;
+
+    const_iterator(const TextTable* table, std::vector<uint32_t>::const_iterator at) : table_(table), at_(at) {}
+    reference operator*() const { return table_->entries_[*at_]; }
+    pointer operator->() const { return &table_->entries_[*at_]; }
+    const_iterator& operator++() {
+      ++at_;
+      return *this;
+    }
+    bool operator==(const const_iterator& other) const { return at_ == other.at_; }
+    bool operator!=(const const_iterator& other) const { return at_ != other.at_; }
+
+   private:
+    const TextTable* table_;
+    std::vector<uint32_t>::const_iterator at_;
+  };
+  const_iterator begin() const { return const_iterator(this, KeyOrder().begin()); }
+  const_iterator end() const { return const_iterator(this, KeyOrder().end()); }
 
  private:
-  Map entries_;
+  // Entries in the order added, a hash index over their keys, and the key order, put
+  // together when it is first asked for after a change: merging whole files adds tens of
+  // thousands of entries before the table is read in order once.
+  const std::vector<uint32_t>& KeyOrder() const;
+  void Grow();
+
+  std::vector<Entry> entries_;
+  std::vector<uint32_t> slots_;  // position + 1 in entries_; 0 is empty
+  mutable std::vector<uint32_t> order_;
+  mutable bool ordered_ = true;
 };
 
 // The process-wide table of the run: empty at start, only ever grown.
