@@ -198,13 +198,16 @@ bool ConvertDocument(const XmlDocument& document, std::string* why) {
     std::size_t job = 0;
     for (std::size_t screen = 0; screen < screens.size() && saved; ++screen) {
       const ElementView view = document.Element(screens[screen]);
-      std::vector<MenuPiece> pieces;
+      // A screen of several pieces is written while its later pieces are built.
+      const bool severalPieces = job + 1 < jobs.size() && jobs[job + 1].screen == screen;
+      MenuSaver saver(screens[screen], document, severalPieces);
       for (; job < jobs.size() && jobs[job].screen == screen; ++job) {
-        pieces.push_back(builder.Take(job));
-        ShowBuildNotes(pieces.back(), view, state);
+        MenuPiece piece = builder.Take(job);
+        ShowBuildNotes(piece, view, state);
+        saver.Add(std::move(piece));
       }
-      const BuiltMenu menu = AssembleMenu(screens[screen], document, pieces);
-      saved = ReportMenuSaved(menu, SaveMenu(menu), state);
+      const SaveOutcome outcome = saver.Finish();
+      saved = ReportMenuSaved(saver.Menu(), outcome, state);
     }
   }
   AddUndefinedPictures(state, registry);

@@ -8,8 +8,11 @@ For each preset the references and menuconv run alternately, ROUNDS times each:
   menuconv - the whole conversion run (menu documents and text tables written)
 and the table gives median wall time, MB/s, peak RSS and menuconv's ratio to each.
 
-usage: bench/run_bench.py [--build DIR] [--work DIR] [--rounds N] [PRESET[:ENCODING] ...]
+usage: bench/run_bench.py [--build DIR] [--work DIR] [--outputs DIR] [--rounds N] [PRESET[:ENCODING] ...]
 presets: small medium large wide, or a size in MB; encodings: utf-8 (default), windows-1251
+--outputs puts the folders the runs write into elsewhere (by default under --work), for
+example on a tmpfs such as /dev/shm, to see the run without the disk file system's cost of
+creating thousands of files.
 """
 import argparse
 import os
@@ -39,6 +42,7 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--build", default="build")
     parser.add_argument("--work", default=os.path.join(tempfile.gettempdir(), "menuconv-bench"))
+    parser.add_argument("--outputs", default=None)
     parser.add_argument("--rounds", type=int, default=5)
     parser.add_argument("presets", nargs="*", default=["small", "medium", "large", "wide", "medium:windows-1251"])
     args = parser.parse_args()
@@ -57,7 +61,10 @@ def main():
         print("xmllint reference skipped: not installed (Debian: libxml2-utils)")
 
     os.makedirs(args.work, exist_ok=True)
-    outputs = tempfile.mkdtemp(dir=args.work, prefix="outputs-")
+    if args.outputs:
+        os.makedirs(args.outputs, exist_ok=True)
+    outputs = tempfile.mkdtemp(dir=args.outputs or args.work, prefix="outputs-")
+    print(f"menu documents are written below {outputs}")
     print(f"{'preset':<22}{'tool':<10}{'median s':>10}{'spread':>8}{'MB/s':>9}{'peak RSS MB':>13}{'x input':>9}{'menuconv/tool':>15}")
     for choice in args.presets:
         preset, _, encoding = choice.partition(":")

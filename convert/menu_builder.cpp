@@ -8,6 +8,7 @@
 #include "platform/file_io.h"
 #include "platform/messages.h"
 #include "xml/encodings.h"
+#include "xml/utf8.h"
 #include "xml/xml_file.h"
 
 namespace menuconv {
@@ -110,7 +111,11 @@ void AddUndefinedPictures(const MenuRunState& state, PictureRegistry& registry) 
   for (const std::string& name : state.undefinedPictures) registry.Insert(name, PictureEntry{});
 }
 
-BuiltMenu AssembleMenu(ElementRef menuModule, const XmlDocument& input, std::vector<MenuPiece>& pieces) {
+namespace {
+
+// The menu without its widgets: name, encoding, refusal, and the root's start tag up to its
+// closing ">" or "/>".
+BuiltMenu StartMenu(ElementRef menuModule, const XmlDocument& input) {
   BuiltMenu menu;
   const ElementView screen = input.Element(menuModule);
   // The document in the form a saved document takes: the root "menu" with its six
@@ -118,25 +123,83 @@ BuiltMenu AssembleMenu(ElementRef menuModule, const XmlDocument& input, std::vec
   XmlElement root;
   root.name = "menu";
   for (std::string_view name : kRootAttributes) root.SetAttribute(name, screen.GetAttribute(name));
-  bool hasWidgets = false;
-  for (const MenuPiece& piece : pieces) hasWidgets = hasWidgets || piece.hasWidgets;
   ByteBuffer head;
   AppendStartTag(head, 0, root.name, root.attributes);
-  head.Append(hasWidgets ? ">" : "/>");
   menu.body.push_back(std::move(head));
-  for (MenuPiece& piece : pieces) {
-    if (!piece.body.empty()) menu.body.push_back(std::move(piece.body));
-  }
-  if (hasWidgets) {
-    ByteBuffer tail;
-    AppendEndTag(tail, 0, root.name, true);
-    menu.body.push_back(std::move(tail));
-  }
-
   menu.fileName = std::string(screen.Text()) + ".xml";
   menu.encodingName = EncodingName(input);
   if (EscapesCurrentFolder(menu.fileName)) menu.refusal = "the name leaves the current folder";
   return menu;
+}
+
+// The root's end tag, on a line of its own after the widgets.
+ByteBuffer EndOfMenu() {
+  ByteBuffer tail;
+  AppendEndTag(tail, 0, "menu", true);
+  return tail;
+}
+
+}  // namespace
+
+BuiltMenu AssembleMenu(ElementRef menuModule, const XmlDocument& input, std::vector<MenuPiece>& pieces) {
+  BuiltMenu menu = StartMenu(menuModule, input);
+  bool hasWidgets = false;
+  for (const MenuPiece& piece : pieces) hasWidgets = hasWidgets || piece.hasWidgets;
+  menu.body.front().Append(hasWidgets ? ">" : "/>");
+  for (MenuPiece& piece : pieces) {
+    if (!piece.body.empty()) menu.body.push_back(std::move(piece.body));
+  }
+  if (hasWidgets) menu.body.push_back(EndOfMenu());
+  return menu;
+}
+
+MenuSaver::MenuSaver(ElementRef menuModule, const XmlDocument& input, bool writeAsTheyCome)
+    : menuModule_(menuModule), input_(input) {
+  menu_ = StartMenu(menuModule, input);
+  uint32_t codePage = XmlDocument().codePage;
+  declaration_ = SaveDeclaration(menu_.encodingName, codePage);
+  streaming_ = writeAsTheyCome && menu_.refusal.empty() && codePage == 65001;
+}
+
+void MenuSaver::Add(MenuPiece piece) {
+  pieces_.push_back(std::move(piece));
+  if (streaming_ && !failed_) Write(pieces_.back());
+}
+
+// A piece goes out as it stands when it is well-formed UTF-8, as a whole document that is
+// would; the first that is not turns this document back to being saved whole.
+void MenuSaver::Write(const MenuPiece& piece) {
+  if (!piece.hasWidgets) return;
+  if (!IsValidUtf8(piece.body.view())) {
+    file_.Abandon();
+    streaming_ = false;
+    return;
+  }
+  std::string reason;
+  if (!file_.IsOpen()) {
+    // The root's start tag ends with ">" once a widget is known to follow.
+    if (!file_.Open(menu_.fileName, reason) ||
+        !file_.Write({declaration_, menu_.body.front().view(), ">"}, reason)) {
+      failed_ = SaveOutcome{false, reason};
+      return;
+    }
+  }
+  if (!file_.Write({piece.body.view()}, reason)) failed_ = SaveOutcome{false, reason};
+}
+
+SaveOutcome MenuSaver::Finish() {
+  if (failed_) return *failed_;
+  if (streaming_ && file_.IsOpen()) {
+    const ByteBuffer tail = EndOfMenu();
+    std::string reason;
+    if (file_.Write({tail.view(), std::string_view("\0", 1)}, reason) && file_.Commit(reason)) {
+      return SaveOutcome{true, {}};
+    }
+    return SaveOutcome{false, reason};
+  }
+  file_.Abandon();
+  menu_ = AssembleMenu(menuModule_, input_, pieces_);
+  return SaveMenu(menu_);
 }
 
 BuiltMenu BuildMenu(ElementRef menuModule, const XmlDocument& input, MenuRunState& state) {

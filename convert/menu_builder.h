@@ -5,8 +5,10 @@
 #include <string>
 #include <string_view>
 #include <vector>
+#include <optional>
 
 #include "convert/picture_registry.h"
+#include "platform/file_io.h"
 #include "xml/byte_buffer.h"
 #include "xml/xml_document.h"
 
@@ -51,6 +53,31 @@ BuiltMenu AssembleMenu(ElementRef menuModule, const XmlDocument& input, std::vec
 struct SaveOutcome {
   bool saved = false;
   std::string reason;
+};
+
+// Saves the menu document of a screen from its pieces, handed over in order. When asked to
+// write as the pieces come, a document written as UTF-8 goes to its file piece by piece
+// while the later pieces are still being built; anything else is saved whole at the end.
+// Either way the file is the one SaveMenu writes from all the pieces.
+class MenuSaver {
+ public:
+  MenuSaver(ElementRef menuModule, const XmlDocument& input, bool writeAsTheyCome);
+  void Add(MenuPiece piece);
+  // Writes what is left. The menu, for the report, stays valid until the saver goes.
+  SaveOutcome Finish();
+  const BuiltMenu& Menu() const { return menu_; }
+
+ private:
+  void Write(const MenuPiece& piece);
+
+  ElementRef menuModule_;
+  const XmlDocument& input_;
+  std::vector<MenuPiece> pieces_;  // kept until the end, in case the document is saved whole
+  BuiltMenu menu_;
+  bool streaming_ = false;
+  std::string declaration_;
+  platform::AtomicFile file_;
+  std::optional<SaveOutcome> failed_;
 };
 
 // Builds the menu document of the screen in one piece (warnings about the screen's contents

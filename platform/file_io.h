@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -25,6 +26,28 @@ bool ReadWholeFile(const std::string& path, ByteBuffer& contents, std::string& r
 // A target that is a symbolic link is replaced where the link points.
 bool WriteFileAtomically(const std::string& path, const std::vector<std::string_view>& pieces,
                          std::string& reason);
+
+// The same write in steps, for content that is produced while it is written: Open, Write as
+// often as needed, then Commit. Whatever fails, or an AtomicFile dropped before its Commit,
+// leaves the target exactly as it was.
+class AtomicFile {
+ public:
+  AtomicFile();
+  ~AtomicFile();
+  AtomicFile(const AtomicFile&) = delete;
+  AtomicFile& operator=(const AtomicFile&) = delete;
+
+  bool Open(const std::string& path, std::string& reason);
+  bool Write(const std::vector<std::string_view>& pieces, std::string& reason);
+  bool Commit(std::string& reason);
+  // Drops what was written; the target stays as it was.
+  void Abandon();
+  bool IsOpen() const;
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
 
 // Buffered streams opened in untranslated byte mode with a share mode that denies other
 // processes neither reading nor writing: "rb", "wb" (created or truncated) or "r+b".

@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <memory>
+#include <utility>
 
 #include "platform/file_io.h"
 
@@ -133,15 +135,26 @@ bool ReadWholeFile(const std::string& path, ByteBuffer& contents, std::string& r
   return true;
 }
 
-bool WriteFileAtomically(const std::string& path, const std::vector<std::string_view>& pieces,
-                         std::string& reason) {
+struct AtomicFile::State {
+  int fd = -1;
+  std::string target;   // where the links lead
+  std::string written;  // the file being written: the target itself, or a temporary file
+};
+
+AtomicFile::AtomicFile() = default;
+AtomicFile::~AtomicFile() { Abandon(); }
+bool AtomicFile::IsOpen() const { return state_ != nullptr; }
+
+bool AtomicFile::Open(const std::string& path, std::string& reason) {
+  Abandon();
   if (path.empty()) {
     reason = ErrorText(ENOENT);
     return false;
   }
-  const std::string target = ResolveLinks(path);
+  auto state = std::make_unique<State>();
+  state->target = ResolveLinks(path);
   struct stat existing;
-  const bool exists = ::stat(target.c_str(), &existing) == 0;
+  const bool exists = ::stat(state->target.c_str(), &existing) == 0;
   if (!exists && errno != ENOENT) {
     // A loop of links, a folder on the way that is a file, no permission to look: a write
     // through the path would fail the same way.
@@ -161,38 +174,74 @@ bool WriteFileAtomically(const std::string& path, const std::vector<std::string_
   // A file that does not exist yet is written in place: exclusive creation keeps anyone
   // else's file from being touched, and a failed write removes what was begun. An existing
   // file is replaced by a complete temporary file renamed over it.
-  std::string written = target;
-  int fd = -1;
+  state->written = state->target;
   if (!exists) {
-    fd = ::open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0 && errno != EEXIST) {
+    state->fd = ::open(state->target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (state->fd < 0 && errno != EEXIST) {
       reason = ErrorText(errno);
       return false;
     }
   }
-  const bool inPlace = fd >= 0;
-  if (!inPlace) {
-    const std::size_t slash = target.rfind('/');
-    written = (slash == std::string::npos ? "" : target.substr(0, slash + 1)) + ".menuconv-XXXXXX";
-    fd = ::mkstemp(written.data());
-    if (fd < 0) {
+  if (state->fd < 0) {
+    const std::size_t slash = state->target.rfind('/');
+    state->written =
+        (slash == std::string::npos ? "" : state->target.substr(0, slash + 1)) + ".menuconv-XXXXXX";
+    state->fd = ::mkstemp(state->written.data());
+    if (state->fd < 0) {
       reason = ErrorText(errno);
       return false;
     }
     // The replaced file's permissions carry over to its successor.
-    if (exists) (void)::fchmod(fd, existing.st_mode & 07777);
+    if (exists) (void)::fchmod(state->fd, existing.st_mode & 07777);
   }
-  bool ok = WriteAll(fd, pieces, reason);
-  if (::close(fd) != 0 && ok) {
+  state_ = std::move(state);
+  return true;
+}
+
+bool AtomicFile::Write(const std::vector<std::string_view>& pieces, std::string& reason) {
+  if (!state_) {
+    reason = ErrorText(EBADF);
+    return false;
+  }
+  if (WriteAll(state_->fd, pieces, reason)) return true;
+  Abandon();
+  return false;
+}
+
+bool AtomicFile::Commit(std::string& reason) {
+  if (!state_) {
+    reason = ErrorText(EBADF);
+    return false;
+  }
+  const int fd = std::exchange(state_->fd, -1);
+  bool ok = true;
+  if (::close(fd) != 0) {
     reason = ErrorText(errno);
     ok = false;
   }
-  if (ok && !inPlace && ::rename(written.c_str(), target.c_str()) != 0) {
+  if (ok && state_->written != state_->target && ::rename(state_->written.c_str(), state_->target.c_str()) != 0) {
     reason = ErrorText(errno);
     ok = false;
   }
-  if (!ok) ::unlink(written.c_str());
-  return ok;
+  if (!ok) {
+    Abandon();
+    return false;
+  }
+  state_.reset();
+  return true;
+}
+
+void AtomicFile::Abandon() {
+  if (!state_) return;
+  if (state_->fd >= 0) ::close(state_->fd);
+  ::unlink(state_->written.c_str());
+  state_.reset();
+}
+
+bool WriteFileAtomically(const std::string& path, const std::vector<std::string_view>& pieces,
+                         std::string& reason) {
+  AtomicFile file;
+  return file.Open(path, reason) && file.Write(pieces, reason) && file.Commit(reason);
 }
 
 std::FILE* OpenSharedStream(const std::string& path, StreamMode mode, int& error) {

@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <cctype>
 #include <cstring>
+#include <memory>
+#include <utility>
 
 #include "platform/file_io.h"
 
@@ -65,8 +67,18 @@ bool ReadWholeFile(const std::string& path, ByteBuffer& contents, std::string& r
   return true;
 }
 
-bool WriteFileAtomically(const std::string& path, const std::vector<std::string_view>& pieces,
-                         std::string& reason) {
+struct AtomicFile::State {
+  FILE* file = nullptr;
+  std::string target;
+  std::string temp;
+};
+
+AtomicFile::AtomicFile() = default;
+AtomicFile::~AtomicFile() { Abandon(); }
+bool AtomicFile::IsOpen() const { return state_ != nullptr; }
+
+bool AtomicFile::Open(const std::string& path, std::string& reason) {
+  Abandon();
   if (path.empty()) {
     reason = SystemErrorText(ERROR_PATH_NOT_FOUND);
     return false;
@@ -83,33 +95,72 @@ bool WriteFileAtomically(const std::string& path, const std::vector<std::string_
     reason = SystemErrorText(GetLastError());
     return false;
   }
-  bool ok = false;
-  if (FILE* file = _fsopen(temp, "wb", _SH_DENYNO)) {
-    ok = true;
-    for (std::string_view piece : pieces) {
-      if (!piece.empty() && std::fwrite(piece.data(), 1, piece.size(), file) != piece.size()) {
-        reason = std::strerror(errno);
-        ok = false;
-        break;
-      }
-    }
-    if (std::fflush(file) != 0 && ok) {
-      reason = std::strerror(errno);
-      ok = false;
-    }
-    if (std::fclose(file) != 0 && ok) {
-      reason = std::strerror(errno);
-      ok = false;
-    }
-  } else {
+  auto state = std::make_unique<State>();
+  state->target = path;
+  state->temp = temp;
+  state->file = _fsopen(temp, "wb", _SH_DENYNO);
+  if (state->file == nullptr) {
     reason = std::strerror(errno);
+    DeleteFileA(temp);
+    return false;
   }
-  if (ok && !MoveFileExA(temp, path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+  state_ = std::move(state);
+  return true;
+}
+
+bool AtomicFile::Write(const std::vector<std::string_view>& pieces, std::string& reason) {
+  if (!state_) {
+    reason = SystemErrorText(ERROR_INVALID_HANDLE);
+    return false;
+  }
+  for (std::string_view piece : pieces) {
+    if (!piece.empty() && std::fwrite(piece.data(), 1, piece.size(), state_->file) != piece.size()) {
+      reason = std::strerror(errno);
+      Abandon();
+      return false;
+    }
+  }
+  return true;
+}
+
+bool AtomicFile::Commit(std::string& reason) {
+  if (!state_) {
+    reason = SystemErrorText(ERROR_INVALID_HANDLE);
+    return false;
+  }
+  bool ok = true;
+  if (std::fflush(state_->file) != 0) {
+    reason = std::strerror(errno);
+    ok = false;
+  }
+  if (std::fclose(std::exchange(state_->file, nullptr)) != 0 && ok) {
+    reason = std::strerror(errno);
+    ok = false;
+  }
+  if (ok && !MoveFileExA(state_->temp.c_str(), state_->target.c_str(),
+                         MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
     reason = SystemErrorText(GetLastError());
     ok = false;
   }
-  if (!ok) DeleteFileA(temp);
-  return ok;
+  if (!ok) {
+    Abandon();
+    return false;
+  }
+  state_.reset();
+  return true;
+}
+
+void AtomicFile::Abandon() {
+  if (!state_) return;
+  if (state_->file != nullptr) std::fclose(state_->file);
+  DeleteFileA(state_->temp.c_str());
+  state_.reset();
+}
+
+bool WriteFileAtomically(const std::string& path, const std::vector<std::string_view>& pieces,
+                         std::string& reason) {
+  AtomicFile file;
+  return file.Open(path, reason) && file.Write(pieces, reason) && file.Commit(reason);
 }
 
 std::FILE* OpenSharedStream(const std::string& path, StreamMode mode, int& error) {

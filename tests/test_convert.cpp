@@ -9,7 +9,13 @@
 //   ddur, dtr, on_del_anim, cdur, ctr, on_create_anim
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
+#include <sys/resource.h>
+#include <sys/stat.h>
+#endif
+
 #include <algorithm>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -911,6 +917,112 @@ TEST_F(ConvertDocumentTest, ScreensBuiltInPiecesWarnInDocumentOrder) {
   EXPECT_EQ(ReadFile("big.xml"), pieces);
   EXPECT_NE(pieces.find("<text img=\"p.png\" rect=\"2499,,,,,,,\" cols=\"2\">t2499</text>"), std::string::npos);
 }
+
+// A screen of several pieces is written while its later pieces are built: whatever happens to
+// the writing, the user sees and the disk holds what saving the screen whole gives.
+class PieceByPieceTest : public ConvertDocumentTest {
+ protected:
+  // A screen of 2,600 widgets (three pieces); the one at `odd` carries `oddText`.
+  static std::string BigScreen(const std::string& name, int odd = -1, const std::string& oddText = "") {
+    std::string text = "<MENU_MODULE>" + name;
+    for (int i = 0; i < 2600; ++i) {
+      text += "<TEXT_MODULE ld.x=\"" + std::to_string(i) + "\">" + (i == odd ? oddText : "t" + std::to_string(i)) +
+              "</TEXT_MODULE>";
+      if (i % 1000 == 999) text += "<ODD" + std::to_string(i) + "_MODULE/>";
+    }
+    return text + "</MENU_MODULE>";
+  }
+  // What converting the document's first screen whole writes.
+  std::string WholeConversion(const XmlDocument& doc, const std::string& file) {
+    const fs::path aside = scratch.path() / "aside";
+    fs::create_directory(aside);
+    fs::current_path(aside);
+    MenuRunState state;
+    EXPECT_TRUE(ConvertMenu(doc.FirstChild(doc.FirstElement()), doc, state));
+    const std::string whole = ReadFile(file);
+    fs::current_path(scratch.path());
+    fs::remove_all(aside);
+    return whole;
+  }
+};
+
+TEST_F(PieceByPieceTest, WritesWhatTheWholeScreenWrites) {
+  struct Case {
+    const char* label;
+    std::string oddText;  // the text of widget 1500, in the second piece
+  };
+  const std::vector<Case> cases = {
+      {"well-formed UTF-8", "\xD0\xBC\xD0\xB5\xD0\xBD\xD1\x8E"},
+      // Parsed from bytes that were never checked: the document is saved whole, repaired.
+      {"ill-formed UTF-8 in a later piece", "bad\xC3(\xFF"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    for (const std::string& f : scratch.Files()) fs::remove(scratch.path() / f);
+    XmlDocument doc;
+    ASSERT_TRUE(ParseDocument(doc, "<ROOT>" + BigScreen("big", 1500, c.oddText) + "</ROOT>").ok);
+    doc.codePage = 65001;
+    // An older file of that name is replaced, keeping its permissions.
+    testing_support::WriteBytes("big.xml", "old");
+#ifndef _WIN32
+    ASSERT_EQ(::chmod("big.xml", 0640), 0);
+#endif
+    warnings.clear();
+    ASSERT_TRUE(ConvertDocument(doc));
+    EXPECT_EQ(warnings.size(), 2u);
+    EXPECT_EQ(scratch.Files(), (std::vector<std::string>{"big.xml"}));  // no temporary file left
+#ifndef _WIN32
+    struct stat info;
+    ASSERT_EQ(::stat("big.xml", &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0640u);
+#endif
+    const std::string written = ReadFile("big.xml");
+    EXPECT_EQ(written, WholeConversion(doc, "big.xml"));
+    EXPECT_NE(written.find("<text rect=\"2599,,,,,,,\">t2599</text>\r\n</menu>"), std::string::npos);
+  }
+}
+
+TEST_F(PieceByPieceTest, FailureShowsAfterTheScreensWarningsAndStopsTheRun) {
+  XmlDocument doc;
+  ASSERT_TRUE(ParseDocument(doc, "<ROOT>" + BigScreen("missing/big") + BigScreen("next") + "</ROOT>").ok);
+  doc.codePage = 65001;
+  std::vector<std::string> events;
+  platform::SetWarningSink([&events](const std::string& text) { events.push_back("warning: " + text); });
+  platform::SetMessageSink([&events](const std::string& caption, const std::string& text,
+                                     const std::vector<std::string>&) { events.push_back(caption + ": " + text); });
+  EXPECT_FALSE(ConvertDocument(doc));
+  const std::vector<std::string> expected = {
+      "warning: screen \"missing/big\": ODD999_MODULE is not converted",
+      "warning: screen \"missing/big\": ODD1999_MODULE is not converted",
+      "missing/big.xml: Cannot save menu file",
+  };
+  EXPECT_EQ(events, expected);
+  EXPECT_EQ(scratch.Files(), std::vector<std::string>{});
+}
+
+#ifndef _WIN32
+TEST_F(PieceByPieceTest, WriteFailingMidwayKeepsTheOldFile) {
+  XmlDocument doc;
+  ASSERT_TRUE(ParseDocument(doc, "<ROOT>" + BigScreen("big") + "</ROOT>").ok);
+  doc.codePage = 65001;
+  testing_support::WriteBytes("big.xml", "old");
+  // Files may not grow past 64 KiB: the second piece no longer fits.
+  rlimit previous;
+  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &previous), 0);
+  rlimit small = previous;
+  small.rlim_cur = 64 * 1024;
+  void (*previousHandler)(int) = std::signal(SIGXFSZ, SIG_IGN);
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+  const bool converted = ConvertDocument(doc);
+  ::setrlimit(RLIMIT_FSIZE, &previous);
+  std::signal(SIGXFSZ, previousHandler);
+  EXPECT_FALSE(converted);
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_EQ(messages[0].caption, "big.xml");
+  EXPECT_EQ(ReadFile("big.xml"), "old");
+  EXPECT_EQ(scratch.Files(), (std::vector<std::string>{"big.xml"}));
+}
+#endif
 
 }  // namespace
 }  // namespace menuconv

@@ -20,6 +20,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/file_io.h"
 #include "xml/encodings.h"
 #include "xml/xml_document.h"
 #include "xml/xml_element.h"
@@ -504,6 +505,49 @@ TEST(SaveFile, UnwritableTargetsFailAndLeaveTheFolderAsItWas) {
     ExpectSystemReason(reason, c.error, c.label);
     EXPECT_EQ(folder.Entries(), before) << c.label;
     EXPECT_EQ(doc.codePage, 1251u) << c.label;  // nothing was written: the document is unchanged
+  }
+}
+
+// Written in steps, a file replaces an existing one only once committed; abandoned, or
+// dropped before its commit, it leaves the target as it was and nothing beside it.
+TEST(SaveFile, FileWrittenInStepsReplacesOnlyWhenCommitted) {
+  enum class End { kCommit, kAbandon, kDrop };
+  struct Case {
+    const char* label;
+    bool existed;
+    End end;
+  };
+  const std::vector<Case> cases = {
+      {"new, committed", false, End::kCommit},   {"new, abandoned", false, End::kAbandon},
+      {"new, dropped", false, End::kDrop},       {"existing, committed", true, End::kCommit},
+      {"existing, abandoned", true, End::kAbandon}, {"existing, dropped", true, End::kDrop},
+  };
+  for (const Case& c : cases) {
+    Folder folder;
+    const std::string path = folder / "out.xml";
+    if (c.existed) WriteBytes(path, "old");
+    {
+      platform::AtomicFile file;
+      std::string reason;
+      ASSERT_TRUE(file.Open(path, reason)) << c.label << ": " << reason;
+      ASSERT_TRUE(file.Write({"one ", "", "two "}, reason)) << c.label;
+      ASSERT_TRUE(file.Write({"three"}, reason)) << c.label;
+      if (c.existed) {
+        EXPECT_EQ(FileBytes(path), "old") << c.label;  // not yet replaced
+      }
+      if (c.end == End::kCommit) {
+        ASSERT_TRUE(file.Commit(reason)) << c.label << ": " << reason;
+      }
+      if (c.end == End::kAbandon) file.Abandon();
+      EXPECT_EQ(file.IsOpen(), c.end == End::kDrop) << c.label;
+    }
+    const bool written = c.end == End::kCommit;
+    if (written || c.existed) {
+      EXPECT_EQ(FileBytes(path), written ? "one two three" : "old") << c.label;
+      EXPECT_EQ(folder.Entries(), (std::set<std::string>{"out.xml"})) << c.label;
+    } else {
+      EXPECT_EQ(folder.Entries(), std::set<std::string>{}) << c.label;
+    }
   }
 }
 

@@ -191,6 +191,16 @@ bool Load(XmlDocument& document, const std::string& path, std::string_view encod
   return true;
 }
 
+std::string SaveDeclaration(std::string_view encodingName, uint32_t& codePage) {
+  if (encodingName.empty()) encodingName = "utf-8";
+  if (const EncodingRow* row = FindEncodingByName(encodingName)) codePage = row->codePage;
+  const EncodingRow* declared = FindEncodingByCodePage(codePage);
+  std::string declaration(kDeclarationStart);
+  declaration += declared ? declared->name : std::string_view();
+  declaration += kDeclarationEnd;
+  return declaration;
+}
+
 bool SaveText(const ByteBuffer& text, uint32_t& codePage, const std::string& path,
               std::string_view encodingName, std::string* reason) {
   return SaveText(std::vector<std::string_view>{text.view()}, codePage, path, encodingName, reason);
@@ -201,12 +211,7 @@ bool SaveText(const std::vector<std::string_view>& parts, uint32_t& codePage, co
   std::string local;
   std::string& why = reason ? *reason : local;
   const uint32_t previousCodePage = codePage;
-  if (encodingName.empty()) encodingName = "utf-8";
-  if (const EncodingRow* row = FindEncodingByName(encodingName)) codePage = row->codePage;
-  const EncodingRow* declared = FindEncodingByCodePage(codePage);
-  std::string declaration(kDeclarationStart);
-  declaration += declared ? declared->name : std::string_view();
-  declaration += kDeclarationEnd;
+  const std::string declaration = SaveDeclaration(encodingName, codePage);
 
   // Well-formed UTF-8 is written as it is; anything else goes through the code page, whole.
   std::vector<std::string_view> pieces{declaration};

@@ -32,6 +32,9 @@ bool Save(XmlDocument& document, const std::string& path, std::string_view encod
 // code page is `codePage` (which is updated the same way).
 bool SaveText(const ByteBuffer& text, uint32_t& codePage, const std::string& path,
               std::string_view encodingName, std::string* reason = nullptr);
+// The declaration a saved text begins with; sets `codePage` (the document's) to the code page
+// the text is written in, as SaveText does.
+std::string SaveDeclaration(std::string_view encodingName, uint32_t& codePage);
 // The same for text given in consecutive parts.
 bool SaveText(const std::vector<std::string_view>& parts, uint32_t& codePage, const std::string& path,
               std::string_view encodingName, std::string* reason = nullptr);
