@@ -5,7 +5,6 @@
 #include <functional>
 #include <deque>
 #include <vector>
-#include <unordered_map>
 #include <string>
 #include <string_view>
 
@@ -24,7 +23,7 @@ struct PictureEntry {
 class PictureRegistry {
  public:
   void Clear() {
-    index_.clear();
+    slots_.clear();
     entries_.clear();
   }
   std::size_t Size() const { return entries_.size(); }
@@ -37,11 +36,17 @@ class PictureRegistry {
 
  private:
   PictureEntry& Add(std::string_view name, PictureEntry entry);
+  static uint64_t HashOf(std::string_view name);
 
   // Names are only ever looked up, never listed: a hash index over entries whose addresses
-  // never change, so that references handed out stay valid.
+  // never change, so that references handed out stay valid. Open addressing with the full
+  // hash kept beside each entry, so that most slots are passed over without a comparison.
+  struct Slot {
+    uint64_t hash = 0;
+    std::pair<std::string, PictureEntry>* entry = nullptr;
+  };
   std::deque<std::pair<std::string, PictureEntry>> entries_;
-  std::unordered_map<std::string_view, PictureEntry*> index_;
+  std::vector<Slot> slots_;
 };
 
 // The registry of the run.
