@@ -12,6 +12,8 @@
 #include <fstream>
 #include <iterator>
 #include <optional>
+#include <random>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -395,6 +397,35 @@ TEST_F(TextTableFileTest, LargeTablesAndKeys) {
   ASSERT_TRUE(written.has_value());
   EXPECT_EQ(written->size(), expected.size());
   EXPECT_TRUE(*written == expected);
+}
+
+// Entries come in sorted runs (one per merged file) or in no order at all; either way the
+// table reads in key order.
+TEST(TextTable, ReadsInKeyOrderWhateverTheOrderOfInsertion) {
+  std::mt19937 random(7);
+  for (const std::size_t runs : {1u, 2u, 3u, 8u, 9u, 40u, 5000u}) {
+    std::vector<std::u16string> keys;
+    for (int i = 0; i < 5000; ++i) {
+      std::u16string key;
+      for (std::size_t n = random() % 6; n > 0; --n) key += static_cast<char16_t>(u'a' + random() % 3);
+      if (random() % 4 == 0) key += static_cast<char16_t>(0xD800 + random() % 0x2800);  // high units sort last
+      keys.push_back(key);
+    }
+    // Each run sorted on its own, as a sorted file is.
+    const std::size_t length = keys.size() / runs;
+    for (std::size_t r = 0; r < runs; ++r) {
+      const auto first = keys.begin() + static_cast<std::ptrdiff_t>(r * length);
+      std::sort(first, r + 1 == runs ? keys.end() : first + static_cast<std::ptrdiff_t>(length));
+    }
+    TextTable table;
+    std::set<std::u16string> expected;
+    for (const std::u16string& key : keys) {
+      EXPECT_EQ(table.Insert(key, u"t"), expected.insert(key).second);
+    }
+    std::vector<std::u16string> read;
+    for (const auto& [key, text] : table) read.push_back(key);
+    EXPECT_EQ(read, std::vector<std::u16string>(expected.begin(), expected.end())) << runs << " runs";
+  }
 }
 
 }  // namespace

@@ -93,11 +93,25 @@ const std::u16string* TextTable::Find(std::u16string_view key) const {
 
 const std::vector<uint32_t>& TextTable::KeyOrder() const {
   if (!ordered_ || order_.size() != entries_.size()) {
-    // Keys are distinct, so the order is total; units compare as unsigned values.
+    // Keys are distinct, so the order is total; units compare as unsigned values. Tables are
+    // mostly merged from files that are sorted already: runs that are in order are only
+    // merged, and the sort is for what is left.
+    auto less = [this](uint32_t a, uint32_t b) { return entries_[a].first < entries_[b].first; };
     order_.resize(entries_.size());
-    for (uint32_t i = 0; i < order_.size(); ++i) order_[i] = i;
-    std::sort(order_.begin(), order_.end(),
-              [this](uint32_t a, uint32_t b) { return entries_[a].first < entries_[b].first; });
+    std::vector<std::size_t> runs{0};
+    for (uint32_t i = 0; i < order_.size(); ++i) {
+      order_[i] = i;
+      if (i > 0 && less(i, i - 1)) runs.push_back(i);
+    }
+    if (runs.size() <= 8) {
+      for (std::size_t r = 1; r < runs.size(); ++r) {
+        const std::size_t end = r + 1 < runs.size() ? runs[r + 1] : order_.size();
+        std::inplace_merge(order_.begin(), order_.begin() + static_cast<std::ptrdiff_t>(runs[r]),
+                           order_.begin() + static_cast<std::ptrdiff_t>(end), less);
+      }
+    } else {
+      std::sort(order_.begin(), order_.end(), less);
+    }
     ordered_ = true;
   }
   return order_;
