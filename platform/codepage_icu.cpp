@@ -162,6 +162,89 @@ void DecodeSingleBytes(const ByteTable& table, std::string_view bytes, ByteBuffe
   out.Resize(static_cast<std::size_t>(target - out.data()));
 }
 
+// The way back for the same code pages: the byte of each code point the table decodes to, for
+// the code points ICU encodes as that single byte. Every code point these code pages hold lies
+// below U+2200.
+struct ReverseByteTable {
+  static constexpr uint32_t kSize = 0x2200;
+  uint8_t byte[kSize];  // 0: not in the table (U+0000 is ASCII and never looked up)
+};
+
+const ReverseByteTable* SingleByteReverseTable(uint32_t codePage) {
+  const ByteTable* forward = SingleByteTable(codePage);
+  if (!forward) return nullptr;
+  static std::map<uint32_t, std::unique_ptr<ReverseByteTable>> tables;
+  auto& table = tables[codePage];
+  if (table) return table.get();
+  UConverter* to = ConverterFor(codePage);
+  UConverter* utf8 = Utf8Converter();
+  if (!to || !utf8) return nullptr;
+  auto built = std::make_unique<ReverseByteTable>();
+  std::memset(built->byte, 0, sizeof built->byte);
+  for (unsigned b = 0x80; b < 256; ++b) {
+    const std::string_view character(forward->bytes[b], forward->length[b]);
+    const std::size_t bad = FindInvalidUtf8(character);
+    if (bad != std::string_view::npos || character.size() < 2) continue;
+    uint32_t cp = 0;
+    const auto* u = reinterpret_cast<const unsigned char*>(character.data());
+    if (character.size() == 2) cp = (u[0] & 0x1Fu) << 6 | (u[1] & 0x3Fu);
+    if (character.size() == 3) cp = (u[0] & 0x0Fu) << 12 | (u[1] & 0x3Fu) << 6 | (u[2] & 0x3Fu);
+    if (cp == 0 || cp >= ReverseByteTable::kSize) continue;
+    // Kept only when ICU itself encodes the character as this very byte.
+    ByteBuffer encoded;
+    ucnv_reset(to);
+    ucnv_reset(utf8);
+    if (!Convert(to, utf8, character, encoded, 2)) continue;
+    if (encoded.size() == 1 && static_cast<unsigned char>(encoded.data()[0]) == b) {
+      built->byte[cp] = static_cast<uint8_t>(b);
+    }
+  }
+  table = std::move(built);
+  return table.get();
+}
+
+// Encodes UTF-8 text through the reverse table. False, with `out` as it was, at the first
+// character the table does not hold (or an ill-formed sequence): such text goes through ICU.
+bool EncodeSingleBytes(const ReverseByteTable& table, std::string_view text, ByteBuffer& out) {
+  const std::size_t start = out.size();
+  out.Resize(start + text.size());
+  char* target = out.data() + start;
+  const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+  const auto* const end = p + text.size();
+  while (p < end) {
+    while (end - p >= 8) {
+      uint64_t word;
+      std::memcpy(&word, p, 8);
+      if (word & 0x8080808080808080ull) break;
+      std::memcpy(target, p, 8);
+      p += 8;
+      target += 8;
+    }
+    if (p == end) break;
+    const unsigned char lead = *p;
+    if (lead < 0x80) {
+      *target++ = static_cast<char>(*p++);
+      continue;
+    }
+    uint32_t cp = ReverseByteTable::kSize;
+    if (lead >= 0xC2 && lead <= 0xDF && end - p >= 2 && (p[1] & 0xC0) == 0x80) {
+      cp = (lead & 0x1Fu) << 6 | (p[1] & 0x3Fu);
+      p += 2;
+    } else if (lead >= 0xE0 && lead <= 0xE2 && end - p >= 3 && (p[1] & 0xC0) == 0x80 && (p[2] & 0xC0) == 0x80 &&
+               (lead != 0xE0 || p[1] >= 0xA0)) {  // E0 below A0 would be an overlong form
+      cp = (lead & 0x0Fu) << 12 | (p[1] & 0x3Fu) << 6 | (p[2] & 0x3Fu);
+      p += 3;
+    }
+    if (cp >= ReverseByteTable::kSize || table.byte[cp] == 0) {
+      out.Resize(start);
+      return false;
+    }
+    *target++ = static_cast<char>(table.byte[cp]);
+  }
+  out.Resize(static_cast<std::size_t>(target - out.data()));
+  return true;
+}
+
 }  // namespace
 
 bool CanConvert(uint32_t codePage) { return codePage == 65001 || ConverterFor(codePage) != nullptr; }
@@ -186,6 +269,9 @@ bool FromNarrow(uint32_t codePage, std::string_view text, ByteBuffer& out) {
   if (codePage == 65001) {
     AppendRepairedUtf8(text, out);
     return true;
+  }
+  if (const ReverseByteTable* table = SingleByteReverseTable(codePage)) {
+    if (EncodeSingleBytes(*table, text, out)) return true;
   }
   UConverter* to = ConverterFor(codePage);
   UConverter* utf8 = Utf8Converter();

@@ -460,6 +460,44 @@ TEST(EncodingConvert, LongTextsConvertCompletely) {
   }
 }
 
+// The single-byte code pages encode through a table read off the converter; whatever it
+// holds, each character comes out as the converter itself gives it. A text with one
+// character the table lacks goes through the converter whole, which is the reference here.
+TEST(EncodingConvert, SingleByteTablesEncodeAsTheConverterDoes) {
+  auto utf8 = [](uint32_t cp) {
+    std::string s;
+    if (cp < 0x800) {
+      s += static_cast<char>(0xC0 | (cp >> 6));
+    } else {
+      s += static_cast<char>(0xE0 | (cp >> 12));
+      s += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    }
+    s += static_cast<char>(0x80 | (cp & 0x3F));
+    return s;
+  };
+  for (uint32_t codePage : {1250u, 1251u, 1252u, 1253u, 1254u}) {
+    std::string whole;
+    std::string oneByOne;
+    for (uint32_t cp = 0x80; cp < 0x2300; ++cp) {
+      const std::string character = "a" + utf8(cp);
+      whole += character;
+      ByteBuffer alone;
+      ASSERT_TRUE(platform::FromNarrow(codePage, character, alone));
+      oneByOne += std::string(alone.view());
+    }
+    // Forms that are not characters: an overlong one and a cut one.
+    for (const char* odd : {"\xE0\x81\x81", "\xD0", "\xE2\x80"}) {
+      whole += odd;
+      ByteBuffer alone;
+      ASSERT_TRUE(platform::FromNarrow(codePage, odd, alone));
+      oneByOne += std::string(alone.view());
+    }
+    ByteBuffer reference;
+    ASSERT_TRUE(platform::FromNarrow(codePage, whole + "\xE4\xB8\x80", reference));  // U+4E00 is in none
+    EXPECT_EQ(oneByOne + "?", std::string(reference.view())) << codePage;
+  }
+}
+
 #endif  // _WIN32
 
 // ---------------------------------------------------------------------------------------------
