@@ -10,6 +10,8 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <system_error>
+#include <thread>
 #include <utility>
 
 #include "platform/file_io.h"
@@ -66,8 +68,9 @@ bool WriteAll(int fd, std::vector<std::string_view> pieces, std::string& reason)
   return true;
 }
 
-// Large buffers fill faster in large pages: one fault per 2 MiB instead of one per 4 KiB.
-// Only a hint: where the system keeps no large pages, nothing changes.
+// Large buffers fill faster in large pages: one fault per 2 MiB instead of one per 4 KiB, and
+// the parser's pass over the text misses the address cache less. Only a hint: where the
+// system keeps no large pages, nothing changes.
 void AdviseLargePages(char* data, std::size_t size) {
 #ifdef MADV_HUGEPAGE
   constexpr std::uintptr_t kLarge = std::uintptr_t{2} << 20;
@@ -79,6 +82,22 @@ void AdviseLargePages(char* data, std::size_t size) {
   (void)data;
   (void)size;
 #endif
+}
+
+// Reads [offset, offset + size) of the file into `into`; gives the bytes read, short only at
+// the end of the file, or -1 with errno set.
+ssize_t ReadRange(int fd, char* into, std::size_t size, std::size_t offset) {
+  std::size_t total = 0;
+  while (total < size) {
+    const ssize_t n = ::pread(fd, into + total, size - total, static_cast<off_t>(offset + total));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return -1;
+    }
+    if (n == 0) break;
+    total += static_cast<std::size_t>(n);
+  }
+  return static_cast<ssize_t>(total);
 }
 
 }  // namespace
@@ -116,20 +135,36 @@ bool ReadWholeFile(const std::string& path, ByteBuffer& contents, std::string& r
   contents.Reserve(size + 1);  // room for the terminator the parser's text carries
   contents.Resize(size);
   AdviseLargePages(contents.data(), size);
-  std::size_t total = 0;
-  // No more than the measured length is taken, even from a file that grows meanwhile.
-  while (total < size) {
-    const ssize_t n = ::read(fd, contents.data() + total, size - total);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      reason = ErrorText(errno);
-      ::close(fd);
-      contents.Clear();
-      return false;
+  // No more than the measured length is taken, even from a file that grows meanwhile. A
+  // large file is read in two halves at once: copying it out of the page cache, and the
+  // first touch of the fresh memory it goes to, take half as long on two cores.
+  constexpr std::size_t kSplitFrom = 8u << 20;
+  std::size_t half = size >= kSplitFrom ? size / 2 : size;
+  ssize_t second = 0;
+  int secondError = 0;
+  std::thread other;
+  if (half < size) {
+    try {
+      other = std::thread([&] {
+        second = ReadRange(fd, contents.data() + half, size - half, half);
+        if (second < 0) secondError = errno;
+      });
+    } catch (const std::system_error&) {
+      half = size;  // no second thread to be had: all of it here
     }
-    if (n == 0) break;
-    total += static_cast<std::size_t>(n);
   }
+  const ssize_t first = ReadRange(fd, contents.data(), half, 0);
+  const int firstError = errno;
+  if (other.joinable()) other.join();
+  if (first < 0 || second < 0) {
+    reason = ErrorText(first < 0 ? firstError : secondError);
+    ::close(fd);
+    contents.Clear();
+    return false;
+  }
+  // A file that shrank meanwhile ends where its first half did.
+  std::size_t total = static_cast<std::size_t>(first);
+  if (total == half) total += static_cast<std::size_t>(second);
   contents.Resize(total);
   ::close(fd);
   return true;

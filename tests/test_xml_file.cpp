@@ -551,6 +551,26 @@ TEST(SaveFile, FileWrittenInStepsReplacesOnlyWhenCommitted) {
   }
 }
 
+// Large files are read in parts at once; every byte must land where it belongs.
+TEST(ReadFile, LargeFilesArriveWhole) {
+  Folder folder;
+  for (const std::size_t size : {std::size_t{8} << 20, (std::size_t{9} << 20) + 7}) {
+    std::string bytes(size, '\0');
+    uint32_t state = 12345;
+    for (char& c : bytes) {
+      state = state * 1103515245u + 12345u;
+      c = static_cast<char>(state >> 24);
+    }
+    const std::string path = folder / "big.bin";
+    WriteBytes(path, bytes);
+    ByteBuffer contents;
+    std::string reason;
+    ASSERT_TRUE(platform::ReadWholeFile(path, contents, reason)) << reason;
+    ASSERT_EQ(contents.size(), size);
+    EXPECT_TRUE(contents.view() == bytes) << size;
+  }
+}
+
 TEST(SaveFile, DirectoryAsTargetKeepsItsContent) {
   Folder folder;
   fs::create_directory(folder / "target.xml");
