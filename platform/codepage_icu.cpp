@@ -4,6 +4,8 @@
 #include <cstring>
 #include <map>
 #include <memory>
+#include <system_error>
+#include <thread>
 
 #include "platform/codepage.h"
 #include "xml/utf8.h"
@@ -133,11 +135,9 @@ const ByteTable* SingleByteTable(uint32_t codePage) {
   return table.get();
 }
 
-void DecodeSingleBytes(const ByteTable& table, std::string_view bytes, ByteBuffer& out) {
-  const std::size_t start = out.size();
-  // At most three bytes a character, and room for the four-byte copies of the table.
-  out.Resize(start + bytes.size() * 3 + 1);
-  char* target = out.data() + start;
+// Decodes into `target`, which has room for three bytes a byte; gives the end of the output.
+// Each character is copied at its exact length, so two halves can be decoded side by side.
+char* DecodeSingleBytes(const ByteTable& table, std::string_view bytes, char* target) {
   const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
   const auto* const end = p + bytes.size();
   while (p < end) {
@@ -154,12 +154,70 @@ void DecodeSingleBytes(const ByteTable& table, std::string_view bytes, ByteBuffe
     const unsigned char b = *p++;
     if (b < 0x80) {
       *target++ = static_cast<char>(b);
-    } else {
-      std::memcpy(target, table.bytes[b], 4);
-      target += table.length[b];
+      continue;
+    }
+    const char* character = table.bytes[b];
+    switch (table.length[b]) {
+      case 2:
+        std::memcpy(target, character, 2);
+        target += 2;
+        break;
+      case 3:
+        std::memcpy(target, character, 3);
+        target += 3;
+        break;
+      default:
+        std::memcpy(target, character, 1);
+        target += 1;
+        break;
     }
   }
-  out.Resize(static_cast<std::size_t>(target - out.data()));
+  return target;
+}
+
+// The length of the decoded form.
+std::size_t DecodedLength(const ByteTable& table, std::string_view bytes) {
+  std::size_t length = bytes.size();
+  const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+  const auto* const end = p + bytes.size();
+  while (p < end) {
+    if (end - p >= 8) {
+      uint64_t word;
+      std::memcpy(&word, p, 8);
+      if (!(word & 0x8080808080808080ull)) {
+        p += 8;
+        continue;
+      }
+    }
+    if (*p >= 0x80) length += table.length[*p] - 1u;
+    ++p;
+  }
+  return length;
+}
+
+void DecodeSingleBytes(const ByteTable& table, std::string_view bytes, ByteBuffer& out) {
+  const std::size_t start = out.size();
+  out.Resize(start + bytes.size() * 3);
+  char* const target = out.data() + start;
+  // A large text is decoded in two halves at once: the second goes where the first's decoded
+  // length says, so nothing is moved afterwards.
+  constexpr std::size_t kSplitFrom = 8u << 20;
+  if (bytes.size() >= kSplitFrom) {
+    const std::string_view first = bytes.substr(0, bytes.size() / 2);
+    const std::string_view second = bytes.substr(first.size());
+    char* secondEnd = nullptr;
+    try {
+      char* const secondStart = target + DecodedLength(table, first);
+      std::thread other([&] { secondEnd = DecodeSingleBytes(table, second, secondStart); });
+      DecodeSingleBytes(table, first, target);
+      other.join();
+      out.Resize(static_cast<std::size_t>(secondEnd - out.data()));
+      return;
+    } catch (const std::system_error&) {
+      // No second thread to be had: all of it here.
+    }
+  }
+  out.Resize(static_cast<std::size_t>(DecodeSingleBytes(table, bytes, target) - out.data()));
 }
 
 // The way back for the same code pages: the byte of each code point the table decodes to, for

@@ -460,6 +460,29 @@ TEST(EncodingConvert, LongTextsConvertCompletely) {
   }
 }
 
+// Large texts in a single-byte code page are decoded in two halves at once; the result is
+// what decoding them piece by piece gives.
+TEST(EncodingConvert, LargeSingleByteTextsDecodeWhole) {
+  std::string bytes((std::size_t{9} << 20) + 3, '\0');
+  uint32_t state = 99;
+  for (char& c : bytes) {
+    state = state * 1103515245u + 12345u;
+    const auto r = static_cast<unsigned char>(state >> 24);
+    c = static_cast<char>(r < 0x20 ? 'a' + r % 26 : r);  // mostly letters of both halves of the table
+  }
+  for (uint32_t codePage : {1251u, 1252u}) {
+    ByteBuffer whole;
+    ASSERT_TRUE(platform::ToNarrow(codePage, bytes, whole));
+    std::string pieces;
+    for (std::size_t at = 0; at < bytes.size(); at += std::size_t{1} << 20) {
+      ByteBuffer piece;
+      ASSERT_TRUE(platform::ToNarrow(codePage, std::string_view(bytes).substr(at, std::size_t{1} << 20), piece));
+      pieces += std::string(piece.view());
+    }
+    EXPECT_TRUE(whole.view() == pieces) << codePage;
+  }
+}
+
 // The single-byte code pages encode through a table read off the converter; whatever it
 // holds, each character comes out as the converter itself gives it. A text with one
 // character the table lacks goes through the converter whole, which is the reference here.
