@@ -24,6 +24,7 @@
 #include "xml/encodings.h"
 #include "xml/xml_document.h"
 #include "xml/xml_element.h"
+#include "xml/utf8.h"
 #include "xml/xml_file.h"
 #include "tests/test_support.h"
 
@@ -548,6 +549,38 @@ TEST(SaveFile, FileWrittenInStepsReplacesOnlyWhenCommitted) {
     } else {
       EXPECT_EQ(folder.Entries(), std::set<std::string>{}) << c.label;
     }
+  }
+}
+
+// A large UTF-8 file is checked in two halves at once; an ill-formed byte on either side, or
+// a character cut by the middle, still gets the text repaired as a whole.
+TEST(LoadFile, LargeUtf8FilesAreCheckedWhole) {
+  Folder folder;
+  const std::string letter = "\xD0\xB6";  // two bytes
+  std::string payload;
+  while (payload.size() < (std::size_t{9} << 20)) payload += letter + "x" + letter + letter;
+  const std::string prefix = "<a>";
+  struct Case {
+    const char* label;
+    std::ptrdiff_t at;  // where the ill-formed byte goes, from the middle of the file
+  };
+  const std::vector<Case> cases = {
+      {"well-formed", 0}, {"early in the first half", -4000000}, {"late in the second half", 4000000},
+      {"right before the middle", -1}, {"at the middle", 0}, {"right after the middle", 1}};
+  for (const Case& c : cases) {
+    std::string text = payload;
+    if (std::string(c.label) != "well-formed") {
+      const auto middle = static_cast<std::ptrdiff_t>((prefix.size() + text.size()) / 2) - static_cast<std::ptrdiff_t>(prefix.size());
+      text[static_cast<std::size_t>(middle + c.at)] = '\xFF';
+    }
+    const std::string path = folder / "big.xml";
+    WriteBytes(path, prefix + text + "</a>");
+    XmlDocument doc;
+    LoadStatus status;
+    ASSERT_TRUE(Load(doc, path, "utf-8", &status)) << c.label;
+    ByteBuffer repaired;
+    AppendRepairedUtf8(text, repaired);
+    EXPECT_TRUE(doc.Element(doc.FirstElement()).Text() == repaired.view()) << c.label;
   }
 }
 
