@@ -135,21 +135,25 @@ const ByteTable* SingleByteTable(uint32_t codePage) {
   return table.get();
 }
 
+// Copies the run of ASCII bytes at p, eight bytes at a time while they last.
+void CopyAsciiRun(const unsigned char*& p, const unsigned char* end, char*& target) {
+  while (end - p >= 8) {
+    uint64_t word;
+    std::memcpy(&word, p, 8);
+    if (word & 0x8080808080808080ull) return;
+    std::memcpy(target, p, 8);
+    p += 8;
+    target += 8;
+  }
+}
+
 // Decodes into `target`, which has room for three bytes a byte; gives the end of the output.
 // Each character is copied at its exact length, so two halves can be decoded side by side.
 char* DecodeSingleBytes(const ByteTable& table, std::string_view bytes, char* target) {
   const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
   const auto* const end = p + bytes.size();
   while (p < end) {
-    // Runs of ASCII are copied eight bytes at a time.
-    while (end - p >= 8) {
-      uint64_t word;
-      std::memcpy(&word, p, 8);
-      if (word & 0x8080808080808080ull) break;
-      std::memcpy(target, p, 8);
-      p += 8;
-      target += 8;
-    }
+    CopyAsciiRun(p, end, target);
     if (p == end) break;
     const unsigned char b = *p++;
     if (b < 0x80) {
@@ -270,14 +274,7 @@ bool EncodeSingleBytes(const ReverseByteTable& table, std::string_view text, Byt
   const auto* p = reinterpret_cast<const unsigned char*>(text.data());
   const auto* const end = p + text.size();
   while (p < end) {
-    while (end - p >= 8) {
-      uint64_t word;
-      std::memcpy(&word, p, 8);
-      if (word & 0x8080808080808080ull) break;
-      std::memcpy(target, p, 8);
-      p += 8;
-      target += 8;
-    }
+    CopyAsciiRun(p, end, target);
     if (p == end) break;
     const unsigned char lead = *p;
     if (lead < 0x80) {

@@ -42,7 +42,7 @@ class AtomicFile {
   bool Commit(std::string& reason);
   // Drops what was written; the target stays as it was.
   void Abandon();
-  bool IsOpen() const;
+  bool IsOpen() const { return state_ != nullptr; }
 
  private:
   struct State;

@@ -176,9 +176,9 @@ struct AtomicFile::State {
   std::string written;  // the file being written: the target itself, or a temporary file
 };
 
+// Here, where State is complete.
 AtomicFile::AtomicFile() = default;
 AtomicFile::~AtomicFile() { Abandon(); }
-bool AtomicFile::IsOpen() const { return state_ != nullptr; }
 
 bool AtomicFile::Open(const std::string& path, std::string& reason) {
   Abandon();
@@ -271,12 +271,6 @@ void AtomicFile::Abandon() {
   if (state_->fd >= 0) ::close(state_->fd);
   ::unlink(state_->written.c_str());
   state_.reset();
-}
-
-bool WriteFileAtomically(const std::string& path, const std::vector<std::string_view>& pieces,
-                         std::string& reason) {
-  AtomicFile file;
-  return file.Open(path, reason) && file.Write(pieces, reason) && file.Commit(reason);
 }
 
 std::FILE* OpenSharedStream(const std::string& path, StreamMode mode, int& error) {

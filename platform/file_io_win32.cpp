@@ -73,9 +73,9 @@ struct AtomicFile::State {
   std::string temp;
 };
 
+// Here, where State is complete.
 AtomicFile::AtomicFile() = default;
 AtomicFile::~AtomicFile() { Abandon(); }
-bool AtomicFile::IsOpen() const { return state_ != nullptr; }
 
 bool AtomicFile::Open(const std::string& path, std::string& reason) {
   Abandon();
@@ -155,12 +155,6 @@ void AtomicFile::Abandon() {
   if (state_->file != nullptr) std::fclose(state_->file);
   DeleteFileA(state_->temp.c_str());
   state_.reset();
-}
-
-bool WriteFileAtomically(const std::string& path, const std::vector<std::string_view>& pieces,
-                         std::string& reason) {
-  AtomicFile file;
-  return file.Open(path, reason) && file.Write(pieces, reason) && file.Commit(reason);
 }
 
 std::FILE* OpenSharedStream(const std::string& path, StreamMode mode, int& error) {

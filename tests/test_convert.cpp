@@ -100,6 +100,13 @@ class ConvertTestBase : public ::testing::Test {
     Register("negative", "pics/negative.png", -2, 7);
   }
 
+  // Warnings and messages from here on go into one list, in the order shown.
+  static void RecordEventsInto(std::vector<std::string>& events) {
+    platform::SetWarningSink([&events](const std::string& text) { events.push_back("warning: " + text); });
+    platform::SetMessageSink([&events](const std::string& caption, const std::string& text,
+                                       const std::vector<std::string>&) { events.push_back(caption + ": " + text); });
+  }
+
   std::vector<std::string> warnings;
   std::vector<Message> messages;
 };
@@ -845,9 +852,7 @@ TEST_F(ConvertDocumentTest, LargeScreensReportInOrderAndStopAtTheFirstFailedSave
                   .ok);
   doc.codePage = 65001;
   std::vector<std::string> events;
-  platform::SetWarningSink([&events](const std::string& text) { events.push_back("warning: " + text); });
-  platform::SetMessageSink([&events](const std::string& caption, const std::string& text,
-                                     const std::vector<std::string>&) { events.push_back(caption + ": " + text); });
+  RecordEventsInto(events);
   EXPECT_FALSE(ConvertDocument(doc));
   ASSERT_EQ(events.size(), 3u);
   EXPECT_NE(events[0].find("\"pa\""), std::string::npos) << events[0];
@@ -987,9 +992,7 @@ TEST_F(PieceByPieceTest, FailureShowsAfterTheScreensWarningsAndStopsTheRun) {
   ASSERT_TRUE(ParseDocument(doc, "<ROOT>" + BigScreen("missing/big") + BigScreen("next") + "</ROOT>").ok);
   doc.codePage = 65001;
   std::vector<std::string> events;
-  platform::SetWarningSink([&events](const std::string& text) { events.push_back("warning: " + text); });
-  platform::SetMessageSink([&events](const std::string& caption, const std::string& text,
-                                     const std::vector<std::string>&) { events.push_back(caption + ": " + text); });
+  RecordEventsInto(events);
   EXPECT_FALSE(ConvertDocument(doc));
   const std::vector<std::string> expected = {
       "warning: screen \"missing/big\": ODD999_MODULE is not converted",
