@@ -138,11 +138,6 @@ void AppendEndTag(ByteBuffer& out, int depth, std::string_view name, bool hasChi
   out.Append('>');
 }
 
-void AppendChildlessElement(ByteBuffer& out, int depth, const XmlElement& element) {
-  AppendChildlessElementWith(out, depth, element.name, element.text,
-                             [&element](auto&& fn) { element.attributes.ForEach(fn); });
-}
-
 void SerializeDocument(const XmlDocument& document, ByteBuffer& out) {
   out.Reserve(out.size() + document.ApproximateTextSize());
   for (ElementRef e = document.FirstElement(); !e.IsNone(); e = document.NextSibling(e)) {

@@ -41,10 +41,10 @@ bool SaveText(const std::vector<std::string_view>& parts, uint32_t& codePage, co
 
 // Pieces of the serialised form, for writers that produce a document element by element:
 // the start tag (CR LF, indentation, "<", name, attributes in the store's order), the end
-// tag (on a line of its own after children), and a whole element without children.
+// tag (on a line of its own after children), and a whole element without children
+// (AppendChildlessElementWith, below).
 void AppendStartTag(ByteBuffer& out, int depth, std::string_view name, const AttributeStore& attributes);
 void AppendEndTag(ByteBuffer& out, int depth, std::string_view name, bool hasChildren);
-void AppendChildlessElement(ByteBuffer& out, int depth, const XmlElement& element);
 // The line break and indentation before a tag at `depth`.
 void Indent(ByteBuffer& out, int depth);
 // One attribute of a start tag: blank, name, "=", the quoted value.
