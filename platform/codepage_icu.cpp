@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "platform/codepage.h"
+#include "platform/file_io.h"
 #include "xml/utf8.h"
 
 namespace menuconv::platform {
@@ -203,6 +204,7 @@ void DecodeSingleBytes(const ByteTable& table, std::string_view bytes, ByteBuffe
   const std::size_t start = out.size();
   out.Resize(start + bytes.size() * 3);
   char* const target = out.data() + start;
+  AdviseLargePages(target, bytes.size() * 3);
   // A large text is decoded in two halves at once: the second goes where the first's decoded
   // length says, so nothing is moved afterwards.
   constexpr std::size_t kSplitFrom = 8u << 20;

@@ -18,6 +18,10 @@ namespace menuconv::platform {
 bool ReadWholeFile(const std::string& path, ByteBuffer& contents, std::string& reason,
                    std::size_t maxSize = static_cast<std::size_t>(-1));
 
+// A hint that the bytes from `data` on, `size` of them, are about to be filled: large buffers
+// are then given large pages where the system has them.
+void AdviseLargePages(char* data, std::size_t size);
+
 // Writes the pieces, in order, to the target. An existing target is replaced only once the
 // new content was written completely (to a temporary file in its folder, then renamed over
 // it); a new one is removed again when the write fails. On failure the target is exactly as

@@ -68,22 +68,6 @@ bool WriteAll(int fd, std::vector<std::string_view> pieces, std::string& reason)
   return true;
 }
 
-// Large buffers fill faster in large pages: one fault per 2 MiB instead of one per 4 KiB, and
-// the parser's pass over the text misses the address cache less. Only a hint: where the
-// system keeps no large pages, nothing changes.
-void AdviseLargePages(char* data, std::size_t size) {
-#ifdef MADV_HUGEPAGE
-  constexpr std::uintptr_t kLarge = std::uintptr_t{2} << 20;
-  if (size < 4 * kLarge) return;
-  const auto begin = (reinterpret_cast<std::uintptr_t>(data) + kLarge - 1) & ~(kLarge - 1);
-  const auto end = (reinterpret_cast<std::uintptr_t>(data) + size) & ~(kLarge - 1);
-  if (end > begin) (void)::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
-#else
-  (void)data;
-  (void)size;
-#endif
-}
-
 // Reads [offset, offset + size) of the file into `into`; gives the bytes read, short only at
 // the end of the file, or -1 with errno set.
 ssize_t ReadRange(int fd, char* into, std::size_t size, std::size_t offset) {
@@ -101,6 +85,22 @@ ssize_t ReadRange(int fd, char* into, std::size_t size, std::size_t offset) {
 }
 
 }  // namespace
+
+// Large buffers fill faster in large pages: one fault per 2 MiB instead of one per 4 KiB, and
+// the parser's pass over the text misses the address cache less. Only a hint: where the
+// system keeps no large pages, nothing changes.
+void AdviseLargePages(char* data, std::size_t size) {
+#ifdef MADV_HUGEPAGE
+  constexpr std::uintptr_t kLarge = std::uintptr_t{2} << 20;
+  if (size < 4 * kLarge) return;
+  const auto begin = (reinterpret_cast<std::uintptr_t>(data) + kLarge - 1) & ~(kLarge - 1);
+  const auto end = (reinterpret_cast<std::uintptr_t>(data) + size) & ~(kLarge - 1);
+  if (end > begin) (void)::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+#else
+  (void)data;
+  (void)size;
+#endif
+}
 
 bool ReadWholeFile(const std::string& path, ByteBuffer& contents, std::string& reason,
                    std::size_t maxSize) {

@@ -195,6 +195,8 @@ FileStamp StampFile(const std::string& path) {
   return stamp;
 }
 
+void AdviseLargePages(char*, std::size_t) {}
+
 std::string_view PathSeparators() { return "/\\"; }
 
 bool IsAbsolutePath(std::string_view path) {
