@@ -139,10 +139,8 @@ ByteBuffer EndOfMenu() {
   return tail;
 }
 
-}  // namespace
-
-BuiltMenu AssembleMenu(ElementRef menuModule, const XmlDocument& input, std::vector<MenuPiece>& pieces) {
-  BuiltMenu menu = StartMenu(menuModule, input);
+// Closes the root's start tag and adds the pieces' widgets and the root's end tag.
+void CompleteMenu(BuiltMenu& menu, std::vector<MenuPiece>& pieces) {
   bool hasWidgets = false;
   for (const MenuPiece& piece : pieces) hasWidgets = hasWidgets || piece.hasWidgets;
   menu.body.front().Append(hasWidgets ? ">" : "/>");
@@ -150,12 +148,18 @@ BuiltMenu AssembleMenu(ElementRef menuModule, const XmlDocument& input, std::vec
     if (!piece.body.empty()) menu.body.push_back(std::move(piece.body));
   }
   if (hasWidgets) menu.body.push_back(EndOfMenu());
+}
+
+}  // namespace
+
+BuiltMenu AssembleMenu(ElementRef menuModule, const XmlDocument& input, std::vector<MenuPiece>& pieces) {
+  BuiltMenu menu = StartMenu(menuModule, input);
+  CompleteMenu(menu, pieces);
   return menu;
 }
 
 MenuSaver::MenuSaver(ElementRef menuModule, const XmlDocument& input, bool writeAsTheyCome)
-    : menuModule_(menuModule), input_(input) {
-  menu_ = StartMenu(menuModule, input);
+    : menu_(StartMenu(menuModule, input)) {
   uint32_t codePage = XmlDocument().codePage;
   declaration_ = SaveDeclaration(menu_.encodingName, codePage);
   streaming_ = writeAsTheyCome && menu_.refusal.empty() && codePage == 65001;
@@ -198,7 +202,7 @@ SaveOutcome MenuSaver::Finish() {
     return SaveOutcome{false, reason};
   }
   file_.Abandon();
-  menu_ = AssembleMenu(menuModule_, input_, pieces_);
+  CompleteMenu(menu_, pieces_);
   return SaveMenu(menu_);
 }
 

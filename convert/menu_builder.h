@@ -70,10 +70,8 @@ class MenuSaver {
  private:
   void Write(const MenuPiece& piece);
 
-  ElementRef menuModule_;
-  const XmlDocument& input_;
+  BuiltMenu menu_;                 // name, encoding, refusal, and the root's start tag
   std::vector<MenuPiece> pieces_;  // kept until the end, in case the document is saved whole
-  BuiltMenu menu_;
   bool streaming_ = false;
   std::string declaration_;
   platform::AtomicFile file_;
