@@ -8,7 +8,7 @@
 #include "platform/file_io.h"
 #include "platform/messages.h"
 #include "xml/encodings.h"
-#include "xml/utf8.h"
+#include "base/utf8.h"
 #include "xml/xml_file.h"
 
 namespace menuconv {

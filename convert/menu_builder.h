@@ -9,7 +9,7 @@
 
 #include "convert/picture_registry.h"
 #include "platform/file_io.h"
-#include "xml/byte_buffer.h"
+#include "base/byte_buffer.h"
 #include "xml/xml_document.h"
 
 namespace menuconv {

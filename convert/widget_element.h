@@ -12,7 +12,7 @@
 #include <string>
 #include <string_view>
 
-#include "xml/byte_buffer.h"
+#include "base/byte_buffer.h"
 
 namespace menuconv {
 

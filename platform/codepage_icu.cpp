@@ -9,7 +9,7 @@
 
 #include "platform/codepage.h"
 #include "platform/file_io.h"
-#include "xml/utf8.h"
+#include "base/utf8.h"
 
 namespace menuconv::platform {
 

@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "xml/byte_buffer.h"
+#include "base/byte_buffer.h"
 
 namespace menuconv::platform {
 

@@ -3,8 +3,8 @@
 
 #include <string>
 
-#include "xml/byte_buffer.h"
-#include "xml/byte_scan.h"
+#include "base/byte_buffer.h"
+#include "base/byte_scan.h"
 
 namespace menuconv {
 namespace {

@@ -14,9 +14,9 @@
 
 #include "platform/codepage.h"
 #include "tests/test_support.h"
-#include "xml/byte_buffer.h"
+#include "base/byte_buffer.h"
 #include "xml/encodings.h"
-#include "xml/utf8.h"
+#include "base/utf8.h"
 #include "xml/xml_document.h"
 
 namespace menuconv {

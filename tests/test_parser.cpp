@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-#include "xml/byte_buffer.h"
+#include "base/byte_buffer.h"
 #include "xml/xml_document.h"
 #include "xml/xml_element.h"
 

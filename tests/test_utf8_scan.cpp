@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "tests/test_support.h"
-#include "xml/byte_buffer.h"
-#include "xml/utf8.h"
+#include "base/byte_buffer.h"
+#include "base/utf8.h"
 
 namespace menuconv {
 namespace {

@@ -24,7 +24,7 @@
 #include "xml/encodings.h"
 #include "xml/xml_document.h"
 #include "xml/xml_element.h"
-#include "xml/utf8.h"
+#include "base/utf8.h"
 #include "xml/xml_file.h"
 #include "tests/test_support.h"
 

@@ -4,7 +4,7 @@
 
 #include <string_view>
 
-#include "xml/byte_scan.h"
+#include "base/byte_scan.h"
 
 namespace menuconv {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "xml/byte_buffer.h"
+#include "base/byte_buffer.h"
 #include "xml/xml_document.h"
 
 namespace menuconv {

@@ -16,7 +16,7 @@
 #include "xml/attribute_order.h"
 #include "xml/attribute_reader.h"
 #include "xml/attribute_scan.h"
-#include "xml/byte_buffer.h"
+#include "base/byte_buffer.h"
 #include "xml/element_ref.h"
 #include "xml/xml_element.h"
 

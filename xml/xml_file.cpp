@@ -7,9 +7,9 @@
 
 #include "platform/codepage.h"
 #include "platform/file_io.h"
-#include "xml/byte_scan.h"
+#include "base/byte_scan.h"
 #include "xml/encodings.h"
-#include "xml/utf8.h"
+#include "base/utf8.h"
 
 namespace menuconv {
 

@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "xml/byte_buffer.h"
+#include "base/byte_buffer.h"
 #include "xml/xml_document.h"
 #include "xml/xml_parser.h"
 

@@ -7,7 +7,7 @@
 
 #include "xml/attribute_scan.h"
 
-#include "xml/byte_scan.h"
+#include "base/byte_scan.h"
 
 namespace menuconv {
 

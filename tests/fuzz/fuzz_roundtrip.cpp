@@ -14,7 +14,7 @@
 #include <string_view>
 
 #include "fuzz_util.h"
-#include "xml/utf8.h"
+#include "base/utf8.h"
 #include "xml/xml_file.h"
 
 using namespace menuconv;

@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <string_view>
 
-#include "xml/byte_buffer.h"
+#include "base/byte_buffer.h"
 
 namespace menuconv {
 

@@ -1,4 +1,4 @@
-#include "xml/utf8.h"
+#include "base/utf8.h"
 
 #include <cstdint>
 #include <cstring>
