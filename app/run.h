@@ -4,18 +4,23 @@
 
 #include <string>
 
+#include "app/run_context.h"
+#include "base/status.h"
 #include "xml/xml_document.h"
 
 namespace menuconv {
 
 // Finds the first MENU_MODULE down the chain of first children, registers the first
-// PICTURES_MODULE among it and its following siblings, and converts every MENU_MODULE among
-// them in document order. False when there is no MENU_MODULE or a menu cannot be saved.
-// `why`, when given, is set when no MENU_MODULE was found.
-bool ConvertDocument(const XmlDocument& document, std::string* why = nullptr);
+// PICTURES_MODULE among it and its following siblings, and converts and saves every
+// MENU_MODULE among them in document order. Fails when there is no MENU_MODULE (saying why)
+// or a menu cannot be saved (after its own message).
+Status ConvertDocument(const XmlDocument& document, RunContext& context);
 
 // The whole run for one input path. Returns the exit status: 1 when a failure message was
-// shown, 0 otherwise.
+// shown, 0 otherwise. Whatever is thrown, exhausted memory included, ends in the load or
+// conversion failure message.
+int RunConversion(const std::string& path, RunContext& context);
+// The same, showing messages the platform's way.
 int RunConversion(const std::string& path);
 
 }  // namespace menuconv

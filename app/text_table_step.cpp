@@ -37,8 +37,7 @@ void ShowOrWrite(const PreparedTextTables& prepared) {
     return;
   }
   // Nothing is shown when the table cannot be written; the old file then stays as it was.
-  std::string ignored;
-  platform::WriteFileAtomically(prepared.rewritten, {prepared.serialized}, ignored);
+  (void)platform::WriteFileAtomically(prepared.rewritten, {prepared.serialized});
 }
 
 }  // namespace

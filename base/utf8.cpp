@@ -124,4 +124,24 @@ void AppendRepairedUtf8(std::string_view text, ByteBuffer& out) {
   }
 }
 
+std::size_t IncompleteUtf8Tail(std::string_view text) {
+  const std::size_t size = text.size();
+  for (std::size_t back = 1; back <= 3 && back <= size; ++back) {
+    const auto lead = static_cast<unsigned char>(text[size - back]);
+    if ((lead & 0xC0) == 0x80) continue;  // a continuation byte: the lead is further back
+    const std::size_t length = lead >= 0xC2 && lead <= 0xDF ? 2 : lead >= 0xE0 && lead <= 0xEF ? 3
+                               : lead >= 0xF0 && lead <= 0xF4 ? 4 : 0;
+    if (length <= back) return 0;  // complete, or no lead byte at all
+    if (back >= 2) {
+      // The second byte's range depends on the lead (no overlong forms, no surrogates).
+      const auto second = static_cast<unsigned char>(text[size - back + 1]);
+      const unsigned char low = lead == 0xE0 ? 0xA0 : lead == 0xF0 ? 0x90 : 0x80;
+      const unsigned char high = lead == 0xED ? 0x9F : lead == 0xF4 ? 0x8F : 0xBF;
+      if (second < low || second > high) return 0;
+    }
+    return back;
+  }
+  return 0;
+}
+
 }  // namespace menuconv

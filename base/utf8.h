@@ -14,6 +14,10 @@ std::size_t FindInvalidUtf8(std::string_view text);
 
 inline bool IsValidUtf8(std::string_view text) { return FindInvalidUtf8(text) == std::string_view::npos; }
 
+// How many bytes at the end of the text begin a character that more bytes could complete
+// (0 to 3): text that comes in pieces keeps them for the next piece.
+std::size_t IncompleteUtf8Tail(std::string_view text);
+
 // Appends the text to `out` with each maximal ill-formed subpart replaced by U+FFFD.
 void AppendRepairedUtf8(std::string_view text, ByteBuffer& out);
 

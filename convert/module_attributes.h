@@ -31,10 +31,8 @@ std::optional<ModuleAttribute> FindModuleAttribute(std::string_view name);
 
 class ModuleAttributes {
  public:
-  // Pictures are looked up in the registry of the run, or through `pictures` when given.
-  explicit ModuleAttributes(const PictureLookup* pictures = nullptr) : pictures_(pictures) {}
-  explicit ModuleAttributes(const ElementView& module, const PictureLookup* pictures = nullptr)
-      : pictures_(pictures) {
+  explicit ModuleAttributes(const PictureLookup& pictures) : pictures_(&pictures) {}
+  ModuleAttributes(const ElementView& module, const PictureLookup& pictures) : pictures_(&pictures) {
     Read(module);
   }
 
@@ -50,16 +48,14 @@ class ModuleAttributes {
   std::string_view Value(ModuleAttribute attribute) const {
     return (present_ & Bit(attribute)) ? values_[Index(attribute)] : std::string_view();
   }
-  // The picture a name stands for (see LookupPicture).
-  const PictureEntry& Picture(std::string_view name) const {
-    return pictures_ ? (*pictures_)(name) : LookupPicture(name);
-  }
+  // The picture a name stands for.
+  const PictureEntry& Picture(std::string_view name) const { return (*pictures_)(name); }
 
  private:
   static std::size_t Index(ModuleAttribute a) { return static_cast<std::size_t>(a); }
   static uint64_t Bit(ModuleAttribute a) { return uint64_t{1} << Index(a); }
 
-  const PictureLookup* pictures_ = nullptr;
+  const PictureLookup* pictures_;
   std::string_view text_;
   uint64_t present_ = 0;
   // Only the entries whose bit is set in present_ are meaningful.

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-#include "platform/messages.h"
 
 namespace menuconv {
 
@@ -49,26 +48,11 @@ const PictureEntry* PictureRegistry::Find(std::string_view name) const {
   return nullptr;
 }
 
-const PictureEntry& PictureRegistry::Lookup(std::string_view name) {
-  if (const PictureEntry* entry = Find(name)) return *entry;
-  WarnUndefinedPicture(name);
-  return Add(name, PictureEntry{});
-}
-
-void WarnUndefinedPicture(std::string_view name) {
-  platform::ShowWarning("picture \"" + std::string(name) + "\" is not defined in the picture list");
-}
-
 const PictureEntry& PictureLookup::operator()(std::string_view name) const {
   if (const PictureEntry* entry = registry_->Find(name)) return *entry;
   notes_->push_back(BuildNote{BuildNote::Kind::kUndefinedPicture, std::string(name)});
   static const PictureEntry undefined;
   return undefined;
-}
-
-PictureRegistry& ProcessPictureRegistry() {
-  static PictureRegistry registry;
-  return registry;
 }
 
 void ConvertPictures(ElementRef picturesModule, const XmlDocument& document, PictureRegistry& registry) {
@@ -83,10 +67,6 @@ void ConvertPictures(ElementRef picturesModule, const XmlDocument& document, Pic
     image.GetAttributeInt("row", entry.row);
     registry.Insert(image.Text(), std::move(entry));
   }
-}
-
-const PictureEntry& LookupPicture(std::string_view name, PictureRegistry& registry) {
-  return registry.Lookup(name);
 }
 
 }  // namespace menuconv

@@ -30,9 +30,6 @@ class PictureRegistry {
   // Adds the entry unless the name is present already; true when added.
   bool Insert(std::string_view name, PictureEntry entry);
   const PictureEntry* Find(std::string_view name) const;
-  // The entry of the name; a name the picture list did not define gets an entry with an
-  // empty path (and a warning, once).
-  const PictureEntry& Lookup(std::string_view name);
 
  private:
   PictureEntry& Add(std::string_view name, PictureEntry entry);
@@ -49,16 +46,9 @@ class PictureRegistry {
   std::vector<Slot> slots_;
 };
 
-// The registry of the run.
-PictureRegistry& ProcessPictureRegistry();
-
 // Fills the registry from the IMAGE_MODULE children of a PICTURES_MODULE; the first entry of
 // a name wins.
-void ConvertPictures(ElementRef picturesModule, const XmlDocument& document,
-                     PictureRegistry& registry = ProcessPictureRegistry());
-
-const PictureEntry& LookupPicture(std::string_view name,
-                                  PictureRegistry& registry = ProcessPictureRegistry());
+void ConvertPictures(ElementRef picturesModule, const XmlDocument& document, PictureRegistry& registry);
 
 // Something met while building widgets that a warning may follow, kept so that warnings show
 // in document order however the building was shared out.
@@ -69,8 +59,8 @@ struct BuildNote {
 };
 
 // Picture lookups that leave the registry unchanged, so that several threads may make them
-// at once: a name the list does not define gives what Lookup would add (an empty single
-// picture) and is noted, for the caller to warn about and add in document order.
+// at once: a name the list does not define gives an empty single picture and is noted, for
+// the caller to warn about and add in document order.
 class PictureLookup {
  public:
   PictureLookup(const PictureRegistry& registry, std::vector<BuildNote>& notes)
@@ -81,8 +71,5 @@ class PictureLookup {
   const PictureRegistry* registry_;
   std::vector<BuildNote>* notes_;
 };
-
-// The warning Lookup shows for a name the picture list does not define.
-void WarnUndefinedPicture(std::string_view name);
 
 }  // namespace menuconv

@@ -10,6 +10,9 @@
 
 namespace menuconv::platform {
 
+// True when narrow text in memory is UTF-8 (else the system's ANSI code page).
+bool NarrowIsUtf8();
+
 // True when the platform can convert the code page.
 bool CanConvert(uint32_t codePage);
 

@@ -304,6 +304,8 @@ bool EncodeSingleBytes(const ReverseByteTable& table, std::string_view text, Byt
 
 }  // namespace
 
+bool NarrowIsUtf8() { return true; }
+
 bool CanConvert(uint32_t codePage) { return codePage == 65001 || ConverterFor(codePage) != nullptr; }
 
 bool ToNarrow(uint32_t codePage, std::string_view bytes, ByteBuffer& out) {

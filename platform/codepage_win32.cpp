@@ -34,6 +34,8 @@ bool Convert(UINT from, UINT to, std::string_view in, ByteBuffer& out) {
 
 }  // namespace
 
+bool NarrowIsUtf8() { return false; }
+
 bool CanConvert(uint32_t codePage) { return IsValidCodePage(codePage) != 0; }
 
 bool ToNarrow(uint32_t codePage, std::string_view bytes, ByteBuffer& out) {

@@ -3,10 +3,12 @@
 
 namespace menuconv::platform {
 
-bool WriteFileAtomically(const std::string& path, const std::vector<std::string_view>& pieces,
-                         std::string& reason) {
+Status WriteFileAtomically(const std::string& path, const std::vector<std::string_view>& pieces) {
   AtomicFile file;
-  return file.Open(path, reason) && file.Write(pieces, reason) && file.Commit(reason);
+  Status status = file.Open(path);
+  if (status) status = file.Write(pieces);
+  if (status) status = file.Commit();
+  return status;
 }
 
 }  // namespace menuconv::platform

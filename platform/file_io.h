@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "base/byte_buffer.h"
+#include "base/status.h"
 
 namespace menuconv::platform {
 
@@ -25,11 +26,10 @@ void AdviseLargePages(char* data, std::size_t size);
 // Writes the pieces, in order, to the target. An existing target is replaced only once the
 // new content was written completely (to a temporary file in its folder, then renamed over
 // it); a new one is removed again when the write fails. On failure the target is exactly as
-// it was, no temporary file is left behind, and `reason` says why. Durability against a
+// it was and no temporary file is left behind. Durability against a
 // power loss is the file system's: nothing is synced to the disk.
 // A target that is a symbolic link is replaced where the link points.
-bool WriteFileAtomically(const std::string& path, const std::vector<std::string_view>& pieces,
-                         std::string& reason);
+Status WriteFileAtomically(const std::string& path, const std::vector<std::string_view>& pieces);
 
 // The same write in steps, for content that is produced while it is written: Open, Write as
 // often as needed, then Commit. Whatever fails, or an AtomicFile dropped before its Commit,
@@ -41,9 +41,9 @@ class AtomicFile {
   AtomicFile(const AtomicFile&) = delete;
   AtomicFile& operator=(const AtomicFile&) = delete;
 
-  bool Open(const std::string& path, std::string& reason);
-  bool Write(const std::vector<std::string_view>& pieces, std::string& reason);
-  bool Commit(std::string& reason);
+  Status Open(const std::string& path);
+  Status Write(const std::vector<std::string_view>& pieces);
+  Status Commit();
   // Drops what was written; the target stays as it was.
   void Abandon();
   bool IsOpen() const { return state_ != nullptr; }

@@ -180,11 +180,12 @@ struct AtomicFile::State {
 AtomicFile::AtomicFile() = default;
 AtomicFile::~AtomicFile() { Abandon(); }
 
-bool AtomicFile::Open(const std::string& path, std::string& reason) {
+Status AtomicFile::Open(const std::string& path) {
+  std::string reason;
   Abandon();
   if (path.empty()) {
     reason = ErrorText(ENOENT);
-    return false;
+    return Status::Failure(reason);
   }
   auto state = std::make_unique<State>();
   state->target = ResolveLinks(path);
@@ -194,17 +195,17 @@ bool AtomicFile::Open(const std::string& path, std::string& reason) {
     // A loop of links, a folder on the way that is a file, no permission to look: a write
     // through the path would fail the same way.
     reason = ErrorText(errno);
-    return false;
+    return Status::Failure(reason);
   }
   if (exists && S_ISDIR(existing.st_mode)) {
     reason = ErrorText(EISDIR);
-    return false;
+    return Status::Failure(reason);
   }
   if (exists && !S_ISREG(existing.st_mode)) {
     // A device, a FIFO or a socket is neither replaced (the node would be lost) nor written
     // into (a FIFO without a reader would hold the run).
     reason = "not a regular file";
-    return false;
+    return Status::Failure(reason);
   }
   // A file that does not exist yet is written in place: exclusive creation keeps anyone
   // else's file from being touched, and a failed write removes what was begun. An existing
@@ -214,7 +215,7 @@ bool AtomicFile::Open(const std::string& path, std::string& reason) {
     state->fd = ::open(state->target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (state->fd < 0 && errno != EEXIST) {
       reason = ErrorText(errno);
-      return false;
+      return Status::Failure(reason);
     }
   }
   if (state->fd < 0) {
@@ -224,29 +225,31 @@ bool AtomicFile::Open(const std::string& path, std::string& reason) {
     state->fd = ::mkstemp(state->written.data());
     if (state->fd < 0) {
       reason = ErrorText(errno);
-      return false;
+      return Status::Failure(reason);
     }
     // The replaced file's permissions carry over to its successor.
     if (exists) (void)::fchmod(state->fd, existing.st_mode & 07777);
   }
   state_ = std::move(state);
-  return true;
+  return Status::Success();
 }
 
-bool AtomicFile::Write(const std::vector<std::string_view>& pieces, std::string& reason) {
+Status AtomicFile::Write(const std::vector<std::string_view>& pieces) {
+  std::string reason;
   if (!state_) {
     reason = ErrorText(EBADF);
-    return false;
+    return Status::Failure(reason);
   }
-  if (WriteAll(state_->fd, pieces, reason)) return true;
+  if (WriteAll(state_->fd, pieces, reason)) return Status::Success();
   Abandon();
-  return false;
+  return Status::Failure(reason);
 }
 
-bool AtomicFile::Commit(std::string& reason) {
+Status AtomicFile::Commit() {
+  std::string reason;
   if (!state_) {
     reason = ErrorText(EBADF);
-    return false;
+    return Status::Failure(reason);
   }
   const int fd = std::exchange(state_->fd, -1);
   bool ok = true;
@@ -260,10 +263,10 @@ bool AtomicFile::Commit(std::string& reason) {
   }
   if (!ok) {
     Abandon();
-    return false;
+    return Status::Failure(reason);
   }
   state_.reset();
-  return true;
+  return Status::Success();
 }
 
 void AtomicFile::Abandon() {

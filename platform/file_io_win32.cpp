@@ -77,23 +77,24 @@ struct AtomicFile::State {
 AtomicFile::AtomicFile() = default;
 AtomicFile::~AtomicFile() { Abandon(); }
 
-bool AtomicFile::Open(const std::string& path, std::string& reason) {
+Status AtomicFile::Open(const std::string& path) {
+  std::string reason;
   Abandon();
   if (path.empty()) {
     reason = SystemErrorText(ERROR_PATH_NOT_FOUND);
-    return false;
+    return Status::Failure(reason);
   }
   const DWORD attributes = GetFileAttributesA(path.c_str());
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
     reason = SystemErrorText(ERROR_ACCESS_DENIED);
-    return false;
+    return Status::Failure(reason);
   }
   const std::size_t slash = path.find_last_of("/\\");
   const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
   char temp[MAX_PATH + 1];
   if (GetTempFileNameA(folder.c_str(), "mcv", 0, temp) == 0) {
     reason = SystemErrorText(GetLastError());
-    return false;
+    return Status::Failure(reason);
   }
   auto state = std::make_unique<State>();
   state->target = path;
@@ -102,31 +103,33 @@ bool AtomicFile::Open(const std::string& path, std::string& reason) {
   if (state->file == nullptr) {
     reason = std::strerror(errno);
     DeleteFileA(temp);
-    return false;
+    return Status::Failure(reason);
   }
   state_ = std::move(state);
-  return true;
+  return Status::Success();
 }
 
-bool AtomicFile::Write(const std::vector<std::string_view>& pieces, std::string& reason) {
+Status AtomicFile::Write(const std::vector<std::string_view>& pieces) {
+  std::string reason;
   if (!state_) {
     reason = SystemErrorText(ERROR_INVALID_HANDLE);
-    return false;
+    return Status::Failure(reason);
   }
   for (std::string_view piece : pieces) {
     if (!piece.empty() && std::fwrite(piece.data(), 1, piece.size(), state_->file) != piece.size()) {
       reason = std::strerror(errno);
       Abandon();
-      return false;
+      return Status::Failure(reason);
     }
   }
-  return true;
+  return Status::Success();
 }
 
-bool AtomicFile::Commit(std::string& reason) {
+Status AtomicFile::Commit() {
+  std::string reason;
   if (!state_) {
     reason = SystemErrorText(ERROR_INVALID_HANDLE);
-    return false;
+    return Status::Failure(reason);
   }
   bool ok = true;
   if (std::fflush(state_->file) != 0) {
@@ -144,10 +147,10 @@ bool AtomicFile::Commit(std::string& reason) {
   }
   if (!ok) {
     Abandon();
-    return false;
+    return Status::Failure(reason);
   }
   state_.reset();
-  return true;
+  return Status::Success();
 }
 
 void AtomicFile::Abandon() {

@@ -1,11 +1,11 @@
 // POSIX messages: one line "CAPTION: TEXT" on stderr, then the details indented by two blanks.
 #include <cstdio>
 
-#include "platform/messages_native.h"
+#include "platform/messages.h"
 
 namespace menuconv::platform {
 
-void ShowMessageNative(const std::string& caption, const std::string& text,
+void ShowMessage(const std::string& caption, const std::string& text,
                        const std::vector<std::string>& details) {
   std::fprintf(stderr, "%s: %s\n", caption.c_str(), text.c_str());
   for (std::string line : details) {
@@ -18,6 +18,6 @@ void ShowMessageNative(const std::string& caption, const std::string& text,
   std::fflush(stderr);
 }
 
-void ShowWarningNative(const std::string& text) { std::fprintf(stderr, "warning: %s\n", text.c_str()); }
+void ShowWarning(const std::string& text) { std::fprintf(stderr, "warning: %s\n", text.c_str()); }
 
 }  // namespace menuconv::platform

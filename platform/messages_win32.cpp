@@ -2,16 +2,16 @@
 // the debugger output, since a GUI program has no console.
 #include <windows.h>
 
-#include "platform/messages_native.h"
+#include "platform/messages.h"
 
 namespace menuconv::platform {
 
-void ShowMessageNative(const std::string& caption, const std::string& text,
+void ShowMessage(const std::string& caption, const std::string& text,
                        const std::vector<std::string>& details) {
   for (const std::string& line : details) OutputDebugStringA((caption + ": " + line + "\n").c_str());
   MessageBoxA(nullptr, text.c_str(), caption.c_str(), MB_OK);
 }
 
-void ShowWarningNative(const std::string& text) { OutputDebugStringA(("warning: " + text + "\n").c_str()); }
+void ShowWarning(const std::string& text) { OutputDebugStringA(("warning: " + text + "\n").c_str()); }
 
 }  // namespace menuconv::platform

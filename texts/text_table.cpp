@@ -215,10 +215,9 @@ std::string SerializeTextTable(const TextTable& table) {
 
 bool WriteTextTable(const TextTable& table, const std::string& path, std::string* reason) {
   const std::string bytes = SerializeTextTable(table);
-  std::string why;
-  const bool written = platform::WriteFileAtomically(path, {bytes}, why);
-  if (!written && reason != nullptr) *reason = why;
-  return written;
+  const Status written = platform::WriteFileAtomically(path, {bytes});
+  if (!written && reason != nullptr) *reason = written.reason;
+  return written.ok;
 }
 
 bool WriteTextTable(const std::string& path) { return WriteTextTable(ProcessTextTable(), path); }

@@ -1,0 +1,77 @@
+#include "app/menu_output.h"
+
+#include <filesystem>
+#include <utility>
+
+#include "xml/encodings.h"
+
+namespace menuconv {
+
+bool EscapesCurrentFolder(std::string_view name) {
+  const std::string_view separators = platform::PathSeparators();
+  if (platform::IsAbsolutePath(name)) return true;
+  std::size_t start = 0;
+  while (start <= name.size()) {
+    std::size_t end = name.find_first_of(separators, start);
+    if (end == std::string_view::npos) end = name.size();
+    if (name.substr(start, end - start) == "..") return true;
+    start = end + 1;
+  }
+  return false;
+}
+
+// A menu document is written in the input's encoding, from the code page a new document has.
+MenuOutput::MenuOutput(ElementRef menuModule, const XmlDocument& input)
+    : text_(menuModule, input),
+      writer_(EncodingName(input), XmlDocument().codePage, [this](const std::vector<std::string_view>& bytes) {
+        Status opened = file_.IsOpen() ? Status::Success() : file_.Open(FileName());
+        return opened ? file_.Write(bytes) : opened;
+      }) {
+  if (EscapesCurrentFolder(FileName())) status_ = Status::Failure("the name leaves the current folder");
+}
+
+Status MenuOutput::Write(std::vector<ByteBuffer> parts) {
+  for (ByteBuffer& part : parts) {
+    if (!status_) break;
+    status_ = writer_.Append(std::move(part));
+  }
+  return status_;
+}
+
+void MenuOutput::Add(MenuPiece piece) {
+  if (status_) Write(text_.Add(std::move(piece)));
+}
+
+Status MenuOutput::Finish() {
+  if (status_ && Write(text_.Finish())) status_ = writer_.Finish();
+  if (status_) status_ = file_.Commit();
+  if (!status_) file_.Abandon();
+  return status_;
+}
+
+void ReportNotes(const MenuPiece& piece, const ElementView& screen, RunContext& context) {
+  for (const BuildNote& note : piece.notes) {
+    if (note.kind == BuildNote::Kind::kUnhandledModule) {
+      if (context.unhandledModules.emplace(note.name).second) {
+        context.reporter.Warning("screen \"" + std::string(screen.Text()) + "\": " + note.name + " is not converted");
+      }
+    } else if (context.undefinedPictures.emplace(note.name).second) {
+      context.reporter.Warning("picture \"" + note.name + "\" is not defined in the picture list");
+    }
+  }
+}
+
+bool ReportMenuSaved(const std::string& fileName, const Status& saved, RunContext& context) {
+  if (!saved) {
+    context.reporter.Failure(fileName, "Cannot save menu file", {saved.reason});
+    return false;
+  }
+  // "./a.xml" and "a.xml", or "sub//a.xml" and "sub/a.xml", name one file.
+  const std::string sameFile = std::filesystem::path(fileName).lexically_normal().generic_string();
+  if (!context.outputsWritten.emplace(sameFile).second) {
+    context.reporter.Warning(fileName + ": written again by a later screen, which replaces it");
+  }
+  return true;
+}
+
+}  // namespace menuconv

@@ -1,0 +1,50 @@
+// Writes one screen's menu document into the current folder as its pieces come, and reports
+// what building and saving it gave: warnings for its notes, the failure message, or a
+// warning for a file an earlier screen wrote too.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "app/run_context.h"
+#include "base/status.h"
+#include "convert/menu_builder.h"
+#include "platform/file_io.h"
+#include "xml/document_writer.h"
+#include "xml/xml_document.h"
+
+namespace menuconv {
+
+// True for a name that would leave the current folder: absolute, or with a ".." component.
+bool EscapesCurrentFolder(std::string_view fileName);
+
+class MenuOutput {
+ public:
+  MenuOutput(ElementRef menuModule, const XmlDocument& input);
+
+  // Writes what the piece settles; after a failure nothing more is written.
+  void Add(MenuPiece piece);
+  // Writes the rest and puts the file in place. An existing file is replaced only by a
+  // complete one; a failure leaves the target as it was.
+  Status Finish();
+
+  const std::string& FileName() const { return text_.FileName(); }
+
+ private:
+  Status Write(std::vector<ByteBuffer> parts);
+
+  MenuText text_;
+  platform::AtomicFile file_;
+  DocumentWriter writer_;
+  Status status_;
+};
+
+// Shows the warnings the piece's notes call for: an unhandled module once per name in the
+// run, an undefined picture once per name.
+void ReportNotes(const MenuPiece& piece, const ElementView& screen, RunContext& context);
+
+// Shows the outcome of a screen's save: the "Cannot save menu file" message, or a warning for
+// a file written by an earlier screen too. True when the menu was saved.
+bool ReportMenuSaved(const std::string& fileName, const Status& saved, RunContext& context);
+
+}  // namespace menuconv

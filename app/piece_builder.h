@@ -1,0 +1,61 @@
+// The widgets of the screens are built in pieces on the thread that asks for them and one
+// more, and handed over in document order.
+#pragma once
+
+#include <condition_variable>
+#include <cstddef>
+#include <exception>
+#include <mutex>
+#include <optional>
+#include <thread>
+#include <vector>
+
+#include "convert/menu_builder.h"
+#include "convert/picture_registry.h"
+#include "xml/xml_document.h"
+
+namespace menuconv {
+
+// Widgets per piece: enough that handing a piece to another thread costs little, few enough
+// that a screen of many thousand widgets is shared out.
+inline constexpr std::size_t kPieceChildren = 1024;
+
+struct PieceJob {
+  std::size_t screen;  // position in the list of screens
+  ElementRef firstChild;
+};
+
+// The pieces of every screen among `first` and its following siblings named MENU_MODULE,
+// in document order; `screens` receives the screens.
+std::vector<PieceJob> PlanPieces(const XmlDocument& document, ElementRef first, std::vector<ElementRef>& screens);
+
+class PieceBuilder {
+ public:
+  // Building only reads the document and the registry, which must not change meanwhile.
+  PieceBuilder(const XmlDocument& document, const std::vector<PieceJob>& jobs, const PictureRegistry& registry);
+  ~PieceBuilder();
+  PieceBuilder(const PieceBuilder&) = delete;
+  PieceBuilder& operator=(const PieceBuilder&) = delete;
+
+  // The piece of job i, which must follow the one taken before; builds others meanwhile.
+  // What building threw on the other thread is thrown here.
+  MenuPiece Take(std::size_t i);
+
+ private:
+  void Work();
+  bool BuildNext(std::unique_lock<std::mutex>& lock);
+
+  const XmlDocument& document_;
+  const std::vector<PieceJob>& jobs_;
+  const PictureRegistry& registry_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::vector<std::optional<MenuPiece>> done_;
+  std::size_t next_ = 0;   // the first job nobody took
+  std::size_t taken_ = 0;  // jobs before this one were handed over
+  bool stopping_ = false;
+  std::exception_ptr error_;
+  std::thread thread_;  // last: it starts once the state above exists
+};
+
+}  // namespace menuconv

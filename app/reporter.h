@@ -1,0 +1,28 @@
+// Where the run's failure messages and warnings go: the platform's own way of showing them,
+// or, in tests, a recorder.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace menuconv {
+
+class Reporter {
+ public:
+  virtual ~Reporter() = default;
+  // Shows `text` under `caption`; `details` (the system's reason, a position in a file) go
+  // where the platform has room for them.
+  virtual void Failure(const std::string& caption, const std::string& text,
+                       const std::vector<std::string>& details) = 0;
+  // The outputs are unaffected; the user may want to know.
+  virtual void Warning(const std::string& text) = 0;
+};
+
+// Shows messages and warnings the platform's way.
+class PlatformReporter final : public Reporter {
+ public:
+  void Failure(const std::string& caption, const std::string& text, const std::vector<std::string>& details) override;
+  void Warning(const std::string& text) override;
+};
+
+}  // namespace menuconv

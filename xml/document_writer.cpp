@@ -1,0 +1,113 @@
+#include "xml/document_writer.h"
+
+#include <utility>
+
+#include "base/utf8.h"
+#include "platform/codepage.h"
+#include "xml/encodings.h"
+
+namespace menuconv {
+
+namespace {
+
+constexpr std::string_view kDeclarationStart = "<?xml version=\"1.0\" encoding=\"";
+constexpr std::string_view kDeclarationEnd = "\" ?>";
+constexpr uint32_t kUtf8 = 65001;
+// Body text handed to the sink at once: few system calls, little held in memory.
+constexpr std::size_t kFlushBytes = std::size_t{1} << 20;
+
+ByteBuffer Copied(std::string_view text) {
+  ByteBuffer copy;
+  copy.Append(text);
+  return copy;
+}
+
+}  // namespace
+
+DocumentWriter::DocumentWriter(std::string_view encodingName, uint32_t codePage, Sink sink)
+    : codePage_(codePage), sink_(std::move(sink)) {
+  if (encodingName.empty()) encodingName = "utf-8";
+  if (const EncodingRow* row = FindEncodingByName(encodingName)) codePage_ = row->codePage;
+  const EncodingRow* declared = FindEncodingByCodePage(codePage_);
+  declaration_ = kDeclarationStart;
+  declaration_ += declared ? declared->name : std::string_view();
+  declaration_ += kDeclarationEnd;
+  pieceByPiece_ = codePage_ == kUtf8 && platform::NarrowIsUtf8();
+}
+
+Status DocumentWriter::Append(std::string_view text) {
+  if (text.empty()) return Status::Success();
+  return Append(Copied(text));
+}
+
+Status DocumentWriter::Append(ByteBuffer text) {
+  if (!pieceByPiece_) {
+    pendingBytes_ += text.size();
+    pending_.push_back(std::move(text));
+    return Status::Success();
+  }
+  if (!carry_.empty()) {
+    ByteBuffer joined = Copied(carry_);
+    joined.Append(text.view());
+    text = std::move(joined);
+    carry_.clear();
+  }
+  const std::size_t tail = IncompleteUtf8Tail(text.view());
+  carry_.assign(text.data() + text.size() - tail, tail);
+  text.Resize(text.size() - tail);
+  if (!IsValidUtf8(text.view())) {
+    ByteBuffer repaired;
+    AppendRepairedUtf8(text.view(), repaired);
+    text = std::move(repaired);
+  }
+  pendingBytes_ += text.size();
+  pending_.push_back(std::move(text));
+  return pendingBytes_ >= kFlushBytes ? Flush() : Status::Success();
+}
+
+Status DocumentWriter::Flush() {
+  std::vector<std::string_view> bytes;
+  bytes.reserve(pending_.size() + 1);
+  if (!declared_) bytes.push_back(declaration_);
+  for (const ByteBuffer& piece : pending_) bytes.push_back(piece.view());
+  Status status = sink_(bytes);
+  declared_ = true;
+  pending_.clear();
+  pendingBytes_ = 0;
+  return status;
+}
+
+// A body that is not written piece by piece goes out whole: as it is when the file is UTF-8
+// and every piece well-formed, else converted through the code page.
+Status DocumentWriter::ConvertWhole() {
+  bool asItIs = codePage_ == kUtf8;
+  for (std::size_t i = 0; asItIs && i < pending_.size(); ++i) asItIs = IsValidUtf8(pending_[i].view());
+  if (asItIs) return Status::Success();
+  ByteBuffer joined;
+  joined.Reserve(pendingBytes_);
+  for (const ByteBuffer& piece : pending_) joined.Append(piece.view());
+  pending_.clear();
+  ByteBuffer converted;
+  if (!platform::FromNarrow(codePage_, joined.view(), converted)) {
+    return Status::Failure("the code page " + std::to_string(codePage_) + " cannot be converted");
+  }
+  pending_.push_back(std::move(converted));
+  return Status::Success();
+}
+
+Status DocumentWriter::Finish() {
+  if (pieceByPiece_) {
+    if (!carry_.empty()) {
+      ByteBuffer repaired;
+      AppendRepairedUtf8(carry_, repaired);
+      pending_.push_back(std::move(repaired));
+      carry_.clear();
+    }
+  } else if (Status converted = ConvertWhole(); !converted) {
+    return converted;
+  }
+  pending_.push_back(Copied(std::string_view("\0", 1)));
+  return Flush();
+}
+
+}  // namespace menuconv

@@ -1,0 +1,55 @@
+// Writes a document's file as its text comes: the declaration naming the encoding, the
+// serialised body, and the zero byte that ends every saved file. The body is narrow text, as
+// the document holds it in memory; well-formed UTF-8 goes into a UTF-8 file as it is, and
+// anything else through the file's code page.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "base/byte_buffer.h"
+#include "base/status.h"
+
+namespace menuconv {
+
+class DocumentWriter {
+ public:
+  // Where the file's bytes go, in order. The views are valid for the call only; a failure
+  // ends the writing with that status.
+  using Sink = std::function<Status(const std::vector<std::string_view>& bytes)>;
+
+  // The file's code page is the named encoding's (empty: utf-8), or `codePage` when the name
+  // is in no row of the encoding table; the declaration names the row of that code page.
+  DocumentWriter(std::string_view encodingName, uint32_t codePage, Sink sink);
+
+  uint32_t CodePage() const { return codePage_; }
+
+  // Adds body text. When the narrow text can go out piece by piece, what has come so far is
+  // handed to the sink in large steps; otherwise the body is kept until Finish.
+  Status Append(std::string_view text);
+  Status Append(ByteBuffer text);
+  // Hands everything left, and the closing zero byte, to the sink. A body that cannot be
+  // converted to the code page fails before the sink sees any byte.
+  Status Finish();
+
+ private:
+  Status Flush();
+  Status ConvertWhole();
+
+  uint32_t codePage_;
+  Sink sink_;
+  std::string declaration_;
+  bool declared_ = false;  // the declaration went to the sink
+  // Piece by piece: UTF-8 text into a UTF-8 file, where repairing each piece gives what
+  // repairing the whole would.
+  bool pieceByPiece_;
+  std::vector<ByteBuffer> pending_;
+  std::size_t pendingBytes_ = 0;
+  // The end of the last piece that may begin a character the next piece completes.
+  std::string carry_;
+};
+
+}  // namespace menuconv
