@@ -25,11 +25,12 @@
 #include <utility>
 #include <vector>
 
+#include "app/menu_output.h"
 #include "app/run.h"
 #include "convert/menu_builder.h"
 #include "convert/picture_registry.h"
 #include "convert/widgets.h"
-#include "platform/messages.h"
+#include "xml/document_writer.h"
 #include "xml/xml_document.h"
 #include "xml/xml_element.h"
 #include "xml/xml_parser.h"
@@ -62,31 +63,32 @@ struct Message {
   std::string text;
 };
 
-// Every test starts with an empty picture list of the run and records the messages and
-// warnings instead of printing them.
+// Records what the run shows instead of showing it: warnings and messages apart, or all in
+// one list in the order shown.
+class RecordingReporter final : public Reporter {
+ public:
+  void Failure(const std::string& caption, const std::string& text, const std::vector<std::string>&) override {
+    if (events) events->push_back(caption + ": " + text);
+    messages.push_back(Message{caption, text});
+  }
+  void Warning(const std::string& text) override {
+    if (events) events->push_back("warning: " + text);
+    warnings.push_back(text);
+  }
+  std::vector<std::string> warnings;
+  std::vector<Message> messages;
+  std::vector<std::string>* events = nullptr;
+};
+
+// Every test starts with a run of its own, whose picture list is empty.
 class ConvertTestBase : public ::testing::Test {
  protected:
-  void SetUp() override {
-    ProcessPictureRegistry().Clear();
-    platform::SetWarningSink([this](const std::string& text) { warnings.push_back(text); });
-    platform::SetMessageSink([this](const std::string& caption, const std::string& text,
-                                    const std::vector<std::string>&) {
-      messages.push_back(Message{caption, text});
-    });
-  }
-  void TearDown() override {
-    platform::SetWarningSink({});
-    platform::SetMessageSink({});
-    ProcessPictureRegistry().Clear();
-  }
-
-  static void Register(const std::string& name, const std::string& path, int32_t column = 1,
-                       int32_t row = 1) {
-    ProcessPictureRegistry().Insert(name, PictureEntry{path, column, row});
+  void Register(const std::string& name, const std::string& path, int32_t column = 1, int32_t row = 1) {
+    context.pictures.Insert(name, PictureEntry{path, column, row});
   }
 
   // The pictures the translation tables below refer to.
-  static void RegisterCommonPictures() {
+  void RegisterCommonPictures() {
     Register("grid", "pics/grid.png", 3, 2);
     Register("single", "pics/single.png");
     Register("strip", "pics/strip.png", 4, 1);
@@ -100,15 +102,18 @@ class ConvertTestBase : public ::testing::Test {
     Register("negative", "pics/negative.png", -2, 7);
   }
 
-  // Warnings and messages from here on go into one list, in the order shown.
-  static void RecordEventsInto(std::vector<std::string>& events) {
-    platform::SetWarningSink([&events](const std::string& text) { events.push_back("warning: " + text); });
-    platform::SetMessageSink([&events](const std::string& caption, const std::string& text,
-                                       const std::vector<std::string>&) { events.push_back(caption + ": " + text); });
-  }
+  // Warnings and messages from here on go into one list too, in the order shown.
+  void RecordEventsInto(std::vector<std::string>& events) { reporter.events = &events; }
 
-  std::vector<std::string> warnings;
-  std::vector<Message> messages;
+  // The module's attributes, its pictures looked up in the run's list.
+  ModuleAttributes Read(const ElementView& module) const { return ModuleAttributes(module, lookup); }
+
+  RecordingReporter reporter;
+  RunContext context{reporter};
+  std::vector<std::string>& warnings = reporter.warnings;
+  std::vector<Message>& messages = reporter.messages;
+  std::vector<BuildNote> notes;
+  const PictureLookup lookup{context.pictures, notes};
 };
 
 // A working element still holding a previous widget, as the menu builder passes it.
@@ -213,7 +218,7 @@ TEST_F(ConvertSpriteAttributesTest, TranslatesEachRuleAndWritesInStoreOrder) {
     XmlDocument doc;
     ASSERT_TRUE(ParseDocument(doc, std::string_view(c.module)).ok) << c.label;
     WidgetElement element;
-    ConvertSpriteAttributes(ModuleAttributes(doc.Element(doc.FirstElement())), element);
+    ConvertSpriteAttributes(Read(doc.Element(doc.FirstElement())), element);
     EXPECT_EQ(InOrder(element), c.expected)
         << c.label << "\n  got:" << Show(InOrder(element)) << "\n want:" << Show(c.expected);
   }
@@ -228,7 +233,7 @@ TEST_F(ConvertSpriteAttributesTest, OnlySetsAttributesAndLeavesNameTextAndOthers
   element.text = "kept";
   element.SetAttribute(WidgetAttribute::keyText, "K");
   element.SetAttribute(WidgetAttribute::img, "replaced.png");
-  ConvertSpriteAttributes(ModuleAttributes(doc.Element(doc.FirstElement())), element);
+  ConvertSpriteAttributes(Read(doc.Element(doc.FirstElement())), element);
   EXPECT_EQ(element.name, "button");
   EXPECT_EQ(element.text, "kept");
   const Attributes expected = {
@@ -248,12 +253,12 @@ struct WidgetCase {
   Attributes expected;
 };
 
-void CheckWidgets(const std::vector<WidgetCase>& cases) {
+void CheckWidgets(const std::vector<WidgetCase>& cases, const PictureLookup& lookup) {
   for (const WidgetCase& c : cases) {
     XmlDocument doc;
     ASSERT_TRUE(ParseDocument(doc, std::string_view(c.module)).ok) << c.label;
     WidgetElement element = StaleElement();
-    c.translate(ModuleAttributes(doc.Element(doc.FirstElement())), element);
+    c.translate(ModuleAttributes(doc.Element(doc.FirstElement()), lookup), element);
     EXPECT_EQ(element.name, c.name) << c.label;
     EXPECT_EQ(element.text, c.text) << c.label;
     EXPECT_EQ(InOrder(element), c.expected)
@@ -328,7 +333,7 @@ TEST_F(ConvertControlWidgetTest, TranslatesOwnAttributesAfterTheSpriteOnes) {
        R"(<PROGRESS_MODULE _fSpeed=" fast "/>)", "progress", "",
        {{"speed", " fast "}, {"rect", ",,,,,,,"}}},
   };
-  CheckWidgets(cases);
+  CheckWidgets(cases, lookup);
 }
 
 class ConvertEffectWidgetTest : public ConvertTestBase {};
@@ -398,7 +403,7 @@ TEST_F(ConvertEffectWidgetTest, JoinsValuesAndTranslatesTheSpriteAttributesLast)
         {"pivot", ","},
         {"rect", ",,,,,,,"}}},
   };
-  CheckWidgets(cases);
+  CheckWidgets(cases, lookup);
 }
 
 // The builder reuses one working element: nothing of one widget may reach the next.
@@ -412,12 +417,12 @@ TEST_F(ConvertControlWidgetTest, NothingLeaksFromOneWidgetToTheNext) {
   const ElementRef leaf = doc.NextSibling(text);
   const ElementRef cloud = doc.NextSibling(leaf);
   WidgetElement working;
-  ConvertButton(ModuleAttributes(doc.Element(button)), working);
-  ConvertText(ModuleAttributes(doc.Element(text)), working);
+  ConvertButton(Read(doc.Element(button)), working);
+  ConvertText(Read(doc.Element(text)), working);
   EXPECT_EQ(working.text, "");
   EXPECT_EQ(InOrder(working), (Attributes{{"rect", ",,,,,,,"}})) << Show(InOrder(working));
-  ConvertLeaf(ModuleAttributes(doc.Element(leaf)), working);
-  ConvertCloud(ModuleAttributes(doc.Element(cloud)), working);
+  ConvertLeaf(Read(doc.Element(leaf)), working);
+  ConvertCloud(Read(doc.Element(cloud)), working);
   EXPECT_EQ(working.name, "cloud");
   EXPECT_EQ(InOrder(working), (Attributes{{"vel", ","}, {"rect", ",,,,,,,"}}))
       << Show(InOrder(working));
@@ -492,27 +497,27 @@ TEST_F(PictureRegistryTest, EmptyPictureListLeavesTheRegistryEmpty) {
   EXPECT_EQ(registry.Size(), 0u);
 }
 
-TEST_F(PictureRegistryTest, LookupAddsAnEmptySinglePictureAndWarnsOncePerName) {
-  PictureRegistry registry;
-  registry.Insert("back", PictureEntry{"back.png", 2, 3});
-  const PictureEntry& known = LookupPicture("back", registry);
+TEST_F(PictureRegistryTest, LookupOfAnUndefinedNameGivesAnEmptySinglePictureAndANote) {
+  Register("back", "back.png", 2, 3);
+  const PictureEntry& known = lookup("back");
   EXPECT_EQ(known.path, "back.png");
   EXPECT_EQ(known.column, 2);
   EXPECT_EQ(known.row, 3);
+  EXPECT_TRUE(notes.empty());
+
+  // Names are compared exactly; the registry itself is left alone, so that several threads
+  // may look up at once.
+  for (int i = 0; i < 2; ++i) {
+    const PictureEntry& undefined = lookup("Back");
+    EXPECT_EQ(undefined.path, "");
+    EXPECT_EQ(undefined.column, 1);
+    EXPECT_EQ(undefined.row, 1);
+  }
+  EXPECT_EQ(context.pictures.Size(), 1u);
+  ASSERT_EQ(notes.size(), 2u);
+  EXPECT_EQ(notes[0].kind, BuildNote::Kind::kUndefinedPicture);
+  EXPECT_EQ(notes[0].name, "Back");
   EXPECT_TRUE(warnings.empty());
-
-  const PictureEntry& added = LookupPicture("Back", registry);
-  EXPECT_EQ(added.path, "");
-  EXPECT_EQ(added.column, 1);
-  EXPECT_EQ(added.row, 1);
-  EXPECT_EQ(registry.Size(), 2u);
-  ASSERT_EQ(warnings.size(), 1u);
-  EXPECT_EQ(warnings[0].find("Back") != std::string::npos, true) << warnings[0];
-
-  const PictureEntry& again = LookupPicture("Back", registry);
-  EXPECT_EQ(&again, &added);
-  EXPECT_EQ(registry.Size(), 2u);
-  EXPECT_EQ(warnings.size(), 1u);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -560,14 +565,34 @@ std::string MenuFile(const std::string& encoding, const std::vector<std::string>
   return file;
 }
 
+// The UTF-8 file of the document's first screen built in one piece and written in one step,
+// the reference for what building in pieces on two threads and writing as they come gives.
+std::string WholeScreenFile(const XmlDocument& doc, const PictureRegistry& pictures) {
+  const ElementRef screen = doc.FirstChild(doc.FirstElement());
+  std::vector<BuildNote> ignored;
+  MenuText text(screen, doc);
+  std::vector<ByteBuffer> parts = text.Add(BuildMenuPiece(doc.FirstChild(screen), SIZE_MAX, doc, pictures));
+  for (ByteBuffer& part : text.Finish()) parts.push_back(std::move(part));
+  ByteBuffer whole;
+  for (const ByteBuffer& part : parts) whole.Append(part.view());
+  std::string file;
+  DocumentWriter writer("utf-8", 65001, [&file](const std::vector<std::string_view>& bytes) {
+    for (std::string_view b : bytes) file += b;
+    return Status::Success();
+  });
+  EXPECT_TRUE(writer.Append(std::move(whole)).ok);
+  EXPECT_TRUE(writer.Finish().ok);
+  return file;
+}
+
 class MenuBuilderTest : public ConvertTestBase {
  protected:
-  // Parses the editor text (held as UTF-8 in memory) and converts its first element.
-  bool Convert(std::string_view text, MenuRunState& state) {
+  // Parses the editor text (held as UTF-8 in memory) and converts its screens.
+  bool Convert(std::string_view text) {
     const ParseStatus status = ParseDocument(input, text);
     EXPECT_TRUE(status.ok);
     input.codePage = 1251;
-    return ConvertMenu(input.FirstElement(), input, state);
+    return ConvertDocument(input, context).ok;
   }
 
   ScratchFolder scratch;
@@ -576,7 +601,6 @@ class MenuBuilderTest : public ConvertTestBase {
 
 TEST_F(MenuBuilderTest, WritesRootAttributesInStoreOrderAndOneChildPerWidget) {
   Register("pic", "pics/pic.png", 2, 1);
-  MenuRunState state;
   ASSERT_TRUE(Convert(
       "<MENU_MODULE ddur=\"6\" cdur=\"5\" dtr=\"4\" ctr=\"3\" on_del_anim=\"2\" on_create_anim=\"1\">"
       "  main \n\t menu "
@@ -586,8 +610,7 @@ TEST_F(MenuBuilderTest, WritesRootAttributesInStoreOrderAndOneChildPerWidget) {
       "<SPRITE_MODULE>b<BTN_MODULE _keyText=\"nested\"/></SPRITE_MODULE>"
       "<GROUP />"
       "<BTN_MODULE _keyText=\"K\"/>"
-      "</MENU_MODULE>",
-      state));
+      "</MENU_MODULE>"));
   EXPECT_EQ(scratch.Files(), (std::vector<std::string>{"mainmenu.xml"}));
   EXPECT_EQ(ReadFile("mainmenu.xml"),
             MenuFile("windows-1251",
@@ -603,16 +626,14 @@ TEST_F(MenuBuilderTest, WritesRootAttributesInStoreOrderAndOneChildPerWidget) {
 }
 
 TEST_F(MenuBuilderTest, ScreenWithoutAttributesOrChildren) {
-  MenuRunState state;
-  ASSERT_TRUE(Convert("<MENU_MODULE>bare</MENU_MODULE>", state));
+  ASSERT_TRUE(Convert("<MENU_MODULE>bare</MENU_MODULE>"));
   EXPECT_EQ(ReadFile("bare.xml"),
             MenuFile("windows-1251",
                      {R"(<menu ddur="" dtr="" on_del_anim="" cdur="" ctr="" on_create_anim=""/>)"}));
 }
 
 TEST_F(MenuBuilderTest, EmptyScreenTextGivesDotXml) {
-  MenuRunState state;
-  ASSERT_TRUE(Convert("<MENU_MODULE ctr=\"1\"><SPRITE_MODULE /></MENU_MODULE>", state));
+  ASSERT_TRUE(Convert("<MENU_MODULE ctr=\"1\"><SPRITE_MODULE /></MENU_MODULE>"));
   EXPECT_EQ(scratch.Files(), (std::vector<std::string>{".xml"}));
   EXPECT_EQ(ReadFile(".xml"),
             MenuFile("windows-1251",
@@ -624,7 +645,6 @@ TEST_F(MenuBuilderTest, EmptyScreenTextGivesDotXml) {
 // these bytes would be other characters there.
 #ifndef _WIN32
 TEST_F(MenuBuilderTest, SavesInTheInputDocumentsEncoding) {
-  MenuRunState state;
   const ParseStatus status = ParseDocument(
       input, std::string_view("<MENU_MODULE>enc<TEXT_MODULE _keyText=\"\xD0\x96\">\xD0\xAF</TEXT_MODULE></MENU_MODULE>"));
   ASSERT_TRUE(status.ok);
@@ -635,7 +655,7 @@ TEST_F(MenuBuilderTest, SavesInTheInputDocumentsEncoding) {
   const std::vector<std::string> texts = {"\xDF", "\xD0\xAF"};
   for (std::size_t i = 0; i < encodings.size(); ++i) {
     input.codePage = encodings[i].first;
-    ASSERT_TRUE(ConvertMenu(input.FirstElement(), input, state));
+    ASSERT_TRUE(ConvertDocument(input, context).ok);
     EXPECT_EQ(ReadFile("enc.xml"),
               MenuFile(encodings[i].second,
                        {R"(<menu ddur="" dtr="" on_del_anim="" cdur="" ctr="" on_create_anim="">)",
@@ -647,13 +667,12 @@ TEST_F(MenuBuilderTest, SavesInTheInputDocumentsEncoding) {
 #endif
 
 TEST_F(MenuBuilderTest, SameOutputTwiceReplacesAndWarns) {
-  MenuRunState state;
-  ASSERT_TRUE(Convert("<MENU_MODULE ctr=\"first\">same</MENU_MODULE>", state));
+  ASSERT_TRUE(Convert("<MENU_MODULE ctr=\"first\">same</MENU_MODULE>"));
   EXPECT_TRUE(warnings.empty());
   XmlDocument second;
   ASSERT_TRUE(ParseDocument(second, std::string_view("<MENU_MODULE ctr=\"second\">same</MENU_MODULE>")).ok);
   second.codePage = 1251;
-  ASSERT_TRUE(ConvertMenu(second.FirstElement(), second, state));
+  ASSERT_TRUE(ConvertDocument(second, context).ok);
   EXPECT_EQ(ReadFile("same.xml"),
             MenuFile("windows-1251",
                      {R"(<menu ddur="" dtr="" on_del_anim="" cdur="" ctr="second" on_create_anim=""/>)"}));
@@ -666,7 +685,7 @@ TEST_F(MenuBuilderTest, SameOutputTwiceReplacesAndWarns) {
     XmlDocument again;
     ASSERT_TRUE(ParseDocument(again, std::string_view(std::string("<MENU_MODULE>") + screen + "</MENU_MODULE>")).ok);
     again.codePage = 1251;
-    ASSERT_TRUE(ConvertMenu(again.FirstElement(), again, state));
+    ASSERT_TRUE(ConvertDocument(again, context).ok);
     EXPECT_EQ(warnings.size(), 1u) << screen;
   }
   // A different file is no repetition.
@@ -674,7 +693,7 @@ TEST_F(MenuBuilderTest, SameOutputTwiceReplacesAndWarns) {
   XmlDocument different;
   ASSERT_TRUE(ParseDocument(different, std::string_view("<MENU_MODULE>same2</MENU_MODULE>")).ok);
   different.codePage = 1251;
-  ASSERT_TRUE(ConvertMenu(different.FirstElement(), different, state));
+  ASSERT_TRUE(ConvertDocument(different, context).ok);
   EXPECT_TRUE(warnings.empty());
 }
 
@@ -698,8 +717,7 @@ TEST_F(MenuBuilderTest, RefusedOrFailedSaveShowsTheNameAndReturnsFalse) {
     XmlDocument doc;
     ASSERT_TRUE(ParseDocument(doc, std::string_view("<MENU_MODULE>" + c.screen + "</MENU_MODULE>")).ok);
     doc.codePage = 65001;
-    MenuRunState state;
-    EXPECT_FALSE(ConvertMenu(doc.FirstElement(), doc, state)) << c.label;
+    EXPECT_FALSE(ConvertDocument(doc, context).ok) << c.label;
     ASSERT_EQ(messages.size(), 1u) << c.label;
     EXPECT_EQ(messages[0].caption, c.caption) << c.label;
     EXPECT_EQ(messages[0].text, "Cannot save menu file") << c.label;
@@ -722,8 +740,7 @@ TEST_F(MenuBuilderTest, RelativeNamesWithSubFoldersAreAllowed) {
     XmlDocument doc;
     ASSERT_TRUE(ParseDocument(doc, std::string_view("<MENU_MODULE>" + screen + "</MENU_MODULE>")).ok);
     doc.codePage = 65001;
-    MenuRunState state;
-    EXPECT_TRUE(ConvertMenu(doc.FirstElement(), doc, state)) << screen;
+    EXPECT_TRUE(ConvertDocument(doc, context).ok) << screen;
   }
   EXPECT_TRUE(messages.empty());
   EXPECT_EQ(scratch.Files(), written);
@@ -794,7 +811,7 @@ TEST_F(ConvertDocumentTest, FindsTheScreensAlongTheChainOfFirstChildren) {
     XmlDocument doc;
     ParseDocument(doc, std::string_view(c.document));
     doc.codePage = 65001;
-    EXPECT_EQ(ConvertDocument(doc), c.converted) << c.label;
+    EXPECT_EQ(ConvertDocument(doc, context).ok, c.converted) << c.label;
     EXPECT_EQ(scratch.Files(), c.files) << c.label;
   }
   EXPECT_TRUE(messages.empty());
@@ -810,7 +827,7 @@ TEST_F(ConvertDocumentTest, ReadsOnlyTheFirstPictureListAfterTheFirstScreen) {
       "</ROOT>"
       "<PICTURES_MODULE><IMAGE_MODULE path=\"far.png\">far</IMAGE_MODULE></PICTURES_MODULE>")).ok);
   doc.codePage = 65001;
-  ASSERT_TRUE(ConvertDocument(doc));
+  ASSERT_TRUE(ConvertDocument(doc, context).ok);
   EXPECT_EQ(ReadFile("s1.xml"),
             MenuFile("utf-8",
                      {R"(<menu ddur="" dtr="" on_del_anim="" cdur="" ctr="" on_create_anim="">)",
@@ -828,7 +845,7 @@ TEST_F(ConvertDocumentTest, StopsAtTheFirstScreenThatCannotBeSaved) {
       "<ROOT><MENU_MODULE>one</MENU_MODULE><MENU_MODULE>missing/two</MENU_MODULE>"
       "<MENU_MODULE>three</MENU_MODULE></ROOT>")).ok);
   doc.codePage = 65001;
-  EXPECT_FALSE(ConvertDocument(doc));
+  EXPECT_FALSE(ConvertDocument(doc, context).ok);
   EXPECT_EQ(scratch.Files(), (std::vector<std::string>{"one.xml"}));
   ASSERT_EQ(messages.size(), 1u);
   EXPECT_EQ(messages[0].caption, "missing/two.xml");
@@ -853,7 +870,7 @@ TEST_F(ConvertDocumentTest, LargeScreensReportInOrderAndStopAtTheFirstFailedSave
   doc.codePage = 65001;
   std::vector<std::string> events;
   RecordEventsInto(events);
-  EXPECT_FALSE(ConvertDocument(doc));
+  EXPECT_FALSE(ConvertDocument(doc, context).ok);
   ASSERT_EQ(events.size(), 3u);
   EXPECT_NE(events[0].find("\"pa\""), std::string::npos) << events[0];
   EXPECT_NE(events[1].find("\"pb\""), std::string::npos) << events[1];
@@ -861,13 +878,10 @@ TEST_F(ConvertDocumentTest, LargeScreensReportInOrderAndStopAtTheFirstFailedSave
   // The third screen was never written, and its warning never shown.
   EXPECT_EQ(scratch.Files(), (std::vector<std::string>{"big1.xml"}));
 
-  // The file written on the other thread holds what a conversion of that screen alone writes.
+  // The file written while the next screen was built holds what the screen alone gives.
   const std::string threaded = ReadFile("big1.xml");
   EXPECT_GT(threaded.size(), 32u * 1024u);
-  fs::remove("big1.xml");
-  MenuRunState state;
-  ASSERT_TRUE(ConvertMenu(doc.FirstChild(doc.FirstElement()), doc, state));
-  EXPECT_EQ(ReadFile("big1.xml"), threaded);
+  EXPECT_EQ(threaded, WholeScreenFile(doc, context.pictures));
 }
 
 // A screen of thousands of widgets is built in pieces, on two threads: the warnings still
@@ -897,7 +911,7 @@ TEST_F(ConvertDocumentTest, ScreensBuiltInPiecesWarnInDocumentOrder) {
   XmlDocument doc;
   ASSERT_TRUE(ParseDocument(doc, "<ROOT>" + big + pictures + small + "</ROOT>").ok);
   doc.codePage = 65001;
-  ASSERT_TRUE(ConvertDocument(doc));
+  ASSERT_TRUE(ConvertDocument(doc, context).ok);
   const std::vector<std::string> expected = {
       "picture \"u1\" is not defined in the picture list",
       "screen \"big\": ODD_MODULE is not converted",
@@ -910,16 +924,13 @@ TEST_F(ConvertDocumentTest, ScreensBuiltInPiecesWarnInDocumentOrder) {
   EXPECT_EQ(scratch.Files().size(), 21u);
   // The names looked up in vain are in the registry afterwards, as the lookups add them.
   for (const char* name : {"u0", "u1", "u2"}) {
-    const PictureEntry* entry = ProcessPictureRegistry().Find(name);
+    const PictureEntry* entry = context.pictures.Find(name);
     ASSERT_NE(entry, nullptr) << name;
     EXPECT_EQ(entry->path, "");
   }
 
   const std::string pieces = ReadFile("big.xml");
-  fs::remove("big.xml");
-  MenuRunState state;
-  ASSERT_TRUE(ConvertMenu(doc.FirstChild(doc.FirstElement()), doc, state));
-  EXPECT_EQ(ReadFile("big.xml"), pieces);
+  EXPECT_EQ(pieces, WholeScreenFile(doc, context.pictures));
   EXPECT_NE(pieces.find("<text img=\"p.png\" rect=\"2499,,,,,,,\" cols=\"2\">t2499</text>"), std::string::npos);
 }
 
@@ -936,18 +947,6 @@ class PieceByPieceTest : public ConvertDocumentTest {
       if (i % 1000 == 999) text += "<ODD" + std::to_string(i) + "_MODULE/>";
     }
     return text + "</MENU_MODULE>";
-  }
-  // What converting the document's first screen whole writes.
-  std::string WholeConversion(const XmlDocument& doc, const std::string& file) {
-    const fs::path aside = scratch.path() / "aside";
-    fs::create_directory(aside);
-    fs::current_path(aside);
-    MenuRunState state;
-    EXPECT_TRUE(ConvertMenu(doc.FirstChild(doc.FirstElement()), doc, state));
-    const std::string whole = ReadFile(file);
-    fs::current_path(scratch.path());
-    fs::remove_all(aside);
-    return whole;
   }
 };
 
@@ -973,7 +972,8 @@ TEST_F(PieceByPieceTest, WritesWhatTheWholeScreenWrites) {
     ASSERT_EQ(::chmod("big.xml", 0640), 0);
 #endif
     warnings.clear();
-    ASSERT_TRUE(ConvertDocument(doc));
+    RunContext run(reporter);  // each case warns as a run of its own
+    ASSERT_TRUE(ConvertDocument(doc, run).ok);
     EXPECT_EQ(warnings.size(), 2u);
     EXPECT_EQ(scratch.Files(), (std::vector<std::string>{"big.xml"}));  // no temporary file left
 #ifndef _WIN32
@@ -982,7 +982,7 @@ TEST_F(PieceByPieceTest, WritesWhatTheWholeScreenWrites) {
     EXPECT_EQ(info.st_mode & 07777, 0640u);
 #endif
     const std::string written = ReadFile("big.xml");
-    EXPECT_EQ(written, WholeConversion(doc, "big.xml"));
+    EXPECT_EQ(written, WholeScreenFile(doc, run.pictures));
     EXPECT_NE(written.find("<text rect=\"2599,,,,,,,\">t2599</text>\r\n</menu>"), std::string::npos);
   }
 }
@@ -993,7 +993,7 @@ TEST_F(PieceByPieceTest, FailureShowsAfterTheScreensWarningsAndStopsTheRun) {
   doc.codePage = 65001;
   std::vector<std::string> events;
   RecordEventsInto(events);
-  EXPECT_FALSE(ConvertDocument(doc));
+  EXPECT_FALSE(ConvertDocument(doc, context).ok);
   const std::vector<std::string> expected = {
       "warning: screen \"missing/big\": ODD999_MODULE is not converted",
       "warning: screen \"missing/big\": ODD1999_MODULE is not converted",
@@ -1016,7 +1016,7 @@ TEST_F(PieceByPieceTest, WriteFailingMidwayKeepsTheOldFile) {
   small.rlim_cur = 64 * 1024;
   void (*previousHandler)(int) = std::signal(SIGXFSZ, SIG_IGN);
   ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
-  const bool converted = ConvertDocument(doc);
+  const bool converted = ConvertDocument(doc, context).ok;
   ::setrlimit(RLIMIT_FSIZE, &previous);
   std::signal(SIGXFSZ, previousHandler);
   EXPECT_FALSE(converted);

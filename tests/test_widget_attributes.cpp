@@ -60,7 +60,10 @@ TEST(ModuleAttributes, ReadsWhatFindAttributeWouldGive) {
     XmlDocument doc;
     ASSERT_TRUE(ParseDocument(doc, std::string_view(c.module)).ok) << c.label;
     const ElementView view = doc.Element(doc.FirstElement());
-    const ModuleAttributes module(view);
+    const PictureRegistry pictures;
+    std::vector<BuildNote> notes;
+    const PictureLookup lookup(pictures, notes);
+    const ModuleAttributes module(view, lookup);
     EXPECT_EQ(module.Text(), view.Text()) << c.label;
     for (std::size_t i = 0; i < kModuleCount; ++i) {
       const auto attribute = static_cast<ModuleAttribute>(i);
@@ -76,7 +79,10 @@ TEST(ModuleAttributes, ReadingAnotherModuleForgetsTheFirst) {
   XmlDocument doc;
   ASSERT_TRUE(ParseDocument(doc, std::string_view(R"(<S><A _sFont="f" ld.x="1">a</A><B ld.y="2"/></S>)")).ok);
   const ElementRef first = doc.FirstChild(doc.FirstElement());
-  ModuleAttributes module(doc.Element(first));
+  const PictureRegistry pictures;
+  std::vector<BuildNote> notes;
+  const PictureLookup lookup(pictures, notes);
+  ModuleAttributes module(doc.Element(first), lookup);
   module.Read(doc.Element(doc.NextSibling(first)));
   EXPECT_EQ(module.Find(ModuleAttribute::sFont), std::nullopt);
   EXPECT_EQ(module.Find(ModuleAttribute::ldX), std::nullopt);

@@ -25,11 +25,23 @@
 #include "xml/xml_document.h"
 #include "xml/xml_element.h"
 #include "base/utf8.h"
+#include "xml/serializer.h"
 #include "xml/xml_file.h"
 #include "tests/test_support.h"
 
 namespace menuconv {
 namespace {
+
+// Load's two outcomes side by side: reading the file, and how far its text was read.
+struct LoadResult {
+  ParseStatus parse;
+  std::string reason;
+  bool Load(XmlDocument& document, const std::filesystem::path& path, std::string_view encodingName) {
+    const Status read = menuconv::Load(document, path.string(), encodingName, &parse);
+    reason = read.reason;
+    return read.ok;
+  }
+};
 
 namespace fs = std::filesystem;
 using namespace std::string_literals;
@@ -257,8 +269,8 @@ TEST(SaveFile, DocumentedExample) {
   Folder folder;
   XmlDocument doc;
   BuildExample(doc);
-  std::string reason;
-  ASSERT_TRUE(Save(doc, folder / "menu.xml", "windows-1251", &reason)) << reason;
+  const Status saved = Save(doc, folder / "menu.xml", "windows-1251");
+  ASSERT_TRUE(saved.ok) << saved.reason;
   const std::string expected =
       "<?xml version=\"1.0\" encoding=\"windows-1251\" ?>\r\n"
       "<menu ctr=\"1\">\r\n"
@@ -272,7 +284,7 @@ TEST(SaveFile, DocumentedExample) {
 TEST(SaveFile, EmptyDocumentIsDeclarationAndZeroByte) {
   Folder folder;
   XmlDocument doc;
-  ASSERT_TRUE(Save(doc, folder / "empty.xml", ""));
+  ASSERT_TRUE(Save(doc, folder / "empty.xml", "").ok);
   EXPECT_BYTES(FileBytes(folder / "empty.xml"), "<?xml version=\"1.0\" encoding=\"utf-8\" ?>\0"s);
 }
 
@@ -280,7 +292,7 @@ TEST(SaveFile, EmptyDocumentInEveryEncoding) {
   for (const EncodingRow& row : EncodingTable) {
     Folder folder;
     XmlDocument doc;
-    ASSERT_TRUE(Save(doc, folder / "e.xml", row.name)) << row.name;
+    ASSERT_TRUE(Save(doc, folder / "e.xml", row.name).ok) << row.name;
     EXPECT_BYTES(FileBytes(folder / "e.xml"), Declaration(row.name) + "\0"s) << row.name;
   }
 }
@@ -322,8 +334,8 @@ TEST(SaveFile, EachEncodingWritesItsBytesAndDeclaresItsName) {
     Folder folder;
     XmlDocument doc;
     doc.AppendChild(ElementRef::None(), Element("t", "", {{"v", c.value}}));
-    std::string reason;
-    ASSERT_TRUE(Save(doc, folder / "t.xml", c.name, &reason)) << c.name << ": " << reason;
+    const Status saved = Save(doc, folder / "t.xml", c.name);
+    ASSERT_TRUE(saved.ok) << c.name << ": " << saved.reason;
     EXPECT_EQ(doc.codePage, c.codePage) << c.name;
     EXPECT_BYTES(FileBytes(folder / "t.xml"), Declaration(c.name) + c.body + "\0"s) << c.name;
   }
@@ -337,8 +349,8 @@ TEST(LoadFile, EachEncodingReadsBackWhatWasSaved) {
     XmlDocument doc;
     // A declaration never selects csISO2022JP: that file is read by naming it.
     const std::string_view name = c.codePage == 50221 ? std::string_view(c.name) : std::string_view();
-    LoadStatus status;
-    ASSERT_TRUE(Load(doc, path, name, &status)) << c.name << ": " << status.reason;
+    LoadResult status;
+    ASSERT_TRUE(status.Load(doc, path, name)) << c.name << ": " << status.reason;
     EXPECT_TRUE(status.parse.ok) << c.name << ": " << status.parse.Describe();
     EXPECT_EQ(doc.codePage, c.codePage) << c.name;
     ASSERT_EQ(doc.ElementCount(), 1u) << c.name;
@@ -352,7 +364,7 @@ TEST(SaveFile, ElementTextInTheFileEncoding) {
   XmlDocument doc;
   const ElementRef root = doc.AppendChild(ElementRef::None(), Element("menu"));
   doc.AppendChild(root, Element("text", "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82"));  // Привет
-  ASSERT_TRUE(Save(doc, folder / "m.xml", "windows-1251"));
+  ASSERT_TRUE(Save(doc, folder / "m.xml", "windows-1251").ok);
   EXPECT_BYTES(FileBytes(folder / "m.xml"), Declaration("windows-1251") +
                                                 "\r\n<menu>\r\n    <text>\xCF\xF0\xE8\xE2\xE5\xF2</text>\r\n</menu>\0"s);
 
@@ -392,7 +404,7 @@ TEST(SaveFile, EncodingNameChoosesTheCodePage) {
     XmlDocument doc;
     doc.codePage = c.before;
     doc.AppendChild(ElementRef::None(), Element("t", "", {{"v", "\xD0\x96\xC3\xA9"}}));
-    ASSERT_TRUE(Save(doc, folder / "t.xml", c.name)) << c.label;
+    ASSERT_TRUE(Save(doc, folder / "t.xml", c.name).ok) << c.label;
     EXPECT_EQ(doc.codePage, c.after) << c.label;
     EXPECT_BYTES(FileBytes(folder / "t.xml"), c.file) << c.label;
   }
@@ -402,7 +414,7 @@ TEST(SaveFile, Iso2022JpFileIsReadBackAsUtf8WithoutTheName) {
   Folder folder;
   XmlDocument doc;
   doc.AppendChild(ElementRef::None(), Element("t", "", {{"v", "\xE6\x97\xA5\xE6\x9C\xAC"}}));
-  ASSERT_TRUE(Save(doc, folder / "jp.xml", "csISO2022JP"));
+  ASSERT_TRUE(Save(doc, folder / "jp.xml", "csISO2022JP").ok);
 
   XmlDocument back;
   ASSERT_TRUE(Load(back, folder / "jp.xml", ""));
@@ -421,8 +433,8 @@ TEST(SaveFile, ReplacesAnExistingFileCompletely) {
   ASSERT_EQ(::chmod(path.c_str(), 0640), 0);
   XmlDocument doc;
   doc.AppendChild(ElementRef::None(), Element("a"));
-  std::string reason;
-  ASSERT_TRUE(Save(doc, path, "utf-8", &reason)) << reason;
+  const Status saved = Save(doc, path, "utf-8");
+  ASSERT_TRUE(saved.ok) << saved.reason;
   EXPECT_BYTES(FileBytes(path), Declaration("utf-8") + "\r\n<a/>\0"s);
   struct stat info;
   ASSERT_EQ(::stat(path.c_str(), &info), 0);
@@ -438,7 +450,7 @@ TEST(SaveFile, ThroughASymbolicLinkReplacesItsTarget) {
   ASSERT_EQ(::symlink("real.xml", link.c_str()), 0);
   XmlDocument doc;
   doc.AppendChild(ElementRef::None(), Element("a"));
-  ASSERT_TRUE(Save(doc, link, ""));
+  ASSERT_TRUE(Save(doc, link, "").ok);
   EXPECT_TRUE(fs::is_symlink(link));
   EXPECT_BYTES(FileBytes(real), Declaration("utf-8") + "\r\n<a/>\0"s);
   EXPECT_EQ(folder.Entries(), (std::set<std::string>{"link.xml", "real.xml"}));
@@ -451,7 +463,7 @@ TEST(SaveFile, RelativePathWritesIntoTheCurrentFolder) {
   fs::current_path(folder.path());
   XmlDocument doc;
   doc.AppendChild(ElementRef::None(), Element("a"));
-  const bool saved = Save(doc, "plain.xml", "");
+  const bool saved = Save(doc, "plain.xml", "").ok;
   fs::current_path(previous);
   ASSERT_TRUE(saved);
   EXPECT_BYTES(FileBytes(folder / "plain.xml"), Declaration("utf-8") + "\r\n<a/>\0"s);
@@ -501,9 +513,9 @@ TEST(SaveFile, UnwritableTargetsFailAndLeaveTheFolderAsItWas) {
     XmlDocument doc;
     doc.codePage = 1251;
     doc.AppendChild(ElementRef::None(), Element("a", "text"));
-    std::string reason;
-    EXPECT_FALSE(Save(doc, path, "windows-1252", &reason)) << c.label;
-    ExpectSystemReason(reason, c.error, c.label);
+    const Status saved = Save(doc, path, "windows-1252");
+    EXPECT_FALSE(saved.ok) << c.label;
+    ExpectSystemReason(saved.reason, c.error, c.label);
     EXPECT_EQ(folder.Entries(), before) << c.label;
     EXPECT_EQ(doc.codePage, 1251u) << c.label;  // nothing was written: the document is unchanged
   }
@@ -529,15 +541,15 @@ TEST(SaveFile, FileWrittenInStepsReplacesOnlyWhenCommitted) {
     if (c.existed) WriteBytes(path, "old");
     {
       platform::AtomicFile file;
-      std::string reason;
-      ASSERT_TRUE(file.Open(path, reason)) << c.label << ": " << reason;
-      ASSERT_TRUE(file.Write({"one ", "", "two "}, reason)) << c.label;
-      ASSERT_TRUE(file.Write({"three"}, reason)) << c.label;
+      const Status opened = file.Open(path);
+      ASSERT_TRUE(opened.ok) << c.label << ": " << opened.reason;
+      ASSERT_TRUE(file.Write({"one ", "", "two "}).ok) << c.label;
+      ASSERT_TRUE(file.Write({"three"}).ok) << c.label;
       if (c.existed) {
         EXPECT_EQ(FileBytes(path), "old") << c.label;  // not yet replaced
       }
       if (c.end == End::kCommit) {
-        ASSERT_TRUE(file.Commit(reason)) << c.label << ": " << reason;
+        ASSERT_TRUE(file.Commit().ok) << c.label;
       }
       if (c.end == End::kAbandon) file.Abandon();
       EXPECT_EQ(file.IsOpen(), c.end == End::kDrop) << c.label;
@@ -578,8 +590,8 @@ TEST(LoadFile, LargeUtf8FilesAreCheckedWhole) {
     const std::string path = folder / "big.xml";
     WriteBytes(path, prefix + text + "</a>");
     XmlDocument doc;
-    LoadStatus status;
-    ASSERT_TRUE(Load(doc, path, "utf-8", &status)) << c.label;
+    LoadResult status;
+    ASSERT_TRUE(status.Load(doc, path, "utf-8")) << c.label;
     ByteBuffer repaired;
     AppendRepairedUtf8(text, repaired);
     EXPECT_TRUE(doc.Element(doc.FirstElement()).Text() == repaired.view()) << c.label;
@@ -613,7 +625,7 @@ TEST(SaveFile, DirectoryAsTargetKeepsItsContent) {
   WriteBytes(folder / "target.xml/inside", "keep");
   XmlDocument doc;
   doc.AppendChild(ElementRef::None(), Element("a"));
-  EXPECT_FALSE(Save(doc, folder / "target.xml", ""));
+  EXPECT_FALSE(Save(doc, folder / "target.xml", "").ok);
   EXPECT_TRUE(fs::is_directory(folder / "target.xml"));
   EXPECT_EQ(FileBytes(folder / "target.xml/inside"), "keep");
   EXPECT_EQ(fs::directory_iterator(folder / "target.xml")->path().filename(), "inside");
@@ -637,8 +649,9 @@ TEST(SaveFile, WriteFailingMidwayKeepsTheOldFileAndLeavesNoTemporary) {
   small.rlim_cur = 4096;
   void (*previousHandler)(int) = std::signal(SIGXFSZ, SIG_IGN);
   ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
-  std::string reason;
-  const bool saved = Save(doc, path, "", &reason);
+  const Status result = Save(doc, path, "");
+  const bool saved = result.ok;
+  const std::string& reason = result.reason;
   ::setrlimit(RLIMIT_FSIZE, &previous);
   std::signal(SIGXFSZ, previousHandler);
 
@@ -656,9 +669,9 @@ TEST(SaveFile, UnconvertibleCodePageKeepsTheOldFile) {
   XmlDocument doc;
   doc.codePage = 437;  // in no row of the table, and not convertible
   doc.AppendChild(ElementRef::None(), Element("a", "text"));
-  std::string reason;
-  EXPECT_FALSE(Save(doc, path, "UTF-8", &reason));  // no row: the code page stays 437
-  EXPECT_FALSE(reason.empty());
+  const Status saved = Save(doc, path, "UTF-8");
+  EXPECT_FALSE(saved.ok);  // no row: the code page stays 437
+  EXPECT_FALSE(saved.reason.empty());
   EXPECT_EQ(doc.codePage, 437u);
   EXPECT_BYTES(FileBytes(path), old);
   EXPECT_EQ(folder.Entries(), (std::set<std::string>{"out.xml"}));
@@ -668,9 +681,9 @@ TEST(SaveFile, UnconvertibleCodePageCreatesNoFile) {
   Folder folder;
   XmlDocument doc;
   doc.codePage = 437;
-  std::string reason;
-  EXPECT_FALSE(Save(doc, folder / "new.xml", "ibm437", &reason));
-  EXPECT_FALSE(reason.empty());
+  const Status saved = Save(doc, folder / "new.xml", "ibm437");
+  EXPECT_FALSE(saved.ok);
+  EXPECT_FALSE(saved.reason.empty());
   EXPECT_TRUE(folder.Entries().empty());
 }
 
@@ -682,10 +695,10 @@ TEST(SaveFile, ReadOnlyFolderFailsAndKeepsTheOldFile) {
   ASSERT_EQ(::chmod(folder.path().c_str(), 0555), 0);
   XmlDocument doc;
   doc.AppendChild(ElementRef::None(), Element("a"));
-  std::string reason;
-  EXPECT_FALSE(Save(doc, path, "", &reason));
+  const Status saved = Save(doc, path, "");
+  EXPECT_FALSE(saved.ok);
   ::chmod(folder.path().c_str(), 0755);  // so that the folder can be removed
-  EXPECT_EQ(reason, std::strerror(EACCES));
+  EXPECT_EQ(saved.reason, std::strerror(EACCES));
   EXPECT_EQ(FileBytes(path), "old");
   EXPECT_EQ(folder.Entries(), (std::set<std::string>{"out.xml"}));
 }
@@ -724,8 +737,8 @@ TEST(LoadFile, DecodesTheChosenEncoding) {
     Folder folder;
     WriteBytes(folder / "in.xml", c.file);
     XmlDocument doc;
-    LoadStatus status;
-    ASSERT_TRUE(Load(doc, folder / "in.xml", c.encodingName, &status)) << c.label << ": " << status.reason;
+    LoadResult status;
+    ASSERT_TRUE(status.Load(doc, folder / "in.xml", c.encodingName)) << c.label << ": " << status.reason;
     EXPECT_EQ(doc.codePage, c.codePage) << c.label;
     ASSERT_FALSE(doc.FirstElement().IsNone()) << c.label;
     EXPECT_EQ(doc.Element(doc.FirstElement()).Name(), "a") << c.label;
@@ -748,8 +761,8 @@ TEST(LoadFile, Utf16FileIsCutAtItsFirstZeroByte) {
   // "<a/>" in UTF-16 little-endian with a byte-order mark: decoding stops at the first zero.
   WriteBytes(folder / "in.xml", "\xFF\xFE<\0a\0/\0>\0"s);
   XmlDocument doc;
-  LoadStatus status;
-  EXPECT_TRUE(Load(doc, folder / "in.xml", "", &status));
+  LoadResult status;
+  EXPECT_TRUE(status.Load(doc, folder / "in.xml", ""));
   EXPECT_EQ(doc.codePage, 1251u);
   EXPECT_EQ(doc.ElementCount(), 0u);
 }
@@ -810,8 +823,8 @@ TEST(LoadFile, Utf8MarkIsNotPartOfTheText) {
     Folder folder;
     WriteBytes(folder / "in.xml", "\xEF\xBB\xBF<menu>");
     XmlDocument doc;
-    LoadStatus status;
-    ASSERT_TRUE(Load(doc, folder / "in.xml", c.encodingName, &status)) << c.encodingName;
+    LoadResult status;
+    ASSERT_TRUE(status.Load(doc, folder / "in.xml", c.encodingName)) << c.encodingName;
     EXPECT_FALSE(status.parse.ok) << c.encodingName;
     ExpectSameStatus(status.parse, ParseOf(c.parsedText), "named [" + c.encodingName + "]");
     ASSERT_EQ(doc.ElementCount(), 1u) << c.encodingName;
@@ -825,8 +838,8 @@ TEST(LoadFile, ParserFailureIsReportedButLoadSucceeds) {
   Folder folder;
   WriteBytes(folder / "in.xml", text);
   XmlDocument doc;
-  LoadStatus status;
-  ASSERT_TRUE(Load(doc, folder / "in.xml", "", &status));
+  LoadResult status;
+  ASSERT_TRUE(status.Load(doc, folder / "in.xml", ""));
   EXPECT_TRUE(status.reason.empty());
   EXPECT_FALSE(status.parse.ok);
   EXPECT_FALSE(status.parse.what.empty());
@@ -842,10 +855,10 @@ TEST(LoadFile, WellFormedFileReportsAFinishedParse) {
   Folder folder;
   WriteBytes(folder / "in.xml", "<menu><a></a></menu>");
   XmlDocument doc;
-  LoadStatus status;
+  LoadResult status;
   status.parse.ok = false;
   status.reason = "stale";
-  ASSERT_TRUE(Load(doc, folder / "in.xml", "", &status));
+  ASSERT_TRUE(status.Load(doc, folder / "in.xml", ""));
   EXPECT_TRUE(status.parse.ok);
   EXPECT_TRUE(status.reason.empty());
 }
@@ -910,8 +923,8 @@ TEST(LoadFile, FailuresEmptyTheDocumentAndKeepTheCodePage) {
     doc.codePage = 1253;
     const ElementRef old = doc.AppendChild(ElementRef::None(), Element("old"));
     doc.AppendChild(old, Element("child"));
-    LoadStatus status;
-    EXPECT_FALSE(Load(doc, path, "", &status)) << c.label;
+    LoadResult status;
+    EXPECT_FALSE(status.Load(doc, path, "")) << c.label;
     EXPECT_EQ(doc.ElementCount(), 0u) << c.label;
     EXPECT_TRUE(doc.FirstElement().IsNone()) << c.label;
     EXPECT_EQ(doc.codePage, 1253u) << c.label;
@@ -958,15 +971,15 @@ TEST(LoadFile, LongCyrillicAndJapaneseFilesConvertCompletely) {
     Folder folder;
     WriteBytes(folder / "big.xml", file);
     XmlDocument doc;
-    LoadStatus status;
-    ASSERT_TRUE(Load(doc, folder / "big.xml", "", &status)) << c.label << ": " << status.reason;
+    LoadResult status;
+    ASSERT_TRUE(status.Load(doc, folder / "big.xml", "")) << c.label << ": " << status.reason;
     ASSERT_EQ(doc.ElementCount(), 1u) << c.label;
     const std::string loaded = doc.Element(doc.FirstElement()).GetAttribute("v");
     EXPECT_EQ(loaded.size(), value.size()) << c.label;
     EXPECT_TRUE(loaded == value) << c.label;
 
     // And back out in the same encoding, byte for byte.
-    ASSERT_TRUE(Save(doc, folder / "out.xml", c.declared)) << c.label;
+    ASSERT_TRUE(Save(doc, folder / "out.xml", c.declared).ok) << c.label;
     const std::string expected =
         Declaration(c.declared) + "\r\n<t v=\"" + file.substr(Declaration(c.declared).size() + 6) + "\0"s;
     const std::string written = FileBytes(folder / "out.xml");
@@ -991,8 +1004,8 @@ TEST(LoadFile, MillionDeepDocumentLoadsAndIsDestroyed) {
   bool linksOk = false;
   RunOnSmallStack([&] {
     XmlDocument doc;
-    LoadStatus status;
-    loaded = Load(doc, folder / "deep.xml", "", &status) && status.parse.ok;
+    LoadResult status;
+    loaded = status.Load(doc, folder / "deep.xml", "") && status.parse.ok;
     count = doc.ElementCount();
     if (count == kDepth) {
       const ElementRef top = doc.FirstElement();
@@ -1057,10 +1070,9 @@ TEST(SaveFile, DeepDocumentSavesOnASmallStack) {
   BuildChain(doc, kDepth);
   Folder folder;
   const std::string path = folder / "deep.xml";
-  bool saved = false;
-  std::string reason;
-  RunOnSmallStack([&] { saved = Save(doc, path, "windows-1252", &reason); });
-  ASSERT_TRUE(saved) << reason;
+  Status result;
+  RunOnSmallStack([&] { result = Save(doc, path, "windows-1252"); });
+  ASSERT_TRUE(result.ok) << result.reason;
   const std::string written = FileBytes(path);
   const std::string declaration = Declaration("windows-1252");
   ASSERT_GT(written.size(), declaration.size() + 1);
