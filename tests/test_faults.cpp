@@ -432,6 +432,42 @@ INSTANTIATE_TEST_SUITE_P(Fault, FaultWriteLimitTest, ::testing::ValuesIn(LimitCa
                            return std::string(info.param.name);
                          });
 
+// Memory that runs out anywhere in the run, on either thread, ends in the failure message of
+// the step it hit and exit status 1, never in a crash; a run that gets through is complete.
+// (The sanitizers reserve more address space than any limit here leaves.)
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+TEST(FaultMemoryLimit, ExhaustedMemoryIsAFailureMessage) {
+  std::string widgets;
+  for (int i = 0; i < 200000; ++i) widgets += "<SPRITE_MODULE _keyImg=\"p\" ld.x=\"" + std::to_string(i) + "\"/>";
+  const std::string input = "<MENU_MODULE>big" + widgets +
+                            "</MENU_MODULE><PICTURES_MODULE><IMAGE_MODULE path=\"p.png\">p</IMAGE_MODULE></PICTURES_MODULE>";
+  int failed = 0;
+  for (const rlim_t megabytes : {40, 60, 80, 100, 130, 170, 220, 400}) {
+    SCOPED_TRACE(std::to_string(megabytes) + " MB");
+    Workspace space;
+    Lay(space.path(), {{"menus.xml", File(input)}});
+    const Outcome outcome = RunMenuconv(space.path(), {"menus.xml"}, std::nullopt, 30, false, megabytes << 20);
+    ASSERT_FALSE(outcome.timedOut);
+    ASSERT_TRUE(outcome.exitStatus == 0 || outcome.exitStatus == 1) << outcome.exitStatus << "\n" << outcome.err;
+    const Tree after = TreeOf(space.path());
+    if (outcome.exitStatus == 1) {
+      ++failed;
+      EXPECT_TRUE(outcome.err.rfind(kLoadFailed + "\n", 0) == 0 || outcome.err.rfind(kConvertFailed + "\n", 0) == 0)
+          << outcome.err;
+      // Nothing half-written is left: the menu document is there complete or not at all.
+      for (const auto& [name, entry] : after) EXPECT_TRUE(name == "menus.xml" || name == "big.xml") << name;
+    } else {
+      EXPECT_EQ(outcome.err, "");
+    }
+    if (after.count("big.xml")) {
+      const std::string& menu = after.at("big.xml");
+      EXPECT_EQ(menu.substr(menu.size() - 8), std::string("</menu>\0", 8)) << "cut short";
+    }
+  }
+  EXPECT_GT(failed, 0) << "no limit was tight enough to exercise the failure";
+}
+#endif
+
 // A replaced file keeps its permissions; a failed replacement leaves them alone too.
 TEST(FaultReplace, KeepsThePermissionsOfTheReplacedFile) {
   struct Case {

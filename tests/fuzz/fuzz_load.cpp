@@ -21,8 +21,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const auto input = fuzz::ScratchFolder() / "load.xml";
   fuzz::WriteFile(input, bytes);
   XmlDocument document;
-  LoadStatus status;
-  if (Load(document, input.string(), encoding, &status)) {
+  ParseStatus parse;
+  if (Load(document, input.string(), encoding, &parse)) {
     Save(document, (fuzz::ScratchFolder() / "saved.xml").string(), EncodingName(document));
   }
   return 0;

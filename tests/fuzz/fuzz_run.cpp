@@ -13,8 +13,6 @@
 using namespace menuconv;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static const bool silenced = (fuzz::SilenceMessages(), true);
-  (void)silenced;
   namespace fs = std::filesystem;
   const fs::path folder = fuzz::ScratchFolder() / "run";
   fs::remove_all(folder);
@@ -22,7 +20,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fuzz::WriteFile(folder / "work" / "menus.xml", std::string_view(reinterpret_cast<const char*>(data), size));
   const fs::path home = fs::current_path();
   fs::current_path(folder / "work");
-  const int status = RunConversion("menus.xml");
+  fuzz::SilentReporter reporter;
+  RunContext context(reporter);
+  const int status = RunConversion("menus.xml", context);
   fs::current_path(home);
   if (status != 0 && status != 1) std::abort();
   // Names that leave the current folder are refused: nothing may appear beside it.

@@ -1,4 +1,4 @@
-// Helpers shared by the fuzz targets: a private scratch folder and silenced messages.
+// Helpers shared by the fuzz targets: a private scratch folder and a reporter that shows nothing.
 #pragma once
 
 #include <unistd.h>
@@ -7,8 +7,9 @@
 #include <fstream>
 #include <string>
 #include <string_view>
+#include <vector>
 
-#include "platform/messages.h"
+#include "app/reporter.h"
 
 namespace menuconv::fuzz {
 
@@ -26,9 +27,11 @@ inline void WriteFile(const std::filesystem::path& path, std::string_view bytes)
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
-inline void SilenceMessages() {
-  platform::SetMessageSink([](const std::string&, const std::string&, const std::vector<std::string>&) {});
-  platform::SetWarningSink([](const std::string&) {});
-}
+// Shows nothing: the fuzzers look at what the run does, not what it says.
+class SilentReporter final : public Reporter {
+ public:
+  void Failure(const std::string&, const std::string&, const std::vector<std::string>&) override {}
+  void Warning(const std::string&) override {}
+};
 
 }  // namespace menuconv::fuzz
