@@ -49,8 +49,20 @@ class AtomicFile {
   bool IsOpen() const { return state_ != nullptr; }
 
  private:
+  // What each platform does: the file being written, its bytes, putting it under the
+  // target's name, and throwing it away.
   struct State;
-  std::unique_ptr<State> state_;
+  struct StateDeleter {
+    void operator()(State* state) const;
+  };
+  using StatePointer = std::unique_ptr<State, StateDeleter>;
+  static Status Begin(const std::string& path, StatePointer& state);
+  static Status Put(State& state, const std::vector<std::string_view>& pieces);
+  static Status Place(State& state);
+  static void Discard(State& state);
+  static Status NotOpen();
+
+  StatePointer state_;
 };
 
 // Buffered streams opened in untranslated byte mode with a share mode that denies other

@@ -176,18 +176,17 @@ struct AtomicFile::State {
   std::string written;  // the file being written: the target itself, or a temporary file
 };
 
-// Here, where State is complete.
-AtomicFile::AtomicFile() = default;
-AtomicFile::~AtomicFile() { Abandon(); }
+void AtomicFile::StateDeleter::operator()(State* state) const { delete state; }
 
-Status AtomicFile::Open(const std::string& path) {
+Status AtomicFile::NotOpen() { return Status::Failure(ErrorText(EBADF)); }
+
+Status AtomicFile::Begin(const std::string& path, StatePointer& opened) {
   std::string reason;
-  Abandon();
   if (path.empty()) {
     reason = ErrorText(ENOENT);
     return Status::Failure(reason);
   }
-  auto state = std::make_unique<State>();
+  StatePointer state(new State);
   state->target = ResolveLinks(path);
   struct stat existing;
   const bool exists = ::stat(state->target.c_str(), &existing) == 0;
@@ -230,50 +229,27 @@ Status AtomicFile::Open(const std::string& path) {
     // The replaced file's permissions carry over to its successor.
     if (exists) (void)::fchmod(state->fd, existing.st_mode & 07777);
   }
-  state_ = std::move(state);
+  opened = std::move(state);
   return Status::Success();
 }
 
-Status AtomicFile::Write(const std::vector<std::string_view>& pieces) {
+Status AtomicFile::Put(State& state, const std::vector<std::string_view>& pieces) {
   std::string reason;
-  if (!state_) {
-    reason = ErrorText(EBADF);
-    return Status::Failure(reason);
-  }
-  if (WriteAll(state_->fd, pieces, reason)) return Status::Success();
-  Abandon();
-  return Status::Failure(reason);
+  return WriteAll(state.fd, pieces, reason) ? Status::Success() : Status::Failure(reason);
 }
 
-Status AtomicFile::Commit() {
-  std::string reason;
-  if (!state_) {
-    reason = ErrorText(EBADF);
-    return Status::Failure(reason);
+Status AtomicFile::Place(State& state) {
+  if (::close(std::exchange(state.fd, -1)) != 0) return Status::Failure(ErrorText(errno));
+  if (state.written != state.target && ::rename(state.written.c_str(), state.target.c_str()) != 0) {
+    return Status::Failure(ErrorText(errno));
   }
-  const int fd = std::exchange(state_->fd, -1);
-  bool ok = true;
-  if (::close(fd) != 0) {
-    reason = ErrorText(errno);
-    ok = false;
-  }
-  if (ok && state_->written != state_->target && ::rename(state_->written.c_str(), state_->target.c_str()) != 0) {
-    reason = ErrorText(errno);
-    ok = false;
-  }
-  if (!ok) {
-    Abandon();
-    return Status::Failure(reason);
-  }
-  state_.reset();
+  state.written.clear();  // in place: nothing left to remove
   return Status::Success();
 }
 
-void AtomicFile::Abandon() {
-  if (!state_) return;
-  if (state_->fd >= 0) ::close(state_->fd);
-  ::unlink(state_->written.c_str());
-  state_.reset();
+void AtomicFile::Discard(State& state) {
+  if (state.fd >= 0) ::close(std::exchange(state.fd, -1));
+  if (!state.written.empty()) ::unlink(state.written.c_str());
 }
 
 std::FILE* OpenSharedStream(const std::string& path, StreamMode mode, int& error) {

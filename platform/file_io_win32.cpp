@@ -73,13 +73,12 @@ struct AtomicFile::State {
   std::string temp;
 };
 
-// Here, where State is complete.
-AtomicFile::AtomicFile() = default;
-AtomicFile::~AtomicFile() { Abandon(); }
+void AtomicFile::StateDeleter::operator()(State* state) const { delete state; }
 
-Status AtomicFile::Open(const std::string& path) {
+Status AtomicFile::NotOpen() { return Status::Failure(SystemErrorText(ERROR_INVALID_HANDLE)); }
+
+Status AtomicFile::Begin(const std::string& path, StatePointer& opened) {
   std::string reason;
-  Abandon();
   if (path.empty()) {
     reason = SystemErrorText(ERROR_PATH_NOT_FOUND);
     return Status::Failure(reason);
@@ -96,7 +95,7 @@ Status AtomicFile::Open(const std::string& path) {
     reason = SystemErrorText(GetLastError());
     return Status::Failure(reason);
   }
-  auto state = std::make_unique<State>();
+  StatePointer state(new State);
   state->target = path;
   state->temp = temp;
   state->file = _fsopen(temp, "wb", _SH_DENYNO);
@@ -105,59 +104,35 @@ Status AtomicFile::Open(const std::string& path) {
     DeleteFileA(temp);
     return Status::Failure(reason);
   }
-  state_ = std::move(state);
+  opened = std::move(state);
   return Status::Success();
 }
 
-Status AtomicFile::Write(const std::vector<std::string_view>& pieces) {
-  std::string reason;
-  if (!state_) {
-    reason = SystemErrorText(ERROR_INVALID_HANDLE);
-    return Status::Failure(reason);
-  }
+Status AtomicFile::Put(State& state, const std::vector<std::string_view>& pieces) {
   for (std::string_view piece : pieces) {
-    if (!piece.empty() && std::fwrite(piece.data(), 1, piece.size(), state_->file) != piece.size()) {
-      reason = std::strerror(errno);
-      Abandon();
-      return Status::Failure(reason);
+    if (!piece.empty() && std::fwrite(piece.data(), 1, piece.size(), state.file) != piece.size()) {
+      return Status::Failure(std::strerror(errno));
     }
   }
   return Status::Success();
 }
 
-Status AtomicFile::Commit() {
-  std::string reason;
-  if (!state_) {
-    reason = SystemErrorText(ERROR_INVALID_HANDLE);
-    return Status::Failure(reason);
+Status AtomicFile::Place(State& state) {
+  const bool flushed = std::fflush(state.file) == 0;
+  const int flushError = errno;
+  if (std::fclose(std::exchange(state.file, nullptr)) != 0 || !flushed) {
+    return Status::Failure(std::strerror(flushed ? errno : flushError));
   }
-  bool ok = true;
-  if (std::fflush(state_->file) != 0) {
-    reason = std::strerror(errno);
-    ok = false;
+  if (!MoveFileExA(state.temp.c_str(), state.target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    return Status::Failure(SystemErrorText(GetLastError()));
   }
-  if (std::fclose(std::exchange(state_->file, nullptr)) != 0 && ok) {
-    reason = std::strerror(errno);
-    ok = false;
-  }
-  if (ok && !MoveFileExA(state_->temp.c_str(), state_->target.c_str(),
-                         MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-    reason = SystemErrorText(GetLastError());
-    ok = false;
-  }
-  if (!ok) {
-    Abandon();
-    return Status::Failure(reason);
-  }
-  state_.reset();
+  state.temp.clear();  // in place: nothing left to remove
   return Status::Success();
 }
 
-void AtomicFile::Abandon() {
-  if (!state_) return;
-  if (state_->file != nullptr) std::fclose(state_->file);
-  DeleteFileA(state_->temp.c_str());
-  state_.reset();
+void AtomicFile::Discard(State& state) {
+  if (state.file != nullptr) std::fclose(std::exchange(state.file, nullptr));
+  if (!state.temp.empty()) DeleteFileA(state.temp.c_str());
 }
 
 std::FILE* OpenSharedStream(const std::string& path, StreamMode mode, int& error) {
