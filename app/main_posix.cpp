@@ -1,9 +1,12 @@
 // The command-line shell of the converter on POSIX systems.
+#include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <filesystem>
 #include <string>
-#include <string_view>
+#include <vector>
 
+#include "app/options.h"
 #include "app/run.h"
 
 #ifndef MENUCONV_VERSION
@@ -12,36 +15,54 @@
 
 namespace {
 
-constexpr const char* kUsage =
-    "usage: menuconv EDITOR-DOCUMENT.xml\n"
-    "\n"
-    "Writes one menu document per MENU_MODULE of the editor document into the current\n"
-    "folder (named by the screen's text followed by \".xml\"), then merges the text tables\n"
-    "BASE.txt and BASE_txts.txt beside the input (BASE: the path before its last \".\") into\n"
-    "BASE_txts.txt. The arguments are joined by single blanks to form the path.\n"
-    "\n"
-    "Exit status: 0 on success, 1 after a failure message.\n";
+constexpr int kUsageStatus = 2;
+
+int UsageError(const std::string& what) {
+  std::fprintf(stderr, "menuconv: %s\n\n%s", what.c_str(), menuconv::UsageText());
+  return kUsageStatus;
+}
+
+void PrintSummary(const menuconv::RunContext& context, double seconds) {
+  std::fprintf(stderr,
+               "menuconv: %zu screens converted, %zu files written, %zu text records merged, %zu written, "
+               "%zu warnings, %.3f s\n",
+               context.screensConverted, context.written.size(), context.textRecordsMerged,
+               context.textRecordsWritten, context.warnings, seconds);
+}
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc == 2) {
-    const std::string_view only = argv[1];
-    if (only == "--help" || only == "-h") {
-      std::fputs(kUsage, stdout);
-      return 0;
-    }
-    if (only == "--version") {
-      std::printf("menuconv %s\n", MENUCONV_VERSION);
-      return 0;
-    }
+  const menuconv::Options options = menuconv::ParseOptions(std::vector<std::string>(argv + 1, argv + argc));
+  if (options.help) {
+    std::fputs(menuconv::UsageText(), stdout);
+    return 0;
+  }
+  if (options.version) {
+    std::printf("menuconv %s\n", MENUCONV_VERSION);
+    return 0;
+  }
+  if (!options.usageError.empty()) return UsageError(options.usageError);
+  std::error_code error;
+  if (!options.outputDir.empty() && !std::filesystem::is_directory(options.outputDir, error)) {
+    return UsageError("the output folder " + options.outputDir + " is not a folder");
   }
   // A full disk or a file size limit must fail a write, not end the process.
   std::signal(SIGXFSZ, SIG_IGN);
-  std::string path;
-  for (int i = 1; i < argc; ++i) {
-    if (i > 1) path += ' ';
-    path += argv[i];
+
+  const auto start = std::chrono::steady_clock::now();
+  menuconv::PlatformReporter reporter;
+  menuconv::RunContext context(reporter, menuconv::RunSettings{options.outputDir, options.listOutputs});
+  int status = menuconv::RunConversion(options.path, context);
+  if (options.listOutputs) {
+    for (const std::string& path : context.written) std::printf("%s\n", path.c_str());
   }
-  return menuconv::RunConversion(path);
+  if (options.strict && status == 0 && context.warnings > 0) {
+    std::fprintf(stderr, "menuconv: %zu warnings fail the run (--strict)\n", context.warnings);
+    status = 1;
+  }
+  if (options.verbose) {
+    PrintSummary(context, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+  }
+  return status;
 }

@@ -21,13 +21,17 @@ bool EscapesCurrentFolder(std::string_view name) {
 }
 
 // A menu document is written in the input's encoding, from the code page a new document has.
-MenuOutput::MenuOutput(ElementRef menuModule, const XmlDocument& input)
+MenuOutput::MenuOutput(ElementRef menuModule, const XmlDocument& input, const RunSettings& settings)
     : text_(menuModule, input),
+      path_(settings.outputFolder.empty() ? text_.FileName() : settings.outputFolder + "/" + text_.FileName()),
+      writeNothing_(settings.writeNothing),
       writer_(EncodingName(input), XmlDocument().codePage, [this](const std::vector<std::string_view>& bytes) {
-        Status opened = file_.IsOpen() ? Status::Success() : file_.Open(FileName());
+        if (writeNothing_) return Status::Success();
+        Status opened = file_.IsOpen() ? Status::Success() : file_.Open(path_);
         return opened ? file_.Write(bytes) : opened;
       }) {
-  if (EscapesCurrentFolder(FileName())) status_ = Status::Failure("the name leaves the current folder");
+  // The name is checked as the screen gives it, against the folder it is written into.
+  if (EscapesCurrentFolder(text_.FileName())) status_ = Status::Failure("the name leaves the current folder");
 }
 
 Status MenuOutput::Write(std::vector<ByteBuffer> parts) {
@@ -44,7 +48,7 @@ void MenuOutput::Add(MenuPiece piece) {
 
 Status MenuOutput::Finish() {
   if (status_ && Write(text_.Finish())) status_ = writer_.Finish();
-  if (status_) status_ = file_.Commit();
+  if (status_ && !writeNothing_) status_ = file_.Commit();
   if (!status_) file_.Abandon();
   return status_;
 }
@@ -53,23 +57,26 @@ void ReportNotes(const MenuPiece& piece, const ElementView& screen, RunContext& 
   for (const BuildNote& note : piece.notes) {
     if (note.kind == BuildNote::Kind::kUnhandledModule) {
       if (context.unhandledModules.emplace(note.name).second) {
-        context.reporter.Warning("screen \"" + std::string(screen.Text()) + "\": " + note.name + " is not converted");
+        context.Warn("screen \"" + std::string(screen.Text()) + "\": " + note.name + " is not converted");
       }
     } else if (context.undefinedPictures.emplace(note.name).second) {
-      context.reporter.Warning("picture \"" + note.name + "\" is not defined in the picture list");
+      context.Warn("picture \"" + note.name + "\" is not defined in the picture list");
     }
   }
 }
 
-bool ReportMenuSaved(const std::string& fileName, const Status& saved, RunContext& context) {
+bool ReportMenuSaved(const std::string& path, const Status& saved, RunContext& context) {
   if (!saved) {
-    context.reporter.Failure(fileName, "Cannot save menu file", {saved.reason});
+    context.reporter.Failure(path, "Cannot save menu file", {saved.reason});
     return false;
   }
+  ++context.screensConverted;
   // "./a.xml" and "a.xml", or "sub//a.xml" and "sub/a.xml", name one file.
-  const std::string sameFile = std::filesystem::path(fileName).lexically_normal().generic_string();
-  if (!context.outputsWritten.emplace(sameFile).second) {
-    context.reporter.Warning(fileName + ": written again by a later screen, which replaces it");
+  const std::string sameFile = std::filesystem::path(path).lexically_normal().generic_string();
+  if (context.outputsWritten.emplace(sameFile).second) {
+    context.written.push_back(path);
+  } else {
+    context.Warn(path + ": written again by a later screen, which replaces it");
   }
   return true;
 }

@@ -1,4 +1,4 @@
-// Writes one screen's menu document into the current folder as its pieces come, and reports
+// Writes one screen's menu document into the output folder as its pieces come, and reports
 // what building and saving it gave: warnings for its notes, the failure message, or a
 // warning for a file an earlier screen wrote too.
 #pragma once
@@ -20,7 +20,8 @@ bool EscapesCurrentFolder(std::string_view fileName);
 
 class MenuOutput {
  public:
-  MenuOutput(ElementRef menuModule, const XmlDocument& input);
+  // Writing nothing, the document is made all the same, and thrown away.
+  MenuOutput(ElementRef menuModule, const XmlDocument& input, const RunSettings& settings);
 
   // Writes what the piece settles; after a failure nothing more is written.
   void Add(MenuPiece piece);
@@ -28,12 +29,15 @@ class MenuOutput {
   // complete one; a failure leaves the target as it was.
   Status Finish();
 
-  const std::string& FileName() const { return text_.FileName(); }
+  // The screen's text followed by ".xml", in the output folder.
+  const std::string& Path() const { return path_; }
 
  private:
   Status Write(std::vector<ByteBuffer> parts);
 
   MenuText text_;
+  std::string path_;
+  bool writeNothing_;
   platform::AtomicFile file_;
   DocumentWriter writer_;
   Status status_;
@@ -45,6 +49,6 @@ void ReportNotes(const MenuPiece& piece, const ElementView& screen, RunContext& 
 
 // Shows the outcome of a screen's save: the "Cannot save menu file" message, or a warning for
 // a file written by an earlier screen too. True when the menu was saved.
-bool ReportMenuSaved(const std::string& fileName, const Status& saved, RunContext& context);
+bool ReportMenuSaved(const std::string& path, const Status& saved, RunContext& context);
 
 }  // namespace menuconv

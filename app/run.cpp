@@ -96,13 +96,13 @@ Status ConvertDocument(const XmlDocument& document, RunContext& context) {
     std::size_t job = 0;
     for (std::size_t screen = 0; screen < screens.size() && saved; ++screen) {
       const ElementView view = document.Element(screens[screen]);
-      MenuOutput output(screens[screen], document);
+      MenuOutput output(screens[screen], document, context.settings);
       for (; job < jobs.size() && jobs[job].screen == screen; ++job) {
         MenuPiece piece = builder.Take(job);
         ReportNotes(piece, view, context);
         output.Add(std::move(piece));
       }
-      saved = ReportMenuSaved(output.FileName(), output.Finish(), context);
+      saved = ReportMenuSaved(output.Path(), output.Finish(), context);
     }
   }
   // The registry gets the entries the undefined pictures stand for, once nothing reads it.

@@ -1,20 +1,42 @@
 // Everything one run keeps from start to end, handed explicitly to whatever needs it.
 #pragma once
 
+#include <cstddef>
 #include <functional>
 #include <set>
+#include <utility>
 #include <string>
+#include <vector>
 
 #include "app/reporter.h"
 #include "convert/picture_registry.h"
 
 namespace menuconv {
 
+// How the run is asked to work.
+struct RunSettings {
+  std::string outputFolder;  // where menu documents go; empty: the current folder
+  bool writeNothing = false;  // do everything but write: list what would be written
+};
+
 struct RunContext {
-  explicit RunContext(Reporter& shownTo) : reporter(shownTo) {}
+  explicit RunContext(Reporter& shownTo, RunSettings how = {}) : reporter(shownTo), settings(std::move(how)) {}
+
+  // Every warning of the run goes through here, so that they are counted.
+  void Warn(const std::string& text) {
+    ++warnings;
+    reporter.Warning(text);
+  }
 
   Reporter& reporter;
+  const RunSettings settings;
   PictureRegistry pictures;
+  // What was written (or, writing nothing, would have been), in order.
+  std::vector<std::string> written;
+  std::size_t screensConverted = 0;
+  std::size_t textRecordsMerged = 0;
+  std::size_t textRecordsWritten = 0;
+  std::size_t warnings = 0;
   // What the warnings were shown for already, so that each shows once in a run.
   std::set<std::string, std::less<>> outputsWritten;  // menu documents, names normalised
   std::set<std::string, std::less<>> unhandledModules;
