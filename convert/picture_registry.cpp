@@ -1,34 +1,17 @@
 #include "convert/picture_registry.h"
 
-#include <algorithm>
-
-
 namespace menuconv {
 
 uint64_t PictureRegistry::HashOf(std::string_view name) {
-  // FNV-1a over the bytes, then a final mix so that the low bits used for the slot depend on
-  // every byte.
+  // FNV-1a over the bytes; the index spreads it over its slots.
   uint64_t h = 14695981039346656037ull;
   for (char c : name) h = (h ^ static_cast<unsigned char>(c)) * 1099511628211ull;
-  return h ^ (h >> 29);
+  return h;
 }
 
 PictureEntry& PictureRegistry::Add(std::string_view name, PictureEntry entry) {
-  if (2 * (entries_.size() + 1) > slots_.size()) {
-    std::vector<Slot> grown(std::max<std::size_t>(64, slots_.size() * 2));
-    for (const Slot& slot : slots_) {
-      if (slot.entry == nullptr) continue;
-      std::size_t at = slot.hash & (grown.size() - 1);
-      while (grown[at].entry != nullptr) at = (at + 1) & (grown.size() - 1);
-      grown[at] = slot;
-    }
-    slots_.swap(grown);
-  }
-  auto& stored = entries_.emplace_back(std::string(name), std::move(entry));
-  const uint64_t hash = HashOf(stored.first);
-  std::size_t at = hash & (slots_.size() - 1);
-  while (slots_[at].entry != nullptr) at = (at + 1) & (slots_.size() - 1);
-  slots_[at] = Slot{hash, &stored};
+  Named& stored = entries_.emplace_back(std::string(name), std::move(entry));
+  index_.Insert(HashOf(name), &stored, [](const Named*) { return false; });  // known to be absent
   return stored.second;
 }
 
@@ -39,13 +22,8 @@ bool PictureRegistry::Insert(std::string_view name, PictureEntry entry) {
 }
 
 const PictureEntry* PictureRegistry::Find(std::string_view name) const {
-  if (slots_.empty()) return nullptr;
-  const uint64_t hash = HashOf(name);
-  const std::size_t mask = slots_.size() - 1;
-  for (std::size_t at = hash & mask; slots_[at].entry != nullptr; at = (at + 1) & mask) {
-    if (slots_[at].hash == hash && slots_[at].entry->first == name) return &slots_[at].entry->second;
-  }
-  return nullptr;
+  const Named* const* found = index_.Find(HashOf(name), [name](const Named* e) { return e->first == name; });
+  return found ? &(*found)->second : nullptr;
 }
 
 const PictureEntry& PictureLookup::operator()(std::string_view name) const {

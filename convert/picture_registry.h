@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "base/hash_index.h"
 #include "xml/xml_document.h"
 
 namespace menuconv {
@@ -23,7 +24,7 @@ struct PictureEntry {
 class PictureRegistry {
  public:
   void Clear() {
-    slots_.clear();
+    index_.Reset();
     entries_.clear();
   }
   std::size_t Size() const { return entries_.size(); }
@@ -36,14 +37,10 @@ class PictureRegistry {
   static uint64_t HashOf(std::string_view name);
 
   // Names are only ever looked up, never listed: a hash index over entries whose addresses
-  // never change, so that references handed out stay valid. Open addressing with the full
-  // hash kept beside each entry, so that most slots are passed over without a comparison.
-  struct Slot {
-    uint64_t hash = 0;
-    std::pair<std::string, PictureEntry>* entry = nullptr;
-  };
-  std::deque<std::pair<std::string, PictureEntry>> entries_;
-  std::vector<Slot> slots_;
+  // never change, so that references handed out stay valid.
+  using Named = std::pair<std::string, PictureEntry>;
+  std::deque<Named> entries_;
+  HashIndex<const Named*> index_;
 };
 
 // Fills the registry from the IMAGE_MODULE children of a PICTURES_MODULE; the first entry of

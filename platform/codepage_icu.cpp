@@ -4,11 +4,10 @@
 #include <cstring>
 #include <map>
 #include <memory>
-#include <system_error>
-#include <thread>
 
 #include "platform/codepage.h"
 #include "platform/file_io.h"
+#include "base/halves.h"
 #include "base/utf8.h"
 
 namespace menuconv::platform {
@@ -208,22 +207,13 @@ void DecodeSingleBytes(const ByteTable& table, std::string_view bytes, ByteBuffe
   // A large text is decoded in two halves at once: the second goes where the first's decoded
   // length says, so nothing is moved afterwards.
   constexpr std::size_t kSplitFrom = 8u << 20;
-  if (bytes.size() >= kSplitFrom) {
-    const std::string_view first = bytes.substr(0, bytes.size() / 2);
-    const std::string_view second = bytes.substr(first.size());
-    char* secondEnd = nullptr;
-    try {
-      char* const secondStart = target + DecodedLength(table, first);
-      std::thread other([&] { secondEnd = DecodeSingleBytes(table, second, secondStart); });
-      DecodeSingleBytes(table, first, target);
-      other.join();
-      out.Resize(static_cast<std::size_t>(secondEnd - out.data()));
-      return;
-    } catch (const std::system_error&) {
-      // No second thread to be had: all of it here.
-    }
-  }
-  out.Resize(static_cast<std::size_t>(DecodeSingleBytes(table, bytes, target) - out.data()));
+  char* decodedEnd = target;
+  InTwoHalves(bytes.size(), kSplitFrom, [&](Half half) {
+    char* const at = half.begin == 0 ? target : target + DecodedLength(table, bytes.substr(0, half.begin));
+    char* const end = DecodeSingleBytes(table, bytes.substr(half.begin, half.size()), at);
+    if (half.end == bytes.size()) decodedEnd = end;
+  });
+  out.Resize(static_cast<std::size_t>(decodedEnd - out.data()));
 }
 
 // The way back for the same code pages: the byte of each code point the table decodes to, for

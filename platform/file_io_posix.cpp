@@ -4,16 +4,16 @@
 #include <sys/uio.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <memory>
-#include <system_error>
-#include <thread>
 #include <utility>
 
+#include "base/halves.h"
 #include "platform/file_io.h"
 
 namespace menuconv::platform {
@@ -139,32 +139,24 @@ bool ReadWholeFile(const std::string& path, ByteBuffer& contents, std::string& r
   // large file is read in two halves at once: copying it out of the page cache, and the
   // first touch of the fresh memory it goes to, take half as long on two cores.
   constexpr std::size_t kSplitFrom = 8u << 20;
-  std::size_t half = size >= kSplitFrom ? size / 2 : size;
-  ssize_t second = 0;
-  int secondError = 0;
-  std::thread other;
-  if (half < size) {
-    try {
-      other = std::thread([&] {
-        second = ReadRange(fd, contents.data() + half, size - half, half);
-        if (second < 0) secondError = errno;
-      });
-    } catch (const std::system_error&) {
-      half = size;  // no second thread to be had: all of it here
+  std::size_t ends[2] = {size, size};  // where a half found the file to end
+  int errors[2] = {0, 0};
+  InTwoHalves(size, kSplitFrom, [&](Half half) {
+    const ssize_t n = ReadRange(fd, contents.data() + half.begin, half.size(), half.begin);
+    if (n < 0) {
+      errors[half.index] = errno;
+    } else if (static_cast<std::size_t>(n) < half.size()) {
+      ends[half.index] = half.begin + static_cast<std::size_t>(n);
     }
-  }
-  const ssize_t first = ReadRange(fd, contents.data(), half, 0);
-  const int firstError = errno;
-  if (other.joinable()) other.join();
-  if (first < 0 || second < 0) {
-    reason = ErrorText(first < 0 ? firstError : secondError);
+  });
+  if (errors[0] != 0 || errors[1] != 0) {
+    reason = ErrorText(errors[0] != 0 ? errors[0] : errors[1]);
     ::close(fd);
     contents.Clear();
     return false;
   }
-  // A file that shrank meanwhile ends where its first half did.
-  std::size_t total = static_cast<std::size_t>(first);
-  if (total == half) total += static_cast<std::size_t>(second);
+  // A file that shrank meanwhile ends where the first short half did.
+  const std::size_t total = std::min(ends[0], ends[1]);
   contents.Resize(total);
   ::close(fd);
   return true;

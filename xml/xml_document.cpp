@@ -117,49 +117,45 @@ XmlElement XmlDocument::CopyElement(ElementRef e) const {
 
 uint64_t XmlDocument::NameKey(std::string_view name) {
   // The first seven bytes and the length: equal keys of names up to seven bytes long mean
-  // equal names.
+  // equal names. The lowest bit stays clear, as the index does not keep it.
   const std::size_t n = std::min<std::size_t>(name.size(), 7);
-  uint64_t key = static_cast<uint64_t>(std::min<std::size_t>(name.size(), 255)) << 56;
-  for (std::size_t i = 0; i < n; ++i) key |= static_cast<uint64_t>(static_cast<unsigned char>(name[i])) << (8 * i);
+  uint64_t key = static_cast<uint64_t>(std::min<std::size_t>(name.size(), 127)) << 1;
+  for (std::size_t i = 0; i < n; ++i) key |= static_cast<uint64_t>(static_cast<unsigned char>(name[i])) << (8 * i + 8);
   return key;
 }
 
-const std::vector<XmlDocument::KeyedAttribute>& XmlDocument::RawAttributes(uint32_t index) const {
+const std::vector<XmlDocument::AttributeSpan>& XmlDocument::RawAttributes(uint32_t index) const {
   if (cachedNode_ == index) return cache_;
   cache_.clear();
   const char* base = store_.data();
-  ScanAttributeList(str(nodes_[index].raw), store_.data() + store_.size(), [&](std::string_view name, std::string_view value) {
-    cache_.push_back(KeyedAttribute{
-        NameKey(name),
-        AttributeSpan{Span{static_cast<uint32_t>(name.data() - base), static_cast<uint32_t>(name.size())},
-                      Span{static_cast<uint32_t>(value.data() - base), static_cast<uint32_t>(value.size())}}});
-  });
-  std::size_t slots = 16;
-  while (slots < cache_.size() * 2) slots *= 2;
-  cacheIndex_.assign(slots, 0);
+  auto spanOf = [base](std::string_view s) {
+    return Span{static_cast<uint32_t>(s.data() - base), static_cast<uint32_t>(s.size())};
+  };
+  ScanAttributeList(str(nodes_[index].raw), store_.data() + store_.size(),
+                    [&](std::string_view name, std::string_view value) {
+                      cache_.push_back(AttributeSpan{spanOf(name), spanOf(value)});
+                    });
+  cacheIndex_.Reset(cache_.size());
   for (uint32_t i = 0; i < cache_.size(); ++i) {
-    const KeyedAttribute& a = cache_[i];
-    for (uint32_t slot = Slot(a.key, slots - 1);; slot = (slot + 1) & (slots - 1)) {
-      const uint32_t held = cacheIndex_[slot];
-      if (held == 0) {
-        cacheIndex_[slot] = i + 1;
-        break;
-      }
-      const KeyedAttribute& b = cache_[held - 1];
-      if (b.key == a.key && str(b.span.name) == str(a.span.name)) break;  // the first value stays
-    }
+    const std::string_view name = str(cache_[i].name);
+    cacheIndex_.Insert(NameKey(name), i, SameName(name));  // the first value stays
   }
   cachedNode_ = index;
   return cache_;
+}
+
+const XmlDocument::AttributeSpan* XmlDocument::FindRawAttribute(uint32_t index, std::string_view name) const {
+  RawAttributes(index);
+  const uint32_t* position = cacheIndex_.Find(NameKey(name), SameName(name));
+  return position ? &cache_[*position] : nullptr;
 }
 
 std::vector<uint32_t> XmlDocument::DistinctRawAttributes(uint32_t index) const {
   RawAttributes(index);
   // The hash index holds exactly the first occurrence of each name.
   std::vector<uint32_t> distinct;
-  for (uint32_t held : cacheIndex_) {
-    if (held != 0) distinct.push_back(held - 1);
-  }
+  distinct.reserve(cacheIndex_.Size());
+  cacheIndex_.ForEach([&distinct](uint32_t i) { distinct.push_back(i); });
   std::sort(distinct.begin(), distinct.end());
   return distinct;
 }
@@ -174,15 +170,9 @@ ElementRef ElementView::PrevSibling() const { return doc_->PrevSibling(ref_); }
 std::optional<std::string_view> ElementView::FindAttribute(std::string_view name) const {
   const XmlDocument::Node& n = doc_->node(ref_);
   if (n.attributeCount == XmlDocument::kRawAttributes) {
-    const auto& raw = doc_->RawAttributes(ref_.index);
-    const std::vector<uint32_t>& index = doc_->cacheIndex_;
-    const std::size_t mask = index.size() - 1;
-    const uint64_t key = XmlDocument::NameKey(name);
-    for (uint32_t slot = XmlDocument::Slot(key, mask); index[slot] != 0; slot = (slot + 1) & mask) {
-      const auto& a = raw[index[slot] - 1];
-      if (a.key == key && (name.size() <= 7 || doc_->str(a.span.name) == name)) return doc_->str(a.span.value);
-    }
-    return std::nullopt;
+    const XmlDocument::AttributeSpan* a = doc_->FindRawAttribute(ref_.index, name);
+    if (a == nullptr) return std::nullopt;
+    return doc_->str(a->value);
   }
   for (uint32_t i = 0; i < n.attributeCount; ++i) {
     const auto& a = doc_->attributes_[n.attributeBegin + i];
@@ -212,10 +202,10 @@ std::vector<std::pair<std::string_view, std::string_view>> ElementView::OrderedA
   const std::vector<uint32_t> distinct = doc_->DistinctRawAttributes(ref_.index);
   const auto& raw = doc_->RawAttributes(ref_.index);
   const std::vector<uint32_t> order =
-      IterationOrder(distinct.size(), [&](uint32_t i) { return doc_->str(raw[distinct[i]].span.name); });
+      IterationOrder(distinct.size(), [&](uint32_t i) { return doc_->str(raw[distinct[i]].name); });
   out.reserve(order.size());
   for (uint32_t i : order) {
-    const auto& a = raw[distinct[i]].span;
+    const auto& a = raw[distinct[i]];
     out.emplace_back(doc_->str(a.name), doc_->str(a.value));
   }
   return out;

@@ -17,6 +17,7 @@
 #include "xml/attribute_reader.h"
 #include "xml/attribute_scan.h"
 #include "base/byte_buffer.h"
+#include "base/hash_index.h"
 #include "xml/element_ref.h"
 #include "xml/xml_element.h"
 
@@ -136,14 +137,10 @@ class XmlDocument {
   Span StoreString(std::string_view s);
   uint32_t AppendCopy(const XmlElement& element);
   // The attributes of a parsed element in the order written, repeated names included (the
-  // first value of a name is the one that counts), each with a key that settles most name
-  // comparisons without looking at the bytes.
-  struct KeyedAttribute {
-    uint64_t key;
-    AttributeSpan span;
-  };
-  static uint64_t NameKey(std::string_view name);
-  const std::vector<KeyedAttribute>& RawAttributes(uint32_t index) const;
+  // first value of a name is the one that counts).
+  const std::vector<AttributeSpan>& RawAttributes(uint32_t index) const;
+  // The first occurrence of the name among them, or null.
+  const AttributeSpan* FindRawAttribute(uint32_t index, std::string_view name) const;
   // Positions in RawAttributes of the first occurrence of each name.
   std::vector<uint32_t> DistinctRawAttributes(uint32_t index) const;
 
@@ -166,11 +163,13 @@ class XmlDocument {
   // The attributes of the parsed element read last: widget translations ask one element
   // for many names in a row.
   mutable uint32_t cachedNode_ = ElementRef::kNone;
-  mutable std::vector<KeyedAttribute> cache_;
-  // Open addressing over cache_ (position + 1; 0 is empty), first occurrences only.
-  mutable std::vector<uint32_t> cacheIndex_;
-  static uint32_t Slot(uint64_t key, std::size_t mask) {
-    return static_cast<uint32_t>((key * 0x9E3779B97F4A7C15ull) >> 32) & static_cast<uint32_t>(mask);
+  mutable std::vector<AttributeSpan> cache_;
+  // The first occurrence of each name in cache_, under its NameKey.
+  mutable HashIndex<uint32_t> cacheIndex_;
+  static uint64_t NameKey(std::string_view name);
+  // The equality test of cacheIndex_, for entries whose key equals that of `name`.
+  auto SameName(std::string_view name) const {
+    return [this, name](uint32_t position) { return name.size() <= 7 || str(cache_[position].name) == name; };
   }
 };
 

@@ -1,8 +1,6 @@
 #include "xml/xml_file.h"
 
 #include <cstring>
-#include <system_error>
-#include <thread>
 #include <vector>
 
 #include "platform/codepage.h"
@@ -18,27 +16,6 @@ namespace menuconv {
 namespace {
 
 constexpr std::string_view kUtf8Mark = "\xEF\xBB\xBF";
-
-// The same as IsValidUtf8; a large text is checked in two halves at once, split before a byte
-// that starts a character (well-formed halves make a well-formed whole, and the other way
-// round).
-bool IsValidUtf8InHalves(std::string_view bytes) {
-  constexpr std::size_t kSplitFrom = 8u << 20;
-  if (bytes.size() < kSplitFrom) return IsValidUtf8(bytes);
-  std::size_t split = bytes.size() / 2;
-  const std::size_t limit = split + 4;
-  while (split < limit && (static_cast<unsigned char>(bytes[split]) & 0xC0) == 0x80) ++split;
-  if (split == limit) return IsValidUtf8(bytes);  // ill-formed there in any case
-  bool second = false;
-  try {
-    std::thread other([&] { second = IsValidUtf8(bytes.substr(split)); });
-    const bool first = IsValidUtf8(bytes.substr(0, split));
-    other.join();
-    return first && second;
-  } catch (const std::system_error&) {
-    return IsValidUtf8(bytes);
-  }
-}
 
 }  // namespace
 

@@ -1,0 +1,49 @@
+// Work over a large range shared out in two halves done at once, the second on a thread of
+// its own: reading, checking or decoding a large file takes half as long on two cores.
+#pragma once
+
+#include <cstddef>
+#include <system_error>
+#include <thread>
+
+namespace menuconv {
+
+// One part of the range: [begin, end), and which part it is (0 or 1).
+struct Half {
+  std::size_t begin;
+  std::size_t end;
+  int index;
+
+  std::size_t size() const { return end - begin; }
+};
+
+// Calls work(Half) over [0, size): for a size of at least minimumToSplit, on [0, split) here
+// and on [split, size) on a second thread at once, where split = splitPoint(size) lies
+// strictly inside the range; as one part [0, size) (index 0) here when the range is
+// smaller, when splitPoint gives 0 or size, or when no second thread can be had. `work`
+// must not throw; the parts touch disjoint state through their index.
+template <class SplitPoint, class Work>
+void InTwoHalves(std::size_t size, std::size_t minimumToSplit, SplitPoint&& splitPoint, Work&& work) {
+  const std::size_t split = size >= minimumToSplit ? splitPoint(size) : size;
+  if (split > 0 && split < size) {
+    std::thread other;
+    try {
+      other = std::thread([&work, split, size] { work(Half{split, size, 1}); });
+    } catch (const std::system_error&) {
+      work(Half{0, size, 0});  // no second thread to be had: all of it here
+      return;
+    }
+    work(Half{0, split, 0});
+    other.join();
+    return;
+  }
+  work(Half{0, size, 0});
+}
+
+// The same, split in the middle.
+template <class Work>
+void InTwoHalves(std::size_t size, std::size_t minimumToSplit, Work&& work) {
+  InTwoHalves(size, minimumToSplit, [](std::size_t whole) { return whole / 2; }, work);
+}
+
+}  // namespace menuconv
