@@ -14,10 +14,10 @@
 namespace menuconv::platform {
 
 // Reads a whole regular file (opened with a share mode that denies others neither reading
-// nor writing). On failure returns false and sets `reason` to the system's error text.
+// nor writing). A failure gives the system's error text.
 // Files larger than `maxSize` bytes are refused.
-bool ReadWholeFile(const std::string& path, ByteBuffer& contents, std::string& reason,
-                   std::size_t maxSize = static_cast<std::size_t>(-1));
+Status ReadWholeFile(const std::string& path, ByteBuffer& contents,
+                     std::size_t maxSize = static_cast<std::size_t>(-1));
 
 // A hint that the bytes from `data` on, `size` of them, are about to be filled: large buffers
 // are then given large pages where the system has them.

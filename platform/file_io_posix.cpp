@@ -42,7 +42,7 @@ std::string ResolveLinks(const std::string& path) {
 }
 
 // Writes the pieces in order, as few system calls as the pieces allow.
-bool WriteAll(int fd, std::vector<std::string_view> pieces, std::string& reason) {
+Status WriteAll(int fd, std::vector<std::string_view> pieces) {
   std::size_t first = 0;
   std::vector<iovec> vectors;
   while (first < pieces.size()) {
@@ -57,15 +57,14 @@ bool WriteAll(int fd, std::vector<std::string_view> pieces, std::string& reason)
     const ssize_t n = ::writev(fd, vectors.data(), static_cast<int>(vectors.size()));
     if (n < 0) {
       if (errno == EINTR) continue;
-      reason = ErrorText(errno);
-      return false;
+      return Status::Failure(ErrorText(errno));
     }
     // Drop what was written: whole pieces, then the written start of the next.
     auto left = static_cast<std::size_t>(n);
     while (first < pieces.size() && left >= pieces[first].size()) left -= pieces[first++].size();
     if (left > 0) pieces[first].remove_prefix(left);
   }
-  return true;
+  return Status::Success();
 }
 
 // Reads [offset, offset + size) of the file into `into`; gives the bytes read, short only at
@@ -102,36 +101,20 @@ void AdviseLargePages(char* data, std::size_t size) {
 #endif
 }
 
-bool ReadWholeFile(const std::string& path, ByteBuffer& contents, std::string& reason,
-                   std::size_t maxSize) {
+Status ReadWholeFile(const std::string& path, ByteBuffer& contents, std::size_t maxSize) {
   // Non-blocking, so that a FIFO is refused below instead of waiting for a writer.
   const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) {
-    reason = ErrorText(errno);
-    return false;
-  }
+  if (fd < 0) return Status::Failure(ErrorText(errno));
+  auto fail = [fd](std::string why) {
+    ::close(fd);
+    return Status::Failure(std::move(why));
+  };
   struct stat info;
-  if (fstat(fd, &info) != 0) {
-    reason = ErrorText(errno);
-    ::close(fd);
-    return false;
-  }
-  if (S_ISDIR(info.st_mode)) {
-    reason = ErrorText(EISDIR);
-    ::close(fd);
-    return false;
-  }
-  if (!S_ISREG(info.st_mode)) {
-    reason = "not a regular file";
-    ::close(fd);
-    return false;
-  }
+  if (fstat(fd, &info) != 0) return fail(ErrorText(errno));
+  if (S_ISDIR(info.st_mode)) return fail(ErrorText(EISDIR));
+  if (!S_ISREG(info.st_mode)) return fail("not a regular file");
   const auto size = static_cast<std::size_t>(info.st_size);
-  if (size > maxSize) {
-    reason = "file too large";
-    ::close(fd);
-    return false;
-  }
+  if (size > maxSize) return fail("file too large");
   contents.Reserve(size + 1);  // room for the terminator the parser's text carries
   contents.Resize(size);
   AdviseLargePages(contents.data(), size);
@@ -150,16 +133,14 @@ bool ReadWholeFile(const std::string& path, ByteBuffer& contents, std::string& r
     }
   });
   if (errors[0] != 0 || errors[1] != 0) {
-    reason = ErrorText(errors[0] != 0 ? errors[0] : errors[1]);
-    ::close(fd);
     contents.Clear();
-    return false;
+    return fail(ErrorText(errors[0] != 0 ? errors[0] : errors[1]));
   }
   // A file that shrank meanwhile ends where the first short half did.
   const std::size_t total = std::min(ends[0], ends[1]);
   contents.Resize(total);
   ::close(fd);
-  return true;
+  return Status::Success();
 }
 
 struct AtomicFile::State {
@@ -173,10 +154,8 @@ void AtomicFile::StateDeleter::operator()(State* state) const { delete state; }
 Status AtomicFile::NotOpen() { return Status::Failure(ErrorText(EBADF)); }
 
 Status AtomicFile::Begin(const std::string& path, StatePointer& opened) {
-  std::string reason;
   if (path.empty()) {
-    reason = ErrorText(ENOENT);
-    return Status::Failure(reason);
+    return Status::Failure(ErrorText(ENOENT));
   }
   StatePointer state(new State);
   state->target = ResolveLinks(path);
@@ -185,18 +164,15 @@ Status AtomicFile::Begin(const std::string& path, StatePointer& opened) {
   if (!exists && errno != ENOENT) {
     // A loop of links, a folder on the way that is a file, no permission to look: a write
     // through the path would fail the same way.
-    reason = ErrorText(errno);
-    return Status::Failure(reason);
+    return Status::Failure(ErrorText(errno));
   }
   if (exists && S_ISDIR(existing.st_mode)) {
-    reason = ErrorText(EISDIR);
-    return Status::Failure(reason);
+    return Status::Failure(ErrorText(EISDIR));
   }
   if (exists && !S_ISREG(existing.st_mode)) {
     // A device, a FIFO or a socket is neither replaced (the node would be lost) nor written
     // into (a FIFO without a reader would hold the run).
-    reason = "not a regular file";
-    return Status::Failure(reason);
+    return Status::Failure("not a regular file");
   }
   // A file that does not exist yet is written in place: exclusive creation keeps anyone
   // else's file from being touched, and a failed write removes what was begun. An existing
@@ -205,8 +181,7 @@ Status AtomicFile::Begin(const std::string& path, StatePointer& opened) {
   if (!exists) {
     state->fd = ::open(state->target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (state->fd < 0 && errno != EEXIST) {
-      reason = ErrorText(errno);
-      return Status::Failure(reason);
+      return Status::Failure(ErrorText(errno));
     }
   }
   if (state->fd < 0) {
@@ -215,8 +190,7 @@ Status AtomicFile::Begin(const std::string& path, StatePointer& opened) {
         (slash == std::string::npos ? "" : state->target.substr(0, slash + 1)) + ".menuconv-XXXXXX";
     state->fd = ::mkstemp(state->written.data());
     if (state->fd < 0) {
-      reason = ErrorText(errno);
-      return Status::Failure(reason);
+      return Status::Failure(ErrorText(errno));
     }
     // The replaced file's permissions carry over to its successor.
     if (exists) (void)::fchmod(state->fd, existing.st_mode & 07777);
@@ -226,8 +200,7 @@ Status AtomicFile::Begin(const std::string& path, StatePointer& opened) {
 }
 
 Status AtomicFile::Put(State& state, const std::vector<std::string_view>& pieces) {
-  std::string reason;
-  return WriteAll(state.fd, pieces, reason) ? Status::Success() : Status::Failure(reason);
+  return WriteAll(state.fd, pieces);
 }
 
 Status AtomicFile::Place(State& state) {

@@ -32,17 +32,15 @@ std::string SystemErrorText(DWORD error) {
 
 }  // namespace
 
-bool ReadWholeFile(const std::string& path, ByteBuffer& contents, std::string& reason,
-                   std::size_t maxSize) {
+Status ReadWholeFile(const std::string& path, ByteBuffer& contents, std::size_t maxSize) {
+  std::string reason;
   const DWORD attributes = GetFileAttributesA(path.c_str());
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-    reason = SystemErrorText(ERROR_ACCESS_DENIED);
-    return false;
+    return Status::Failure(SystemErrorText(ERROR_ACCESS_DENIED));
   }
   FILE* file = _fsopen(path.c_str(), "rb", _SH_DENYNO);
   if (!file) {
-    reason = std::strerror(errno);
-    return false;
+    return Status::Failure(std::strerror(errno));
   }
   _fseeki64(file, 0, SEEK_END);
   const long long length = _ftelli64(file);
@@ -50,7 +48,7 @@ bool ReadWholeFile(const std::string& path, ByteBuffer& contents, std::string& r
   if (length < 0 || static_cast<unsigned long long>(length) > maxSize) {
     reason = length < 0 ? std::strerror(errno) : "file too large";
     std::fclose(file);
-    return false;
+    return Status::Failure(reason);
   }
   const auto size = static_cast<std::size_t>(length);
   contents.Reserve(size + 1);
@@ -61,10 +59,10 @@ bool ReadWholeFile(const std::string& path, ByteBuffer& contents, std::string& r
   if (failed) {
     reason = std::strerror(errno);
     contents.Clear();
-    return false;
+    return Status::Failure(reason);
   }
   contents.Resize(read);
-  return true;
+  return Status::Success();
 }
 
 struct AtomicFile::State {
@@ -80,20 +78,17 @@ Status AtomicFile::NotOpen() { return Status::Failure(SystemErrorText(ERROR_INVA
 Status AtomicFile::Begin(const std::string& path, StatePointer& opened) {
   std::string reason;
   if (path.empty()) {
-    reason = SystemErrorText(ERROR_PATH_NOT_FOUND);
-    return Status::Failure(reason);
+    return Status::Failure(SystemErrorText(ERROR_PATH_NOT_FOUND));
   }
   const DWORD attributes = GetFileAttributesA(path.c_str());
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-    reason = SystemErrorText(ERROR_ACCESS_DENIED);
-    return Status::Failure(reason);
+    return Status::Failure(SystemErrorText(ERROR_ACCESS_DENIED));
   }
   const std::size_t slash = path.find_last_of("/\\");
   const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
   char temp[MAX_PATH + 1];
   if (GetTempFileNameA(folder.c_str(), "mcv", 0, temp) == 0) {
-    reason = SystemErrorText(GetLastError());
-    return Status::Failure(reason);
+    return Status::Failure(SystemErrorText(GetLastError()));
   }
   StatePointer state(new State);
   state->target = path;

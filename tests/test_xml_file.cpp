@@ -612,8 +612,8 @@ TEST(ReadFile, LargeFilesArriveWhole) {
     const std::string path = folder / "big.bin";
     WriteBytes(path, bytes);
     ByteBuffer contents;
-    std::string reason;
-    ASSERT_TRUE(platform::ReadWholeFile(path, contents, reason)) << reason;
+    const Status read = platform::ReadWholeFile(path, contents);
+    ASSERT_TRUE(read.ok) << read.reason;
     ASSERT_EQ(contents.size(), size);
     EXPECT_TRUE(contents.view() == bytes) << size;
   }

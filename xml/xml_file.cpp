@@ -24,8 +24,7 @@ Status Load(XmlDocument& document, const std::string& path, std::string_view enc
   document.Clear();
 
   ByteBuffer raw;
-  std::string reason;
-  if (!platform::ReadWholeFile(path, raw, reason, 0xFFFFFFF0u)) return Status::Failure(reason);
+  if (Status read = platform::ReadWholeFile(path, raw, 0xFFFFFFF0u); !read) return read;
   if (raw.empty()) return Status::Failure("the file is empty");
   std::string_view bytes = raw.view();
   // A file that starts with the UTF-8 mark is UTF-8, whatever it declares, unless the
