@@ -175,7 +175,8 @@ const std::vector<RunCase>& Cases() {
       {"subfolder_names", {"menus"}, 0, {}},
       // Failures.
       {"missing_file", {"nosuch.xml"}, 1, {kLoadFailed}, {"  nosuch.xml: *"}},
-      {"empty_path", {}, 1, {kLoadFailed}},
+      // An empty word is an empty path (no word at all is a usage error).
+      {"empty_path", {""}, 1, {kLoadFailed}},
       {"quoted_path", {"\"menus.xml\""}, 1, {kLoadFailed}},
       {"empty_file", {"menus.xml"}, 1, {kLoadFailed}},
       {"no_menu_module", {"menus.xml"}, 1, {kConvertFailed}},
