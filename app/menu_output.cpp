@@ -57,10 +57,11 @@ void ReportNotes(const MenuPiece& piece, const ElementView& screen, RunContext& 
   for (const BuildNote& note : piece.notes) {
     if (note.kind == BuildNote::Kind::kUnhandledModule) {
       if (context.unhandledModules.emplace(note.name).second) {
-        context.Warn("screen \"" + std::string(screen.Text()) + "\": " + note.name + " is not converted");
+        context.Warn("screen \"" + NameInWarning(screen.Text()) + "\": " + NameInWarning(note.name) +
+                     " is not converted");
       }
     } else if (context.undefinedPictures.emplace(note.name).second) {
-      context.Warn("picture \"" + note.name + "\" is not defined in the picture list");
+      context.Warn("picture \"" + NameInWarning(note.name) + "\" is not defined in the picture list");
     }
   }
 }
@@ -76,7 +77,7 @@ bool ReportMenuSaved(const std::string& path, const Status& saved, RunContext& c
   if (context.outputsWritten.emplace(sameFile).second) {
     context.written.push_back(path);
   } else {
-    context.Warn(path + ": written again by a later screen, which replaces it");
+    context.Warn(NameInWarning(path) + ": written again by a later screen, which replaces it");
   }
   return true;
 }

@@ -1,8 +1,19 @@
 #include "app/reporter.h"
 
+#include "platform/codepage.h"
 #include "platform/messages.h"
 
 namespace menuconv {
+
+std::string NameInWarning(std::string_view name) {
+  constexpr std::size_t kLongest = 200;
+  if (name.size() <= kLongest) return std::string(name);
+  std::size_t cut = kLongest;
+  if (platform::NarrowIsUtf8()) {
+    while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80) --cut;
+  }
+  return std::string(name.substr(0, cut)) + "...";
+}
 
 void PlatformReporter::Failure(const std::string& caption, const std::string& text,
                                const std::vector<std::string>& details) {

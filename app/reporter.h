@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace menuconv {
@@ -17,6 +18,10 @@ class Reporter {
   // The outputs are unaffected; the user may want to know.
   virtual void Warning(const std::string& text) = 0;
 };
+
+// A name or path from the data as a warning shows it: at most 200 bytes (never part of a
+// character), then "...".
+std::string NameInWarning(std::string_view name);
 
 // Shows messages and warnings the platform's way.
 class PlatformReporter final : public Reporter {

@@ -432,6 +432,41 @@ INSTANTIATE_TEST_SUITE_P(Fault, FaultWriteLimitTest, ::testing::ValuesIn(LimitCa
                            return std::string(info.param.name);
                          });
 
+// Names and paths come from the document: whatever bytes they hold, each message and warning
+// stays one line of its own (control bytes show as "?") and a warning shows 200 bytes of a
+// name at most.
+struct ForgedLineCase {
+  const char* name;
+  std::string input;
+  int exitStatus;
+  std::vector<std::string> stderrLines;
+};
+
+TEST(FaultMessages, DataNeverAddsALineOrSteersTheTerminal) {
+  const std::string longName(100000, 'n');
+  const std::vector<ForgedLineCase> cases = {
+      {"picture name forging an error line",
+       "<MENU_MODULE>m<SPRITE_MODULE _keyImg=\"x\nError: Cannot reparsing file!\"/></MENU_MODULE>", 0,
+       {"warning: picture \"x?Error: Cannot reparsing file!\" is not defined in the picture list"}},
+      {"escape sequence in a module and a screen name",
+       "<MENU_MODULE>\x1b[2Jm<\x1b[2J_MODULE/></MENU_MODULE>", 0,
+       {"warning: screen \"?[2Jm\": ?[2J_MODULE is not converted"}},
+      {"long picture name", "<MENU_MODULE>m<SPRITE_MODULE _keyImg=\"" + longName + "\"/></MENU_MODULE>", 0,
+       {"warning: picture \"" + longName.substr(0, 200) + "...\" is not defined in the picture list"}},
+      {"control bytes in a file that cannot be saved (blanks leave screen names)",
+       "<MENU_MODULE>missing/a\x1b[2J\x07</MENU_MODULE>", 1,
+       {"missing/a?[2J?.xml: Cannot save menu file", "  No such file or directory", kConvertFailed}},
+  };
+  for (const ForgedLineCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    Workspace space;
+    Lay(space.path(), {{"menus", File(c.input)}});
+    const Outcome outcome = RunMenuconv(space.path(), {"menus"});
+    EXPECT_EQ(outcome.exitStatus, c.exitStatus);
+    ExpectStderr(outcome, c.stderrLines);
+  }
+}
+
 // Memory that runs out anywhere in the run, on either thread, ends in the failure message of
 // the step it hit and exit status 1, never in a crash; a run that gets through is complete.
 // (The sanitizers reserve more address space than any limit here leaves.)
