@@ -8,6 +8,7 @@
 
 #include "app/options.h"
 #include "app/run.h"
+#include "platform/temporary_names.h"
 
 #ifndef MENUCONV_VERSION
 #define MENUCONV_VERSION "unknown"
@@ -47,8 +48,10 @@ int main(int argc, char** argv) {
   if (!options.outputDir.empty() && !std::filesystem::is_directory(options.outputDir, error)) {
     return UsageError("the output folder " + options.outputDir + " is not a folder");
   }
-  // A full disk or a file size limit must fail a write, not end the process.
+  // A full disk or a file size limit must fail a write, not end the process; an interrupted
+  // run leaves no temporary file behind.
   std::signal(SIGXFSZ, SIG_IGN);
+  menuconv::platform::RemoveTemporaryFilesOnInterrupt();
 
   const auto start = std::chrono::steady_clock::now();
   menuconv::PlatformReporter reporter;

@@ -30,8 +30,11 @@ MenuOutput::MenuOutput(ElementRef menuModule, const XmlDocument& input, const Ru
         Status opened = file_.IsOpen() ? Status::Success() : file_.Open(path_);
         return opened ? file_.Write(bytes) : opened;
       }) {
-  // The name is checked as the screen gives it, against the folder it is written into.
-  if (EscapesCurrentFolder(text_.FileName())) status_ = Status::Failure("the name leaves the current folder");
+  // The name is checked as the screen gives it, and where its folder leads once links are
+  // followed, against the folder it is written into.
+  if (EscapesCurrentFolder(text_.FileName()) || !platform::StaysInside(settings.outputFolder, text_.FileName())) {
+    status_ = Status::Failure("the name leaves the current folder");
+  }
 }
 
 Status MenuOutput::Write(std::vector<ByteBuffer> parts) {

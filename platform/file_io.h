@@ -23,12 +23,12 @@ Status ReadWholeFile(const std::string& path, ByteBuffer& contents,
 // are then given large pages where the system has them.
 void AdviseLargePages(char* data, std::size_t size);
 
-// Writes the pieces, in order, to the target. An existing target is replaced only once the
-// new content was written completely (to a temporary file in its folder, then renamed over
-// it); a new one is removed again when the write fails. On failure the target is exactly as
-// it was and no temporary file is left behind. Durability against a
-// power loss is the file system's: nothing is synced to the disk.
-// A target that is a symbolic link is replaced where the link points.
+// Writes the pieces, in order, to the target, which appears under its name only complete: an
+// existing target is replaced by a complete file put in its place, a new one is named once it
+// is complete. A target the user may not write, or a link the system does not follow, is
+// refused before anything is written. On failure the target is exactly as it was and no
+// temporary file is left behind. Durability against a power loss is the file system's:
+// nothing is synced to the disk.
 Status WriteFileAtomically(const std::string& path, const std::vector<std::string_view>& pieces);
 
 // The same write in steps, for content that is produced while it is written: Open, Write as
@@ -48,10 +48,12 @@ class AtomicFile {
   void Abandon();
   bool IsOpen() const { return state_ != nullptr; }
 
- private:
-  // What each platform does: the file being written, its bytes, putting it under the
-  // target's name, and throwing it away.
+  // What each platform keeps about the file being written.
   struct State;
+
+ private:
+  // What each platform does: begin the file, write its bytes, put it under the target's name,
+  // throw it away.
   struct StateDeleter {
     void operator()(State* state) const;
   };
@@ -96,5 +98,9 @@ FileStamp StampFile(const std::string& path);
 // the root (or a drive) rather than from the current folder.
 std::string_view PathSeparators();
 bool IsAbsolutePath(std::string_view path);
+
+// Whether the folder that `path` (relative to `base`) lies in is `base` or inside it once
+// links are followed. A folder that is not there counts as inside: writing there fails anyway.
+bool StaysInside(const std::string& base, const std::string& path);
 
 }  // namespace menuconv::platform

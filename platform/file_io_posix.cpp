@@ -15,6 +15,7 @@
 
 #include "base/halves.h"
 #include "platform/file_io.h"
+#include "platform/temporary_names.h"
 
 namespace menuconv::platform {
 
@@ -22,27 +23,26 @@ namespace {
 
 std::string ErrorText(int error) { return std::strerror(error); }
 
-// Follows symbolic links to the file that a write through the path would create or replace.
-std::string ResolveLinks(const std::string& path) {
-  std::string current = path;
-  for (int hops = 0; hops < 40; ++hops) {
-    struct stat info;
-    if (lstat(current.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return current;
-    std::string target(PATH_MAX, '\0');
-    const ssize_t n = readlink(current.c_str(), target.data(), target.size());
-    if (n < 0) return current;
-    target.resize(static_cast<std::size_t>(n));
-    if (!target.empty() && target[0] != '/') {
-      const std::size_t slash = current.rfind('/');
-      if (slash != std::string::npos) target = current.substr(0, slash + 1) + target;
+
+// Reads [offset, offset + size) of the file into `into`; gives the bytes read, short only at
+// the end of the file, or -1 with errno set.
+ssize_t ReadRange(int fd, char* into, std::size_t size, std::size_t offset) {
+  std::size_t total = 0;
+  while (total < size) {
+    const ssize_t n = ::pread(fd, into + total, size - total, static_cast<off_t>(offset + total));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return -1;
     }
-    current = target;
+    if (n == 0) break;
+    total += static_cast<std::size_t>(n);
   }
-  return current;
+  return static_cast<ssize_t>(total);
 }
 
-// Writes the pieces in order, as few system calls as the pieces allow.
-Status WriteAll(int fd, std::vector<std::string_view> pieces) {
+}  // namespace
+
+Status WriteAllTo(int fd, std::vector<std::string_view> pieces) {
   std::size_t first = 0;
   std::vector<iovec> vectors;
   while (first < pieces.size()) {
@@ -66,24 +66,6 @@ Status WriteAll(int fd, std::vector<std::string_view> pieces) {
   }
   return Status::Success();
 }
-
-// Reads [offset, offset + size) of the file into `into`; gives the bytes read, short only at
-// the end of the file, or -1 with errno set.
-ssize_t ReadRange(int fd, char* into, std::size_t size, std::size_t offset) {
-  std::size_t total = 0;
-  while (total < size) {
-    const ssize_t n = ::pread(fd, into + total, size - total, static_cast<off_t>(offset + total));
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return -1;
-    }
-    if (n == 0) break;
-    total += static_cast<std::size_t>(n);
-  }
-  return static_cast<ssize_t>(total);
-}
-
-}  // namespace
 
 // Large buffers fill faster in large pages: one fault per 2 MiB instead of one per 4 KiB, and
 // the parser's pass over the text misses the address cache less. Only a hint: where the
@@ -141,80 +123,6 @@ Status ReadWholeFile(const std::string& path, ByteBuffer& contents, std::size_t 
   contents.Resize(total);
   ::close(fd);
   return Status::Success();
-}
-
-struct AtomicFile::State {
-  int fd = -1;
-  std::string target;   // where the links lead
-  std::string written;  // the file being written: the target itself, or a temporary file
-};
-
-void AtomicFile::StateDeleter::operator()(State* state) const { delete state; }
-
-Status AtomicFile::NotOpen() { return Status::Failure(ErrorText(EBADF)); }
-
-Status AtomicFile::Begin(const std::string& path, StatePointer& opened) {
-  if (path.empty()) {
-    return Status::Failure(ErrorText(ENOENT));
-  }
-  StatePointer state(new State);
-  state->target = ResolveLinks(path);
-  struct stat existing;
-  const bool exists = ::stat(state->target.c_str(), &existing) == 0;
-  if (!exists && errno != ENOENT) {
-    // A loop of links, a folder on the way that is a file, no permission to look: a write
-    // through the path would fail the same way.
-    return Status::Failure(ErrorText(errno));
-  }
-  if (exists && S_ISDIR(existing.st_mode)) {
-    return Status::Failure(ErrorText(EISDIR));
-  }
-  if (exists && !S_ISREG(existing.st_mode)) {
-    // A device, a FIFO or a socket is neither replaced (the node would be lost) nor written
-    // into (a FIFO without a reader would hold the run).
-    return Status::Failure("not a regular file");
-  }
-  // A file that does not exist yet is written in place: exclusive creation keeps anyone
-  // else's file from being touched, and a failed write removes what was begun. An existing
-  // file is replaced by a complete temporary file renamed over it.
-  state->written = state->target;
-  if (!exists) {
-    state->fd = ::open(state->target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (state->fd < 0 && errno != EEXIST) {
-      return Status::Failure(ErrorText(errno));
-    }
-  }
-  if (state->fd < 0) {
-    const std::size_t slash = state->target.rfind('/');
-    state->written =
-        (slash == std::string::npos ? "" : state->target.substr(0, slash + 1)) + ".menuconv-XXXXXX";
-    state->fd = ::mkstemp(state->written.data());
-    if (state->fd < 0) {
-      return Status::Failure(ErrorText(errno));
-    }
-    // The replaced file's permissions carry over to its successor.
-    if (exists) (void)::fchmod(state->fd, existing.st_mode & 07777);
-  }
-  opened = std::move(state);
-  return Status::Success();
-}
-
-Status AtomicFile::Put(State& state, const std::vector<std::string_view>& pieces) {
-  return WriteAll(state.fd, pieces);
-}
-
-Status AtomicFile::Place(State& state) {
-  if (::close(std::exchange(state.fd, -1)) != 0) return Status::Failure(ErrorText(errno));
-  if (state.written != state.target && ::rename(state.written.c_str(), state.target.c_str()) != 0) {
-    return Status::Failure(ErrorText(errno));
-  }
-  state.written.clear();  // in place: nothing left to remove
-  return Status::Success();
-}
-
-void AtomicFile::Discard(State& state) {
-  if (state.fd >= 0) ::close(std::exchange(state.fd, -1));
-  if (!state.written.empty()) ::unlink(state.written.c_str());
 }
 
 std::FILE* OpenSharedStream(const std::string& path, StreamMode mode, int& error) {
@@ -285,6 +193,21 @@ FileStamp StampFile(const std::string& path) {
 }
 
 std::string_view PathSeparators() { return "/"; }
+
+bool StaysInside(const std::string& base, const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return true;
+  char resolvedBase[PATH_MAX];
+  char resolvedFolder[PATH_MAX];
+  const std::string folder = (base.empty() ? "." : base) + "/" + path.substr(0, slash);
+  if (::realpath(base.empty() ? "." : base.c_str(), resolvedBase) == nullptr) return true;
+  if (::realpath(folder.c_str(), resolvedFolder) == nullptr) return true;
+  const std::string_view inner(resolvedFolder);
+  const std::string_view outer(resolvedBase);
+  if (outer == "/") return true;
+  return inner == outer || (inner.substr(0, outer.size()) == outer && inner.size() > outer.size() &&
+                            inner[outer.size()] == '/');
+}
 
 bool IsAbsolutePath(std::string_view path) { return !path.empty() && path[0] == '/'; }
 

