@@ -105,47 +105,6 @@ class PieceBuilder {
   std::thread thread_;  // last: it starts once the state above exists
 };
 
-// Reads and merges the text tables on a thread of its own while the document is loaded and
-// converted; what the step shows and writes waits for Finish, after a successful conversion.
-class TextTablesAhead {
- public:
-  explicit TextTablesAhead(const std::string& path)
-      : path_(path), thread_([this] {
-          try {
-            prepared_ = PrepareTextTableStep(path_, ProcessTextTable());
-          } catch (...) {
-            error_ = std::current_exception();
-          }
-        }) {}
-  ~TextTablesAhead() {
-    if (thread_.joinable()) thread_.join();
-  }
-  TextTablesAhead(const TextTablesAhead&) = delete;
-  TextTablesAhead& operator=(const TextTablesAhead&) = delete;
-
-  void Finish() {
-    thread_.join();
-    if (error_) {
-      // Done again where a failure shows as it always did.
-      ProcessTextTable().Clear();
-      RunTextTableStep(path_);
-      return;
-    }
-    FinishTextTableStep(path_, prepared_, ProcessTextTable());
-  }
-  // The run failed: the step never happened.
-  void Abandon() {
-    thread_.join();
-    ProcessTextTable().Clear();
-  }
-
- private:
-  const std::string path_;
-  PreparedTextTables prepared_;
-  std::exception_ptr error_;
-  std::thread thread_;  // last: it starts once the state above exists
-};
-
 }  // namespace
 
 bool ConvertDocument(const XmlDocument& document, std::string* why) {
@@ -215,17 +174,14 @@ bool ConvertDocument(const XmlDocument& document, std::string* why) {
 }
 
 int RunConversion(const std::string& path) {
-  TextTablesAhead textTables(path);
   XmlDocument document;
   LoadStatus status;
   if (!Load(document, path, "", &status)) {
-    textTables.Abandon();
     platform::ShowMessage("Error", kLoadFailed, {path + ": " + status.reason});
     return 1;
   }
   // A text that ended inside a construct or an open element is not converted at all.
   if (!status.parse.ok) {
-    textTables.Abandon();
     platform::ShowMessage("Error", kConvertFailed,
                           {path + ":" + std::to_string(status.parse.line) + ":" +
                            std::to_string(status.parse.column) + ": the text ended inside " +
@@ -234,13 +190,14 @@ int RunConversion(const std::string& path) {
   }
   std::string why;
   if (!ConvertDocument(document, &why)) {
-    textTables.Abandon();
     std::vector<std::string> details;
     if (!why.empty()) details.push_back(path + ": " + why);
     platform::ShowMessage("Error", kConvertFailed, details);
     return 1;
   }
-  textTables.Finish();
+  const TextTableOutcome texts = RunTextTableStep(path);
+  // A table that cannot be written stays as it was, without a word.
+  if (texts.ran && !texts.read.ok) platform::ShowWarning(texts.table + ": not rewritten: " + texts.read.reason);
   return 0;
 }
 
