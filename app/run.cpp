@@ -52,6 +52,24 @@ int ReportThrown(const std::string& path, bool loaded, RunContext& context) {
   return 1;
 }
 
+// A table that is not one is left alone, with a warning; one that cannot be written fails the
+// run, since a build would otherwise ship stale texts.
+int ReportTextTables(const TextTableOutcome& outcome, RunContext& context) {
+  if (!outcome.ran) return 0;
+  context.textRecordsMerged = outcome.recordsMerged;
+  context.textRecordsWritten = outcome.recordsWritten;
+  if (!outcome.read) {
+    context.Warn(NameInWarning(outcome.table) + ": not rewritten: " + outcome.read.reason);
+    return 0;
+  }
+  if (!outcome.write) {
+    context.reporter.Failure(outcome.table, "Cannot save text file", {outcome.write.reason});
+    return 1;
+  }
+  context.written.push_back(outcome.table);
+  return 0;
+}
+
 int Run(const std::string& path, RunContext& context, bool& loaded) {
   XmlDocument document;
   ParseStatus parse;
@@ -73,9 +91,7 @@ int Run(const std::string& path, RunContext& context, bool& loaded) {
     context.reporter.Failure("Error", kConvertFailed, details);
     return 1;
   }
-  TextTable table;
-  RunTextTableStep(path, table);
-  return 0;
+  return ReportTextTables(RunTextTableStep(path, !context.settings.writeNothing), context);
 }
 
 }  // namespace

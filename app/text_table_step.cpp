@@ -1,6 +1,6 @@
 #include "app/text_table_step.h"
 
-#include "platform/messages.h"
+#include "texts/text_table.h"
 
 namespace menuconv {
 
@@ -11,54 +11,21 @@ bool TextTableBase(const std::string& inputPath, std::string& base) {
   return true;
 }
 
-PreparedTextTables PrepareTextTableStep(const std::string& inputPath, TextTable& table) {
-  PreparedTextTables prepared;
+TextTableOutcome RunTextTableStep(const std::string& inputPath, bool rewrite) {
+  TextTableOutcome outcome;
   std::string base;
-  if (!TextTableBase(inputPath, base)) return prepared;
-  prepared.hasBase = true;
-  prepared.first = base + ".txt";
-  prepared.rewritten = base + "_txts.txt";
-  // Stamped before they are read: a change after the stamp shows, whenever it happened.
-  prepared.firstStamp = platform::StampFile(prepared.first);
-  prepared.rewrittenStamp = platform::StampFile(prepared.rewritten);
-  MergeTextFile(table, prepared.first);
-  prepared.second = MergeTextFile(table, prepared.rewritten);
-  if (prepared.second.status != TextFileStatus::kNotATable) prepared.serialized = SerializeTextTable(table);
-  return prepared;
-}
-
-namespace {
-
-void ShowOrWrite(const PreparedTextTables& prepared) {
-  if (!prepared.hasBase) return;
-  if (prepared.second.status == TextFileStatus::kNotATable) {
-    // Rewriting would throw away a file that was never understood.
-    platform::ShowWarning(prepared.rewritten + ": not rewritten: " + prepared.second.reason);
-    return;
-  }
-  // Nothing is shown when the table cannot be written; the old file then stays as it was.
-  (void)platform::WriteFileAtomically(prepared.rewritten, {prepared.serialized});
-}
-
-}  // namespace
-
-void FinishTextTableStep(const std::string& inputPath, const PreparedTextTables& prepared, TextTable& table) {
-  if (!prepared.hasBase) return;
-  if (platform::StampFile(prepared.first) != prepared.firstStamp ||
-      platform::StampFile(prepared.rewritten) != prepared.rewrittenStamp) {
-    table.Clear();
-    ShowOrWrite(PrepareTextTableStep(inputPath, table));
-    return;
-  }
-  ShowOrWrite(prepared);
-}
-
-void RunTextTableStep(const std::string& inputPath, TextTable& table) {
-  ShowOrWrite(PrepareTextTableStep(inputPath, table));
-}
-
-void RunTextTableStep(const std::string& inputPath) {
-  RunTextTableStep(inputPath, ProcessTextTable());
+  if (!TextTableBase(inputPath, base)) return outcome;
+  outcome.ran = true;
+  outcome.table = base + "_txts.txt";
+  TextTable table;
+  (void)table.AddFile(base + ".txt");  // contributes what it can; nothing else depends on it
+  outcome.read = table.AddFile(outcome.table);
+  outcome.recordsMerged = table.Size();
+  // Rewriting would throw away a file that was never understood.
+  if (!outcome.read.ok || !rewrite) return outcome;
+  outcome.write = WriteTextTable(table, outcome.table);
+  if (outcome.write.ok) outcome.recordsWritten = table.Size();
+  return outcome;
 }
 
 }  // namespace menuconv

@@ -2,10 +2,10 @@
 // document and rewrites the second of them.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
-#include "platform/file_io.h"
-#include "texts/text_table.h"
+#include "base/status.h"
 
 namespace menuconv {
 
@@ -13,28 +13,24 @@ namespace menuconv {
 // whole path (folder names included). False when the path holds no ".".
 bool TextTableBase(const std::string& inputPath, std::string& base);
 
-// Merges BASE".txt", then BASE"_txts.txt" into the table, and rewrites BASE"_txts.txt"
-// from it, so a key of the ".txt" file wins over the same key of the "_txts.txt" file.
-// Without a "." in the path nothing is read or written. A "_txts.txt" file that is there,
-// not empty, but cannot be read as a text table is left as it is, with one warning
-// "FILE: not rewritten: REASON". A table that cannot be written leaves the file unchanged.
-void RunTextTableStep(const std::string& inputPath, TextTable& table);
-void RunTextTableStep(const std::string& inputPath);  // with ProcessTextTable()
-
-// The step in two halves, so that the reading and merging can be done while the document is
-// converted: the first half reads and merges and shows nothing; the second shows the warning
-// or writes the file, unless either file changed since it was read (the conversion may write
-// through a link to one of them), in which case the whole step is done again.
-struct PreparedTextTables {
-  bool hasBase = false;
-  std::string first;      // BASE".txt"
-  std::string rewritten;  // BASE"_txts.txt"
-  MergeResult second;
-  std::string serialized;  // the rewritten file's bytes, unless it is not to be rewritten
-  platform::FileStamp firstStamp;
-  platform::FileStamp rewrittenStamp;
+// What the step did, for the run to report.
+struct TextTableOutcome {
+  bool ran = false;   // the input path holds a "."; without one nothing is read or written
+  std::string table;  // BASE"_txts.txt", the table that is rewritten
+  // Reading `table`. A failure means it is there but not a table: it is left as it was, and
+  // the run warns "TABLE: not rewritten: REASON".
+  Status read;
+  // Rewriting `table`; a failure leaves the file as it was. Ok when not attempted.
+  Status write;
+  std::size_t recordsMerged = 0;   // records of the merged table, each key once
+  std::size_t recordsWritten = 0;  // records of the rewritten file; 0 when it was not rewritten
 };
-PreparedTextTables PrepareTextTableStep(const std::string& inputPath, TextTable& table);
-void FinishTextTableStep(const std::string& inputPath, const PreparedTextTables& prepared, TextTable& table);
+
+// Merges BASE".txt", then BASE"_txts.txt" (see TextTable::AddFile) and rewrites
+// BASE"_txts.txt" from the merged table, so a key of the ".txt" file wins over the same key
+// of the "_txts.txt" file. A ".txt" file that is not a table contributes the records read
+// before the reading stopped, if any, and is not reported. Without `rewrite` everything but the
+// writing is done. Shows nothing: the caller reports the outcome.
+TextTableOutcome RunTextTableStep(const std::string& inputPath, bool rewrite);
 
 }  // namespace menuconv

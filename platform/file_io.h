@@ -76,24 +76,6 @@ bool SeekStream(std::FILE* stream, int64_t offset, int origin);
 int64_t TellStream(std::FILE* stream);
 bool IsRegularStream(std::FILE* stream);
 
-// What tells whether a file changed between two looks at it: whether it is there, and its
-// identity, size and time of last change as far as the platform gives them.
-struct FileStamp {
-  bool exists = false;
-  uint64_t device = 0;
-  uint64_t inode = 0;
-  uint64_t size = 0;
-  int64_t changedSeconds = 0;
-  int64_t changedNanoseconds = 0;
-  bool operator==(const FileStamp& o) const {
-    return exists == o.exists && device == o.device && inode == o.inode && size == o.size &&
-           changedSeconds == o.changedSeconds && changedNanoseconds == o.changedNanoseconds;
-  }
-  bool operator!=(const FileStamp& o) const { return !(*this == o); }
-};
-// The stamp of the file a path leads to (links followed).
-FileStamp StampFile(const std::string& path);
-
 // The characters that separate folders in a path, and whether a path names its folder from
 // the root (or a drive) rather than from the current folder.
 std::string_view PathSeparators();

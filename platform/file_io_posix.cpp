@@ -177,21 +177,6 @@ bool IsRegularStream(std::FILE* stream) {
   return ::fstat(::fileno(stream), &info) == 0 && S_ISREG(info.st_mode);
 }
 
-// A backslash or a colon is an ordinary byte of a file name here.
-FileStamp StampFile(const std::string& path) {
-  FileStamp stamp;
-  struct stat info;
-  if (stat(path.c_str(), &info) != 0) return stamp;
-  stamp.exists = true;
-  stamp.device = static_cast<uint64_t>(info.st_dev);
-  stamp.inode = static_cast<uint64_t>(info.st_ino);
-  stamp.size = static_cast<uint64_t>(info.st_size);
-  // ctime changes with every write and rename, and cannot be set back by a program.
-  stamp.changedSeconds = static_cast<int64_t>(info.st_ctim.tv_sec);
-  stamp.changedNanoseconds = static_cast<int64_t>(info.st_ctim.tv_nsec);
-  return stamp;
-}
-
 std::string_view PathSeparators() { return "/"; }
 
 bool StaysInside(const std::string& base, const std::string& path) {

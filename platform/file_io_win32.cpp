@@ -150,24 +150,6 @@ int64_t TellStream(std::FILE* stream) { return _ftelli64(stream); }
 
 bool IsRegularStream(std::FILE*) { return true; }
 
-FileStamp StampFile(const std::string& path) {
-  FileStamp stamp;
-  const HANDLE file = CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return stamp;
-  BY_HANDLE_FILE_INFORMATION info;
-  if (GetFileInformationByHandle(file, &info)) {
-    stamp.exists = true;
-    stamp.device = info.dwVolumeSerialNumber;
-    stamp.inode = (uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow;
-    stamp.size = (uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow;
-    stamp.changedSeconds =
-        static_cast<int64_t>((uint64_t{info.ftLastWriteTime.dwHighDateTime} << 32) | info.ftLastWriteTime.dwLowDateTime);
-  }
-  CloseHandle(file);
-  return stamp;
-}
-
 void AdviseLargePages(char*, std::size_t) {}
 
 std::string_view PathSeparators() { return "/\\"; }

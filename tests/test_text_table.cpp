@@ -2,18 +2,13 @@
 #include "tests/test_support.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <algorithm>
-#include <cctype>
-#include <cerrno>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
+#include <map>
 #include <optional>
 #include <random>
-#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -30,6 +25,8 @@ using Records = std::vector<std::pair<std::u16string, std::u16string>>;
 // Bytes written as hexadecimal pairs, blanks ignored: "FF FE 6B 00".
 constexpr auto Hex = testing_support::BytesFromHex;
 
+const std::string kNoMark = "no UTF-16 little-endian byte-order mark (FF FE)";
+
 // Little-endian bytes of the units, for inputs too large to write out by hand.
 void AppendUnits(std::string& bytes, std::u16string_view units) {
   for (const char16_t unit : units) {
@@ -38,39 +35,27 @@ void AppendUnits(std::string& bytes, std::u16string_view units) {
   }
 }
 
+// A table file as the step writes it: FF FE, then KEY TAB TEXT CR LF per record.
+std::string TableBytes(const Records& records) {
+  std::string bytes = Hex("FF FE");
+  for (const auto& [key, text] : records) {
+    AppendUnits(bytes, key);
+    AppendUnits(bytes, u"\t");
+    AppendUnits(bytes, text);
+    AppendUnits(bytes, u"\r\n");
+  }
+  return bytes;
+}
+
 Records RecordsOf(const TextTable& table) {
   Records records;
-  for (const auto& [key, text] : table) records.emplace_back(key, text);
+  for (const TextRecord& record : table.Records()) {
+    records.emplace_back(record.key().ToU16String(), record.text().ToU16String());
+  }
   return records;
 }
 
-TextTable TableOf(const Records& records) {
-  TextTable table;
-  for (const auto& [key, text] : records) table.Insert(key, text);
-  return table;
-}
-
-// --- The table -------------------------------------------------------------------------
-
-TEST(TextTableTest, FirstInsertOfAKeyWins) {
-  TextTable table;
-  EXPECT_TRUE(table.Empty());
-  EXPECT_TRUE(table.Insert(u"k", u"A"));
-  EXPECT_FALSE(table.Insert(u"k", u"B"));
-  EXPECT_TRUE(table.Insert(u"K", u"C"));
-  ASSERT_NE(table.Find(u"k"), nullptr);
-  EXPECT_EQ(*table.Find(u"k"), u"A");
-  EXPECT_EQ(*table.Find(u"K"), u"C");
-  EXPECT_EQ(table.Find(u"k "), nullptr);
-  EXPECT_EQ(table.Size(), 2u);
-  table.Clear();
-  EXPECT_TRUE(table.Empty());
-  EXPECT_EQ(table.Find(u"k"), nullptr);
-}
-
-TEST(TextTableTest, ProcessTableIsOneInstance) {
-  EXPECT_EQ(&ProcessTextTable(), &ProcessTextTable());
-}
+std::string BytesOf(const ByteBuffer& buffer) { return std::string(buffer.view()); }
 
 // --- Reading records -------------------------------------------------------------------
 
@@ -113,77 +98,102 @@ TEST(TextTableTest, ReadTextLineSplitsRecords) {
        {{u"\u0416\u00E9", u"\U0001F600"}}, 7},
       {"units 0xFF80 and up", "80 FF FF FF 09 00 FE FF 0D 00 0A 00", {{u"\uFF80\uFFFF", u"\uFFFE"}},
        6},
+      // Long enough that the units are looked at several at a time.
+      {"TAB, CR and U+0000 at every place of a group of units",
+       "61 00 62 00 63 00 64 00 65 00 09 00 31 00 32 00 33 00 34 00 35 00 36 00 37 00 0D 00 0A 00"
+       " 61 00 62 00 63 00 64 00 09 00 31 00 32 00 33 00 34 00 35 00 36 00 37 00 38 00 0D 00"
+       " 61 00 62 00 63 00 64 00 65 00 66 00 09 00 31 00 32 00 33 00 34 00 00 00 35 00",
+       {{u"abcde", u"1234567"}, {u"abcd", u"12345678"}, {u"abcdef", u"1234"}}, 40},
+      {"units that are TAB, CR or U+0000 in one byte only",
+       "09 01 00 09 0D 01 00 0D 01 00 00 01 09 00 0D 0D 09 09 0D 00 0A 00",
+       {{u"\u0109\u0900\u010D\u0D00\u0001\u0100", u"\u0D0D\u0909"}}, 11},
   };
+  const char sentinel[] = "sentinel";
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     const std::string data = Hex(c.data);
     std::size_t position = 0;
-    std::u16string key = u"stale";
-    std::u16string text = u"stale";
+    TextRecord record(sentinel, 1, 1);
     Records records;
-    while (ReadTextLine(data, position, key, text)) {
-      records.emplace_back(key, text);
+    while (ReadTextLine(data, position, record)) {
+      records.emplace_back(record.key().ToU16String(), record.text().ToU16String());
       ASSERT_LE(records.size(), c.records.size() + 1);
     }
     EXPECT_EQ(records, c.records);
     EXPECT_EQ(position, c.stop);
+    // The record that was read last is left as it was; so is the sentinel without any.
+    if (c.records.empty()) {
+      EXPECT_EQ(record.key().bytes().data(), sentinel);
+    } else {
+      EXPECT_EQ(record.key().ToU16String(), c.records.back().first);
+      EXPECT_EQ(record.text().ToU16String(), c.records.back().second);
+    }
     // Reading on from where it stopped finds nothing more.
-    EXPECT_FALSE(ReadTextLine(data, position, key, text));
+    EXPECT_FALSE(ReadTextLine(data, position, record));
     EXPECT_EQ(position, c.stop);
   }
 }
 
 TEST(TextTableTest, ReadTextLineStartsAtThePosition) {
   const std::string data = Hex("FF FE 6B 00 09 00 41 00 0D 00 0A 00");
-  std::u16string key;
-  std::u16string text;
+  TextRecord record;
   std::size_t position = 1;
-  ASSERT_TRUE(ReadTextLine(data, position, key, text));
-  EXPECT_EQ(key, u"k");
-  EXPECT_EQ(text, u"A");
+  ASSERT_TRUE(ReadTextLine(data, position, record));
+  EXPECT_EQ(record.key().ToU16String(), u"k");
+  EXPECT_EQ(record.text().ToU16String(), u"A");
+  EXPECT_EQ(record.key().bytes().data(), data.data() + 2);  // a view into the data, no copy
   EXPECT_EQ(position, 6u);
   position = 40;
-  EXPECT_FALSE(ReadTextLine(data, position, key, text));
+  EXPECT_FALSE(ReadTextLine(data, position, record));
   EXPECT_EQ(position, 6u);
 }
 
-// --- Writing ---------------------------------------------------------------------------
+// --- The order of keys -----------------------------------------------------------------
 
-TEST(TextTableTest, SerializeSortsByUnits) {
-  struct Case {
-    const char* name;
-    Records inserted;
-    const char* bytes;
+TEST(TextTableTest, KeysCompareAsUnsignedUnitsShorterFirst) {
+  // Each key comes before every one after it.
+  const std::vector<std::u16string> ordered = {
+      u"",          u"B",         u"a",         u"ab",        u"abc",       u"abcc",
+      u"abcd",      u"abcda",     u"abcdabcd",  u"abcdabcd\u0001", u"abcdabce", u"abcdb",
+      u"b",         u"\u00E9",    u"\u0100",    u"\u0416",    u"\u0417\u0001", u"\u0417\u0100",
+      u"\U0001F600", u"\uFF21",   u"\uFF80a",   u"\uFFFF",
   };
-  const std::vector<Case> cases = {
-      {"empty table", {}, "FF FE"},
-      {"one entry", {{u"k", u"A"}}, "FF FE 6B 00 09 00 41 00 0D 00 0A 00"},
-      {"sorted by unit value, the shorter key first",
-       {{u"b", u"2"},
-        {u"a", u"1"},
-        {u"\uFF21", u"9"},
-        {u"\U0001F600", u"8"},
-        {u"\u0416", u"7"},
-        {u"\u00E9", u"6"},
-        {u"B", u"3"},
-        {u"ab", u"4"},
-        {u"t", u"x\ty\nz"},
-        {u"", u"5"}},
-       "FF FE"
-       " 09 00 35 00 0D 00 0A 00"
-       " 42 00 09 00 33 00 0D 00 0A 00"
-       " 61 00 09 00 31 00 0D 00 0A 00"
-       " 61 00 62 00 09 00 34 00 0D 00 0A 00"
-       " 62 00 09 00 32 00 0D 00 0A 00"
-       " 74 00 09 00 78 00 09 00 79 00 0A 00 7A 00 0D 00 0A 00"
-       " E9 00 09 00 36 00 0D 00 0A 00"
-       " 16 04 09 00 37 00 0D 00 0A 00"
-       " 3D D8 00 DE 09 00 38 00 0D 00 0A 00"
-       " 21 FF 09 00 39 00 0D 00 0A 00"},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    EXPECT_EQ(SerializeTextTable(TableOf(c.inserted)), Hex(c.bytes));
+  for (std::size_t i = 0; i < ordered.size(); ++i) {
+    std::string a;
+    AppendUnits(a, ordered[i]);
+    const TextUnits x(a.data(), ordered[i].size());
+    EXPECT_EQ(CompareUnits(x, x), 0);
+    for (std::size_t j = i + 1; j < ordered.size(); ++j) {
+      SCOPED_TRACE(testing_support::HexOf(a) + " before " + std::to_string(j));
+      std::string b;
+      AppendUnits(b, ordered[j]);
+      const TextUnits y(b.data(), ordered[j].size());
+      EXPECT_LT(CompareUnits(x, y), 0);
+      EXPECT_GT(CompareUnits(y, x), 0);
+      EXPECT_TRUE(UnitsLess(x, y));
+      EXPECT_FALSE(UnitsLess(y, x));
+      EXPECT_FALSE(UnitsEqual(x, y));
+    }
+  }
+}
+
+TEST(TextTableTest, KeysCompareAsStringsOfUnitsDo) {
+  // Keys sharing starts of every length, differing in one unit at any place, in either byte.
+  std::mt19937 random(11);
+  const std::u16string alphabet = u"\u0001\u0061\u0100\u0161\u6100\uFFFF";
+  for (int round = 0; round < 20000; ++round) {
+    std::u16string a;
+    for (std::size_t n = random() % 12; n > 0; --n) a += alphabet[random() % alphabet.size()];
+    std::u16string b = a.substr(0, random() % (a.size() + 1));
+    for (std::size_t n = random() % 4; n > 0; --n) b += alphabet[random() % alphabet.size()];
+    std::string x;
+    std::string y;
+    AppendUnits(x, a);
+    AppendUnits(y, b);
+    const int expected = a.compare(b) < 0 ? -1 : a == b ? 0 : 1;
+    const int order = CompareUnits(TextUnits(x.data(), a.size()), TextUnits(y.data(), b.size()));
+    ASSERT_EQ((order > 0) - (order < 0), expected) << testing_support::HexOf(x) << " / " << testing_support::HexOf(y);
+    ASSERT_EQ(UnitsEqual(TextUnits(x.data(), a.size()), TextUnits(y.data(), b.size())), a == b);
   }
 }
 
@@ -202,47 +212,65 @@ class TextTableFileTest : public ::testing::Test {
     return names;
   }
 
+  // The bytes of the table merged from files of the given bytes, in order.
+  std::string Merged(const std::vector<std::string>& files) {
+    TextTable table;
+    for (std::size_t i = 0; i < files.size(); ++i) {
+      const std::string path = PathOf("merged" + std::to_string(i) + ".txt");
+      WriteBytes(path, files[i]);
+      const Status status = table.AddFile(path);
+      EXPECT_TRUE(status.ok) << status.reason;
+    }
+    return BytesOf(SerializeTextTable(table));
+  }
+
   testing_support::TempFolder temp_{"menuconv-texttable"};
   const fs::path& folder_ = temp_.path();
 };
 
-TEST_F(TextTableFileTest, MergeTextFileReadsOnlyTables) {
-  const std::string mark = "no UTF-16 little-endian byte-order mark (FF FE)";
+TEST_F(TextTableFileTest, AddFileReadsOnlyTables) {
+  const std::string stopped = "reading stopped at a U+0000 unit at byte ";
   struct Case {
     const char* name;
     std::optional<const char*> bytes;  // none: no file
-    TextFileStatus status;
-    std::string reason;
+    Status status;
     Records records;
   };
+  auto stoppedAt = [&](std::size_t offset, std::size_t line, std::size_t column) {
+    Status status = Status::Failure(stopped + std::to_string(offset));
+    status.offset = offset;
+    status.line = line;
+    status.column = column;
+    return status;
+  };
   const std::vector<Case> cases = {
-      {"missing file", std::nullopt, TextFileStatus::kMissing, "", {}},
-      {"empty file", "", TextFileStatus::kEmpty, "", {}},
-      {"mark only", "FF FE", TextFileStatus::kMerged, "", {}},
-      {"mark and an odd byte", "FF FE 6B", TextFileStatus::kMerged, "", {}},
-      {"one byte", "FF", TextFileStatus::kNotATable, mark, {}},
-      {"big-endian mark", "FE FF 00 6B 00 09 00 41 00 0D 00 0A", TextFileStatus::kNotATable,
-       mark, {}},
-      {"UTF-8 without mark", "6B 09 41 0D 0A", TextFileStatus::kNotATable, mark, {}},
-      {"UTF-8 with its mark", "EF BB BF 6B 09 41 0D 0A", TextFileStatus::kNotATable, mark, {}},
-      {"UTF-16 without mark", "6B 00 09 00 41 00 0D 00 0A 00", TextFileStatus::kNotATable, mark,
-       {}},
+      {"missing file", std::nullopt, Status::Success(), {}},
+      {"empty file", "", Status::Success(), {}},
+      {"mark only", "FF FE", Status::Success(), {}},
+      {"mark and an odd byte", "FF FE 6B", Status::Success(), {}},
+      {"one byte", "FF", Status::Failure(kNoMark), {}},
+      {"big-endian mark", "FE FF 00 6B 00 09 00 41 00 0D 00 0A", Status::Failure(kNoMark), {}},
+      {"UTF-8 without mark", "6B 09 41 0D 0A", Status::Failure(kNoMark), {}},
+      {"UTF-8 with its mark", "EF BB BF 6B 09 41 0D 0A", Status::Failure(kNoMark), {}},
+      {"UTF-16 without mark", "6B 00 09 00 41 00 0D 00 0A 00", Status::Failure(kNoMark), {}},
       {"well-formed", "FF FE 6B 00 09 00 41 00 0D 00 0A 00 6D 00 09 00 42 00 0D 00 0A 00",
-       TextFileStatus::kMerged, "", {{u"k", u"A"}, {u"m", u"B"}}},
+       Status::Success(), {{u"k", u"A"}, {u"m", u"B"}}},
       {"first record of a key wins, empty texts are passed over",
        "FF FE 6B 00 09 00 0D 00 0A 00"
        " 6B 00 09 00 41 00 0D 00 0A 00"
        " 6B 00 09 00 42 00 0D 00 0A 00"
        " 6D 00 09 00 0D 00 0A 00",
-       TextFileStatus::kMerged, "", {{u"k", u"A"}}},
-      {"last record without CR", "FF FE 6B 00 09 00 41 00", TextFileStatus::kMerged, "",
-       {{u"k", u"A"}}},
+       Status::Success(), {{u"k", u"A"}}},
+      {"last record without CR", "FF FE 6B 00 09 00 41 00", Status::Success(), {{u"k", u"A"}}},
       {"U+0000 stops the reading",
        "FF FE 6B 00 09 00 41 00 0D 00 0A 00 00 00 6D 00 09 00 42 00 0D 00 0A 00",
-       TextFileStatus::kNotATable, "reading stopped at a U+0000 unit at byte 12", {{u"k", u"A"}}},
-      {"U+0000 ends a text",
-       "FF FE 6B 00 09 00 41 00 00 00 42 00 0D 00 0A 00", TextFileStatus::kNotATable,
-       "reading stopped at a U+0000 unit at byte 8", {{u"k", u"A"}}},
+       stoppedAt(12, 2, 1), {{u"k", u"A"}}},
+      {"U+0000 ends a text", "FF FE 6B 00 09 00 41 00 00 00 42 00 0D 00 0A 00", stoppedAt(8, 1, 9),
+       {{u"k", u"A"}}},
+      {"U+0000 right after the mark", "FF FE 00 00 6B 00 09 00 41 00", stoppedAt(2, 1, 3), {}},
+      {"U+0000 on a later line, after a CR without LF",
+       "FF FE 6D 00 09 00 43 00 0D 00 0A 00 6B 00 09 00 41 00 0D 00 7A 00 09 00 5A 00 00 00",
+       stoppedAt(26, 2, 15), {{u"k", u"A"}, {u"m", u"C"}, {u"z", u"Z"}}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -250,42 +278,83 @@ TEST_F(TextTableFileTest, MergeTextFileReadsOnlyTables) {
     fs::remove(path);
     if (c.bytes) WriteBytes(path, Hex(*c.bytes));
     TextTable table;
-    const MergeResult result = MergeTextFile(table, path);
-    EXPECT_EQ(result.status, c.status);
-    EXPECT_EQ(result.reason, c.reason);
-    EXPECT_EQ(result.added, c.records.size());
+    const Status status = table.AddFile(path);
+    EXPECT_EQ(status.ok, c.status.ok);
+    EXPECT_EQ(status.reason, c.status.reason);
+    EXPECT_EQ(status.offset, c.status.offset);
+    EXPECT_EQ(status.line, c.status.line);
+    EXPECT_EQ(status.column, c.status.column);
     EXPECT_EQ(RecordsOf(table), c.records);
+    EXPECT_EQ(table.Size(), c.records.size());
+    EXPECT_EQ(BytesOf(SerializeTextTable(table)), TableBytes(c.records));
     // Reading never changes the file.
     EXPECT_EQ(ReadBytes(path), c.bytes ? std::optional<std::string>(Hex(*c.bytes)) : std::nullopt);
   }
 }
 
-TEST_F(TextTableFileTest, MergeTextFileOnADirectory) {
-  fs::create_directory(PathOf("table.txt"));
-  TextTable table;
-  const MergeResult result = MergeTextFile(table, PathOf("table.txt"));
-  EXPECT_EQ(result.status, TextFileStatus::kNotATable);
-  EXPECT_EQ(result.reason, std::strerror(testing_support::kDirectoryError));
-  EXPECT_TRUE(table.Empty());
+TEST_F(TextTableFileTest, AddFileOnWhatIsNoFile) {
+  fs::create_directory(PathOf("folder.txt"));
+  WriteBytes(PathOf("plain"), TableBytes({{u"k", u"A"}}));
+  struct Case {
+    const char* name;
+    std::string path;
+    Status status;
+  };
+  const std::vector<Case> cases = {
+      {"folder", PathOf("folder.txt"), Status::Failure(std::strerror(testing_support::kDirectoryError))},
+      {"in a missing folder", PathOf("missing/table.txt"), Status::Success()},
+#ifndef _WIN32
+      {"below a file", PathOf("plain/table.txt"), Status::Failure(std::strerror(ENOTDIR))},
+#endif
+      {"empty path", "", Status::Success()},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TextTable table;
+    const Status status = table.AddFile(c.path);
+    EXPECT_EQ(status.ok, c.status.ok);
+    EXPECT_EQ(status.reason, c.status.reason);
+    EXPECT_FALSE(status.HasPosition());
+    EXPECT_TRUE(table.Empty());
+  }
+  EXPECT_TRUE(fs::is_directory(PathOf("folder.txt")));
+}
+
+TEST_F(TextTableFileTest, KeysAreWrittenInOrderOfTheirUnits) {
+  // Every record is kept as it was; only the order changes.
+  const Records unordered = {
+      {u"b", u"2"},         {u"a", u"1"},  {u"\uFF21", u"9"}, {u"\U0001F600", u"8"},
+      {u"\u0416", u"7"},    {u"\u00E9", u"6"}, {u"B", u"3"},  {u"ab", u"4"},
+      {u"t", u"x\ty\nz"},   {u"", u"5"},   {u"abcdabcd", u"10"}, {u"abcdabc", u"11"},
+  };
+  EXPECT_EQ(Merged({TableBytes(unordered)}),
+            Hex("FF FE"
+                " 09 00 35 00 0D 00 0A 00"
+                " 42 00 09 00 33 00 0D 00 0A 00"
+                " 61 00 09 00 31 00 0D 00 0A 00"
+                " 61 00 62 00 09 00 34 00 0D 00 0A 00"
+                " 61 00 62 00 63 00 64 00 61 00 62 00 63 00 09 00 31 00 31 00 0D 00 0A 00"
+                " 61 00 62 00 63 00 64 00 61 00 62 00 63 00 64 00 09 00 31 00 30 00 0D 00 0A 00"
+                " 62 00 09 00 32 00 0D 00 0A 00"
+                " 74 00 09 00 78 00 09 00 79 00 0A 00 7A 00 0D 00 0A 00"
+                " E9 00 09 00 36 00 0D 00 0A 00"
+                " 16 04 09 00 37 00 0D 00 0A 00"
+                " 3D D8 00 DE 09 00 38 00 0D 00 0A 00"
+                " 21 FF 09 00 39 00 0D 00 0A 00"));
 }
 
 TEST_F(TextTableFileTest, FileMergedFirstWins) {
-  const std::string first = PathOf("first.txt");
-  const std::string second = PathOf("second.txt");
-  WriteBytes(first,
-             Hex("FF FE 6B 00 09 00 41 00 0D 00 0A 00"      // k A
-                 " 6E 00 09 00 0D 00 0A 00"));              // n (empty)
-  WriteBytes(second,
-             Hex("FF FE 6B 00 09 00 42 00 0D 00 0A 00"      // k B
-                 " 6D 00 09 00 43 00 0D 00 0A 00"           // m C
-                 " 6E 00 09 00 44 00 0D 00 0A 00"));        // n D
-  TextTable table;
-  EXPECT_EQ(MergeTextFile(table, first).added, 1u);
-  EXPECT_EQ(MergeTextFile(table, second).added, 2u);
-  EXPECT_EQ(RecordsOf(table), (Records{{u"k", u"A"}, {u"m", u"C"}, {u"n", u"D"}}));
-  // Merging again adds nothing.
-  EXPECT_EQ(MergeTextFile(table, second).added, 0u);
-  EXPECT_EQ(table.Size(), 3u);
+  const std::string first = Hex("FF FE 6B 00 09 00 41 00 0D 00 0A 00"  // k A
+                                " 6E 00 09 00 0D 00 0A 00");            // n (empty)
+  const std::string second = Hex("FF FE 6B 00 09 00 42 00 0D 00 0A 00"  // k B
+                                 " 6D 00 09 00 43 00 0D 00 0A 00"       // m C
+                                 " 6E 00 09 00 44 00 0D 00 0A 00");     // n D
+  const std::string merged = TableBytes({{u"k", u"A"}, {u"m", u"C"}, {u"n", u"D"}});
+  EXPECT_EQ(Merged({first, second}), merged);
+  // Merging a file again changes nothing.
+  EXPECT_EQ(Merged({first, second, second}), merged);
+  EXPECT_EQ(Merged({first, second, first}), merged);
+  EXPECT_EQ(Merged({second, first}), TableBytes({{u"k", u"B"}, {u"m", u"C"}, {u"n", u"D"}}));
 }
 
 TEST_F(TextTableFileTest, NonAsciiKeysRoundTripUnchanged) {
@@ -318,48 +387,91 @@ TEST_F(TextTableFileTest, NonAsciiKeysRoundTripUnchanged) {
     const std::string output = PathOf("out.txt");
     WriteBytes(input, Hex(c.input));
     TextTable table;
-    EXPECT_EQ(MergeTextFile(table, input).status, TextFileStatus::kMerged);
-    ASSERT_TRUE(WriteTextTable(table, output));
+    EXPECT_TRUE(table.AddFile(input).ok);
+    const Status written = WriteTextTable(table, output);
+    ASSERT_TRUE(written.ok) << written.reason;
     EXPECT_EQ(ReadBytes(output), Hex(sorted));
   }
 }
 
 TEST_F(TextTableFileTest, WriteTextTableReplacesTheWholeFile) {
+  const std::string input = PathOf("in.txt");
+  WriteBytes(input, TableBytes({{u"m", u"C"}, {u"k", u"A"}}));
+  TextTable table;
+  ASSERT_TRUE(table.AddFile(input).ok);
   const std::string path = PathOf("out_txts.txt");
-  const TextTable table = TableOf({{u"m", u"C"}, {u"k", u"A"}});
-  const std::string expected =
-      Hex("FF FE 6B 00 09 00 41 00 0D 00 0A 00 6D 00 09 00 43 00 0D 00 0A 00");
+  const std::string expected = Hex("FF FE 6B 00 09 00 41 00 0D 00 0A 00 6D 00 09 00 43 00 0D 00 0A 00");
   // A new file, then a longer file that must not keep its tail.
   for (const bool existed : {false, true}) {
     SCOPED_TRACE(existed);
     if (existed) WriteBytes(path, std::string(100, 'x'));
-    std::string reason;
-    EXPECT_TRUE(WriteTextTable(table, path, &reason));
-    EXPECT_EQ(reason, "");
+    const Status status = WriteTextTable(table, path);
+    EXPECT_TRUE(status.ok);
+    EXPECT_EQ(status.reason, "");
     EXPECT_EQ(ReadBytes(path), expected);
-    EXPECT_EQ(Names(), std::vector<std::string>{"out_txts.txt"});
+    EXPECT_EQ(Names(), (std::vector<std::string>{"in.txt", "out_txts.txt"}));
   }
-  ASSERT_TRUE(WriteTextTable(TextTable(), path));
+  ASSERT_TRUE(WriteTextTable(TextTable(), path).ok);
   EXPECT_EQ(ReadBytes(path), Hex("FF FE"));
 }
 
 TEST_F(TextTableFileTest, WriteTextTableFailureLeavesTargetAlone) {
+  const std::string input = PathOf("in.txt");
+  WriteBytes(input, TableBytes({{u"k", u"A"}}));
+  TextTable table;
+  ASSERT_TRUE(table.AddFile(input).ok);
   const std::string folder = PathOf("out_txts.txt");
   fs::create_directory(folder);
   WriteBytes(PathOf("out_txts.txt/inside"), "keep");
-  const TextTable table = TableOf({{u"k", u"A"}});
-  std::string reason;
-  EXPECT_FALSE(WriteTextTable(table, folder, &reason));
-  EXPECT_NE(reason, "");
+  Status status = WriteTextTable(table, folder);
+  EXPECT_FALSE(status.ok);
+  EXPECT_NE(status.reason, "");
   EXPECT_TRUE(fs::is_directory(folder));
   EXPECT_EQ(ReadBytes(PathOf("out_txts.txt/inside")), "keep");
   // No temporary file is left behind.
-  EXPECT_EQ(Names(), std::vector<std::string>{"out_txts.txt"});
+  EXPECT_EQ(Names(), (std::vector<std::string>{"in.txt", "out_txts.txt"}));
 
-  reason.clear();
-  EXPECT_FALSE(WriteTextTable(table, PathOf("missing/out_txts.txt"), &reason));
-  EXPECT_NE(reason, "");
-  EXPECT_EQ(Names(), std::vector<std::string>{"out_txts.txt"});
+  status = WriteTextTable(table, PathOf("missing/out_txts.txt"));
+  EXPECT_FALSE(status.ok);
+  EXPECT_NE(status.reason, "");
+  EXPECT_EQ(Names(), (std::vector<std::string>{"in.txt", "out_txts.txt"}));
+}
+
+TEST_F(TextTableFileTest, SerializedInPiecesThatMakeTheWhole) {
+  // Records small and large against the pieces of some 64 KiB the serialiser hands over.
+  Records records;
+  for (int i = 0; i < 20000; ++i) records.emplace_back(u"k" + std::u16string(i % 7, u'x') + u"\u0416" + std::u16string(1, static_cast<char16_t>(u'a' + i % 26)) + std::u16string(i / 26 % 26 + 1, u'z') + std::u16string(1, static_cast<char16_t>(0x100 + i)), std::u16string(i % 40 + 1, u'T'));
+  records.emplace_back(u"large", std::u16string(100000, u'\u0416'));
+  records.emplace_back(std::u16string(40000, u'~'), u"after a large key");
+  std::sort(records.begin(), records.end());
+  records.erase(std::unique(records.begin(), records.end(),
+                            [](const auto& a, const auto& b) { return a.first == b.first; }),
+                records.end());
+  const std::string expected = TableBytes(records);
+  const std::string path = PathOf("table.txt");
+  std::string reversed = TableBytes(Records(records.rbegin(), records.rend()));
+  WriteBytes(path, reversed);
+  TextTable table;
+  ASSERT_TRUE(table.AddFile(path).ok);
+
+  std::string joined;
+  std::size_t pieces = 0;
+  SerializeTextTable(table, [&](std::string_view piece) {
+    EXPECT_FALSE(piece.empty());
+    joined.append(piece);
+    ++pieces;
+    return true;
+  });
+  EXPECT_TRUE(joined == expected);
+  EXPECT_GT(pieces, 20u);  // some 2 MB in all
+  EXPECT_TRUE(BytesOf(SerializeTextTable(table)) == expected);
+
+  // No piece after the one refused.
+  for (const std::size_t refused : {std::size_t{0}, std::size_t{3}}) {
+    std::size_t handed = 0;
+    SerializeTextTable(table, [&](std::string_view) { return handed++ != refused; });
+    EXPECT_EQ(handed, refused + 1);
+  }
 }
 
 TEST_F(TextTableFileTest, LargeTablesAndKeys) {
@@ -389,42 +501,50 @@ TEST_F(TextTableFileTest, LargeTablesAndKeys) {
   WriteBytes(path, input);
   input.clear();
   TextTable table;
-  const MergeResult result = MergeTextFile(table, path);
-  EXPECT_EQ(result.status, TextFileStatus::kMerged);
-  EXPECT_EQ(result.added, static_cast<std::size_t>(kRecords) + 1);
-  ASSERT_TRUE(WriteTextTable(table, path));
+  const Status status = table.AddFile(path);
+  EXPECT_TRUE(status.ok);
+  EXPECT_EQ(table.Size(), static_cast<std::size_t>(kRecords) + 1);
+  ASSERT_TRUE(WriteTextTable(table, path).ok);
   const std::optional<std::string> written = ReadBytes(path);
   ASSERT_TRUE(written.has_value());
   EXPECT_EQ(written->size(), expected.size());
   EXPECT_TRUE(*written == expected);
 }
 
-// Entries come in sorted runs (one per merged file) or in no order at all; either way the
-// table reads in key order.
-TEST(TextTable, ReadsInKeyOrderWhateverTheOrderOfInsertion) {
+// Records come in files that are sorted (as a rewritten table is) or in no order at all, with
+// keys repeated within a file and across files and texts that are empty; whatever the mix,
+// the table holds the first record with a text of each key, in key order.
+TEST_F(TextTableFileTest, MergedLikeAnOrderedMapOfFirstRecords) {
   std::mt19937 random(7);
-  for (const std::size_t runs : {1u, 2u, 3u, 8u, 9u, 40u, 5000u}) {
-    std::vector<std::u16string> keys;
-    for (int i = 0; i < 5000; ++i) {
-      std::u16string key;
-      for (std::size_t n = random() % 6; n > 0; --n) key += static_cast<char16_t>(u'a' + random() % 3);
-      if (random() % 4 == 0) key += static_cast<char16_t>(0xD800 + random() % 0x2800);  // high units sort last
-      keys.push_back(key);
+  for (int round = 0; round < 60; ++round) {
+    const std::size_t fileCount = 1 + random() % 4;
+    std::vector<Records> files(fileCount);
+    std::map<std::u16string, std::u16string> expected;
+    for (std::size_t f = 0; f < fileCount; ++f) {
+      const std::size_t count = random() % 3 == 0 ? random() % 4 : random() % 3000;
+      for (std::size_t i = 0; i < count; ++i) {
+        std::u16string key;
+        for (std::size_t n = random() % 7; n > 0; --n) key += static_cast<char16_t>(u'a' + random() % 3);
+        if (random() % 4 == 0) key += static_cast<char16_t>(0xD800 + random() % 0x2800);  // high units sort last
+        std::u16string text;
+        if (random() % 8 != 0) {
+          text = u"f" + std::u16string(1, static_cast<char16_t>(u'0' + f)) + u"#";
+          for (const char c : std::to_string(i)) text += static_cast<char16_t>(c);
+        }
+        files[f].emplace_back(key, text);
+      }
+      if (random() % 2 == 0) {
+        // A sorted file; of the records of one key the first stays first.
+        std::stable_sort(files[f].begin(), files[f].end(),
+                         [](const auto& a, const auto& b) { return a.first < b.first; });
+      }
+      for (const auto& [key, text] : files[f]) {
+        if (!text.empty()) expected.emplace(key, text);
+      }
     }
-    // Each run sorted on its own, as a sorted file is.
-    const std::size_t length = keys.size() / runs;
-    for (std::size_t r = 0; r < runs; ++r) {
-      const auto first = keys.begin() + static_cast<std::ptrdiff_t>(r * length);
-      std::sort(first, r + 1 == runs ? keys.end() : first + static_cast<std::ptrdiff_t>(length));
-    }
-    TextTable table;
-    std::set<std::u16string> expected;
-    for (const std::u16string& key : keys) {
-      EXPECT_EQ(table.Insert(key, u"t"), expected.insert(key).second);
-    }
-    std::vector<std::u16string> read;
-    for (const auto& [key, text] : table) read.push_back(key);
-    EXPECT_EQ(read, std::vector<std::u16string>(expected.begin(), expected.end())) << runs << " runs";
+    std::vector<std::string> bytes;
+    for (const Records& file : files) bytes.push_back(TableBytes(file));
+    ASSERT_TRUE(Merged(bytes) == TableBytes(Records(expected.begin(), expected.end()))) << "round " << round;
   }
 }
 

@@ -2,22 +2,14 @@
 #include "tests/test_support.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
-#include <algorithm>
-#include <cctype>
-#include <cerrno>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <functional>
-#include <iterator>
 #include <map>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "platform/messages.h"
 
 namespace menuconv {
 namespace {
@@ -34,6 +26,9 @@ const char* const kMark = "FF FE";
 const char* const kRecordKA = " 6B 00 09 00 41 00 0D 00 0A 00";  // k TAB A CR LF
 const char* const kRecordKB = " 6B 00 09 00 42 00 0D 00 0A 00";  // k TAB B CR LF
 const char* const kRecordMC = " 6D 00 09 00 43 00 0D 00 0A 00";  // m TAB C CR LF
+const char* const kRecordZZ = " 7A 00 09 00 5A 00 0D 00 0A 00";  // z TAB Z CR LF
+
+const std::string kNoMark = "no UTF-16 little-endian byte-order mark (FF FE)";
 
 std::string Table(std::initializer_list<const char*> records) {
   std::string hex = kMark;
@@ -41,20 +36,15 @@ std::string Table(std::initializer_list<const char*> records) {
   return Hex(hex);
 }
 
-// Runs in a fresh folder that is the current directory, with a fresh process-wide table
-// and the warnings recorded.
+// Runs in a fresh folder that is the current directory.
 class TextTableStepTest : public ::testing::Test {
  protected:
   void SetUp() override {
     folder_ = testing_support::MakeTempFolder("menuconv-step");
     previous_ = fs::current_path();
     fs::current_path(folder_);
-    ProcessTextTable().Clear();
-    platform::SetWarningSink([this](const std::string& text) { warnings_.push_back(text); });
   }
   void TearDown() override {
-    platform::SetWarningSink({});
-    ProcessTextTable().Clear();
     fs::current_path(previous_);
     std::error_code ignored;
     fs::remove_all(folder_, ignored);
@@ -72,7 +62,6 @@ class TextTableStepTest : public ::testing::Test {
 
   fs::path folder_;
   fs::path previous_;
-  std::vector<std::string> warnings_;
 };
 
 TEST_F(TextTableStepTest, BaseIsThePathBeforeItsLastDot) {
@@ -108,82 +97,53 @@ TEST_F(TextTableStepTest, MergesAndRewritesTheSecondTable) {
     std::optional<std::string> first;   // menus.txt; none: no file
     std::optional<std::string> second;  // menus_txts.txt; none: no file
     std::string rewritten;
+    std::size_t records;
   };
   const std::vector<Case> cases = {
-      {"neither file", std::nullopt, std::nullopt, Hex("FF FE")},
-      {"both mark only", Hex("FF FE"), Hex("FF FE"), Hex("FF FE")},
-      {"first file only", Table({kRecordKA}), std::nullopt, Table({kRecordKA})},
-      {"second file only", std::nullopt, Table({kRecordKB}), Table({kRecordKB})},
-      {"first file wins", Table({kRecordKA}), Table({kRecordKB}), Table({kRecordKA})},
-      {"first file wins, other keys stay", Table({kRecordKA}), Table({kRecordKB, kRecordMC}), Table({kRecordKA, kRecordMC})},
+      {"neither file", std::nullopt, std::nullopt, Hex("FF FE"), 0},
+      {"both mark only", Hex("FF FE"), Hex("FF FE"), Hex("FF FE"), 0},
+      {"first file only", Table({kRecordKA}), std::nullopt, Table({kRecordKA}), 1},
+      {"second file only", std::nullopt, Table({kRecordKB}), Table({kRecordKB}), 1},
+      {"first file wins", Table({kRecordKA}), Table({kRecordKB}), Table({kRecordKA}), 1},
+      {"first file wins, other keys stay", Table({kRecordKA}), Table({kRecordKB, kRecordMC}),
+       Table({kRecordKA, kRecordMC}), 2},
       {"empty text in the first file", Table({" 6B 00 09 00 0D 00 0A 00"}), Table({kRecordKB}),
-       Table({kRecordKB})},
+       Table({kRecordKB}), 1},
       {"empty texts disappear", std::nullopt,
-       Table({" 61 00 09 00 0D 00 0A 00", kRecordKB, " 7A 00 09 00 0D 00 0A 00"}), Table({kRecordKB})},
-      {"sorted by key", std::nullopt, Table({kRecordMC, kRecordKA}), Table({kRecordKA, kRecordMC})},
+       Table({" 61 00 09 00 0D 00 0A 00", kRecordKB, " 7A 00 09 00 0D 00 0A 00"}), Table({kRecordKB}), 1},
+      {"sorted by key", std::nullopt, Table({kRecordMC, kRecordKA}), Table({kRecordKA, kRecordMC}), 2},
       {"big-endian first file contributes nothing",
-       Hex("FE FF 00 6B 00 09 00 41 00 0D 00 0A"), Table({kRecordKB}), Table({kRecordKB})},
-      {"UTF-8 first file contributes nothing", Hex("6B 09 41 0D 0A"), std::nullopt, Hex("FF FE")},
-      {"empty second file", Table({kRecordKA}), "", Table({kRecordKA})},
-      {"last record without CR", std::nullopt, Hex("FF FE 6B 00 09 00 41 00"), Table({kRecordKA})},
+       Hex("FE FF 00 6B 00 09 00 41 00 0D 00 0A"), Table({kRecordKB}), Table({kRecordKB}), 1},
+      {"UTF-8 first file contributes nothing", Hex("6B 09 41 0D 0A"), std::nullopt, Hex("FF FE"), 0},
+      {"first file stopped by U+0000 contributes the records before",
+       Hex("FF FE 7A 00 09 00 5A 00 0D 00 0A 00 00 00 6B 00 09 00 41 00 0D 00 0A 00"),
+       Table({kRecordKB, kRecordMC}), Table({kRecordKB, kRecordMC, kRecordZZ}), 3},
+      {"empty second file", Table({kRecordKA}), "", Table({kRecordKA}), 1},
+      {"last record without CR", std::nullopt, Hex("FF FE 6B 00 09 00 41 00"), Table({kRecordKA}), 1},
       {"CR without LF", std::nullopt,
-       Hex("FF FE 6D 00 09 00 43 00 0D 00 6B 00 09 00 41 00 0D 00"), Table({kRecordKA, kRecordMC})},
+       Hex("FF FE 6D 00 09 00 43 00 0D 00 6B 00 09 00 41 00 0D 00"), Table({kRecordKA, kRecordMC}), 2},
       {"TAB inside a text", std::nullopt,
        Hex("FF FE 6B 00 09 00 41 00 09 00 42 00 0D 00 0A 00"),
-       Hex("FF FE 6B 00 09 00 41 00 09 00 42 00 0D 00 0A 00")},
+       Hex("FF FE 6B 00 09 00 41 00 09 00 42 00 0D 00 0A 00"), 1},
       {"non-ASCII keys", std::nullopt,
        Hex("FF FE 16 04 09 00 41 00 0D 00 0A 00 E9 00 09 00 42 00 0D 00 0A 00"),
-       Hex("FF FE E9 00 09 00 42 00 0D 00 0A 00 16 04 09 00 41 00 0D 00 0A 00")},
+       Hex("FF FE E9 00 09 00 42 00 0D 00 0A 00 16 04 09 00 41 00 0D 00 0A 00"), 2},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    ProcessTextTable().Clear();
     fs::remove("menus.txt");
     fs::remove("menus_txts.txt");
     if (c.first) WriteBytes("menus.txt", *c.first);
     if (c.second) WriteBytes("menus_txts.txt", *c.second);
-    RunTextTableStep("menus.xml");
+    const TextTableOutcome outcome = RunTextTableStep("menus.xml", true);
+    EXPECT_TRUE(outcome.ran);
+    EXPECT_EQ(outcome.table, "menus_txts.txt");
+    EXPECT_TRUE(outcome.read.ok) << outcome.read.reason;
+    EXPECT_TRUE(outcome.write.ok) << outcome.write.reason;
+    EXPECT_EQ(outcome.recordsMerged, c.records);
+    EXPECT_EQ(outcome.recordsWritten, c.records);
     EXPECT_EQ(ReadBytes("menus_txts.txt"), c.rewritten);
     EXPECT_EQ(ReadBytes("menus.txt"), c.first);
-    EXPECT_EQ(warnings_, std::vector<std::string>{});
-  }
-}
-
-// The step's reading may happen long before its writing (while the document is converted).
-// Whatever happened to the files in between, the outcome is that of the step done at the end.
-TEST_F(TextTableStepTest, FilesChangedBetweenReadingAndWritingAreReadAgain) {
-  struct Case {
-    const char* name;
-    std::function<void()> change;  // what happens between the halves
-    std::string rewritten;         // menus_txts.txt afterwards
-    std::vector<std::string> warnings;
-  };
-  const std::string notATable = "<?xml version=\"1.0\"?>";
-  const std::vector<Case> cases = {
-      {"nothing changes", [] {}, Table({kRecordKA, kRecordMC}), {}},
-      {"the first file is replaced by a menu document",
-       [&] { WriteBytes("menus.txt.new", notATable); fs::rename("menus.txt.new", "menus.txt"); },
-       Table({kRecordKB, kRecordMC}), {}},
-      {"the second file is replaced by a menu document",
-       [&] { WriteBytes("menus_txts.txt.new", notATable); fs::rename("menus_txts.txt.new", "menus_txts.txt"); },
-       notATable,
-       {"menus_txts.txt: not rewritten: no UTF-16 little-endian byte-order mark (FF FE)"}},
-      {"the first file is removed", [] { fs::remove("menus.txt"); }, Table({kRecordKB, kRecordMC}), {}},
-      {"the first file is rewritten in place with other records",
-       [] { WriteBytes("menus.txt", Table({kRecordMC, " 7A 00 09 00 5A 00 0D 00 0A 00"})); },
-       Table({kRecordKB, kRecordMC, " 7A 00 09 00 5A 00 0D 00 0A 00"}), {}},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    ProcessTextTable().Clear();
-    warnings_.clear();
-    WriteBytes("menus.txt", Table({kRecordKA}));
-    WriteBytes("menus_txts.txt", Table({kRecordKB, kRecordMC}));
-    const PreparedTextTables prepared = PrepareTextTableStep("menus.xml", ProcessTextTable());
-    c.change();
-    FinishTextTableStep("menus.xml", prepared, ProcessTextTable());
-    EXPECT_EQ(ReadBytes("menus_txts.txt"), c.rewritten);
-    EXPECT_EQ(warnings_, c.warnings);
   }
 }
 
@@ -192,26 +152,30 @@ TEST_F(TextTableStepTest, SecondTableThatIsNoTableIsNotRewritten) {
     const char* name;
     std::string second;
     std::string reason;
+    std::size_t offset;
   };
-  const std::string mark = "no UTF-16 little-endian byte-order mark (FF FE)";
   const std::vector<Case> cases = {
-      {"UTF-8", Hex("6B 09 41 0D 0A"), mark},
-      {"UTF-8 with its mark", Hex("EF BB BF 6B 09 41 0D 0A"), mark},
-      {"big-endian", Hex("FE FF 00 6B 00 09 00 41 00 0D 00 0A"), mark},
-      {"one byte", Hex("FF"), mark},
+      {"UTF-8", Hex("6B 09 41 0D 0A"), kNoMark, 0},
+      {"UTF-8 with its mark", Hex("EF BB BF 6B 09 41 0D 0A"), kNoMark, 0},
+      {"big-endian", Hex("FE FF 00 6B 00 09 00 41 00 0D 00 0A"), kNoMark, 0},
+      {"one byte", Hex("FF"), kNoMark, 0},
       {"U+0000 before the end", Hex("FF FE 6D 00 09 00 43 00 0D 00 0A 00 00 00 6B 00"),
-       "reading stopped at a U+0000 unit at byte 12"},
+       "reading stopped at a U+0000 unit at byte 12", 12},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    ProcessTextTable().Clear();
-    warnings_.clear();
     WriteBytes("menus.txt", Table({kRecordKA}));
     WriteBytes("menus_txts.txt", c.second);
-    RunTextTableStep("menus.xml");
+    const TextTableOutcome outcome = RunTextTableStep("menus.xml", true);
+    EXPECT_TRUE(outcome.ran);
+    EXPECT_EQ(outcome.table, "menus_txts.txt");
+    EXPECT_FALSE(outcome.read.ok);
+    EXPECT_EQ(outcome.read.reason, c.reason);
+    EXPECT_EQ(outcome.read.offset, c.offset);
+    EXPECT_TRUE(outcome.write.ok);  // never tried
+    EXPECT_EQ(outcome.recordsWritten, 0u);
     EXPECT_EQ(ReadBytes("menus_txts.txt"), c.second);
     EXPECT_EQ(ReadBytes("menus.txt"), Table({kRecordKA}));
-    EXPECT_EQ(warnings_, std::vector<std::string>{"menus_txts.txt: not rewritten: " + c.reason});
   }
 }
 
@@ -220,35 +184,44 @@ TEST_F(TextTableStepTest, SecondTableThatIsAFolderStays) {
   WriteBytes("menus_txts.txt/inside", "keep");
   WriteBytes("menus.txt", Table({kRecordKA}));
   const auto before = Snapshot();
-  RunTextTableStep("menus.xml");
+  const TextTableOutcome outcome = RunTextTableStep("menus.xml", true);
   EXPECT_EQ(Snapshot(), before);
-  EXPECT_EQ(warnings_, std::vector<std::string>{"menus_txts.txt: not rewritten: " +
-                                                std::string(std::strerror(testing_support::kDirectoryError))});
+  EXPECT_FALSE(outcome.read.ok);
+  EXPECT_EQ(outcome.read.reason, std::strerror(testing_support::kDirectoryError));
+  EXPECT_FALSE(outcome.read.HasPosition());
+  EXPECT_EQ(outcome.recordsWritten, 0u);
 }
 
-TEST_F(TextTableStepTest, TableThatCannotBeWrittenIsSkippedQuietly) {
+TEST_F(TextTableStepTest, TableThatCannotBeWrittenIsReportedAndLeftAlone) {
   // The folder of the tables does not exist: nothing is read, the write fails.
   const auto before = Snapshot();
-  RunTextTableStep("missing/menus.xml");
+  const TextTableOutcome outcome = RunTextTableStep("missing/menus.xml", true);
   EXPECT_EQ(Snapshot(), before);
-  EXPECT_EQ(warnings_, std::vector<std::string>{});
+  EXPECT_TRUE(outcome.ran);
+  EXPECT_EQ(outcome.table, "missing/menus_txts.txt");
+  EXPECT_TRUE(outcome.read.ok);
+  EXPECT_FALSE(outcome.write.ok);
+  EXPECT_NE(outcome.write.reason, "");
+  EXPECT_EQ(outcome.recordsMerged, 0u);
+  EXPECT_EQ(outcome.recordsWritten, 0u);
 }
 
 TEST_F(TextTableStepTest, LastDotInsideAFolderName) {
   fs::create_directory("data.old");
   WriteBytes("data.txt", Table({kRecordKA}));
   WriteBytes("data_txts.txt", Table({kRecordKB, kRecordMC}));
-  RunTextTableStep("data.old/menus");
+  const TextTableOutcome outcome = RunTextTableStep("data.old/menus", true);
+  EXPECT_EQ(outcome.table, "data_txts.txt");
   EXPECT_EQ(ReadBytes("data_txts.txt"), Table({kRecordKA, kRecordMC}));
   EXPECT_EQ(ReadBytes("data.txt"), Table({kRecordKA}));
   EXPECT_TRUE(fs::is_empty("data.old"));
-  EXPECT_EQ(warnings_, std::vector<std::string>{});
 }
 
 TEST_F(TextTableStepTest, CurrentFolderMarkGivesAnEmptyBase) {
   WriteBytes(".txt", Table({kRecordKA}));
   WriteBytes("menus.txt", Table({kRecordMC}));
-  RunTextTableStep("./menus");
+  const TextTableOutcome outcome = RunTextTableStep("./menus", true);
+  EXPECT_EQ(outcome.table, "_txts.txt");
   EXPECT_EQ(ReadBytes("_txts.txt"), Table({kRecordKA}));
   EXPECT_EQ(ReadBytes("menus.txt"), Table({kRecordMC}));
   EXPECT_FALSE(fs::exists("menus_txts.txt"));
@@ -260,31 +233,29 @@ TEST_F(TextTableStepTest, PathWithoutDotReadsAndWritesNothing) {
   WriteBytes(".txt", Table({kRecordMC}));
   WriteBytes("_txts.txt", Hex("6B 09 41"));
   const auto before = Snapshot();
-  RunTextTableStep("menus");
+  const TextTableOutcome outcome = RunTextTableStep("menus", true);
   EXPECT_EQ(Snapshot(), before);
-  EXPECT_TRUE(ProcessTextTable().Empty());
-  EXPECT_EQ(warnings_, std::vector<std::string>{});
+  EXPECT_FALSE(outcome.ran);
+  EXPECT_EQ(outcome.table, "");
+  EXPECT_TRUE(outcome.read.ok);
+  EXPECT_TRUE(outcome.write.ok);
+  EXPECT_EQ(outcome.recordsMerged, 0u);
+  EXPECT_EQ(outcome.recordsWritten, 0u);
 }
 
-TEST_F(TextTableStepTest, ProcessTableGrowsOverSteps) {
+// Each step reads the files as they are when it runs and keeps nothing for the next.
+TEST_F(TextTableStepTest, StepsShareNothing) {
   WriteBytes("one.txt", Table({kRecordKA}));
-  RunTextTableStep("one.xml");
+  RunTextTableStep("one.xml", true);
   EXPECT_EQ(ReadBytes("one_txts.txt"), Table({kRecordKA}));
   WriteBytes("two.txt", Table({kRecordMC, kRecordKB}));
-  RunTextTableStep("two.xml");
-  // The table is never emptied: k keeps the text of the first step.
-  EXPECT_EQ(ReadBytes("two_txts.txt"), Table({kRecordKA, kRecordMC}));
-  ASSERT_NE(ProcessTextTable().Find(u"m"), nullptr);
-  EXPECT_EQ(*ProcessTextTable().Find(u"m"), u"C");
-}
-
-TEST_F(TextTableStepTest, LocalTableLeavesTheProcessTableAlone) {
-  WriteBytes("menus.txt", Table({kRecordKA}));
-  TextTable local;
-  RunTextTableStep("menus.xml", local);
-  EXPECT_EQ(local.Size(), 1u);
-  EXPECT_TRUE(ProcessTextTable().Empty());
-  EXPECT_EQ(ReadBytes("menus_txts.txt"), Table({kRecordKA}));
+  RunTextTableStep("two.xml", true);
+  EXPECT_EQ(ReadBytes("two_txts.txt"), Table({kRecordKB, kRecordMC}));
+  // The first table changed since: the next step sees the change, and its own output.
+  WriteBytes("one.txt", Table({kRecordZZ}));
+  const TextTableOutcome outcome = RunTextTableStep("one.xml", true);
+  EXPECT_EQ(outcome.recordsMerged, 2u);
+  EXPECT_EQ(ReadBytes("one_txts.txt"), Table({kRecordKA, kRecordZZ}));
 }
 
 }  // namespace

@@ -1,11 +1,9 @@
 #include "texts/text_table.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <functional>
-#include <stdexcept>
+#include <cstdint>
+#include <cstring>
 #include <utility>
-#include <vector>
 
 #include "platform/file_io.h"
 #include "texts/byte_file.h"
@@ -19,14 +17,40 @@ constexpr char16_t kLineFeed = u'\n';
 constexpr char16_t kCarriageReturn = u'\r';
 
 char16_t UnitAt(std::string_view data, std::size_t index) {
-  const auto low = static_cast<unsigned char>(data[2 * index]);
-  const auto high = static_cast<unsigned char>(data[2 * index + 1]);
-  return static_cast<char16_t>(low | (high << 8));
+  return static_cast<char16_t>(static_cast<unsigned char>(data[2 * index]) |
+                               static_cast<unsigned char>(data[2 * index + 1]) << 8);
+}
+
+// Eight bytes from p, as the host reads them.
+std::uint64_t Load8(const char* p) {
+  std::uint64_t value;
+  std::memcpy(&value, p, sizeof value);
+  return value;
+}
+
+// Four units of `unit`, as the host reads them from a file.
+std::uint64_t FourUnits(char16_t unit) {
+  const auto low = static_cast<char>(unit & 0xFF);
+  const auto high = static_cast<char>(unit >> 8);
+  const char bytes[8] = {low, high, low, high, low, high, low, high};
+  return Load8(bytes);
+}
+
+// Non-zero when one of the four units in `value` (read as Load8 reads them) is U+0000; in
+// either byte order a unit is one 16-bit lane.
+std::uint64_t HasZeroUnit(std::uint64_t value) {
+  return (value - 0x0001000100010001u) & ~value & 0x8000800080008000u;
 }
 
 // The first unit from `from` on that is `wanted` or U+0000, or `count` when there is none.
+// Four units at a time while none of them is either.
 std::size_t Scan(std::string_view data, std::size_t from, std::size_t count, char16_t wanted) {
+  const std::uint64_t pattern = FourUnits(wanted);
   std::size_t i = from;
+  for (; i + 4 <= count; i += 4) {
+    const std::uint64_t four = Load8(data.data() + 2 * i);
+    if ((HasZeroUnit(four) | HasZeroUnit(four ^ pattern)) != 0) break;
+  }
   while (i < count) {
     const char16_t unit = UnitAt(data, i);
     if (unit == wanted || unit == 0) break;
@@ -35,102 +59,59 @@ std::size_t Scan(std::string_view data, std::size_t from, std::size_t count, cha
   return i;
 }
 
-void CopyUnits(std::string_view data, std::size_t from, std::size_t to, std::u16string& out) {
-  out.resize(to - from);
-  for (std::size_t i = from; i < to; ++i) out[i - from] = UnitAt(data, i);
-}
-
-void PutUnits(char*& out, const std::u16string& units) {
-  for (const char16_t unit : units) {
-    *out++ = static_cast<char>(unit & 0xFF);
-    *out++ = static_cast<char>(unit >> 8);
+// Where the reading of a file stopped, as the failure says it.
+Status StoppedAt(std::string_view data, std::size_t stop) {
+  Status status = Status::Failure("reading stopped at a U+0000 unit at byte " + std::to_string(2 * stop));
+  status.offset = 2 * stop;
+  std::size_t lineStart = 0;  // the first unit of the line
+  status.line = 1;
+  for (std::size_t i = 0; i < stop; ++i) {
+    if (UnitAt(data, i) == kLineFeed) {
+      ++status.line;
+      lineStart = i + 1;
+    }
   }
+  status.column = 2 * (stop - lineStart) + 1;
+  return status;
 }
 
 }  // namespace
 
-namespace {
+std::u16string TextUnits::ToU16String() const {
+  std::u16string units(units_, u'\0');
+  for (std::size_t i = 0; i < units_; ++i) units[i] = (*this)[i];
+  return units;
+}
 
-std::size_t HashOf(std::u16string_view key) { return std::hash<std::u16string_view>()(key); }
-
-}  // namespace
-
-bool TextTable::Insert(std::u16string key, std::u16string text) {
-  if (2 * (entries_.size() + 1) > slots_.size()) Grow();
-  const std::size_t mask = slots_.size() - 1;
-  for (std::size_t slot = HashOf(key) & mask;; slot = (slot + 1) & mask) {
-    const uint32_t held = slots_[slot];
-    if (held == 0) {
-      if (entries_.size() >= 0xFFFFFFFEu) throw std::length_error("text table too large");
-      entries_.emplace_back(std::move(key), std::move(text));
-      slots_[slot] = static_cast<uint32_t>(entries_.size());
-      ordered_ = false;
-      return true;
-    }
-    if (entries_[held - 1].first == key) return false;
+int CompareUnits(TextUnits a, TextUnits b) {
+  const std::size_t common = std::min(a.size(), b.size());
+  const char* p = a.bytes().data();
+  const char* q = b.bytes().data();
+  std::size_t i = 0;
+  // Four units at a time while they are equal: many keys share a long start.
+  for (; i + 4 <= common; i += 4) {
+    const std::uint64_t x = Load8(p + 2 * i);
+    const std::uint64_t y = Load8(q + 2 * i);
+    if (x == y) continue;
+#if defined(__GNUC__) && defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    // Read little-endian, the first unit that differs is the lowest lane that does.
+    const int lane = __builtin_ctzll(x ^ y) & ~15;
+    return ((x >> lane) & 0xFFFF) < ((y >> lane) & 0xFFFF) ? -1 : 1;
+#else
+    break;
+#endif
   }
-}
-
-void TextTable::Grow() {
-  slots_.assign(std::max<std::size_t>(16, slots_.size() * 2), 0);
-  const std::size_t mask = slots_.size() - 1;
-  for (uint32_t i = 0; i < entries_.size(); ++i) {
-    std::size_t slot = HashOf(entries_[i].first) & mask;
-    while (slots_[slot] != 0) slot = (slot + 1) & mask;
-    slots_[slot] = i + 1;
+  for (; i < common; ++i) {
+    const char16_t u = a[i];
+    const char16_t v = b[i];
+    if (u != v) return u < v ? -1 : 1;
   }
+  return a.size() < b.size() ? -1 : a.size() > b.size() ? 1 : 0;
 }
 
-const std::u16string* TextTable::Find(std::u16string_view key) const {
-  if (slots_.empty()) return nullptr;
-  const std::size_t mask = slots_.size() - 1;
-  for (std::size_t slot = HashOf(key) & mask; slots_[slot] != 0; slot = (slot + 1) & mask) {
-    const Entry& entry = entries_[slots_[slot] - 1];
-    if (entry.first == key) return &entry.second;
-  }
-  return nullptr;
-}
+bool UnitsEqual(TextUnits a, TextUnits b) { return a.bytes() == b.bytes(); }
 
-const std::vector<uint32_t>& TextTable::KeyOrder() const {
-  if (!ordered_ || order_.size() != entries_.size()) {
-    // Keys are distinct, so the order is total; units compare as unsigned values. Tables are
-    // mostly merged from files that are sorted already: runs that are in order are only
-    // merged, and the sort is for what is left.
-    auto less = [this](uint32_t a, uint32_t b) { return entries_[a].first < entries_[b].first; };
-    order_.resize(entries_.size());
-    std::vector<std::size_t> runs{0};
-    for (uint32_t i = 0; i < order_.size(); ++i) {
-      order_[i] = i;
-      if (i > 0 && less(i, i - 1)) runs.push_back(i);
-    }
-    if (runs.size() <= 8) {
-      for (std::size_t r = 1; r < runs.size(); ++r) {
-        const std::size_t end = r + 1 < runs.size() ? runs[r + 1] : order_.size();
-        std::inplace_merge(order_.begin(), order_.begin() + static_cast<std::ptrdiff_t>(runs[r]),
-                           order_.begin() + static_cast<std::ptrdiff_t>(end), less);
-      }
-    } else {
-      std::sort(order_.begin(), order_.end(), less);
-    }
-    ordered_ = true;
-  }
-  return order_;
-}
-
-void TextTable::Clear() {
-  std::vector<Entry>().swap(entries_);
-  std::vector<uint32_t>().swap(slots_);
-  std::vector<uint32_t>().swap(order_);
-  ordered_ = true;
-}
-
-TextTable& ProcessTextTable() {
-  static TextTable table;
-  return table;
-}
-
-bool ReadTextLine(std::string_view data, std::size_t& position, std::u16string& key,
-                  std::u16string& text) {
+bool ReadTextLine(std::string_view data, std::size_t& position, TextRecord& record) {
   const std::size_t count = data.size() / 2;
   if (position >= count) {
     position = count;
@@ -141,10 +122,9 @@ bool ReadTextLine(std::string_view data, std::size_t& position, std::u16string& 
     position = tab;
     return false;
   }
-  CopyUnits(data, position, tab, key);
   const std::size_t start = tab + 1;
   const std::size_t cr = Scan(data, start, count, kCarriageReturn);
-  CopyUnits(data, start, cr, text);
+  record = TextRecord(data.data() + 2 * position, tab - position, cr - start);
   if (cr < count && UnitAt(data, cr) == kCarriageReturn) {
     position = cr + 1;
     if (position < count && UnitAt(data, position) == kLineFeed) ++position;
@@ -154,72 +134,108 @@ bool ReadTextLine(std::string_view data, std::size_t& position, std::u16string& 
   return true;
 }
 
-MergeResult MergeTextFile(TextTable& table, const std::string& path) {
-  MergeResult result;
-  ByteFile file;
-  if (!file.ReadAll(path)) {
-    if (file.LastError() == 0) {
-      result.status = TextFileStatus::kEmpty;
-    } else if (file.LastError() == ENOENT) {
-      result.status = TextFileStatus::kMissing;
-    } else {
-      result.status = TextFileStatus::kNotATable;
-      result.reason = file.ErrorText();
-    }
-    return result;
-  }
-  const std::string_view data(reinterpret_cast<const char*>(file.Data()),
-                              static_cast<std::size_t>(file.Size()));
+Status TextTable::AddFile(const std::string& path) {
+  ByteBuffer bytes;
+  Status status = ReadFileBytes(path, bytes);
+  if (!status.ok || bytes.empty()) return status;  // not readable, or nothing to read
+  const std::string_view data = bytes.view();
   if (data.size() < 2 || UnitAt(data, 0) != 0xFEFF) {
-    result.status = TextFileStatus::kNotATable;
-    result.reason = "no UTF-16 little-endian byte-order mark (FF FE)";
-    return result;
+    return Status::Failure("no UTF-16 little-endian byte-order mark (FF FE)");
   }
+  if (data.size() / 2 > TextRecord::kMaxUnits) return Status::Failure("file too large");
+  // The table keeps the bytes: its records point into them, and they stay where they are.
+  files_.push_back(std::move(bytes));
+  // The file's records with a text, in the order read, after those of the table.
+  const std::size_t held = records_.size();
   std::size_t position = 1;  // the unit after the mark
-  std::u16string key;
-  std::u16string text;
-  while (ReadTextLine(data, position, key, text)) {
-    if (!text.empty() && table.Insert(std::move(key), std::move(text))) ++result.added;
+  try {
+    // Room for records of some 16 units and more, as most are: fewer copies while it grows.
+    records_.reserve(held + data.size() / 32);
+    TextRecord record;
+    while (ReadTextLine(data, position, record)) {
+      if (!record.text().empty()) records_.push_back(record);
+    }
+  } catch (...) {
+    records_.resize(held);  // the table as it was, in order
+    throw;
   }
-  if (position < data.size() / 2) {
-    // Only a U+0000 unit stops the reading before the end.
-    result.status = TextFileStatus::kNotATable;
-    result.reason = "reading stopped at a U+0000 unit at byte " + std::to_string(2 * position);
-    return result;
+  // Only a U+0000 unit stops the reading before the end.
+  if (position < data.size() / 2) status = StoppedAt(data, position);
+
+  // The file's records in key order, and of the records of one key only the first read: a
+  // record that comes later in the file lies at a higher address. A file that is sorted
+  // already, as a rewritten table is, is only checked.
+  const auto first = records_.begin() + static_cast<std::ptrdiff_t>(held);
+  const auto keyLess = [](const TextRecord& a, const TextRecord& b) { return UnitsLess(a.key(), b.key()); };
+  const auto sameKey = [](const TextRecord& a, const TextRecord& b) { return UnitsEqual(a.key(), b.key()); };
+  if (!std::is_sorted(first, records_.end(), keyLess)) {
+    std::sort(first, records_.end(), [](const TextRecord& a, const TextRecord& b) {
+      const int order = CompareUnits(a.key(), b.key());
+      return order != 0 ? order < 0 : a.key().bytes().data() < b.key().bytes().data();
+    });
   }
-  result.status = TextFileStatus::kMerged;
-  return result;
+  records_.erase(std::unique(first, records_.end(), sameKey), records_.end());
+  // Then merged with the table's; the merge is stable, so of a key in both the table's record
+  // comes first and is kept.
+  if (held > 0 && held < records_.size()) {
+    std::inplace_merge(records_.begin(), records_.begin() + static_cast<std::ptrdiff_t>(held), records_.end(),
+                       keyLess);
+    records_.erase(std::unique(records_.begin(), records_.end(), sameKey), records_.end());
+  }
+  return status;
 }
 
-MergeResult MergeTextFile(const std::string& path) {
-  return MergeTextFile(ProcessTextTable(), path);
+void SerializeTextTable(const TextTable& table, const std::function<bool(std::string_view)>& put) {
+  constexpr std::size_t kPiece = 64 * 1024;
+  static constexpr char kMark[] = {'\xFF', '\xFE'};
+  static constexpr char kSeparator[] = {'\t', '\0'};
+  static constexpr char kLineEnd[] = {'\r', '\0', '\n', '\0'};
+  ByteBuffer piece(kPiece);
+  std::size_t filled = 0;
+  bool going = true;
+  const auto hand = [&](std::string_view bytes) {
+    if (going && !bytes.empty()) going = put(bytes);
+  };
+  // Small parts are gathered into the piece; a part too large for it goes on its own.
+  const auto add = [&](std::string_view part) {
+    if (filled + part.size() > kPiece) {
+      hand(std::string_view(piece.data(), filled));
+      filled = 0;
+      if (part.size() > kPiece / 2) {
+        hand(part);
+        return;
+      }
+    }
+    ByteBuffer::Copy(piece.data() + filled, part.data(), part.size());
+    filled += part.size();
+  };
+  add(std::string_view(kMark, sizeof kMark));
+  for (const TextRecord& record : table.Records()) {
+    if (!going) return;
+    add(record.key().bytes());
+    add(std::string_view(kSeparator, sizeof kSeparator));
+    add(record.text().bytes());
+    add(std::string_view(kLineEnd, sizeof kLineEnd));
+  }
+  hand(std::string_view(piece.data(), filled));
 }
 
-std::string SerializeTextTable(const TextTable& table) {
-  std::size_t length = 2;
-  for (const auto& [key, text] : table) length += 2 * (key.size() + 1 + text.size() + 2);
-  std::string bytes(length, '\0');
-  char* out = bytes.data();
-  *out++ = '\xFF';
-  *out++ = '\xFE';
-  static const std::u16string kSeparator(1, kTab);
-  static const std::u16string kLineEnd = {kCarriageReturn, kLineFeed};
-  for (const auto& [key, text] : table) {
-    PutUnits(out, key);
-    PutUnits(out, kSeparator);
-    PutUnits(out, text);
-    PutUnits(out, kLineEnd);
-  }
+ByteBuffer SerializeTextTable(const TextTable& table) {
+  ByteBuffer bytes;
+  SerializeTextTable(table, [&bytes](std::string_view piece) {
+    bytes.Append(piece);
+    return true;
+  });
   return bytes;
 }
 
-bool WriteTextTable(const TextTable& table, const std::string& path, std::string* reason) {
-  const std::string bytes = SerializeTextTable(table);
-  const Status written = platform::WriteFileAtomically(path, {bytes});
-  if (!written && reason != nullptr) *reason = written.reason;
-  return written.ok;
+Status WriteTextTable(const TextTable& table, const std::string& path) {
+  platform::AtomicFile file;
+  Status status = file.Open(path);
+  if (!status) return status;
+  SerializeTextTable(table, [&](std::string_view piece) { return (status = file.Write({piece})).ok; });
+  // A failed Write has dropped the file already.
+  return status ? file.Commit() : status;
 }
-
-bool WriteTextTable(const std::string& path) { return WriteTextTable(ProcessTextTable(), path); }
 
 }  // namespace menuconv

@@ -1,4 +1,4 @@
-// Text tables: UTF-16 files of records, each a key and a text, and the map they are merged
+// Text tables: UTF-16 files of records, each a key and a text, and the table they are merged
 // into.
 //
 // File format, for reading and writing alike (every unit little-endian):
@@ -10,72 +10,65 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <iterator>
-#include <utility>
-#include <vector>
+#include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
+
+#include "base/byte_buffer.h"
+#include "base/status.h"
 
 namespace menuconv {
 
-// A map from key to text, ordered by the units of the keys compared as unsigned values
-// (at equal common part the shorter key comes first): "B" before "a", "ab" before "abc".
-// An entry, once added, keeps its text: the first record of a key wins.
-class TextTable {
+// UTF-16 little-endian units where they lie in a file's bytes: `size()` units, two bytes
+// each, from `bytes()` on. Holds no copy: the bytes must outlive it.
+class TextUnits {
  public:
-  using Entry = std::pair<std::u16string, std::u16string>;  // key, text
+  TextUnits() = default;
+  TextUnits(const char* at, std::size_t units) : at_(at), units_(units) {}
 
-  // Adds the entry unless the key is already present. True when added.
-  bool Insert(std::u16string key, std::u16string text);
-  // The text of the key, or null.
-  const std::u16string* Find(std::u16string_view key) const;
-
-  std::size_t Size() const { return entries_.size(); }
-  bool Empty() const { return entries_.empty(); }
-  // The run never empties its table; tests start afresh with this.
-  void Clear();
-
-  // The entries in key order.
-  class const_iterator {
-   public:
-    using iterator_category = std::forward_iterator_tag;
-    using value_type = Entry;
-    using difference_type = std::ptrdiff_t;
-    using pointer = const Entry*;
-    using reference = const Entry&;
-
-    const_iterator(const TextTable* table, std::vector<uint32_t>::const_iterator at) : table_(table), at_(at) {}
-    reference operator*() const { return table_->entries_[*at_]; }
-    pointer operator->() const { return &table_->entries_[*at_]; }
-    const_iterator& operator++() {
-      ++at_;
-      return *this;
-    }
-    bool operator==(const const_iterator& other) const { return at_ == other.at_; }
-    bool operator!=(const const_iterator& other) const { return at_ != other.at_; }
-
-   private:
-    const TextTable* table_;
-    std::vector<uint32_t>::const_iterator at_;
-  };
-  const_iterator begin() const { return const_iterator(this, KeyOrder().begin()); }
-  const_iterator end() const { return const_iterator(this, KeyOrder().end()); }
+  std::size_t size() const { return units_; }
+  bool empty() const { return units_ == 0; }
+  char16_t operator[](std::size_t i) const {
+    return static_cast<char16_t>(static_cast<unsigned char>(at_[2 * i]) |
+                                 static_cast<unsigned char>(at_[2 * i + 1]) << 8);
+  }
+  // The units' bytes, as they lie in the file.
+  std::string_view bytes() const { return std::string_view(at_, 2 * units_); }
+  std::u16string ToU16String() const;
 
  private:
-  // Entries in the order added, a hash index over their keys, and the key order, put
-  // together when it is first asked for after a change: merging whole files adds tens of
-  // thousands of entries before the table is read in order once.
-  const std::vector<uint32_t>& KeyOrder() const;
-  void Grow();
-
-  std::vector<Entry> entries_;
-  std::vector<uint32_t> slots_;  // position + 1 in entries_; 0 is empty
-  mutable std::vector<uint32_t> order_;
-  mutable bool ordered_ = true;
+  const char* at_ = nullptr;
+  std::size_t units_ = 0;
 };
 
-// The process-wide table of the run: empty at start, only ever grown.
-TextTable& ProcessTextTable();
+// The order of keys: units compared as unsigned values, and at an equal common part the
+// shorter first: "B" before "a", "ab" before "abc", U+00E9 before U+0416.
+// CompareUnits gives a negative number, 0 or a positive number as `a` comes before, is equal
+// to or comes after `b`.
+int CompareUnits(TextUnits a, TextUnits b);
+inline bool UnitsLess(TextUnits a, TextUnits b) { return CompareUnits(a, b) < 0; }
+bool UnitsEqual(TextUnits a, TextUnits b);
+
+// One record of a file: a key and its text, the text's units right after the key's and its
+// TAB, as ReadTextLine finds them. Neither is longer than kMaxUnits units.
+class TextRecord {
+ public:
+  static constexpr std::size_t kMaxUnits = 0xFFFFFFFFu;
+
+  TextRecord() = default;
+  TextRecord(const char* key, std::size_t keyUnits, std::size_t textUnits)
+      : key_(key), keyUnits_(static_cast<std::uint32_t>(keyUnits)), textUnits_(static_cast<std::uint32_t>(textUnits)) {}
+
+  TextUnits key() const { return TextUnits(key_, keyUnits_); }
+  TextUnits text() const { return TextUnits(key_ + 2 * (std::size_t{keyUnits_} + 1), textUnits_); }
+
+ private:
+  // Sixteen bytes: tables of tens of thousands of records are sorted and merged.
+  const char* key_ = nullptr;
+  std::uint32_t keyUnits_ = 0;
+  std::uint32_t textUnits_ = 0;
+};
 
 // Reads the record that starts at unit `position` of `data`, little-endian UTF-16 units
 // (unit i is bytes 2i and 2i+1; a final odd byte belongs to no unit).
@@ -83,42 +76,56 @@ TextTable& ProcessTextTable();
 // CR, or, for a last record without a CR, up to the end of the units. After the CR an LF
 // is skipped; any other unit starts the next record. A U+0000 unit ends the reading: met
 // before the TAB there is no record, met after it the text ends there.
-// True with key and text set and `position` past the record. False when no further
-// record can be read, with `position` where the reading stopped: at a U+0000 unit or at
-// the end of the units.
-bool ReadTextLine(std::string_view data, std::size_t& position, std::u16string& key,
-                  std::u16string& text);
+// True with the record set (views into `data`) and `position` past the record. False, with
+// the record untouched, when no further record can be read, with `position` where the
+// reading stopped: at a U+0000 unit or at the end of the units.
+// `data` holds no more than TextRecord::kMaxUnits units.
+bool ReadTextLine(std::string_view data, std::size_t& position, TextRecord& record);
 
-// What MergeTextFile made of a file.
-enum class TextFileStatus {
-  kMerged,     // read as a text table (it may hold no record at all)
-  kMissing,    // there is no such file
-  kEmpty,      // a file of 0 bytes
-  kNotATable,  // there, not empty, but not readable as a text table: see `reason`
+// Text-table files merged into one table: the records in key order, each key once. Keys and
+// texts are views into the files' bytes, which the table keeps.
+class TextTable {
+ public:
+  TextTable() = default;
+  TextTable(TextTable&&) = default;
+  TextTable& operator=(TextTable&&) = default;
+  TextTable(const TextTable&) = delete;
+  TextTable& operator=(const TextTable&) = delete;
+
+  // Reads the file and merges its records into the table: records with an empty text are
+  // dropped, and of the records of one key the first wins, whether in an earlier file or
+  // earlier in this one.
+  // A missing or empty file contributes nothing and is no failure. A file that is not a
+  // table is a failure, with the reason:
+  //   - the system's error text, or "not a regular file", when it cannot be read;
+  //   - "file too large" for more than TextRecord::kMaxUnits units (8 GiB);
+  //   - "no UTF-16 little-endian byte-order mark (FF FE)" when it does not begin with FF FE
+  //     (it contributes nothing);
+  //   - "reading stopped at a U+0000 unit at byte N" when a U+0000 unit stops the reading
+  //     before the end, with the offset N and that unit's line (1 + the LF units before it)
+  //     and column (in bytes); the records read before it are merged.
+  Status AddFile(const std::string& path);
+
+  // The records in key order.
+  const std::vector<TextRecord>& Records() const { return records_; }
+  std::size_t Size() const { return records_.size(); }
+  bool Empty() const { return records_.empty(); }
+
+ private:
+  std::vector<ByteBuffer> files_;
+  std::vector<TextRecord> records_;
 };
 
-struct MergeResult {
-  TextFileStatus status = TextFileStatus::kMissing;
-  // For kNotATable: the system's error text, "no UTF-16 little-endian byte-order mark
-  // (FF FE)", or "reading stopped at a U+0000 unit at byte N".
-  std::string reason;
-  std::size_t added = 0;  // entries added to the table
-};
+// The whole file for the table: FF FE, then every record in key order, in one pass. The
+// first form hands the bytes to `put` in pieces, each valid only during the call: small parts
+// gathered into pieces of up to 64 KiB, a key or text of more than 32 KiB on its own. It
+// stops when `put` returns false.
+void SerializeTextTable(const TextTable& table, const std::function<bool(std::string_view)>& put);
+ByteBuffer SerializeTextTable(const TextTable& table);
 
-// Adds the records of the file whose keys are not yet in the table; records with an empty
-// text are passed over. A missing or empty file, or one that does not begin with FF FE,
-// adds nothing. A file that stops at a U+0000 unit keeps the records read before it.
-MergeResult MergeTextFile(TextTable& table, const std::string& path);
-MergeResult MergeTextFile(const std::string& path);  // into ProcessTextTable()
-
-// The whole file for the table: FF FE, then every entry in key order.
-std::string SerializeTextTable(const TextTable& table);
-
-// Replaces the file with the table (an empty table gives the two bytes FF FE). The file is
-// written under a temporary name and renamed over the target only when complete: on
-// failure the target is unchanged, and `reason`, when given, says why.
-bool WriteTextTable(const TextTable& table, const std::string& path,
-                    std::string* reason = nullptr);
-bool WriteTextTable(const std::string& path);  // from ProcessTextTable()
+// Replaces the file with the table (an empty table gives the two bytes FF FE), written as it
+// is serialised. The file is written under a temporary name and renamed over the target only
+// when complete: on failure the target is unchanged, and the reason says why.
+Status WriteTextTable(const TextTable& table, const std::string& path);
 
 }  // namespace menuconv
