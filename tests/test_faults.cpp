@@ -251,6 +251,10 @@ std::vector<std::string> SaveFailure(const std::string& fileName, const std::str
   return {fileName + kSaveFailed, "  " + reason, kConvertFailed};
 }
 
+std::vector<std::string> TableFailure(const std::string& reason) {
+  return {"menus_txts.txt: Cannot save text file", "  " + reason};
+}
+
 void ExpectStderr(const Outcome& outcome, const std::vector<std::string>& lines) {
   const std::vector<std::string> got = Lines(outcome.err);
   EXPECT_EQ(got.size(), lines.size()) << "stderr:\n" << Shorten(outcome.err);
@@ -379,23 +383,23 @@ const std::vector<LimitCase>& LimitCases() {
        1,
        SaveFailure("big.xml", "File too large"),
        {{"first.xml", File(MenuFile("1"))}}},
-      // The text table: the menu fits, the merged table does not. Nothing is shown and the
-      // old table stays as it was.
+      // The text table: the menu fits, the merged table does not. The run fails, since a
+      // build would otherwise ship stale texts, and the old table stays as it was.
       {"table_over_the_limit_is_kept",
        "menus.xml",
        EditorDocument(Screen("menu")),
        {{"menus.txt", File(kFirstTable)}, {"menus_txts.txt", File(kOldTable)}},
        4096,
-       0,
-       {},
+       1,
+       TableFailure("File too large"),
        {{"menu.xml", File(MenuFile("1"))}}},
       {"new_table_over_the_limit_is_not_left_behind",
        "menus.xml",
        EditorDocument(Screen("menu")),
        {{"menus.txt", File(kFirstTable)}},
        4096,
-       0,
-       {},
+       1,
+       TableFailure("File too large"),
        {{"menu.xml", File(MenuFile("1"))}}},
       {"table_within_the_limit_is_rewritten",
        "menus.xml",
@@ -775,8 +779,8 @@ const std::vector<TargetCase>& TargetCases() {
        "menus.xml",
        EditorDocument(Screen("screen")),
        [](const fs::path& run) { MakeLink("missing/t.txt", run / "menus_txts.txt"); },
-       0,
-       {},
+       1,
+       TableFailure("No such file or directory"),
        {{"screen.xml", File(MenuFile())}}},
       {"table_links_to_an_existing_file",
        "menus.xml",
