@@ -59,7 +59,7 @@ TEST(CommandLine, EachOptionDoesWhatItSays) {
       {"--list-outputs with a folder", {"--list-outputs", "-o", "out", "menus.xml"}, 0,
        "out/main_menu.xml\nout/options.xml\nout/loading.xml\nmenus_txts.txt\n", "", "-", false},
       {"--verbose", {"-v", "menus.xml"}, 0, "",
-       "menuconv: 3 screens converted, 4 files written, 7 text records merged, 7 written, 0 warnings, ", "", true},
+       "menuconv: 3 screens converted, 4 files written, 10 text records merged, 10 written, 0 warnings, ", "", true},
       {"--strict without warnings", {"--strict", "menus.xml"}, 0, "", "", "", true},
       {"options only at the start", {"menus.xml", "--strict"}, 1, "", "Error: Cannot load file", "-", false},
       {"-- ends the options", {"--", "-v"}, 1, "", "Error: Cannot load file", "-", false},
