@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstring>
 #include <string>
 #include <utility>
 
@@ -17,12 +18,19 @@ struct Status {
   std::size_t offset = 0;
   std::size_t line = 0;
   std::size_t column = 0;
+  // The system's error number (errno) when the system gave the reason; 0 otherwise.
+  int error = 0;
 
   static Status Success() { return Status{}; }
   static Status Failure(std::string why) {
     Status status;
     status.ok = false;
     status.reason = std::move(why);
+    return status;
+  }
+  static Status SystemFailure(int systemError) {
+    Status status = Failure(std::strerror(systemError));
+    status.error = systemError;
     return status;
   }
   bool HasPosition() const { return line != 0; }

@@ -27,7 +27,7 @@ namespace menuconv::platform {
 
 namespace {
 
-Status Failure(int error) { return Status::Failure(std::strerror(error)); }
+Status Failure(int error) { return Status::SystemFailure(error); }
 
 std::string FolderOf(const std::string& path) {
   const std::size_t slash = path.rfind('/');
@@ -85,9 +85,9 @@ int OpenBeside(AtomicFile::State& state, mode_t mode) {
   if (state.fd >= 0) {
     state.unnamed = true;
   } else if (NoUnnamedFiles(errno)) {
-    const std::string name = TemporaryNameBeside(state.target);
-    state.fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    if (state.fd >= 0) state.temporary.Set(name);
+    state.temporary.Set(TemporaryNameBeside(state.target));
+    state.fd = ::open(state.temporary.Name().c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (state.fd < 0) state.temporary.Release();
   }
   if (state.fd < 0) return errno;
   // The replaced file's permissions carry over to its successor.
@@ -163,14 +163,17 @@ Status LinkUnnamed(AtomicFile::State& state) {
     // Made meanwhile by someone else: replaced like any existing file.
   }
   for (int attempt = 0; attempt < 16; ++attempt) {
-    const std::string name = TemporaryNameBeside(state.target);
-    if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0) {
-      state.temporary.Set(name);
-      if (::rename(name.c_str(), state.target.c_str()) != 0) return Failure(errno);
+    // Known before it exists, so that an interruption in between removes it too.
+    state.temporary.Set(TemporaryNameBeside(state.target));
+    const char* name = state.temporary.Name().c_str();
+    if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, name, AT_SYMLINK_FOLLOW) == 0) {
+      if (::rename(name, state.target.c_str()) != 0) return Failure(errno);
       state.temporary.Release();
       return Status::Success();
     }
-    if (errno != EEXIST) return Failure(errno);
+    const int error = errno;
+    state.temporary.Release();
+    if (error != EEXIST) return Failure(error);
   }
   return Failure(EEXIST);
 }

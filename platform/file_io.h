@@ -67,14 +67,6 @@ class AtomicFile {
   StatePointer state_;
 };
 
-// Buffered streams opened in untranslated byte mode with a share mode that denies other
-// processes neither reading nor writing: "rb", "wb" (created or truncated) or "r+b".
-// Folders are refused, and opening a FIFO for reading does not wait for a writer.
-enum class StreamMode { kRead, kWrite, kUpdate };
-std::FILE* OpenSharedStream(const std::string& path, StreamMode mode, int& error);
-bool SeekStream(std::FILE* stream, int64_t offset, int origin);
-int64_t TellStream(std::FILE* stream);
-bool IsRegularStream(std::FILE* stream);
 
 // The characters that separate folders in a path, and whether a path names its folder from
 // the root (or a drive) rather than from the current folder.

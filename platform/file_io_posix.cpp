@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <type_traits>
 #include <utility>
 
 #include "base/halves.h"
@@ -20,9 +21,6 @@
 namespace menuconv::platform {
 
 namespace {
-
-std::string ErrorText(int error) { return std::strerror(error); }
-
 
 // Reads [offset, offset + size) of the file into `into`; gives the bytes read, short only at
 // the end of the file, or -1 with errno set.
@@ -57,7 +55,7 @@ Status WriteAllTo(int fd, std::vector<std::string_view> pieces) {
     const ssize_t n = ::writev(fd, vectors.data(), static_cast<int>(vectors.size()));
     if (n < 0) {
       if (errno == EINTR) continue;
-      return Status::Failure(ErrorText(errno));
+      return Status::SystemFailure(errno);
     }
     // Drop what was written: whole pieces, then the written start of the next.
     auto left = static_cast<std::size_t>(n);
@@ -86,14 +84,18 @@ void AdviseLargePages(char* data, std::size_t size) {
 Status ReadWholeFile(const std::string& path, ByteBuffer& contents, std::size_t maxSize) {
   // Non-blocking, so that a FIFO is refused below instead of waiting for a writer.
   const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return Status::Failure(ErrorText(errno));
-  auto fail = [fd](std::string why) {
+  if (fd < 0) return Status::SystemFailure(errno);
+  auto fail = [fd](auto why) {
     ::close(fd);
-    return Status::Failure(std::move(why));
+    if constexpr (std::is_same_v<decltype(why), int>) {
+      return Status::SystemFailure(why);
+    } else {
+      return Status::Failure(why);
+    }
   };
   struct stat info;
-  if (fstat(fd, &info) != 0) return fail(ErrorText(errno));
-  if (S_ISDIR(info.st_mode)) return fail(ErrorText(EISDIR));
+  if (fstat(fd, &info) != 0) return fail(errno);
+  if (S_ISDIR(info.st_mode)) return fail(EISDIR);
   if (!S_ISREG(info.st_mode)) return fail("not a regular file");
   const auto size = static_cast<std::size_t>(info.st_size);
   if (size > maxSize) return fail("file too large");
@@ -116,7 +118,7 @@ Status ReadWholeFile(const std::string& path, ByteBuffer& contents, std::size_t 
   });
   if (errors[0] != 0 || errors[1] != 0) {
     contents.Clear();
-    return fail(ErrorText(errors[0] != 0 ? errors[0] : errors[1]));
+    return fail(errors[0] != 0 ? errors[0] : errors[1]);
   }
   // A file that shrank meanwhile ends where the first short half did.
   const std::size_t total = std::min(ends[0], ends[1]);
@@ -125,57 +127,6 @@ Status ReadWholeFile(const std::string& path, ByteBuffer& contents, std::size_t 
   return Status::Success();
 }
 
-std::FILE* OpenSharedStream(const std::string& path, StreamMode mode, int& error) {
-  int flags = O_CLOEXEC;
-  const char* streamMode = "r+b";
-  if (mode == StreamMode::kRead) {
-    // Non-blocking, so that opening a FIFO does not wait for a writer.
-    flags |= O_RDONLY | O_NONBLOCK;
-    streamMode = "rb";
-  } else if (mode == StreamMode::kWrite) {
-    flags |= O_WRONLY | O_CREAT | O_TRUNC;
-    streamMode = "wb";
-  } else {
-    flags |= O_RDWR;
-  }
-  const int fd = ::open(path.c_str(), flags, 0666);
-  if (fd < 0) {
-    error = errno;
-    return nullptr;
-  }
-  struct stat info;
-  if (::fstat(fd, &info) != 0) {
-    error = errno;
-    ::close(fd);
-    return nullptr;
-  }
-  if (S_ISDIR(info.st_mode)) {
-    error = EISDIR;
-    ::close(fd);
-    return nullptr;
-  }
-  if (flags & O_NONBLOCK) {
-    const int status = ::fcntl(fd, F_GETFL);
-    if (status != -1) (void)::fcntl(fd, F_SETFL, status & ~O_NONBLOCK);
-  }
-  std::FILE* stream = ::fdopen(fd, streamMode);
-  if (stream == nullptr) {
-    error = errno;
-    ::close(fd);
-  }
-  return stream;
-}
-
-bool SeekStream(std::FILE* stream, int64_t offset, int origin) {
-  return ::fseeko(stream, static_cast<off_t>(offset), origin) == 0;
-}
-
-int64_t TellStream(std::FILE* stream) { return static_cast<int64_t>(::ftello(stream)); }
-
-bool IsRegularStream(std::FILE* stream) {
-  struct stat info;
-  return ::fstat(::fileno(stream), &info) == 0 && S_ISREG(info.st_mode);
-}
 
 std::string_view PathSeparators() { return "/"; }
 

@@ -40,7 +40,7 @@ Status ReadWholeFile(const std::string& path, ByteBuffer& contents, std::size_t 
   }
   FILE* file = _fsopen(path.c_str(), "rb", _SH_DENYNO);
   if (!file) {
-    return Status::Failure(std::strerror(errno));
+    return Status::SystemFailure(errno);
   }
   _fseeki64(file, 0, SEEK_END);
   const long long length = _ftelli64(file);
@@ -129,26 +129,6 @@ void AtomicFile::Discard(State& state) {
   if (state.file != nullptr) std::fclose(std::exchange(state.file, nullptr));
   if (!state.temp.empty()) DeleteFileA(state.temp.c_str());
 }
-
-std::FILE* OpenSharedStream(const std::string& path, StreamMode mode, int& error) {
-  const DWORD attributes = GetFileAttributesA(path.c_str());
-  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-    error = EACCES;
-    return nullptr;
-  }
-  const char* streamMode = mode == StreamMode::kRead ? "rb" : mode == StreamMode::kWrite ? "wb" : "r+b";
-  std::FILE* stream = _fsopen(path.c_str(), streamMode, _SH_DENYNO);
-  if (stream == nullptr) error = errno;
-  return stream;
-}
-
-bool SeekStream(std::FILE* stream, int64_t offset, int origin) {
-  return _fseeki64(stream, offset, origin) == 0;
-}
-
-int64_t TellStream(std::FILE* stream) { return _ftelli64(stream); }
-
-bool IsRegularStream(std::FILE*) { return true; }
 
 void AdviseLargePages(char*, std::size_t) {}
 
