@@ -94,7 +94,7 @@ int main(int argc, char** argv) {
       if (!rewritten && !WriteAll(scratch / "menus_txts.txt", second)) status = 1;
       const double cpuStart = ThreadMilliseconds();
       const auto start = std::chrono::steady_clock::now();
-      const menuconv::TextTableOutcome outcome = menuconv::RunTextTableStep(input.string());
+      const menuconv::TextTableOutcome outcome = menuconv::RunTextTableStep(input.string(), true);
       const auto end = std::chrono::steady_clock::now();
       const double cpuEnd = ThreadMilliseconds();
       if (!outcome.read.ok || !outcome.write.ok) {
