@@ -1,6 +1,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <climits>
 #include <cstring>
 
@@ -36,6 +37,7 @@ void TemporaryName::Set(const std::string& name) {
   for (int i = 0; i < kSlots; ++i) {
     if (slots[i].used) continue;
     std::memcpy(slots[i].name, name.c_str(), name.size() + 1);
+    std::atomic_signal_fence(std::memory_order_seq_cst);  // the name is there before it counts
     slots[i].used = 1;
     slot_ = i;
     return;
@@ -44,6 +46,7 @@ void TemporaryName::Set(const std::string& name) {
 
 void TemporaryName::Release() {
   if (slot_ >= 0) slots[slot_].used = 0;
+  std::atomic_signal_fence(std::memory_order_seq_cst);
   slot_ = -1;
   name_.clear();
 }
