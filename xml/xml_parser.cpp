@@ -5,8 +5,6 @@
 #include <stdexcept>
 #include <vector>
 
-#include "xml/attribute_scan.h"
-
 #include "base/byte_scan.h"
 
 namespace menuconv {
@@ -17,17 +15,8 @@ constexpr uint32_t kNone = ElementRef::kNone;
 
 using namespace byte_scan;
 
-#ifdef MENUCONV_SSE2
-// The closing quote of a short attribute that starts at p (see ShortAttribute), or nullptr.
-const char* CloseOfShortAttribute(const char* p, const char* end) {
-  const char* equals = nullptr;
-  const char* close = nullptr;
-  if (end - p < 32 || !ShortAttribute(p, equals, close)) return nullptr;
-  return close;
-}
-#endif
-
-const char* FindSequence(const char* p, const char* end, std::string_view s) {
+// The first s in [p, end), or nullptr.
+char* FindSequence(char* p, const char* end, std::string_view s) {
   while (p && p + s.size() <= end) {
     p = Find(p, end, s[0]);
     if (!p || p + s.size() > end) return nullptr;
@@ -57,9 +46,9 @@ class Parser {
     char* const begin = doc_.store_.data();
     base_ = begin;
     end_ = begin + doc_.store_.size();
-    const char* lt = Find(begin, end_, '<');
+    char* const lt = Find(begin, end_, '<');
     if (!lt) return ParseStatus{};
-    char* p = const_cast<char*>(lt) + 1;
+    char* p = lt + 1;
     uint32_t topPrev = kNone;
 
     for (;;) {
@@ -92,12 +81,12 @@ class Parser {
       }
 
       // The construct is complete; look for the next one at this level.
-      const char* next = c.pos < end_ ? FindNear(c.pos, end_, '<') : nullptr;
+      char* const next = c.pos < end_ ? FindNear(c.pos, end_, '<') : nullptr;
       if (!next) {
         if (stack_.empty()) return ParseStatus{};
         return FailOpenElement();
       }
-      p = const_cast<char*>(next) + 1;
+      p = next + 1;
     }
   }
 
@@ -139,28 +128,28 @@ class Parser {
 
     // Skipped constructs: declarations, processing instructions, comments, CDATA sections.
     if (*p == '?') {
-      const char* gt = Find(p, end_, '>');
+      char* const gt = Find(p, end_, '>');
       if (!gt) return Failed(c, "a processing instruction");
-      c.pos = const_cast<char*>(gt) + 1;
+      c.pos = gt + 1;
       return c;
     }
     if (*p == '!') {
       if (StartsWith(p, end_, "!--")) {
-        const char* close = FindSequence(p + 3, end_, "-->");
+        char* const close = FindSequence(p + 3, end_, "-->");
         if (!close) return Failed(c, "a comment");
-        c.pos = const_cast<char*>(close) + 3;
+        c.pos = close + 3;
         return c;
       }
       if (StartsWith(p, end_, "![CDATA[")) {
-        const char* close = FindSequence(p + 8, end_, "]]>");
+        char* const close = FindSequence(p + 8, end_, "]]>");
         if (!close) return Failed(c, "a CDATA section");
-        c.pos = const_cast<char*>(close) + 3;
+        c.pos = close + 3;
         return c;
       }
       if (StartsWith(p, end_, "!DOCTYPE")) {
-        const char* gt = SkipDoctype(p + 8);
+        char* const gt = SkipDoctype(p + 8);
         if (!gt) return Failed(c, "a document type declaration");
-        c.pos = const_cast<char*>(gt) + 1;
+        c.pos = gt + 1;
         return c;
       }
     }
@@ -172,28 +161,8 @@ class Parser {
     }
     // It ends at a blank, at ">" or at a "/" right before ">".
     const char* nameStart = p;
-    for (;;) {
-#ifdef MENUCONV_SSE2
-      if (end_ - p >= 16) {
-        const __m128i v = Load16(p);
-        unsigned stops = Blanks(v) | Matches(v, '>') | Matches(v, '/');
-        for (; stops; stops &= stops - 1) {
-          const char* q = p + __builtin_ctz(stops);
-          if (*q != '/' || (q + 1 < end_ && q[1] == '>')) break;
-        }
-        if (!stops) {
-          p += 16;
-          continue;
-        }
-        p += __builtin_ctz(stops);
-        break;
-      }
-#endif
-      if (p == end_) return Failed(c, c.endTag ? "an end tag" : "a tag name");
-      const char ch = *p;
-      if (ch == '>' || (ch == '/' && p + 1 < end_ && p[1] == '>') || IsBlank(ch)) break;
-      ++p;
-    }
+    p = FindNameEnd(p, end_);
+    if (!p) return Failed(c, c.endTag ? "an end tag" : "a tag name");
     const char* nameEnd = p;
     const bool hasAttributes = IsBlank(*p);
     if (hasAttributes) ++p;
@@ -211,12 +180,9 @@ class Parser {
       listStart = listEnd = p;
       while (!IsTagEnd(*p)) {
         // Each attribute: the first "=", the first quote after it, the next of that quote.
-        const char* close = nullptr;
-#ifdef MENUCONV_SSE2
-        close = CloseOfShortAttribute(p, end_);
-#endif
+        char* close = ShortAttribute(p, end_).close;
         if (!close) {
-          p = const_cast<char*>(FindNear(p, end_, '='));
+          p = FindNear(p, end_, '=');
           if (!p) return Failed(c, "an attribute name");
           ++p;
           while (p < end_ && *p != '"' && *p != '\'') ++p;
@@ -225,7 +191,7 @@ class Parser {
           close = FindNear(p, end_, quote);
           if (!close) return Failed(c, "an attribute value");
         }
-        p = const_cast<char*>(close) + 1;
+        p = close + 1;
         if (p == end_) return Failed(c, "a start tag");
         listEnd = p;
         while (IsBlank(*p)) {
@@ -236,7 +202,7 @@ class Parser {
 
     // The closing ">"; "?", "!" or "/" on the way make the element self-closing.
     bool selfClosing = false;
-    const char* gt = p;
+    char* gt = p;
     for (; gt < end_ && *gt != '>'; ++gt) {
       if (*gt == '?' || *gt == '!' || *gt == '/') selfClosing = true;
     }
@@ -254,41 +220,19 @@ class Parser {
     }
     if (gt == end_) return Failed(c, "a start tag");
     if (selfClosing) {
-      c.pos = const_cast<char*>(gt) + 1;
+      c.pos = gt + 1;
       return c;
     }
 
-    // The element's text: every byte up to the next "<" except blanks.
-    char* textStart = const_cast<char*>(gt) + 1;
-    const char* lt = nullptr;
-#ifdef MENUCONV_SSE2
-    if (end_ - textStart >= 16) {
-      // Most texts are short words: with the "<" in the same sixteen bytes and no blank
-      // before it, the text is these bytes as they stand.
-      const __m128i v = Load16(textStart);
-      const unsigned lts = Matches(v, '<');
-      if (!lts) {
-        lt = Find(textStart + 16, end_, '<');
-      } else {
-        lt = textStart + __builtin_ctz(lts);
-        if ((Blanks(v) & ((lts & (0u - lts)) - 1)) == 0) {
-          doc_.nodes_[c.node].text = SpanOf(textStart, lt);
-          c.open = true;
-          c.pos = const_cast<char*>(lt) + 1;
-          return c;
-        }
-      }
-    } else {
-      lt = Find(textStart, end_, '<');
-    }
-#else
-    lt = FindNear(textStart, end_, '<');
-#endif
-    char* textEnd = lt ? const_cast<char*>(lt) : end_;
-    doc_.nodes_[c.node].text = CollectText(textStart, textEnd);
-    if (!lt) return Failed(c, "an element's text");
+    // The element's text: every byte up to the next "<" except blanks. Most texts are short
+    // words that stand as written.
+    char* const textStart = gt + 1;
+    const TextEnd<char> text = FindTextEnd(textStart, end_);
+    doc_.nodes_[c.node].text =
+        text.blankFree ? SpanOf(textStart, text.lt) : CollectText(textStart, text.lt ? text.lt : end_);
+    if (!text.lt) return Failed(c, "an element's text");
     c.open = true;
-    c.pos = textEnd + 1;
+    c.pos = text.lt + 1;
     return c;
   }
 
@@ -314,19 +258,19 @@ class Parser {
 
   // The ">" that ends a document type declaration, past quoted strings and an internal
   // subset in square brackets (which may itself hold ">" and comments).
-  const char* SkipDoctype(const char* p) const {
+  char* SkipDoctype(char* p) const {
     bool inSubset = false;
     while (p < end_) {
       const char ch = *p;
       if (ch == '"' || ch == '\'') {
-        const char* close = Find(p + 1, end_, ch);
+        char* const close = Find(p + 1, end_, ch);
         if (!close) return nullptr;
         p = close + 1;
         continue;
       }
       if (inSubset) {
         if (StartsWith(p, end_, "<!--")) {
-          const char* close = FindSequence(p + 4, end_, "-->");
+          char* const close = FindSequence(p + 4, end_, "-->");
           if (!close) return nullptr;
           p = close + 3;
           continue;
