@@ -191,9 +191,10 @@ inline ShortAttributeMarks<Char> ShortAttribute(Char* p, const char* end) {
   if (!eqs) return {nullptr, nullptr};
   const unsigned eq = static_cast<unsigned>(__builtin_ctz(eqs));
   if (eq >= 30 || p[eq + 1] != '"') return {nullptr, nullptr};
-  const unsigned closes = (Matches(lo, '"') | Matches(hi, '"') << 16) >> (eq + 2);
+  // The quotes after the one that opens the value.
+  const unsigned closes = (Matches(lo, '"') | Matches(hi, '"') << 16) & (~3u << eq);
   if (!closes) return {nullptr, nullptr};
-  return {p + eq, p + eq + 2 + __builtin_ctz(closes)};
+  return {p + eq, p + __builtin_ctz(closes)};
 }
 
 template <class Char>
