@@ -32,18 +32,13 @@ inline bool IsTagEnd(char c) {
   return u < 64 && ((kTagEndBits >> u) & 1) != 0;
 }
 
-// The position of `found`, a byte at or after p, with the constness of p.
-template <class Char>
-inline Char* SamePlace(Char* p, const char* found) {
-  return p + (found - p);
-}
-
 // The first c in [p, end), or nullptr.
 template <class Char>
 inline Char* Find(Char* p, const char* end, char c) {
   if (p >= end) return nullptr;
   const void* found = std::memchr(p, c, static_cast<std::size_t>(end - p));
-  return found ? SamePlace(p, static_cast<const char*>(found)) : nullptr;
+  // The position found, as a pointer of p's kind.
+  return found ? p + (static_cast<const char*>(found) - p) : nullptr;
 }
 
 // Whether the bytes hold c; short texts are looked at a word at a time.
@@ -76,7 +71,9 @@ inline bool Contains(const char* p, std::size_t n, char c) {
 template <class Char>
 struct TextEnd {
   Char* lt;
-  bool blankFree;  // the "<" lies among the sixteen bytes from the start, all before the end, with no blank before it
+  // The "<" lies among the sixteen bytes from the start, all before the end of the
+  // document, and no blank comes before it. Most texts are such short words.
+  bool blankFree;
 };
 
 // The "=" and the closing quote of a short attribute (see ShortAttribute).
@@ -174,7 +171,8 @@ inline Char* FindNameEnd(Char* p, const char* end) {
   for (; end - p >= 16; p += 16) {
     const __m128i v = Load16(p);
     // A "/" counts only right before ">".
-    for (unsigned stops = Blanks(v) | Matches(v, '>') | Matches(v, '/'); stops; stops &= stops - 1) {
+    unsigned stops = Blanks(v) | Matches(v, '>') | Matches(v, '/');
+    for (; stops; stops &= stops - 1) {
       Char* const q = p + __builtin_ctz(stops);
       if (*q != '/' || (q + 1 < end && q[1] == '>')) return q;
     }

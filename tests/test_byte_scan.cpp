@@ -58,10 +58,12 @@ TEST(ByteScan, SearchesGiveWhatTheirPlainFormsGive) {
         EXPECT_EQ(byte_scan::FindNear(at, end, c), byte_scan::plain::FindNear(at, end, c)) << where;
       }
       EXPECT_EQ(byte_scan::FindNameEnd(at, end), byte_scan::plain::FindNameEnd(at, end)) << where;
-      const auto textEnd = byte_scan::FindTextEnd(at, end), plainEnd = byte_scan::plain::FindTextEnd(at, end);
+      const auto textEnd = byte_scan::FindTextEnd(at, end);
+      const auto plainEnd = byte_scan::plain::FindTextEnd(at, end);
       EXPECT_EQ(textEnd.lt, plainEnd.lt) << where;
       EXPECT_EQ(textEnd.blankFree, plainEnd.blankFree) << where;
-      const auto marks = byte_scan::ShortAttribute(at, end), plainMarks = byte_scan::plain::ShortAttribute(at, end);
+      const auto marks = byte_scan::ShortAttribute(at, end);
+      const auto plainMarks = byte_scan::plain::ShortAttribute(at, end);
       EXPECT_EQ(marks.equals, plainMarks.equals) << where;
       EXPECT_EQ(marks.close, plainMarks.close) << where;
     }

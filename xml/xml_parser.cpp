@@ -84,10 +84,11 @@ class Parser {
   };
   // What ParseConstruct read: a construct that was skipped, an end tag, or an element.
   struct Construct {
-    char* pos = nullptr;   // where to go on: for an open element its first child's "<" + 1
+    // Where reading goes on; for an open element, right after the "<" that ends its text.
+    char* pos = nullptr;
     uint32_t node = kNone;
     bool endTag = false;
-    bool open = false;     // an element whose children follow
+    bool open = false;            // an element whose children follow
     bool failed = false;
     const char* start = nullptr;  // the construct's "<"
     const char* what = nullptr;   // when failed: the construct the text ended inside
@@ -140,7 +141,9 @@ class Parser {
     // document type declarations.
     if (*p == '?') return Skipped(c, Find(p, end_, '>'), 1, "a processing instruction");
     if (*p == '!') {
-      if (StartsWith(p, end_, "!--")) return Skipped(c, FindSequence(p + 3, end_, "-->"), 3, "a comment");
+      if (StartsWith(p, end_, "!--")) {
+        return Skipped(c, FindSequence(p + 3, end_, "-->"), 3, "a comment");
+      }
       if (StartsWith(p, end_, "![CDATA[")) {
         return Skipped(c, FindSequence(p + 8, end_, "]]>"), 3, "a CDATA section");
       }
@@ -175,7 +178,8 @@ class Parser {
     char* listEnd = p;
     if (IsBlank(*p)) {
       ++p;
-      if (const char* unfinished = CheckAttributeList(p, listStart, listEnd)) return Failed(c, unfinished);
+      const char* const unfinished = CheckAttributeList(p, listStart, listEnd);
+      if (unfinished) return Failed(c, unfinished);
     }
     // The closing ">"; "?", "!" or "/" on the way make the element self-closing.
     bool selfClosing = false;
@@ -217,7 +221,12 @@ class Parser {
   // then the next of that quote. When the text ends first, nullptr and `unfinished` tells
   // which part of the attribute the text ended inside.
   char* AttributeEnd(char* p, const char*& unfinished) const {
-    if (char* const close = ShortAttribute(p, end_).close) return close;
+    char* const close = ShortAttribute(p, end_).close;
+    return close ? close : SearchAttributeEnd(p, unfinished);
+  }
+
+  // The same as AttributeEnd, byte by byte, for the attributes that are not short.
+  char* SearchAttributeEnd(char* p, const char*& unfinished) const {
     p = FindNear(p, end_, '=');
     if (!p) {
       unfinished = "an attribute name";
@@ -252,7 +261,8 @@ class Parser {
   Construct ReadText(Construct c, char* p) {
     const TextEnd<char> end = FindTextEnd(p, end_);
     // Most texts are short words that stand as written.
-    doc_.nodes_[c.node].text = end.blankFree ? SpanOf(p, end.lt) : CollectText(p, end.lt ? end.lt : end_);
+    doc_.nodes_[c.node].text =
+        end.blankFree ? SpanOf(p, end.lt) : CollectText(p, end.lt ? end.lt : end_);
     if (!end.lt) return Failed(c, "an element's text");
     c.open = true;
     c.pos = end.lt + 1;
