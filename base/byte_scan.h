@@ -1,5 +1,9 @@
-// Byte searches shared by the parser and the readers of checked attribute lists. With SSE2
-// they look at sixteen bytes per step; the plain forms give the same results.
+// Byte searches shared by the parser and the readers of checked attribute lists. Each search
+// has a plain form, and with SSE2 a second form that looks at sixteen bytes per step and
+// gives the same results; the names in byte_scan itself are the fastest form built.
+//
+// The searches take a char* or a const char* and give back a position of the same kind, so
+// that a reader of a text it may change gets positions it may change.
 #pragma once
 
 #include <cstdint>
@@ -28,44 +32,14 @@ inline bool IsTagEnd(char c) {
   return u < 64 && ((kTagEndBits >> u) & 1) != 0;
 }
 
-inline const char* Find(const char* p, const char* end, char c) {
-  return p < end ? static_cast<const char*>(std::memchr(p, c, static_cast<std::size_t>(end - p))) : nullptr;
+// The first c in [p, end), or nullptr.
+template <class Char>
+inline Char* Find(Char* p, const char* end, char c) {
+  if (p >= end) return nullptr;
+  const void* found = std::memchr(p, c, static_cast<std::size_t>(end - p));
+  // The position found, as a pointer of p's kind.
+  return found ? p + (static_cast<const char*>(found) - p) : nullptr;
 }
-
-#ifdef MENUCONV_SSE2
-inline __m128i Load16(const char* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
-
-// One bit per byte of v: the bytes equal to c.
-inline unsigned Matches(__m128i v, char c) {
-  return static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8(c))));
-}
-
-// One bit per byte of v: the blanks.
-inline unsigned Blanks(__m128i v) {
-  const __m128i blank = _mm_or_si128(
-      _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8(' ')), _mm_cmpeq_epi8(v, _mm_set1_epi8('\n'))),
-      _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('\t')), _mm_cmpeq_epi8(v, _mm_set1_epi8('\r'))));
-  return static_cast<unsigned>(_mm_movemask_epi8(blank));
-}
-
-// For the attribute that starts at p: when its "=" is followed right away by '"' and the
-// value closes within the 32 bytes from p, gives the "=" and the closing quote; false
-// leaves the attribute to the byte-wise search. Most attributes are that short. The 32
-// bytes from p must be readable.
-inline bool ShortAttribute(const char* p, const char*& equals, const char*& close) {
-  const __m128i lo = Load16(p);
-  const __m128i hi = Load16(p + 16);
-  const unsigned eqs = Matches(lo, '=') | Matches(hi, '=') << 16;
-  if (!eqs) return false;
-  const unsigned eq = static_cast<unsigned>(__builtin_ctz(eqs));
-  if (eq >= 30 || p[eq + 1] != '"') return false;
-  const unsigned closes = (Matches(lo, '"') | Matches(hi, '"') << 16) >> (eq + 2);
-  if (!closes) return false;
-  equals = p + eq;
-  close = p + eq + 2 + __builtin_ctz(closes);
-  return true;
-}
-#endif
 
 // Whether the bytes hold c; short texts are looked at a word at a time.
 inline bool Contains(const char* p, std::size_t n, char c) {
@@ -92,21 +66,156 @@ inline bool Contains(const char* p, std::size_t n, char c) {
   return false;
 }
 
+// Where the text of an element ends: the first "<" at or after its start (nullptr when
+// none), and whether the text is known to hold no blank, so that it stands as written.
+template <class Char>
+struct TextEnd {
+  Char* lt;
+  // The "<" lies among the sixteen bytes from the start, all before the end of the
+  // document, and no blank comes before it. Most texts are such short words.
+  bool blankFree;
+};
+
+// The "=" and the closing quote of a short attribute (see ShortAttribute).
+template <class Char>
+struct ShortAttributeMarks {
+  Char* equals;
+  Char* close;  // nullptr when the attribute is not that short
+};
+
+// The plain forms, byte by byte.
+namespace plain {
+
 // The same as Find for distances that are mostly short, such as the names and values inside
 // a start tag: the first sixteen bytes are looked at without a library call.
-inline const char* FindNear(const char* p, const char* end, char c) {
+template <class Char>
+inline Char* FindNear(Char* p, const char* end, char c) {
+  for (const char* const stop = end - p > 16 ? p + 16 : end; p < stop; ++p) {
+    if (*p == c) return p;
+  }
+  return Find(p, end, c);
+}
+
+// The end of the tag name that starts at p: the first blank, ">" or "/" right before ">" in
+// [p, end), or nullptr.
+template <class Char>
+inline Char* FindNameEnd(Char* p, const char* end) {
+  for (; p < end; ++p) {
+    const char ch = *p;
+    if (ch == '>' || (ch == '/' && p + 1 < end && p[1] == '>') || IsBlank(ch)) return p;
+  }
+  return nullptr;
+}
+
+// For the attribute that starts at p: when its first "=" is followed right away by '"' and
+// the value closes within the 32 bytes from p (all before end), the "=" and the closing quote;
+// otherwise the attribute is left to a byte-wise search. Most attributes are that short.
+template <class Char>
+inline ShortAttributeMarks<Char> ShortAttribute(Char* p, const char* end) {
+  if (end - p < 32) return {nullptr, nullptr};
+  const char* const stop = p + 32;
+  Char* eq = p;
+  while (eq < stop && *eq != '=') ++eq;
+  if (stop - eq < 3 || eq[1] != '"') return {nullptr, nullptr};
+  Char* q = eq + 2;
+  while (q < stop && *q != '"') ++q;
+  if (q == stop) return {nullptr, nullptr};
+  return {eq, q};
+}
+
+// The end of the element text that starts at p (see TextEnd).
+template <class Char>
+inline TextEnd<Char> FindTextEnd(Char* p, const char* end) {
+  if (end - p < 16) return {Find(p, end, '<'), false};
+  bool blank = false;
+  for (Char* q = p; q < p + 16; ++q) {
+    if (*q == '<') return {q, !blank};
+    blank = blank || IsBlank(*q);
+  }
+  return {Find(p + 16, end, '<'), false};
+}
+
+}  // namespace plain
+
 #ifdef MENUCONV_SSE2
+// The same searches sixteen bytes at a time.
+namespace sse2 {
+
+inline __m128i Load16(const char* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
+
+// One bit per byte of v: the bytes equal to c.
+inline unsigned Matches(__m128i v, char c) {
+  return static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8(c))));
+}
+
+// One bit per byte of v: the blanks.
+inline unsigned Blanks(__m128i v) {
+  const __m128i blank = _mm_or_si128(
+      _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8(' ')), _mm_cmpeq_epi8(v, _mm_set1_epi8('\n'))),
+      _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('\t')), _mm_cmpeq_epi8(v, _mm_set1_epi8('\r'))));
+  return static_cast<unsigned>(_mm_movemask_epi8(blank));
+}
+
+template <class Char>
+inline Char* FindNear(Char* p, const char* end, char c) {
   if (end - p >= 16) {
     const unsigned hits = Matches(Load16(p), c);
     if (hits) return p + __builtin_ctz(hits);
     return Find(p + 16, end, c);
   }
-#else
-  for (const char* const stop = end - p > 16 ? p + 16 : end; p < stop; ++p) {
-    if (*p == c) return p;
-  }
-#endif
   return Find(p, end, c);
 }
+
+template <class Char>
+inline Char* FindNameEnd(Char* p, const char* end) {
+  for (; end - p >= 16; p += 16) {
+    const __m128i v = Load16(p);
+    // A "/" counts only right before ">".
+    unsigned stops = Blanks(v) | Matches(v, '>') | Matches(v, '/');
+    for (; stops; stops &= stops - 1) {
+      Char* const q = p + __builtin_ctz(stops);
+      if (*q != '/' || (q + 1 < end && q[1] == '>')) return q;
+    }
+  }
+  return plain::FindNameEnd(p, end);
+}
+
+template <class Char>
+inline ShortAttributeMarks<Char> ShortAttribute(Char* p, const char* end) {
+  if (end - p < 32) return {nullptr, nullptr};
+  const __m128i lo = Load16(p);
+  const __m128i hi = Load16(p + 16);
+  const unsigned eqs = Matches(lo, '=') | Matches(hi, '=') << 16;
+  if (!eqs) return {nullptr, nullptr};
+  const unsigned eq = static_cast<unsigned>(__builtin_ctz(eqs));
+  if (eq >= 30 || p[eq + 1] != '"') return {nullptr, nullptr};
+  // The quotes after the one that opens the value.
+  const unsigned closes = (Matches(lo, '"') | Matches(hi, '"') << 16) & (~3u << eq);
+  if (!closes) return {nullptr, nullptr};
+  return {p + eq, p + __builtin_ctz(closes)};
+}
+
+template <class Char>
+inline TextEnd<Char> FindTextEnd(Char* p, const char* end) {
+  if (end - p < 16) return {Find(p, end, '<'), false};
+  const __m128i v = Load16(p);
+  const unsigned lts = Matches(v, '<');
+  if (!lts) return {Find(p + 16, end, '<'), false};
+  const unsigned before = (lts & (0u - lts)) - 1;  // the bytes before the first "<"
+  return {p + __builtin_ctz(lts), (Blanks(v) & before) == 0};
+}
+
+}  // namespace sse2
+
+using sse2::FindNameEnd;
+using sse2::FindNear;
+using sse2::FindTextEnd;
+using sse2::ShortAttribute;
+#else
+using plain::FindNameEnd;
+using plain::FindNear;
+using plain::FindTextEnd;
+using plain::ShortAttribute;
+#endif
 
 }  // namespace menuconv::byte_scan

@@ -1,6 +1,10 @@
-// The word-at-a-time byte helpers, at every length and position around their word sizes.
+// The word-at-a-time byte helpers, at every length and position around their word sizes,
+// and the searches of sixteen bytes at a time against their plain forms.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <memory>
+#include <random>
 #include <string>
 
 #include "base/byte_buffer.h"
@@ -33,6 +37,36 @@ TEST(ByteScan, CopyMovesExactlyTheBytesAskedFor) {
     std::string to(length + 16, '#');
     ByteBuffer::Copy(to.data() + 8, from.data(), length);
     EXPECT_EQ(to, std::string(8, '#') + from + std::string(8, '#')) << "length " << length;
+  }
+}
+
+TEST(ByteScan, SearchesGiveWhatTheirPlainFormsGive) {
+  // Texts of the bytes the searches stop at among runs of others, searched from every
+  // position; each text ends where its memory does, so no search may look past it.
+  std::mt19937 random(5150u);
+  const std::string bytes = "<>/=\"' \t\r\n?";
+  for (int round = 0; round < 3000; ++round) {
+    std::string text(random() % 70, 'a');
+    const unsigned sparseness = 1 + random() % 12;
+    for (char& c : text) c = random() % sparseness == 0 ? bytes[random() % bytes.size()] : 'a';
+    const auto copy = std::make_unique<char[]>(text.size());
+    char* const p = copy.get();
+    const char* const end = std::copy(text.begin(), text.end(), p);
+    for (char* at = p; at <= end; ++at) {
+      const std::string where = "\"" + text + "\" from " + std::to_string(at - p);
+      for (char c : std::string("<=\"'")) {
+        EXPECT_EQ(byte_scan::FindNear(at, end, c), byte_scan::plain::FindNear(at, end, c)) << where;
+      }
+      EXPECT_EQ(byte_scan::FindNameEnd(at, end), byte_scan::plain::FindNameEnd(at, end)) << where;
+      const auto textEnd = byte_scan::FindTextEnd(at, end);
+      const auto plainEnd = byte_scan::plain::FindTextEnd(at, end);
+      EXPECT_EQ(textEnd.lt, plainEnd.lt) << where;
+      EXPECT_EQ(textEnd.blankFree, plainEnd.blankFree) << where;
+      const auto marks = byte_scan::ShortAttribute(at, end);
+      const auto plainMarks = byte_scan::plain::ShortAttribute(at, end);
+      EXPECT_EQ(marks.equals, plainMarks.equals) << where;
+      EXPECT_EQ(marks.close, plainMarks.close) << where;
+    }
   }
 }
 

@@ -21,16 +21,12 @@ void ScanAttributeList(std::string_view list, const char* readable, Fn&& fn) {
     const char* nameStart = p;
     const char* nameEnd;
     const char* valueStart;
-#ifdef MENUCONV_SSE2
-    const char* equals;
-    const char* close;
-    if (readable - p >= 32 && byte_scan::ShortAttribute(p, equals, close)) {
-      nameEnd = equals;
-      valueStart = equals + 2;
-      p = close;
-    } else
-#endif
-    {
+    const auto marks = byte_scan::ShortAttribute(p, readable);
+    if (marks.close) {
+      nameEnd = marks.equals;
+      valueStart = marks.equals + 2;
+      p = marks.close;
+    } else {
       // Names and values are short: plain loops beat library searches here.
       while (*p != '=') ++p;
       nameEnd = p;

@@ -5,8 +5,6 @@
 #include <stdexcept>
 #include <vector>
 
-#include "xml/attribute_scan.h"
-
 #include "base/byte_scan.h"
 
 namespace menuconv {
@@ -17,17 +15,8 @@ constexpr uint32_t kNone = ElementRef::kNone;
 
 using namespace byte_scan;
 
-#ifdef MENUCONV_SSE2
-// The closing quote of a short attribute that starts at p (see ShortAttribute), or nullptr.
-const char* CloseOfShortAttribute(const char* p, const char* end) {
-  const char* equals = nullptr;
-  const char* close = nullptr;
-  if (end - p < 32 || !ShortAttribute(p, equals, close)) return nullptr;
-  return close;
-}
-#endif
-
-const char* FindSequence(const char* p, const char* end, std::string_view s) {
+// The first s in [p, end), or nullptr.
+char* FindSequence(char* p, const char* end, std::string_view s) {
   while (p && p + s.size() <= end) {
     p = Find(p, end, s[0]);
     if (!p || p + s.size() > end) return nullptr;
@@ -54,13 +43,12 @@ class Parser {
   Parser(XmlDocument& doc) : doc_(doc) {}
 
   ParseStatus Run() {
-    char* const begin = doc_.store_.data();
-    base_ = begin;
-    end_ = begin + doc_.store_.size();
-    const char* lt = Find(begin, end_, '<');
+    base_ = doc_.store_.data();
+    end_ = base_ + doc_.store_.size();
+    char* const lt = Find(base_, end_, '<');
     if (!lt) return ParseStatus{};
-    char* p = const_cast<char*>(lt) + 1;
-    uint32_t topPrev = kNone;
+    char* p = lt + 1;
+    uint32_t topPrev = kNone;  // the last top-level element linked
 
     for (;;) {
       if (stack_.empty() && p == end_) return Fail(p - 1, "a tag");
@@ -70,17 +58,7 @@ class Parser {
         if (c.failed) return Fail(c.start, c.what);
         if (!stack_.empty()) stack_.pop_back();  // an end tag closes the innermost element
       } else if (c.node != kNone) {
-        uint32_t& prev = stack_.empty() ? topPrev : stack_.back().prev;
-        if (prev != kNone) {
-          doc_.nodes_[prev].nextSibling = c.node;
-          doc_.nodes_[c.node].prevSibling = prev;
-        }
-        prev = c.node;
-        if (parent == kNone) {
-          doc_.lastTopLevel_ = c.node;
-        } else {
-          doc_.nodes_[parent].lastChild = c.node;
-        }
+        Link(c.node, parent, stack_.empty() ? topPrev : stack_.back().prev);
         if (c.failed) return Fail(c.start, c.what);
         if (c.open) {
           stack_.push_back(Level{c.node, kNone, c.start});
@@ -92,12 +70,9 @@ class Parser {
       }
 
       // The construct is complete; look for the next one at this level.
-      const char* next = c.pos < end_ ? FindNear(c.pos, end_, '<') : nullptr;
-      if (!next) {
-        if (stack_.empty()) return ParseStatus{};
-        return FailOpenElement();
-      }
-      p = const_cast<char*>(next) + 1;
+      char* const next = c.pos < end_ ? FindNear(c.pos, end_, '<') : nullptr;
+      if (!next) return stack_.empty() ? ParseStatus{} : FailOpenElement();
+      p = next + 1;
     }
   }
 
@@ -107,14 +82,16 @@ class Parser {
     uint32_t prev;         // the last child linked at this level
     const char* start;     // the "<" of the element's start tag
   };
+  // What ParseConstruct read: a construct that was skipped, an end tag, or an element.
   struct Construct {
+    // Where reading goes on; for an open element, right after the "<" that ends its text.
     char* pos = nullptr;
     uint32_t node = kNone;
     bool endTag = false;
-    bool open = false;     // an element whose children follow
+    bool open = false;            // an element whose children follow
     bool failed = false;
-    const char* start = nullptr;
-    const char* what = nullptr;
+    const char* start = nullptr;  // the construct's "<"
+    const char* what = nullptr;   // when failed: the construct the text ended inside
   };
   // A text region whose interior blanks were squeezed out in place: the line breaks it held
   // are remembered so that positions after it can still be given as line and column.
@@ -128,167 +105,167 @@ class Parser {
     return c;
   }
 
+  // A skipped construct whose closing bytes, `length` of them, start at close; nullptr when
+  // the text ended before them.
+  static Construct Skipped(Construct c, char* close, std::size_t length, const char* what) {
+    if (!close) return Failed(c, what);
+    c.pos = close + length;
+    return c;
+  }
+
   XmlDocument::Span SpanOf(const char* b, const char* e) const {
     return XmlDocument::Span{static_cast<uint32_t>(b - base_), static_cast<uint32_t>(e - b)};
   }
 
+  // Makes a new element the last one at its level: after `prev`, the element linked there
+  // before, and the last child of parent (the last top-level element when parent is none).
+  void Link(uint32_t node, uint32_t parent, uint32_t& prev) {
+    if (prev != kNone) {
+      doc_.nodes_[prev].nextSibling = node;
+      doc_.nodes_[node].prevSibling = prev;
+    }
+    prev = node;
+    if (parent == kNone) {
+      doc_.lastTopLevel_ = node;
+    } else {
+      doc_.nodes_[parent].lastChild = node;
+    }
+  }
+
+  // The construct whose "<" stands right before p, inside the element `parent`.
   Construct ParseConstruct(char* p, uint32_t parent) {
     Construct c;
     c.start = p - 1;
     if (p == end_) return Failed(c, "a tag");
-
-    // Skipped constructs: declarations, processing instructions, comments, CDATA sections.
-    if (*p == '?') {
-      const char* gt = Find(p, end_, '>');
-      if (!gt) return Failed(c, "a processing instruction");
-      c.pos = const_cast<char*>(gt) + 1;
-      return c;
-    }
+    // Skipped constructs: declarations, processing instructions, comments, CDATA sections,
+    // document type declarations.
+    if (*p == '?') return Skipped(c, Find(p, end_, '>'), 1, "a processing instruction");
     if (*p == '!') {
       if (StartsWith(p, end_, "!--")) {
-        const char* close = FindSequence(p + 3, end_, "-->");
-        if (!close) return Failed(c, "a comment");
-        c.pos = const_cast<char*>(close) + 3;
-        return c;
+        return Skipped(c, FindSequence(p + 3, end_, "-->"), 3, "a comment");
       }
       if (StartsWith(p, end_, "![CDATA[")) {
-        const char* close = FindSequence(p + 8, end_, "]]>");
-        if (!close) return Failed(c, "a CDATA section");
-        c.pos = const_cast<char*>(close) + 3;
-        return c;
+        return Skipped(c, FindSequence(p + 8, end_, "]]>"), 3, "a CDATA section");
       }
       if (StartsWith(p, end_, "!DOCTYPE")) {
-        const char* gt = SkipDoctype(p + 8);
-        if (!gt) return Failed(c, "a document type declaration");
-        c.pos = const_cast<char*>(gt) + 1;
-        return c;
+        return Skipped(c, SkipDoctype(p + 8), 1, "a document type declaration");
       }
     }
+    return ParseTag(c, p, parent);
+  }
 
+  // A start or end tag from p, the byte after its "<".
+  Construct ParseTag(Construct c, char* p, uint32_t parent) {
     // The tag name; slashes before it mark an end tag.
     while (p < end_ && (IsBlank(*p) || *p == '/')) {
       if (*p == '/') c.endTag = true;
       ++p;
     }
     // It ends at a blank, at ">" or at a "/" right before ">".
-    const char* nameStart = p;
-    for (;;) {
-#ifdef MENUCONV_SSE2
-      if (end_ - p >= 16) {
-        const __m128i v = Load16(p);
-        unsigned stops = Blanks(v) | Matches(v, '>') | Matches(v, '/');
-        for (; stops; stops &= stops - 1) {
-          const char* q = p + __builtin_ctz(stops);
-          if (*q != '/' || (q + 1 < end_ && q[1] == '>')) break;
-        }
-        if (!stops) {
-          p += 16;
-          continue;
-        }
-        p += __builtin_ctz(stops);
-        break;
-      }
-#endif
-      if (p == end_) return Failed(c, c.endTag ? "an end tag" : "a tag name");
-      const char ch = *p;
-      if (ch == '>' || (ch == '/' && p + 1 < end_ && p[1] == '>') || IsBlank(ch)) break;
+    char* const nameEnd = FindNameEnd(p, end_);
+    if (!nameEnd) return Failed(c, c.endTag ? "an end tag" : "a tag name");
+    if (!c.endTag) return ParseStartTag(c, p, nameEnd, parent);
+    c.pos = IsBlank(*nameEnd) ? nameEnd + 1 : nameEnd;
+    return c;
+  }
+
+  // A start tag whose name is [name, nameEnd): its attribute list, its element, and the
+  // element's text unless the tag closes the element.
+  Construct ParseStartTag(Construct c, const char* name, char* nameEnd, uint32_t parent) {
+    // The attribute list after the blank that ends the name: checked here, read on demand later.
+    char* p = nameEnd;
+    char* listStart = p;
+    char* listEnd = p;
+    if (IsBlank(*p)) {
       ++p;
+      const char* const unfinished = CheckAttributeList(p, listStart, listEnd);
+      if (unfinished) return Failed(c, unfinished);
     }
-    const char* nameEnd = p;
-    const bool hasAttributes = IsBlank(*p);
-    if (hasAttributes) ++p;
-    if (c.endTag) {
-      c.pos = p;
-      return c;
-    }
-
-    // The attribute list: checked here, read on demand later.
-    const char* listStart = p;
-    const char* listEnd = p;
-    if (hasAttributes) {
-      while (p < end_ && IsBlank(*p)) ++p;
-      if (p == end_) return Failed(c, "a start tag");
-      listStart = listEnd = p;
-      while (!IsTagEnd(*p)) {
-        // Each attribute: the first "=", the first quote after it, the next of that quote.
-        const char* close = nullptr;
-#ifdef MENUCONV_SSE2
-        close = CloseOfShortAttribute(p, end_);
-#endif
-        if (!close) {
-          p = const_cast<char*>(FindNear(p, end_, '='));
-          if (!p) return Failed(c, "an attribute name");
-          ++p;
-          while (p < end_ && *p != '"' && *p != '\'') ++p;
-          if (p == end_) return Failed(c, "an attribute value");
-          const char quote = *p++;
-          close = FindNear(p, end_, quote);
-          if (!close) return Failed(c, "an attribute value");
-        }
-        p = const_cast<char*>(close) + 1;
-        if (p == end_) return Failed(c, "a start tag");
-        listEnd = p;
-        while (IsBlank(*p)) {
-          if (++p == end_) return Failed(c, "a start tag");
-        }
-      }
-    }
-
     // The closing ">"; "?", "!" or "/" on the way make the element self-closing.
     bool selfClosing = false;
-    const char* gt = p;
+    char* gt = p;
     for (; gt < end_ && *gt != '>'; ++gt) {
       if (*gt == '?' || *gt == '!' || *gt == '/') selfClosing = true;
     }
+    c.node = AddElement(SpanOf(name, nameEnd), SpanOf(listStart, listEnd), parent);
+    if (gt == end_) return Failed(c, "a start tag");
+    if (selfClosing) {
+      c.pos = gt + 1;
+      return c;
+    }
+    return ReadText(c, gt + 1);
+  }
 
+  // Checks the attribute list from p and moves p to the "/", ">" or "?" after it; [listStart,
+  // listEnd) is the list without the blanks around it. Gives the construct that the text
+  // ended inside, or nullptr.
+  const char* CheckAttributeList(char*& p, char*& listStart, char*& listEnd) const {
+    while (p < end_ && IsBlank(*p)) ++p;
+    if (p == end_) return "a start tag";
+    listStart = listEnd = p;
+    while (!IsTagEnd(*p)) {
+      const char* unfinished = nullptr;
+      char* const close = AttributeEnd(p, unfinished);
+      if (!close) return unfinished;
+      p = close + 1;
+      if (p == end_) return "a start tag";
+      listEnd = p;
+      while (IsBlank(*p)) {
+        if (++p == end_) return "a start tag";
+      }
+    }
+    return nullptr;
+  }
+
+  // The closing quote of the attribute that starts at p: after the first "=", the first quote,
+  // then the next of that quote. When the text ends first, nullptr and `unfinished` tells
+  // which part of the attribute the text ended inside.
+  char* AttributeEnd(char* p, const char*& unfinished) const {
+    char* const close = ShortAttribute(p, end_).close;
+    return close ? close : SearchAttributeEnd(p, unfinished);
+  }
+
+  // The same as AttributeEnd, byte by byte, for the attributes that are not short.
+  char* SearchAttributeEnd(char* p, const char*& unfinished) const {
+    p = FindNear(p, end_, '=');
+    if (!p) {
+      unfinished = "an attribute name";
+      return nullptr;
+    }
+    ++p;
+    while (p < end_ && *p != '"' && *p != '\'') ++p;
+    char* const close = p < end_ ? FindNear(p + 1, end_, *p) : nullptr;
+    if (!close) unfinished = "an attribute value";
+    return close;
+  }
+
+  // Adds the element of a start tag as a child of parent and gives its index; Run links it
+  // to its siblings.
+  uint32_t AddElement(XmlDocument::Span name, XmlDocument::Span attributeList, uint32_t parent) {
     XmlDocument::Node n;
-    n.name = SpanOf(nameStart, nameEnd);
-    n.raw = SpanOf(listStart, listEnd);
+    n.name = name;
+    n.raw = attributeList;
     n.attributeCount = XmlDocument::kRawAttributes;
     n.parent = parent;
     if (doc_.nodes_.size() >= kNone - 1) throw std::length_error("too many elements");
-    c.node = static_cast<uint32_t>(doc_.nodes_.size());
+    const auto node = static_cast<uint32_t>(doc_.nodes_.size());
     doc_.nodes_.push_back(n);
     if (parent != kNone && doc_.nodes_[parent].firstChild == kNone) {
-      doc_.nodes_[parent].firstChild = c.node;
+      doc_.nodes_[parent].firstChild = node;
     }
-    if (gt == end_) return Failed(c, "a start tag");
-    if (selfClosing) {
-      c.pos = const_cast<char*>(gt) + 1;
-      return c;
-    }
+    return node;
+  }
 
-    // The element's text: every byte up to the next "<" except blanks.
-    char* textStart = const_cast<char*>(gt) + 1;
-    const char* lt = nullptr;
-#ifdef MENUCONV_SSE2
-    if (end_ - textStart >= 16) {
-      // Most texts are short words: with the "<" in the same sixteen bytes and no blank
-      // before it, the text is these bytes as they stand.
-      const __m128i v = Load16(textStart);
-      const unsigned lts = Matches(v, '<');
-      if (!lts) {
-        lt = Find(textStart + 16, end_, '<');
-      } else {
-        lt = textStart + __builtin_ctz(lts);
-        if ((Blanks(v) & ((lts & (0u - lts)) - 1)) == 0) {
-          doc_.nodes_[c.node].text = SpanOf(textStart, lt);
-          c.open = true;
-          c.pos = const_cast<char*>(lt) + 1;
-          return c;
-        }
-      }
-    } else {
-      lt = Find(textStart, end_, '<');
-    }
-#else
-    lt = FindNear(textStart, end_, '<');
-#endif
-    char* textEnd = lt ? const_cast<char*>(lt) : end_;
-    doc_.nodes_[c.node].text = CollectText(textStart, textEnd);
-    if (!lt) return Failed(c, "an element's text");
+  // The text of the element c from p: every byte up to the next "<" except blanks. The
+  // element stays open for the children that follow.
+  Construct ReadText(Construct c, char* p) {
+    const TextEnd<char> end = FindTextEnd(p, end_);
+    // Most texts are short words that stand as written.
+    doc_.nodes_[c.node].text =
+        end.blankFree ? SpanOf(p, end.lt) : CollectText(p, end.lt ? end.lt : end_);
+    if (!end.lt) return Failed(c, "an element's text");
     c.open = true;
-    c.pos = textEnd + 1;
+    c.pos = end.lt + 1;
     return c;
   }
 
@@ -314,19 +291,19 @@ class Parser {
 
   // The ">" that ends a document type declaration, past quoted strings and an internal
   // subset in square brackets (which may itself hold ">" and comments).
-  const char* SkipDoctype(const char* p) const {
+  char* SkipDoctype(char* p) const {
     bool inSubset = false;
     while (p < end_) {
       const char ch = *p;
       if (ch == '"' || ch == '\'') {
-        const char* close = Find(p + 1, end_, ch);
+        char* const close = Find(p + 1, end_, ch);
         if (!close) return nullptr;
         p = close + 1;
         continue;
       }
       if (inSubset) {
         if (StartsWith(p, end_, "<!--")) {
-          const char* close = FindSequence(p + 4, end_, "-->");
+          char* const close = FindSequence(p + 4, end_, "-->");
           if (!close) return nullptr;
           p = close + 3;
           continue;
