@@ -135,6 +135,19 @@ inline TextEnd<Char> FindTextEnd(Char* p, const char* end) {
   return {Find(p + 16, end, '<'), false};
 }
 
+// Length of the run of ASCII bytes at p, up to `end`: a word at a time.
+inline std::size_t AsciiRun(const unsigned char* p, const unsigned char* end) {
+  const unsigned char* q = p;
+  while (end - q >= 8) {
+    uint64_t word;
+    std::memcpy(&word, q, 8);
+    if (word & 0x8080808080808080ull) break;
+    q += 8;
+  }
+  while (q < end && *q < 0x80) ++q;
+  return static_cast<std::size_t>(q - p);
+}
+
 }  // namespace plain
 
 #ifdef MENUCONV_SSE2
@@ -205,13 +218,34 @@ inline TextEnd<Char> FindTextEnd(Char* p, const char* end) {
   return {p + __builtin_ctz(lts), (Blanks(v) & before) == 0};
 }
 
+// Sixty-four bytes per step while no high bit shows, then sixteen to find the first.
+inline std::size_t AsciiRun(const unsigned char* p, const unsigned char* end) {
+  const unsigned char* q = p;
+  while (end - q >= 64) {
+    const auto* v = reinterpret_cast<const __m128i*>(q);
+    const __m128i any = _mm_or_si128(_mm_or_si128(_mm_loadu_si128(v), _mm_loadu_si128(v + 1)),
+                                     _mm_or_si128(_mm_loadu_si128(v + 2), _mm_loadu_si128(v + 3)));
+    if (_mm_movemask_epi8(any)) break;
+    q += 64;
+  }
+  while (end - q >= 16) {
+    const unsigned high = static_cast<unsigned>(_mm_movemask_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(q))));
+    if (high) return static_cast<std::size_t>(q - p) + static_cast<std::size_t>(__builtin_ctz(high));
+    q += 16;
+  }
+  while (q < end && *q < 0x80) ++q;
+  return static_cast<std::size_t>(q - p);
+}
+
 }  // namespace sse2
 
+using sse2::AsciiRun;
 using sse2::FindNameEnd;
 using sse2::FindNear;
 using sse2::FindTextEnd;
 using sse2::ShortAttribute;
 #else
+using plain::AsciiRun;
 using plain::FindNameEnd;
 using plain::FindNear;
 using plain::FindTextEnd;

@@ -4,12 +4,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "base/byte_scan.h"
 #include "base/halves.h"
-
-#if defined(__SSE2__) && defined(__GNUC__)
-#include <emmintrin.h>
-#define MENUCONV_UTF8_SSE2 1
-#endif
 
 namespace menuconv {
 
@@ -17,35 +13,6 @@ namespace {
 
 bool IsContinuation(unsigned char c) { return (c & 0xC0) == 0x80; }
 
-// Length of the run of ASCII bytes at p, up to `end`.
-std::size_t AsciiRun(const unsigned char* p, const unsigned char* end) {
-  const unsigned char* q = p;
-#ifdef MENUCONV_UTF8_SSE2
-  // Sixty-four bytes per step while no high bit shows, then sixteen to find the first.
-  while (end - q >= 64) {
-    const auto* v = reinterpret_cast<const __m128i*>(q);
-    const __m128i any = _mm_or_si128(_mm_or_si128(_mm_loadu_si128(v), _mm_loadu_si128(v + 1)),
-                                     _mm_or_si128(_mm_loadu_si128(v + 2), _mm_loadu_si128(v + 3)));
-    if (_mm_movemask_epi8(any)) break;
-    q += 64;
-  }
-  while (end - q >= 16) {
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q));
-    const unsigned high = static_cast<unsigned>(_mm_movemask_epi8(v));
-    if (high) return static_cast<std::size_t>(q - p) + static_cast<std::size_t>(__builtin_ctz(high));
-    q += 16;
-  }
-#else
-  while (end - q >= 8) {
-    uint64_t word;
-    std::memcpy(&word, q, 8);
-    if (word & 0x8080808080808080ull) break;
-    q += 8;
-  }
-#endif
-  while (q < end && *q < 0x80) ++q;
-  return static_cast<std::size_t>(q - p);
-}
 
 // Length of the well-formed sequence at p (2 to 4 bytes; p[0] is not ASCII), or 0 when
 // ill-formed; `subpart` is then the length of its maximal ill-formed subpart (at least 1).
@@ -86,7 +53,7 @@ std::size_t FindInvalidUtf8(std::string_view text) {
   const auto* const end = begin + text.size();
   const auto* p = begin;
   for (;;) {
-    p += AsciiRun(p, end);
+    p += byte_scan::AsciiRun(p, end);
     if (p == end) break;
     // A run of non-ASCII characters: the common two- and three-byte forms are checked
     // inline, the rest (and every ill-formed case) by SequenceLength.
