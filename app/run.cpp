@@ -72,7 +72,7 @@ int ReportTextTables(const TextTableOutcome& outcome, RunContext& context) {
 
 int Run(const std::string& path, RunContext& context, bool& loaded) {
   XmlDocument document;
-  ParseStatus parse;
+  Status parse;
   if (const Status status = Load(document, path, "", &parse); !status) {
     context.reporter.Failure("Error", kLoadFailed, {path + ": " + status.reason});
     return 1;
@@ -81,8 +81,8 @@ int Run(const std::string& path, RunContext& context, bool& loaded) {
   // A text that ended inside a construct or an open element is not converted at all.
   if (!parse.ok) {
     context.reporter.Failure("Error", kConvertFailed,
-                             {path + ":" + std::to_string(parse.line) + ":" + std::to_string(parse.column) +
-                              ": the text ended inside " + parse.what});
+                             {path + ":" + std::to_string(parse.line) + ":" + std::to_string(parse.column) + ": " +
+                              parse.reason});
     return 1;
   }
   if (const Status converted = ConvertDocument(document, context); !converted) {

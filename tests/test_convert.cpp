@@ -589,7 +589,7 @@ class MenuBuilderTest : public ConvertTestBase {
  protected:
   // Parses the editor text (held as UTF-8 in memory) and converts its screens.
   bool Convert(std::string_view text) {
-    const ParseStatus status = ParseDocument(input, text);
+    const Status status = ParseDocument(input, text);
     EXPECT_TRUE(status.ok);
     input.codePage = 1251;
     return ConvertDocument(input, context).ok;
@@ -645,7 +645,7 @@ TEST_F(MenuBuilderTest, EmptyScreenTextGivesDotXml) {
 // these bytes would be other characters there.
 #ifndef _WIN32
 TEST_F(MenuBuilderTest, SavesInTheInputDocumentsEncoding) {
-  const ParseStatus status = ParseDocument(
+  const Status status = ParseDocument(
       input, std::string_view("<MENU_MODULE>enc<TEXT_MODULE _keyText=\"\xD0\x96\">\xD0\xAF</TEXT_MODULE></MENU_MODULE>"));
   ASSERT_TRUE(status.ok);
   const std::vector<std::pair<uint32_t, std::string>> encodings = {

@@ -76,7 +76,7 @@ void RunCases(const std::vector<ParseCase>& cases) {
   for (const ParseCase& c : cases) {
     SCOPED_TRACE(std::string(c.label) + ": " + Show(c.text));
     XmlDocument doc;
-    const ParseStatus status = ParseDocument(doc, std::string_view(c.text));
+    const Status status = ParseDocument(doc, std::string_view(c.text));
     EXPECT_EQ(Dump(doc), c.elements);
     EXPECT_EQ(status.ok, c.complete);
   }
@@ -513,11 +513,11 @@ TEST(XmlParser, TruncatedTextsKeepWhatWasReadAndTellWhatWasLeftOpen) {
   for (const FailCase& c : cases) {
     SCOPED_TRACE(std::string(c.label) + ": " + Show(c.text));
     XmlDocument doc;
-    const ParseStatus status = ParseDocument(doc, std::string_view(c.text));
+    const Status status = ParseDocument(doc, std::string_view(c.text));
     EXPECT_EQ(Dump(doc), c.elements);
     EXPECT_FALSE(status.ok);
     EXPECT_EQ(status.offset, c.offset);
-    EXPECT_EQ(status.what, c.what);
+    EXPECT_EQ(status.reason, c.what[0] ? "the text ended inside " + std::string(c.what) : std::string());
   }
 }
 
@@ -1046,12 +1046,12 @@ void CompareWithReference(const std::string& text) {
   ReferenceReader reference(text);
   const ReferenceReader::Outcome expected = reference.ParseDocument();
   XmlDocument doc;
-  const ParseStatus status = ParseDocument(doc, std::string_view(text));
+  const Status status = ParseDocument(doc, std::string_view(text));
   ASSERT_EQ(Dump(doc), reference.Dump()) << Show(text);
   ASSERT_EQ(status.ok, expected.complete) << Show(text);
   if (!expected.complete) {
     ASSERT_EQ(status.offset, expected.offset) << Show(text);
-    ASSERT_EQ(status.what, expected.what) << Show(text);
+    ASSERT_EQ(status.reason, expected.what.empty() ? std::string() : "the text ended inside " + expected.what) << Show(text);
     const auto [line, column] = LineAndColumn(text, expected.offset);
     ASSERT_EQ(status.line, line) << Show(text);
     ASSERT_EQ(status.column, column) << Show(text);
@@ -1228,23 +1228,15 @@ TEST(XmlParser, StatusTellsWhereTheUnfinishedConstructBegan) {
   for (const StatusCase& c : cases) {
     SCOPED_TRACE(Show(c.text));
     XmlDocument doc;
-    const ParseStatus status = ParseDocument(doc, std::string_view(c.text));
+    const Status status = ParseDocument(doc, std::string_view(c.text));
     EXPECT_FALSE(status.ok);
     EXPECT_EQ(status.offset, c.offset);
     EXPECT_EQ(status.line, c.line);
     EXPECT_EQ(status.column, c.column);
-    EXPECT_EQ(status.what, c.what);
-    EXPECT_EQ(status.Describe(), "line " + std::to_string(c.line) + ", column " + std::to_string(c.column) +
-                                     ": the text ended inside " + c.what);
+    EXPECT_EQ(status.reason, "the text ended inside " + std::string(c.what));
   }
   XmlDocument doc;
-  const ParseStatus bad = ParseDocument(doc, std::string_view("<a>\n  <b x=\"1"));
-  EXPECT_EQ(bad.Describe(), "line 2, column 3: the text ended inside an attribute value");
-  const ParseStatus open = ParseDocument(doc, std::string_view("<menu>\n  <a>t</a>\n"));
-  EXPECT_EQ(open.Describe(), "line 1, column 1: the text ended inside the element \"menu\"");
-  const ParseStatus fine = ParseDocument(doc, std::string_view("<a />"));
-  EXPECT_TRUE(fine.ok);
-  EXPECT_EQ(fine.Describe(), "the text was read completely");
+  EXPECT_TRUE(ParseDocument(doc, std::string_view("<a />")).ok);
 }
 
 }  // namespace

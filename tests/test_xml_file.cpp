@@ -34,7 +34,7 @@ namespace {
 
 // Load's two outcomes side by side: reading the file, and how far its text was read.
 struct LoadResult {
-  ParseStatus parse;
+  Status parse;
   std::string reason;
   bool Load(XmlDocument& document, const std::filesystem::path& path, std::string_view encodingName) {
     const Status read = menuconv::Load(document, path.string(), encodingName, &parse);
@@ -351,7 +351,7 @@ TEST(LoadFile, EachEncodingReadsBackWhatWasSaved) {
     const std::string_view name = c.codePage == 50221 ? std::string_view(c.name) : std::string_view();
     LoadResult status;
     ASSERT_TRUE(status.Load(doc, path, name)) << c.name << ": " << status.reason;
-    EXPECT_TRUE(status.parse.ok) << c.name << ": " << status.parse.Describe();
+    EXPECT_TRUE(status.parse.ok) << c.name << ": " << status.parse.reason;
     EXPECT_EQ(doc.codePage, c.codePage) << c.name;
     ASSERT_EQ(doc.ElementCount(), 1u) << c.name;
     EXPECT_EQ(doc.Element(doc.FirstElement()).Name(), "t") << c.name;
@@ -795,17 +795,17 @@ TEST(LoadFile, Utf8MarkMeansUtf8) {
 #endif
 
 // The status the parser gives for a text, as Load hands texts over: with a zero byte behind.
-ParseStatus ParseOf(std::string_view text) {
+Status ParseOf(std::string_view text) {
   XmlDocument scratch;
   return ParseDocument(scratch, std::string(text) + '\0');
 }
 
-void ExpectSameStatus(const ParseStatus& actual, const ParseStatus& expected, const std::string& label) {
+void ExpectSameStatus(const Status& actual, const Status& expected, const std::string& label) {
   EXPECT_EQ(actual.ok, expected.ok) << label;
   EXPECT_EQ(actual.offset, expected.offset) << label;
   EXPECT_EQ(actual.line, expected.line) << label;
   EXPECT_EQ(actual.column, expected.column) << label;
-  EXPECT_EQ(actual.what, expected.what) << label;
+  EXPECT_EQ(actual.reason, expected.reason) << label;
 }
 
 #ifndef _WIN32
@@ -845,7 +845,7 @@ TEST(LoadFile, ParserFailureIsReportedButLoadSucceeds) {
   ASSERT_TRUE(status.Load(doc, folder / "in.xml", ""));
   EXPECT_TRUE(status.reason.empty());
   EXPECT_FALSE(status.parse.ok);
-  EXPECT_FALSE(status.parse.what.empty());
+  EXPECT_FALSE(status.parse.reason.empty());
   ExpectSameStatus(status.parse, ParseOf(text), "unclosed menu");
   // What was read is kept.
   ASSERT_EQ(doc.ElementCount(), 2u);

@@ -17,6 +17,7 @@
 #include "xml/attribute_reader.h"
 #include "xml/attribute_scan.h"
 #include "base/byte_buffer.h"
+#include "base/status.h"
 #include "base/hash_index.h"
 #include "xml/element_ref.h"
 #include "xml/xml_element.h"
@@ -24,8 +25,7 @@
 namespace menuconv {
 
 class XmlDocument;
-struct ParseStatus;
-ParseStatus ParseDocument(XmlDocument& document, ByteBuffer text);
+Status ParseDocument(XmlDocument& document, ByteBuffer text);
 
 // Read access to a stored element, through the ElementRef that designates it.
 class ElementView : public AttributeReader<ElementView> {
@@ -97,7 +97,7 @@ class XmlDocument {
  private:
   friend class ElementView;
   friend class Parser;
-  friend ParseStatus ParseDocument(XmlDocument& document, ByteBuffer text);
+  friend Status ParseDocument(XmlDocument& document, ByteBuffer text);
 
   struct Span {
     uint32_t offset = 0;

@@ -19,8 +19,8 @@ constexpr std::string_view kUtf8Mark = "\xEF\xBB\xBF";
 
 }  // namespace
 
-Status Load(XmlDocument& document, const std::string& path, std::string_view encodingName, ParseStatus* parse) {
-  if (parse) *parse = ParseStatus{};
+Status Load(XmlDocument& document, const std::string& path, std::string_view encodingName, Status* parse) {
+  if (parse) *parse = Status::Success();
   document.Clear();
 
   ByteBuffer raw;
@@ -58,7 +58,7 @@ Status Load(XmlDocument& document, const std::string& path, std::string_view enc
   text.Append('\0');
   text.ShrinkToFit();
   const uint32_t codePage = document.codePage;
-  const ParseStatus parsed = ParseDocument(document, std::move(text));
+  const Status parsed = ParseDocument(document, std::move(text));
   if (parse) *parse = parsed;
   document.codePage = codePage;
   return Status::Success();

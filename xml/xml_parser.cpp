@@ -32,21 +32,16 @@ bool StartsWith(const char* p, const char* end, std::string_view s) {
 
 }  // namespace
 
-std::string ParseStatus::Describe() const {
-  if (ok) return "the text was read completely";
-  return "line " + std::to_string(line) + ", column " + std::to_string(column) +
-         ": the text ended inside " + what;
-}
 
 class Parser {
  public:
   Parser(XmlDocument& doc) : doc_(doc) {}
 
-  ParseStatus Run() {
+  Status Run() {
     base_ = doc_.store_.data();
     end_ = base_ + doc_.store_.size();
     char* const lt = Find(base_, end_, '<');
-    if (!lt) return ParseStatus{};
+    if (!lt) return Status{};
     char* p = lt + 1;
     uint32_t topPrev = kNone;  // the last top-level element linked
 
@@ -71,7 +66,7 @@ class Parser {
 
       // The construct is complete; look for the next one at this level.
       char* const next = c.pos < end_ ? FindNear(c.pos, end_, '<') : nullptr;
-      if (!next) return stack_.empty() ? ParseStatus{} : FailOpenElement();
+      if (!next) return stack_.empty() ? Status{} : FailOpenElement();
       p = next + 1;
     }
   }
@@ -319,17 +314,15 @@ class Parser {
     return nullptr;
   }
 
-  ParseStatus FailOpenElement() {
+  Status FailOpenElement() {
     const Level& open = stack_.back();
     const XmlDocument::Node& n = doc_.nodes_[open.node];
     return Fail(open.start, "the element \"" + std::string(base_ + n.name.offset, n.name.length) + "\"");
   }
 
-  ParseStatus Fail(const char* at, std::string what) {
-    ParseStatus status;
-    status.ok = false;
+  Status Fail(const char* at, std::string what) {
+    Status status = Status::Failure("the text ended inside " + what);
     status.offset = static_cast<std::size_t>(at - base_);
-    status.what = std::move(what);
     // Count line breaks up to the offset; squeezed texts report the breaks they held.
     std::size_t lineBreaks = 0;
     std::size_t lineStart = 0;
@@ -360,7 +353,7 @@ class Parser {
   std::vector<Squeezed> squeezed_;
 };
 
-ParseStatus ParseDocument(XmlDocument& document, ByteBuffer text) {
+Status ParseDocument(XmlDocument& document, ByteBuffer text) {
   document.Clear();
   if (text.size() > 0xFFFFFFFFu) throw std::length_error("document larger than 4 GiB");
   document.store_ = std::move(text);
@@ -369,7 +362,7 @@ ParseStatus ParseDocument(XmlDocument& document, ByteBuffer text) {
   return Parser(document).Run();
 }
 
-ParseStatus ParseDocument(XmlDocument& document, std::string_view text) {
+Status ParseDocument(XmlDocument& document, std::string_view text) {
   ByteBuffer copy;
   copy.Append(text);
   return ParseDocument(document, std::move(copy));

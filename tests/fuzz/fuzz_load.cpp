@@ -21,7 +21,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const auto input = fuzz::ScratchFolder() / "load.xml";
   fuzz::WriteFile(input, bytes);
   XmlDocument document;
-  ParseStatus parse;
+  Status parse;
   if (Load(document, input.string(), encoding, &parse)) {
     Save(document, (fuzz::ScratchFolder() / "saved.xml").string(), EncodingName(document));
   }
