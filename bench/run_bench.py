@@ -8,7 +8,8 @@ For each preset the references and menuconv run alternately, ROUNDS times each:
   menuconv - the whole conversion run (menu documents and text tables written)
 and the table gives median wall time, MB/s, peak RSS and menuconv's ratio to each.
 
-usage: bench/run_bench.py [--build DIR] [--work DIR] [--outputs DIR] [--rounds N] [PRESET[:ENCODING] ...]
+usage: bench/run_bench.py [--build DIR] [--work DIR] [--outputs DIR] [--rounds N] [--skip REFERENCE]
+                          [PRESET[:ENCODING] ...]
 presets: small medium large wide, or a size in MB; encodings: utf-8 (default), windows-1251
 --outputs puts the folders the runs write into elsewhere (by default under --work), for
 example on a tmpfs such as /dev/shm, to see the run without the disk file system's cost of
@@ -44,6 +45,8 @@ def main():
     parser.add_argument("--work", default=os.path.join(tempfile.gettempdir(), "menuconv-bench"))
     parser.add_argument("--outputs", default=None)
     parser.add_argument("--rounds", type=int, default=5)
+    parser.add_argument("--skip", action="append", default=[], choices=["pugixml", "xmllint"],
+                        help="leave a reference out (xmllint takes minutes on the large presets)")
     parser.add_argument("presets", nargs="*", default=["small", "medium", "large", "wide", "medium:windows-1251"])
     args = parser.parse_args()
 
@@ -54,10 +57,14 @@ def main():
     for tool in (menuconv, generate):
         if not os.path.exists(tool):
             sys.exit(f"{tool} is missing: build the project first (cmake --build {args.build})")
-    if not os.path.exists(pugixml):
+    if "xmllint" in args.skip:
+        xmllint = None
+    if "pugixml" in args.skip:
+        pugixml = None
+    elif not os.path.exists(pugixml):
         print("pugixml reference skipped: not built (install libpugixml-dev and re-run cmake)")
         pugixml = None
-    if not xmllint:
+    if not xmllint and "xmllint" not in args.skip:
         print("xmllint reference skipped: not installed (Debian: libxml2-utils)")
 
     os.makedirs(args.work, exist_ok=True)
