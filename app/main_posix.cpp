@@ -27,8 +27,8 @@ void PrintSummary(const menuconv::RunContext& context, double seconds) {
   std::fprintf(stderr,
                "menuconv: %zu screens converted, %zu files written, %zu text records merged, %zu written, "
                "%zu warnings, %.3f s\n",
-               context.screensConverted, context.written.size(), context.textRecordsMerged,
-               context.textRecordsWritten, context.warnings, seconds);
+               context.screensConverted, context.written.size(), context.textRecordsMerged, context.textRecordsWritten,
+               context.warnings, seconds);
 }
 
 }  // namespace

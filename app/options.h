@@ -7,8 +7,8 @@
 namespace menuconv {
 
 struct Options {
-  std::string path;        // the words after the options, joined by single blanks
-  std::string outputDir;   // where menu documents go; empty: the current folder
+  std::string path;       // the words after the options, joined by single blanks
+  std::string outputDir;  // where menu documents go; empty: the current folder
   bool listOutputs = false;
   bool strict = false;
   bool verbose = false;

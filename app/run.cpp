@@ -80,9 +80,9 @@ int Run(const std::string& path, RunContext& context, bool& loaded) {
   loaded = true;
   // A text that ended inside a construct or an open element is not converted at all.
   if (!parse.ok) {
-    context.reporter.Failure("Error", kConvertFailed,
-                             {path + ":" + std::to_string(parse.line) + ":" + std::to_string(parse.column) + ": " +
-                              parse.reason});
+    context.reporter.Failure(
+        "Error", kConvertFailed,
+        {path + ":" + std::to_string(parse.line) + ":" + std::to_string(parse.column) + ": " + parse.reason});
     return 1;
   }
   if (const Status converted = ConvertDocument(document, context); !converted) {

@@ -4,8 +4,8 @@
 #include <cstddef>
 #include <functional>
 #include <set>
-#include <utility>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/reporter.h"
@@ -15,7 +15,7 @@ namespace menuconv {
 
 // How the run is asked to work.
 struct RunSettings {
-  std::string outputFolder;  // where menu documents go; empty: the current folder
+  std::string outputFolder;   // where menu documents go; empty: the current folder
   bool writeNothing = false;  // do everything but write: list what would be written
 };
 

@@ -6,8 +6,8 @@
 // that a reader of a text it may change gets positions it may change.
 #pragma once
 
-#include <cstdint>
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 
 #if defined(__SSE2__) && defined(__GNUC__)
@@ -163,9 +163,9 @@ inline unsigned Matches(__m128i v, char c) {
 
 // One bit per byte of v: the blanks.
 inline unsigned Blanks(__m128i v) {
-  const __m128i blank = _mm_or_si128(
-      _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8(' ')), _mm_cmpeq_epi8(v, _mm_set1_epi8('\n'))),
-      _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('\t')), _mm_cmpeq_epi8(v, _mm_set1_epi8('\r'))));
+  const __m128i blank =
+      _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8(' ')), _mm_cmpeq_epi8(v, _mm_set1_epi8('\n'))),
+                   _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('\t')), _mm_cmpeq_epi8(v, _mm_set1_epi8('\r'))));
   return static_cast<unsigned>(_mm_movemask_epi8(blank));
 }
 
@@ -229,7 +229,8 @@ inline std::size_t AsciiRun(const unsigned char* p, const unsigned char* end) {
     q += 64;
   }
   while (end - q >= 16) {
-    const unsigned high = static_cast<unsigned>(_mm_movemask_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(q))));
+    const unsigned high =
+        static_cast<unsigned>(_mm_movemask_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(q))));
     if (high) return static_cast<std::size_t>(q - p) + static_cast<std::size_t>(__builtin_ctz(high));
     q += 16;
   }

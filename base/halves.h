@@ -43,7 +43,8 @@ void InTwoHalves(std::size_t size, std::size_t minimumToSplit, SplitPoint&& spli
 // The same, split in the middle.
 template <class Work>
 void InTwoHalves(std::size_t size, std::size_t minimumToSplit, Work&& work) {
-  InTwoHalves(size, minimumToSplit, [](std::size_t whole) { return whole / 2; }, work);
+  InTwoHalves(
+      size, minimumToSplit, [](std::size_t whole) { return whole / 2; }, work);
 }
 
 }  // namespace menuconv

@@ -13,7 +13,6 @@ namespace {
 
 bool IsContinuation(unsigned char c) { return (c & 0xC0) == 0x80; }
 
-
 // Length of the well-formed sequence at p (2 to 4 bytes; p[0] is not ASCII), or 0 when
 // ill-formed; `subpart` is then the length of its maximal ill-formed subpart (at least 1).
 std::size_t SequenceLength(const unsigned char* p, const unsigned char* end, std::size_t& subpart) {
@@ -114,8 +113,10 @@ std::size_t IncompleteUtf8Tail(std::string_view text) {
   for (std::size_t back = 1; back <= 3 && back <= size; ++back) {
     const auto lead = static_cast<unsigned char>(text[size - back]);
     if ((lead & 0xC0) == 0x80) continue;  // a continuation byte: the lead is further back
-    const std::size_t length = lead >= 0xC2 && lead <= 0xDF ? 2 : lead >= 0xE0 && lead <= 0xEF ? 3
-                               : lead >= 0xF0 && lead <= 0xF4 ? 4 : 0;
+    const std::size_t length = lead >= 0xC2 && lead <= 0xDF   ? 2
+                               : lead >= 0xE0 && lead <= 0xEF ? 3
+                               : lead >= 0xF0 && lead <= 0xF4 ? 4
+                                                              : 0;
     if (length <= back) return 0;  // complete, or no lead byte at all
     if (back >= 2) {
       // The second byte's range depends on the lead (no overlong forms, no surrogates).

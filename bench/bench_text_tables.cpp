@@ -11,6 +11,9 @@
 // Each prints the median, the fastest and the slowest run in milliseconds of wall time, and
 // the median of the processor time the step took (user and system; page faults count there):
 // on a busy machine that is the steadier figure.
+#include <time.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -20,9 +23,6 @@
 #include <iterator>
 #include <string>
 #include <vector>
-
-#include <time.h>
-#include <unistd.h>
 
 #include "app/text_table_step.h"
 

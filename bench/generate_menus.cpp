@@ -84,9 +84,8 @@ class Generator {
   }
 
   void Screen(std::size_t index, std::size_t widgets) {
-    Put("  <MENU_MODULE" + Attr("on_create_anim", "fade_in") + Attr("on_del_anim", "fade_out") +
-        Attr("ctr", "1") + Attr("dtr", "0") + Attr("cdur", "0.25") + Attr("ddur", "0.5") +
-        ">screen_" + std::to_string(index) + "\r\n");
+    Put("  <MENU_MODULE" + Attr("on_create_anim", "fade_in") + Attr("on_del_anim", "fade_out") + Attr("ctr", "1") +
+        Attr("dtr", "0") + Attr("cdur", "0.25") + Attr("ddur", "0.5") + ">screen_" + std::to_string(index) + "\r\n");
     for (std::size_t w = 0; w < widgets; ++w) Widget(w);
     Put("  </MENU_MODULE>\r\n");
   }
@@ -94,11 +93,10 @@ class Generator {
   std::string Common() {
     const int x = static_cast<int>(random_.Below(1024)), y = static_cast<int>(random_.Below(768));
     const int w = 16 + static_cast<int>(random_.Below(256)), h = 16 + static_cast<int>(random_.Below(128));
-    std::string s = Attr("_keyImg", Picture()) + Attr("ld.x", std::to_string(x)) +
-                    Attr("ld.y", std::to_string(y + h)) + Attr("lu.x", std::to_string(x)) +
-                    Attr("lu.y", std::to_string(y)) + Attr("rd.x", std::to_string(x + w)) +
-                    Attr("rd.y", std::to_string(y + h)) + Attr("ru.x", std::to_string(x + w)) +
-                    Attr("ru.y", std::to_string(y));
+    std::string s = Attr("_keyImg", Picture()) + Attr("ld.x", std::to_string(x)) + Attr("ld.y", std::to_string(y + h)) +
+                    Attr("lu.x", std::to_string(x)) + Attr("lu.y", std::to_string(y)) +
+                    Attr("rd.x", std::to_string(x + w)) + Attr("rd.y", std::to_string(y + h)) +
+                    Attr("ru.x", std::to_string(x + w)) + Attr("ru.y", std::to_string(y));
     if (random_.Below(2)) s += Attr("_colObj", std::to_string(random_.Next() & 0xFFFFFF)) + Attr("_iAlph", Number(256));
     static const char* const kModes[] = {"ADD", "MUL", "OVERLAY", "NORMAL"};
     s += Attr("_sModeDraw", kModes[random_.Below(4)]);
@@ -107,27 +105,44 @@ class Generator {
   }
 
   void Widget(std::size_t index) {
-    static const char* const kKinds[] = {"SPRITE_MODULE", "BTN_MODULE", "TEXT_MODULE", "CHKBOX_MODULE",
-                                         "PROGRESS_MODULE", "LIST_MODULE", "EDIT_MODULE", "QUAD_MODULE",
-                                         "WATER_MODULE", "CLOUD_MODULE", "LEAF_MODULE"};
+    static const char* const kKinds[] = {"SPRITE_MODULE",   "BTN_MODULE",   "TEXT_MODULE", "CHKBOX_MODULE",
+                                         "PROGRESS_MODULE", "LIST_MODULE",  "EDIT_MODULE", "QUAD_MODULE",
+                                         "WATER_MODULE",    "CLOUD_MODULE", "LEAF_MODULE"};
     const uint32_t kind = random_.Below(11);
     std::string own;
     switch (kind) {
-      case 1: own = Attr("_keyText", "txt_" + Number(10000)) + Attr("_sFont", "font_big"); break;
-      case 2: own = Attr("_sFont", "font_small") + Attr("_iAlign", Number(3)) + Attr("_keyText", "txt_" + Number(10000)); break;
-      case 4: own = Attr("_keyImgCenter", Picture()) + Attr("_keyImgBack", Picture()) + Attr("_fSpeed", Decimal(5)); break;
-      case 5: own = Attr("_sFont", "font_list") + Attr("_keyImgSelector", Picture()); break;
-      case 6: own = Attr("_sFont", "font_edit") + Attr("_intNumChar", Number(64)); break;
-      case 8: own = Attr("_keyImgMask", Picture()) + Attr("_keyImgTexture", Picture()) + Attr("_fXScale", Decimal(3)) +
-                    Attr("_fYScale", Decimal(3)) + Attr("_fXVel", Decimal(9)) + Attr("_fYVel", Decimal(9)); break;
-      case 9: own = Attr("_fXVel", Decimal(9)) + Attr("_fYVel", Decimal(9)); break;
-      case 10: own = Attr("_fCenterX", Decimal(64)) + Attr("_fCenterY", Decimal(64)) + Attr("_iLeft_up", "1") +
-                     Attr("_iLeft_down", "0") + Attr("_iRight_down", "1") + Attr("_iRight_up", "0") +
-                     Attr("_fAltitudeMax", Decimal(40)) + Attr("_fVelMax", Decimal(9)) + Attr("_fTimeOne", Decimal(5)); break;
-      default: break;
+      case 1:
+        own = Attr("_keyText", "txt_" + Number(10000)) + Attr("_sFont", "font_big");
+        break;
+      case 2:
+        own = Attr("_sFont", "font_small") + Attr("_iAlign", Number(3)) + Attr("_keyText", "txt_" + Number(10000));
+        break;
+      case 4:
+        own = Attr("_keyImgCenter", Picture()) + Attr("_keyImgBack", Picture()) + Attr("_fSpeed", Decimal(5));
+        break;
+      case 5:
+        own = Attr("_sFont", "font_list") + Attr("_keyImgSelector", Picture());
+        break;
+      case 6:
+        own = Attr("_sFont", "font_edit") + Attr("_intNumChar", Number(64));
+        break;
+      case 8:
+        own = Attr("_keyImgMask", Picture()) + Attr("_keyImgTexture", Picture()) + Attr("_fXScale", Decimal(3)) +
+              Attr("_fYScale", Decimal(3)) + Attr("_fXVel", Decimal(9)) + Attr("_fYVel", Decimal(9));
+        break;
+      case 9:
+        own = Attr("_fXVel", Decimal(9)) + Attr("_fYVel", Decimal(9));
+        break;
+      case 10:
+        own = Attr("_fCenterX", Decimal(64)) + Attr("_fCenterY", Decimal(64)) + Attr("_iLeft_up", "1") +
+              Attr("_iLeft_down", "0") + Attr("_iRight_down", "1") + Attr("_iRight_up", "0") +
+              Attr("_fAltitudeMax", Decimal(40)) + Attr("_fVelMax", Decimal(9)) + Attr("_fTimeOne", Decimal(5));
+        break;
+      default:
+        break;
     }
-    Put(std::string("    <") + kKinds[kind] + Common() + own + ">" + Word() + "_" + std::to_string(index) +
-        "</" + kKinds[kind] + ">\r\n");
+    Put(std::string("    <") + kKinds[kind] + Common() + own + ">" + Word() + "_" + std::to_string(index) + "</" +
+        kKinds[kind] + ">\r\n");
   }
 
   bool cp1251_;
@@ -168,11 +183,16 @@ int main(int argc, char** argv) {
   }
   const std::string preset = argv[1], encoding = argv[2], folder = argv[3];
   std::size_t megabytes = 0, widgets = 200, pictures = 2000;
-  if (preset == "small") megabytes = 1;
-  else if (preset == "medium") megabytes = 30;
-  else if (preset == "large") megabytes = 200;
-  else if (preset == "wide") widgets = 200000;
-  else megabytes = static_cast<std::size_t>(std::atol(preset.c_str()));
+  if (preset == "small")
+    megabytes = 1;
+  else if (preset == "medium")
+    megabytes = 30;
+  else if (preset == "large")
+    megabytes = 200;
+  else if (preset == "wide")
+    widgets = 200000;
+  else
+    megabytes = static_cast<std::size_t>(std::atol(preset.c_str()));
   if (preset != "wide" && megabytes == 0) {
     std::fprintf(stderr, "unknown preset %s\n", preset.c_str());
     return 2;

@@ -1,7 +1,6 @@
 // Reference for the benchmark: pugixml parsing a file into its tree, nothing else.
-#include <pugixml.hpp>
-
 #include <cstdio>
+#include <pugixml.hpp>
 
 int main(int argc, char** argv) {
   if (argc != 2) return 2;

@@ -37,8 +37,8 @@ constexpr std::array<DispatchRow, 11> kDispatch{{
     {"LEAF_MODULE", ConvertLeaf},
 }};
 
-constexpr std::array<std::string_view, 6> kRootAttributes{
-    "on_create_anim", "on_del_anim", "ctr", "dtr", "cdur", "ddur"};
+constexpr std::array<std::string_view, 6> kRootAttributes{"on_create_anim", "on_del_anim", "ctr", "dtr",
+                                                          "cdur",           "ddur"};
 
 Translation FindTranslation(std::string_view moduleName) {
   for (const DispatchRow& row : kDispatch) {

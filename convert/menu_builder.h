@@ -41,7 +41,7 @@ class MenuText {
 
  private:
   std::string fileName_;
-  ByteBuffer startTag_;  // the root's, without the ">" or "/>" that the widgets decide
+  ByteBuffer startTag_;   // the root's, without the ">" or "/>" that the widgets decide
   bool started_ = false;  // the start tag was handed on
 };
 

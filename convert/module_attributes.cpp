@@ -9,14 +9,41 @@ namespace menuconv {
 
 namespace {
 
-constexpr std::array<std::string_view, static_cast<std::size_t>(ModuleAttribute::kCount)> kNames{
-    "_keyImg",       "ld.x",           "ld.y",       "lu.x",           "lu.y",
-    "rd.x",          "rd.y",           "ru.x",       "ru.y",           "_colObj",
-    "_iAlph",        "_sModeDraw",     "_keyText",   "_sFont",         "_keyImgCenter",
-    "_keyImgBack",   "_fSpeed",        "_iAlign",    "_keyImgSelector", "_intNumChar",
-    "_keyImgMask",   "_keyImgTexture", "_fXScale",   "_fYScale",       "_fXVel",
-    "_fYVel",        "_fCenterX",      "_fCenterY",  "_iLeft_up",      "_iLeft_down",
-    "_iRight_down",  "_iRight_up",     "_fAltitudeMax", "_fVelMax",    "_fTimeOne"};
+constexpr std::array<std::string_view, static_cast<std::size_t>(ModuleAttribute::kCount)> kNames{"_keyImg",
+                                                                                                 "ld.x",
+                                                                                                 "ld.y",
+                                                                                                 "lu.x",
+                                                                                                 "lu.y",
+                                                                                                 "rd.x",
+                                                                                                 "rd.y",
+                                                                                                 "ru.x",
+                                                                                                 "ru.y",
+                                                                                                 "_colObj",
+                                                                                                 "_iAlph",
+                                                                                                 "_sModeDraw",
+                                                                                                 "_keyText",
+                                                                                                 "_sFont",
+                                                                                                 "_keyImgCenter",
+                                                                                                 "_keyImgBack",
+                                                                                                 "_fSpeed",
+                                                                                                 "_iAlign",
+                                                                                                 "_keyImgSelector",
+                                                                                                 "_intNumChar",
+                                                                                                 "_keyImgMask",
+                                                                                                 "_keyImgTexture",
+                                                                                                 "_fXScale",
+                                                                                                 "_fYScale",
+                                                                                                 "_fXVel",
+                                                                                                 "_fYVel",
+                                                                                                 "_fCenterX",
+                                                                                                 "_fCenterY",
+                                                                                                 "_iLeft_up",
+                                                                                                 "_iLeft_down",
+                                                                                                 "_iRight_down",
+                                                                                                 "_iRight_up",
+                                                                                                 "_fAltitudeMax",
+                                                                                                 "_fVelMax",
+                                                                                                 "_fTimeOne"};
 
 constexpr std::size_t kShortest = 4;
 constexpr std::size_t kLongest = 16;
@@ -67,9 +94,7 @@ class NameTable {
     std::memcpy(&word, p, 4);
     return word;
   }
-  static uint64_t Head(std::string_view name) {
-    return name.size() >= 8 ? Load8(name.data()) : Load4(name.data());
-  }
+  static uint64_t Head(std::string_view name) { return name.size() >= 8 ? Load8(name.data()) : Load4(name.data()); }
   static uint64_t Tail(std::string_view name) {
     return name.size() >= 8 ? Load8(name.data() + name.size() - 8) : Load4(name.data() + name.size() - 4);
   }
@@ -86,9 +111,7 @@ const NameTable kNameTable;
 
 }  // namespace
 
-std::string_view ModuleAttributeName(ModuleAttribute attribute) {
-  return kNames[static_cast<std::size_t>(attribute)];
-}
+std::string_view ModuleAttributeName(ModuleAttribute attribute) { return kNames[static_cast<std::size_t>(attribute)]; }
 
 std::optional<ModuleAttribute> FindModuleAttribute(std::string_view name) { return kNameTable.Find(name); }
 

@@ -15,12 +15,43 @@ namespace menuconv {
 
 enum class ModuleAttribute : uint8_t {
   // Shared by every widget.
-  keyImg, ldX, ldY, luX, luY, rdX, rdY, ruX, ruY, colObj, iAlph, sModeDraw,
+  keyImg,
+  ldX,
+  ldY,
+  luX,
+  luY,
+  rdX,
+  rdY,
+  ruX,
+  ruY,
+  colObj,
+  iAlph,
+  sModeDraw,
   // Control widgets.
-  keyText, sFont, keyImgCenter, keyImgBack, fSpeed, iAlign, keyImgSelector, intNumChar,
+  keyText,
+  sFont,
+  keyImgCenter,
+  keyImgBack,
+  fSpeed,
+  iAlign,
+  keyImgSelector,
+  intNumChar,
   // Effect widgets.
-  keyImgMask, keyImgTexture, fXScale, fYScale, fXVel, fYVel, fCenterX, fCenterY,
-  iLeftUp, iLeftDown, iRightDown, iRightUp, fAltitudeMax, fVelMax, fTimeOne,
+  keyImgMask,
+  keyImgTexture,
+  fXScale,
+  fYScale,
+  fXVel,
+  fYVel,
+  fCenterX,
+  fCenterY,
+  iLeftUp,
+  iLeftDown,
+  iRightDown,
+  iRightUp,
+  fAltitudeMax,
+  fVelMax,
+  fTimeOne,
   kCount
 };
 
@@ -32,9 +63,7 @@ std::optional<ModuleAttribute> FindModuleAttribute(std::string_view name);
 class ModuleAttributes {
  public:
   explicit ModuleAttributes(const PictureLookup& pictures) : pictures_(&pictures) {}
-  ModuleAttributes(const ElementView& module, const PictureLookup& pictures) : pictures_(&pictures) {
-    Read(module);
-  }
+  ModuleAttributes(const ElementView& module, const PictureLookup& pictures) : pictures_(&pictures) { Read(module); }
 
   // Takes the module's text and the first value of every name the translations read.
   void Read(const ElementView& module);

@@ -35,8 +35,7 @@ const PictureEntry& PictureLookup::operator()(std::string_view name) const {
 
 void ConvertPictures(ElementRef picturesModule, const XmlDocument& document, PictureRegistry& registry) {
   registry.Clear();
-  for (ElementRef child = document.FirstChild(picturesModule); !child.IsNone();
-       child = document.NextSibling(child)) {
+  for (ElementRef child = document.FirstChild(picturesModule); !child.IsNone(); child = document.NextSibling(child)) {
     const ElementView image = document.Element(child);
     if (!image.HasName("IMAGE_MODULE")) continue;
     PictureEntry entry;

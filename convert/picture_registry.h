@@ -2,11 +2,11 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <deque>
-#include <vector>
+#include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "base/hash_index.h"
 #include "xml/xml_document.h"

@@ -17,8 +17,7 @@ void AppendNumber(WidgetElement& element, uint32_t value) {
 
 namespace widget_detail {
 
-void SetJoinedValues(const ModuleAttributes& module, std::initializer_list<In> from, WidgetElement& element,
-                     Out to) {
+void SetJoinedValues(const ModuleAttributes& module, std::initializer_list<In> from, WidgetElement& element, Out to) {
   std::size_t length = from.size() - 1;
   for (In name : from) length += module.Value(name).size();
   char* at = element.BeginValue(to, length);
@@ -45,15 +44,13 @@ void ConvertSpriteAttributes(const ModuleAttributes& module, WidgetElement& elem
     if (picture.row != 1) element.SetAttributeInt(Out::rows, picture.row);
   }
 
-  SetJoinedValues(module, {In::ldX, In::ldY, In::luX, In::luY, In::rdX, In::rdY, In::ruX, In::ruY}, element,
-                  Out::rect);
+  SetJoinedValues(module, {In::ldX, In::ldY, In::luX, In::luY, In::rdX, In::rdY, In::ruX, In::ruY}, element, Out::rect);
 
   if (const std::optional<std::string_view> colourText = module.Find(In::colObj)) {
     const auto bits = static_cast<uint32_t>(ParseDecimalInt(*colourText));
     const uint32_t b0 = bits & 0xFF, b1 = (bits >> 8) & 0xFF, b2 = (bits >> 16) & 0xFF;
     const std::string_view alphaText = module.Value(In::iAlph);
-    const uint32_t alpha =
-        alphaText.empty() ? 255u : static_cast<uint32_t>(ParseDecimalInt(alphaText)) & 0xFF;
+    const uint32_t alpha = alphaText.empty() ? 255u : static_cast<uint32_t>(ParseDecimalInt(alphaText)) & 0xFF;
     if (!(alpha == 255 && b0 == 255 && b1 == 255 && b2 == 255)) {
       element.BeginValue(Out::color);
       AppendNumber(element, alpha);

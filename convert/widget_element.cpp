@@ -12,16 +12,13 @@ namespace menuconv {
 namespace {
 
 constexpr std::array<std::string_view, static_cast<std::size_t>(WidgetAttribute::kCount)> kNames{
-    "img",         "cols",       "rows",       "rect",      "color",   "mode",
-    "key_text",    "font",       "img_progress", "img_center", "speed", "align",
-    "img_selector", "cnt_chars", "tex",        "scale",     "vel",     "pivot",
-    "enabled",     "alt_max",    "vel_max",    "time"};
+    "img",          "cols",       "rows",    "rect",    "color",        "mode",      "key_text", "font",
+    "img_progress", "img_center", "speed",   "align",   "img_selector", "cnt_chars", "tex",      "scale",
+    "vel",          "pivot",      "enabled", "alt_max", "vel_max",      "time"};
 
 }  // namespace
 
-std::string_view WidgetAttributeName(WidgetAttribute attribute) {
-  return kNames[static_cast<std::size_t>(attribute)];
-}
+std::string_view WidgetAttributeName(WidgetAttribute attribute) { return kNames[static_cast<std::size_t>(attribute)]; }
 
 void WidgetElement::SetAttributeInt(WidgetAttribute attribute, int32_t value) {
   char digits[12];

@@ -6,8 +6,8 @@
 #pragma once
 
 #include <array>
-#include <cstring>
 #include <cstdint>
+#include <cstring>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -17,9 +17,28 @@
 namespace menuconv {
 
 enum class WidgetAttribute : uint8_t {
-  img, cols, rows, rect, color, mode,
-  keyText, font, imgProgress, imgCenter, speed, align, imgSelector, cntChars,
-  tex, scale, vel, pivot, enabled, altMax, velMax, time,
+  img,
+  cols,
+  rows,
+  rect,
+  color,
+  mode,
+  keyText,
+  font,
+  imgProgress,
+  imgCenter,
+  speed,
+  align,
+  imgSelector,
+  cntChars,
+  tex,
+  scale,
+  vel,
+  pivot,
+  enabled,
+  altMax,
+  velMax,
+  time,
   kCount
 };
 

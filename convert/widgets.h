@@ -53,8 +53,7 @@ inline void PicturePathIfSet(const ModuleAttributes& module, In from, WidgetElem
 
 // Sets `to` to the module values joined by commas; absent values leave empty fields.
 // Written whole, however long.
-void SetJoinedValues(const ModuleAttributes& module, std::initializer_list<In> from, WidgetElement& element,
-                     Out to);
+void SetJoinedValues(const ModuleAttributes& module, std::initializer_list<In> from, WidgetElement& element, Out to);
 
 }  // namespace widget_detail
 

@@ -60,16 +60,16 @@ bool NoUnnamedFiles(int error) { return error == EOPNOTSUPP || error == EISDIR |
 }  // namespace
 
 struct AtomicFile::State {
-  int fd = -1;             // what the content goes to, unless it is held for writing in place
-  bool unnamed = false;    // fd is a file without a name yet
-  bool existed = false;    // the target was there: the new file replaces it
-  std::string target;      // the final name: the file the kernel reached, or the new file's path
+  int fd = -1;              // what the content goes to, unless it is held for writing in place
+  bool unnamed = false;     // fd is a file without a name yet
+  bool existed = false;     // the target was there: the new file replaces it
+  std::string target;       // the final name: the file the kernel reached, or the new file's path
   TemporaryName temporary;  // a named temporary file, removed again unless it was put in place
-  int inPlace = -1;        // the target itself, overwritten at Commit with what is held
+  int inPlace = -1;         // the target itself, overwritten at Commit with what is held
   ByteBuffer held;
-  std::string created;     // a file made through a link that led nowhere, removed on failure
+  std::string created;  // a file made through a link that led nowhere, removed on failure
   TemporaryName createdName;
-  struct stat createdInfo{};
+  struct stat createdInfo {};
 };
 
 void AtomicFile::StateDeleter::operator()(State* state) const { delete state; }
@@ -158,7 +158,8 @@ namespace {
 Status LinkUnnamed(AtomicFile::State& state) {
   const std::string self = "/proc/self/fd/" + std::to_string(state.fd);
   if (!state.existed) {
-    if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, state.target.c_str(), AT_SYMLINK_FOLLOW) == 0) return Status::Success();
+    if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, state.target.c_str(), AT_SYMLINK_FOLLOW) == 0)
+      return Status::Success();
     if (errno != EEXIST) return Failure(errno);
     // Made meanwhile by someone else: replaced like any existing file.
   }

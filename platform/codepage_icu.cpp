@@ -5,10 +5,10 @@
 #include <map>
 #include <memory>
 
-#include "platform/codepage.h"
-#include "platform/file_io.h"
 #include "base/halves.h"
 #include "base/utf8.h"
+#include "platform/codepage.h"
+#include "platform/file_io.h"
 
 namespace menuconv::platform {
 
@@ -17,17 +17,28 @@ namespace {
 // ICU names of the code pages of the encoding table.
 const char* IcuName(uint32_t codePage) {
   switch (codePage) {
-    case 65001: return "UTF-8";
-    case 65000: return "UTF-7";
-    case 1250: return "windows-1250";
-    case 1251: return "windows-1251";
-    case 1252: return "windows-1252";
-    case 1253: return "windows-1253";
-    case 1254: return "windows-1254";
-    case 932: return "windows-31j";  // Windows' own 932 table, not plain Shift_JIS
-    case 50221: return "ISO-2022-JP";
-    case 50225: return "ISO-2022-KR";
-    default: return nullptr;
+    case 65001:
+      return "UTF-8";
+    case 65000:
+      return "UTF-7";
+    case 1250:
+      return "windows-1250";
+    case 1251:
+      return "windows-1251";
+    case 1252:
+      return "windows-1252";
+    case 1253:
+      return "windows-1253";
+    case 1254:
+      return "windows-1254";
+    case 932:
+      return "windows-31j";  // Windows' own 932 table, not plain Shift_JIS
+    case 50221:
+      return "ISO-2022-JP";
+    case 50225:
+      return "ISO-2022-KR";
+    default:
+      return nullptr;
   }
 }
 
@@ -68,8 +79,7 @@ UConverter* Utf8Converter() {
 }
 
 // Converts the whole input, growing the output as needed: only an unusable converter fails.
-bool Convert(UConverter* to, UConverter* from, std::string_view in, ByteBuffer& out,
-             std::size_t expectedGrowth) {
+bool Convert(UConverter* to, UConverter* from, std::string_view in, ByteBuffer& out, std::size_t expectedGrowth) {
   // Nothing in gives nothing out: no ISO-2022-KR header and no UTF-7 shift for an empty text.
   if (in.empty()) return true;
   const std::size_t start = out.size();
@@ -87,8 +97,8 @@ bool Convert(UConverter* to, UConverter* from, std::string_view in, ByteBuffer& 
     UErrorCode error = U_ZERO_ERROR;
     char* const base = out.data();
     char* target = base + written;
-    ucnv_convertEx(to, from, &target, base + out.size(), &source, in.data() + in.size(), pivot,
-                   &pivotSource, &pivotTarget, pivot + 4096, reset, true, &error);
+    ucnv_convertEx(to, from, &target, base + out.size(), &source, in.data() + in.size(), pivot, &pivotSource,
+                   &pivotTarget, pivot + 4096, reset, true, &error);
     written = static_cast<std::size_t>(target - base);
     if (error == U_BUFFER_OVERFLOW_ERROR) {
       out.Resize(out.size() * 2);

@@ -16,8 +16,7 @@ namespace menuconv::platform {
 // Reads a whole regular file (opened with a share mode that denies others neither reading
 // nor writing). A failure gives the system's error text.
 // Files larger than `maxSize` bytes are refused.
-Status ReadWholeFile(const std::string& path, ByteBuffer& contents,
-                     std::size_t maxSize = static_cast<std::size_t>(-1));
+Status ReadWholeFile(const std::string& path, ByteBuffer& contents, std::size_t maxSize = static_cast<std::size_t>(-1));
 
 // A hint that the bytes from `data` on, `size` of them, are about to be filled: large buffers
 // are then given large pages where the system has them.
@@ -66,7 +65,6 @@ class AtomicFile {
 
   StatePointer state_;
 };
-
 
 // The characters that separate folders in a path, and whether a path names its folder from
 // the root (or a drive) rather than from the current folder.

@@ -127,7 +127,6 @@ Status ReadWholeFile(const std::string& path, ByteBuffer& contents, std::size_t 
   return Status::Success();
 }
 
-
 std::string_view PathSeparators() { return "/"; }
 
 bool StaysInside(const std::string& base, const std::string& path) {
@@ -141,8 +140,8 @@ bool StaysInside(const std::string& base, const std::string& path) {
   const std::string_view inner(resolvedFolder);
   const std::string_view outer(resolvedBase);
   if (outer == "/") return true;
-  return inner == outer || (inner.substr(0, outer.size()) == outer && inner.size() > outer.size() &&
-                            inner[outer.size()] == '/');
+  return inner == outer ||
+         (inner.substr(0, outer.size()) == outer && inner.size() > outer.size() && inner[outer.size()] == '/');
 }
 
 bool IsAbsolutePath(std::string_view path) { return !path.empty() && path[0] == '/'; }

@@ -6,8 +6,7 @@
 
 namespace menuconv::platform {
 
-void ShowMessage(const std::string& caption, const std::string& text,
-                       const std::vector<std::string>& details) {
+void ShowMessage(const std::string& caption, const std::string& text, const std::vector<std::string>& details) {
   for (const std::string& line : details) OutputDebugStringA((caption + ": " + line + "\n").c_str());
   MessageBoxA(nullptr, text.c_str(), caption.c_str(), MB_OK);
 }

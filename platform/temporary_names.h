@@ -3,8 +3,8 @@
 
 #include <cstddef>
 #include <string>
-#include <vector>
 #include <string_view>
+#include <vector>
 
 #include "base/status.h"
 

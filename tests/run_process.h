@@ -75,8 +75,8 @@ inline Outcome RunMenuconv(const std::filesystem::path& folder, const std::vecto
   std::string* sinks[2] = {&outcome.out, &outcome.err};
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
   while (fds[0].fd >= 0 || fds[1].fd >= 0) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        deadline - std::chrono::steady_clock::now());
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     if (left.count() <= 0) {
       outcome.timedOut = true;
       ::kill(-child, SIGKILL);

@@ -24,7 +24,9 @@ TEST(AttributeOrder, HashAndScrambleOfKnownNames) {
       {"\x80", 4210270879u, 288994249u},
       {"\xE0", 4210270975u, 290607721u},  // enters as 2^32 - 32, not as 224
       {"\xFF", 4210270944u, 290086704u},
-      {"\xE0" "A", 210343724u, 488886306u},
+      {"\xE0"
+       "A",
+       210343724u, 488886306u},
       {"ctr", 630686386u, 2114291557u},
       {"on_create_anim", 3566830799u, 719215981u},
   };
@@ -44,8 +46,8 @@ TEST(AttributeOrder, HighBytesEnterSignExtended) {
 }
 
 TEST(AttributeOrder, SchrageMatchesDirectModulo) {
-  const std::vector<uint32_t> inputs = {0u, 1u, 127772u, 127773u, 127774u, 2147483646u, 2147483647u,
-                                        2147483648u, 0xFFFFFFFFu, 123456789u, 0x80000001u};
+  const std::vector<uint32_t> inputs = {0u,          1u,          127772u,     127773u,    127774u,    2147483646u,
+                                        2147483647u, 2147483648u, 0xFFFFFFFFu, 123456789u, 0x80000001u};
   for (uint32_t h : inputs) {
     const uint64_t x = h & 2147483647u;
     EXPECT_EQ(ScrambleHash(h), static_cast<uint32_t>((16807u * x) % 2147483647u)) << h;
@@ -54,8 +56,8 @@ TEST(AttributeOrder, SchrageMatchesDirectModulo) {
 }
 
 TEST(AttributeOrder, BucketCountGrowsEightfold) {
-  const std::vector<std::pair<std::size_t, uint32_t>> cases = {
-      {0, 8}, {1, 8}, {32, 8}, {33, 64}, {256, 64}, {257, 512}, {2048, 512}, {2049, 4096}};
+  const std::vector<std::pair<std::size_t, uint32_t>> cases = {{0, 8},    {1, 8},     {32, 8},     {33, 64},
+                                                               {256, 64}, {257, 512}, {2048, 512}, {2049, 4096}};
   for (const auto& [count, buckets] : cases) EXPECT_EQ(BucketCountFor(count), buckets) << count;
 }
 

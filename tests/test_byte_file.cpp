@@ -1,6 +1,3 @@
-#include "texts/byte_file.h"
-#include "tests/test_support.h"
-
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -10,6 +7,9 @@
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "tests/test_support.h"
+#include "texts/byte_file.h"
 
 namespace menuconv {
 namespace {

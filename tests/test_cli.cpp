@@ -34,10 +34,10 @@ struct CliCase {
   const char* label;
   std::vector<std::string> args;
   int exitStatus;
-  std::string out;                  // stdout, whole
-  std::string errStart;             // the start of stderr
-  std::string menuFolder;           // where the menus land ("" for the current folder), or "-" for nowhere
-  bool tableRewritten;              // menus_txts.txt holds the merged table afterwards
+  std::string out;         // stdout, whole
+  std::string errStart;    // the start of stderr
+  std::string menuFolder;  // where the menus land ("" for the current folder), or "-" for nowhere
+  bool tableRewritten;     // menus_txts.txt holds the merged table afterwards
 };
 
 TEST(CommandLine, EachOptionDoesWhatItSays) {
@@ -47,19 +47,44 @@ TEST(CommandLine, EachOptionDoesWhatItSays) {
       {"no argument at all", {}, 2, "", "menuconv: no input document\n\n" + usage, "-", false},
       {"options without a path", {"--strict"}, 2, "", "menuconv: no input document", "-", false},
       {"unknown option", {"-x", "menus.xml"}, 2, "", "menuconv: unknown option -x\n\n" + usage, "-", false},
-      {"unknown long option", {"--outputs=out", "menus.xml"}, 2, "", "menuconv: unknown option --outputs=out", "-",
+      {"unknown long option",
+       {"--outputs=out", "menus.xml"},
+       2,
+       "",
+       "menuconv: unknown option --outputs=out",
+       "-",
        false},
       {"-o without a folder", {"-o"}, 2, "", "menuconv: -o needs a folder", "-", false},
-      {"output folder that is not there", {"-o", "missing", "menus.xml"}, 2, "",
-       "menuconv: the output folder missing is not a folder", "-", false},
+      {"output folder that is not there",
+       {"-o", "missing", "menus.xml"},
+       2,
+       "",
+       "menuconv: the output folder missing is not a folder",
+       "-",
+       false},
       {"-o", {"-o", "out", "menus.xml"}, 0, "", "", "out", true},
       {"--output-dir", {"--output-dir=out/", "menus.xml"}, 0, "", "", "out", true},
-      {"--list-outputs", {"--list-outputs", "menus.xml"}, 0,
-       "main_menu.xml\noptions.xml\nloading.xml\nmenus_txts.txt\n", "", "-", false},
-      {"--list-outputs with a folder", {"--list-outputs", "-o", "out", "menus.xml"}, 0,
-       "out/main_menu.xml\nout/options.xml\nout/loading.xml\nmenus_txts.txt\n", "", "-", false},
-      {"--verbose", {"-v", "menus.xml"}, 0, "",
-       "menuconv: 3 screens converted, 4 files written, 10 text records merged, 10 written, 0 warnings, ", "", true},
+      {"--list-outputs",
+       {"--list-outputs", "menus.xml"},
+       0,
+       "main_menu.xml\noptions.xml\nloading.xml\nmenus_txts.txt\n",
+       "",
+       "-",
+       false},
+      {"--list-outputs with a folder",
+       {"--list-outputs", "-o", "out", "menus.xml"},
+       0,
+       "out/main_menu.xml\nout/options.xml\nout/loading.xml\nmenus_txts.txt\n",
+       "",
+       "-",
+       false},
+      {"--verbose",
+       {"-v", "menus.xml"},
+       0,
+       "",
+       "menuconv: 3 screens converted, 4 files written, 10 text records merged, 10 written, 0 warnings, ",
+       "",
+       true},
       {"--strict without warnings", {"--strict", "menus.xml"}, 0, "", "", "", true},
       {"options only at the start", {"menus.xml", "--strict"}, 1, "", "Error: Cannot load file", "-", false},
       {"-- ends the options", {"--", "-v"}, 1, "", "Error: Cannot load file", "-", false},

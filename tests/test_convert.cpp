@@ -30,11 +30,11 @@
 #include "convert/menu_builder.h"
 #include "convert/picture_registry.h"
 #include "convert/widgets.h"
+#include "tests/test_support.h"
 #include "xml/document_writer.h"
 #include "xml/xml_document.h"
 #include "xml/xml_element.h"
 #include "xml/xml_parser.h"
-#include "tests/test_support.h"
 
 namespace menuconv {
 namespace {
@@ -144,24 +144,29 @@ TEST_F(ConvertSpriteAttributesTest, TranslatesEachRuleAndWritesInStoreOrder) {
       {"no attributes at all", "<M />", {{"rect", ",,,,,,,"}}},
       {"all six attributes",
        R"(<M _keyImg="grid" ld.x="1" ld.y="2" lu.x="3" lu.y="4" rd.x="5" rd.y="6" ru.x="7" ru.y="8" _colObj="1193046" _iAlph="17" _sModeDraw="OVERLAY"/>)",
-       {{"color", "17,86,52,18"}, {"mode", "3"}, {"rows", "2"}, {"img", "pics/grid.png"},
-        {"rect", "1,2,3,4,5,6,7,8"}, {"cols", "3"}}},
+       {{"color", "17,86,52,18"},
+        {"mode", "3"},
+        {"rows", "2"},
+        {"img", "pics/grid.png"},
+        {"rect", "1,2,3,4,5,6,7,8"},
+        {"cols", "3"}}},
       // Pictures and their grids.
-      {"single picture: img alone", R"(<M _keyImg="single"/>)",
-       {{"img", "pics/single.png"}, {"rect", ",,,,,,,"}}},
-      {"four columns, one row", R"(<M _keyImg="strip"/>)",
+      {"single picture: img alone", R"(<M _keyImg="single"/>)", {{"img", "pics/single.png"}, {"rect", ",,,,,,,"}}},
+      {"four columns, one row",
+       R"(<M _keyImg="strip"/>)",
        {{"img", "pics/strip.png"}, {"rect", ",,,,,,,"}, {"cols", "4"}}},
-      {"one column, three rows", R"(<M _keyImg="tall"/>)",
+      {"one column, three rows",
+       R"(<M _keyImg="tall"/>)",
        {{"rows", "3"}, {"img", "pics/tall.png"}, {"rect", ",,,,,,,"}}},
-      {"zero columns and rows are written", R"(<M _keyImg="zero"/>)",
+      {"zero columns and rows are written",
+       R"(<M _keyImg="zero"/>)",
        {{"rows", "0"}, {"img", "pics/zero.png"}, {"rect", ",,,,,,,"}, {"cols", "0"}}},
-      {"negative column", R"(<M _keyImg="negative"/>)",
+      {"negative column",
+       R"(<M _keyImg="negative"/>)",
        {{"rows", "7"}, {"img", "pics/negative.png"}, {"rect", ",,,,,,,"}, {"cols", "-2"}}},
       {"empty picture name", R"(<M _keyImg=""/>)", {{"rect", ",,,,,,,"}}},
-      {"unknown picture: empty path, no grid", R"(<M _keyImg="nowhere"/>)",
-       {{"img", ""}, {"rect", ",,,,,,,"}}},
-      {"picture names are case-sensitive", R"(<M _keyImg="Grid"/>)",
-       {{"img", ""}, {"rect", ",,,,,,,"}}},
+      {"unknown picture: empty path, no grid", R"(<M _keyImg="nowhere"/>)", {{"img", ""}, {"rect", ",,,,,,,"}}},
+      {"picture names are case-sensitive", R"(<M _keyImg="Grid"/>)", {{"img", ""}, {"rect", ",,,,,,,"}}},
       // Rectangle.
       {"corner texts pass unchanged", R"(<M ld.x="10.5" ld.y="-3"/>)", {{"rect", "10.5,-3,,,,,,"}}},
       {"only the last corner", R"(<M ru.y="9"/>)", {{"rect", ",,,,,,,9"}}},
@@ -170,38 +175,39 @@ TEST_F(ConvertSpriteAttributesTest, TranslatesEachRuleAndWritesInStoreOrder) {
        {{"rect", "a,b,c,d,e,f,g,h"}}},
       {"a rectangle longer than 63 bytes is written whole",
        R"(<M ld.x="1000000001" ld.y="1000000002" lu.x="1000000003" lu.y="1000000004" rd.x="1000000005" rd.y="1000000006" ru.x="1000000007" ru.y="1000000008"/>)",
-       {{"rect",
-         "1000000001,1000000002,1000000003,1000000004,1000000005,1000000006,1000000007,1000000008"}}},
+       {{"rect", "1000000001,1000000002,1000000003,1000000004,1000000005,1000000006,1000000007,1000000008"}}},
       // Colour and alpha.
       {"white without alpha: no colour", R"(<M _colObj="16777215"/>)", {{"rect", ",,,,,,,"}}},
-      {"white with alpha 128", R"(<M _colObj="16777215" _iAlph="128"/>)",
+      {"white with alpha 128",
+       R"(<M _colObj="16777215" _iAlph="128"/>)",
        {{"color", "128,255,255,255"}, {"rect", ",,,,,,,"}}},
-      {"white with alpha 255: no colour", R"(<M _colObj="16777215" _iAlph="255"/>)",
-       {{"rect", ",,,,,,,"}}},
+      {"white with alpha 255: no colour", R"(<M _colObj="16777215" _iAlph="255"/>)", {{"rect", ",,,,,,,"}}},
       {"low byte only", R"(<M _colObj="255"/>)", {{"color", "255,255,0,0"}, {"rect", ",,,,,,,"}}},
       {"empty colour reads as 0", R"(<M _colObj=""/>)", {{"color", "255,0,0,0"}, {"rect", ",,,,,,,"}}},
       {"-1 without alpha: no colour", R"(<M _colObj="-1"/>)", {{"rect", ",,,,,,,"}}},
-      {"-1 with alpha 0", R"(<M _colObj="-1" _iAlph="0"/>)",
-       {{"color", "0,255,255,255"}, {"rect", ",,,,,,,"}}},
-      {"alpha 256 keeps its low byte, 0", R"(<M _colObj="1193046" _iAlph="256"/>)",
+      {"-1 with alpha 0", R"(<M _colObj="-1" _iAlph="0"/>)", {{"color", "0,255,255,255"}, {"rect", ",,,,,,,"}}},
+      {"alpha 256 keeps its low byte, 0",
+       R"(<M _colObj="1193046" _iAlph="256"/>)",
        {{"color", "0,86,52,18"}, {"rect", ",,,,,,,"}}},
-      {"alpha -1 keeps its low byte, 255", R"(<M _colObj="1193046" _iAlph="-1"/>)",
+      {"alpha -1 keeps its low byte, 255",
+       R"(<M _colObj="1193046" _iAlph="-1"/>)",
        {{"color", "255,86,52,18"}, {"rect", ",,,,,,,"}}},
-      {"alpha 300 keeps its low byte, 44", R"(<M _colObj="abc" _iAlph="300"/>)",
+      {"alpha 300 keeps its low byte, 44",
+       R"(<M _colObj="abc" _iAlph="300"/>)",
        {{"color", "44,0,0,0"}, {"rect", ",,,,,,,"}}},
-      {"empty alpha counts as 255", R"(<M _colObj="16711680" _iAlph=""/>)",
+      {"empty alpha counts as 255",
+       R"(<M _colObj="16711680" _iAlph=""/>)",
        {{"color", "255,0,0,255"}, {"rect", ",,,,,,,"}}},
       {"alpha without colour: no colour", R"(<M _iAlph="5"/>)", {{"rect", ",,,,,,,"}}},
-      {"bits 24-31 are dropped", R"(<M _colObj="-16777216"/>)",
-       {{"color", "255,0,0,0"}, {"rect", ",,,,,,,"}}},
+      {"bits 24-31 are dropped", R"(<M _colObj="-16777216"/>)", {{"color", "255,0,0,0"}, {"rect", ",,,,,,,"}}},
       {"bits 24-31 dropped, the rest white", R"(<M _colObj="33554431"/>)", {{"rect", ",,,,,,,"}}},
-      {"digits then letters", R"(<M _colObj="12abc" _iAlph="64xyz"/>)",
-       {{"color", "64,12,0,0"}, {"rect", ",,,,,,,"}}},
-      {"leading blank before the digits", R"(<M _colObj=" 65280"/>)",
-       {{"color", "255,0,255,0"}, {"rect", ",,,,,,,"}}},
-      {"beyond the range: nearest limit", R"(<M _colObj="99999999999" _iAlph="1"/>)",
+      {"digits then letters", R"(<M _colObj="12abc" _iAlph="64xyz"/>)", {{"color", "64,12,0,0"}, {"rect", ",,,,,,,"}}},
+      {"leading blank before the digits", R"(<M _colObj=" 65280"/>)", {{"color", "255,0,255,0"}, {"rect", ",,,,,,,"}}},
+      {"beyond the range: nearest limit",
+       R"(<M _colObj="99999999999" _iAlph="1"/>)",
        {{"color", "1,255,255,255"}, {"rect", ",,,,,,,"}}},
-      {"below the range: nearest limit", R"(<M _colObj="-99999999999" _iAlph="-99999999999"/>)",
+      {"below the range: nearest limit",
+       R"(<M _colObj="-99999999999" _iAlph="-99999999999"/>)",
        {{"color", "0,0,0,0"}, {"rect", ",,,,,,,"}}},
       // Drawing mode.
       {"ADD", R"(<M _sModeDraw="ADD"/>)", {{"mode", "1"}, {"rect", ",,,,,,,"}}},
@@ -236,8 +242,7 @@ TEST_F(ConvertSpriteAttributesTest, OnlySetsAttributesAndLeavesNameTextAndOthers
   ConvertSpriteAttributes(Read(doc.Element(doc.FirstElement())), element);
   EXPECT_EQ(element.name, "button");
   EXPECT_EQ(element.text, "kept");
-  const Attributes expected = {
-      {"mode", "2"}, {"img", "pics/single.png"}, {"rect", ",,,,,,,"}, {"key_text", "K"}};
+  const Attributes expected = {{"mode", "2"}, {"img", "pics/single.png"}, {"rect", ",,,,,,,"}, {"key_text", "K"}};
   EXPECT_EQ(InOrder(element), expected) << Show(InOrder(element));
 }
 
@@ -271,66 +276,133 @@ class ConvertControlWidgetTest : public ConvertTestBase {};
 TEST_F(ConvertControlWidgetTest, TranslatesOwnAttributesAfterTheSpriteOnes) {
   RegisterCommonPictures();
   const std::vector<WidgetCase> cases = {
-      {"button", ConvertButton,
+      {"button",
+       ConvertButton,
        R"(<BTN_MODULE _keyImg="tall" _keyText="BTN_OK" _sFont="big" ld.x="1">ok</BTN_MODULE>)",
-       "button", "ok",
-       {{"font", "big"}, {"rows", "3"}, {"img", "pics/tall.png"}, {"rect", "1,,,,,,,"},
-        {"key_text", "BTN_OK"}}},
-      {"button with empty key text and font", ConvertButton,
-       R"(<BTN_MODULE _keyText="" _sFont=""/>)", "button", "", {{"rect", ",,,,,,,"}}},
-      {"button: values pass as written", ConvertButton,
-       R"(<BTN_MODULE _keyText=" a b " _sFont="x&amp;y"/>)", "button", "",
+       "button",
+       "ok",
+       {{"font", "big"}, {"rows", "3"}, {"img", "pics/tall.png"}, {"rect", "1,,,,,,,"}, {"key_text", "BTN_OK"}}},
+      {"button with empty key text and font",
+       ConvertButton,
+       R"(<BTN_MODULE _keyText="" _sFont=""/>)",
+       "button",
+       "",
+       {{"rect", ",,,,,,,"}}},
+      {"button: values pass as written",
+       ConvertButton,
+       R"(<BTN_MODULE _keyText=" a b " _sFont="x&amp;y"/>)",
+       "button",
+       "",
        {{"font", "x&amp;y"}, {"rect", ",,,,,,,"}, {"key_text", " a b "}}},
-      {"check box carries the sprite attributes only", ConvertCheckBox,
+      {"check box carries the sprite attributes only",
+       ConvertCheckBox,
        R"(<CHKBOX_MODULE _keyImg="grid" _colObj="255" _keyText="ignored" _sFont="ignored">c</CHKBOX_MODULE>)",
-       "chkbox", "c",
-       {{"color", "255,255,0,0"}, {"rows", "2"}, {"img", "pics/grid.png"}, {"rect", ",,,,,,,"},
-        {"cols", "3"}}},
-      {"text", ConvertText,
+       "chkbox",
+       "c",
+       {{"color", "255,255,0,0"}, {"rows", "2"}, {"img", "pics/grid.png"}, {"rect", ",,,,,,,"}, {"cols", "3"}}},
+      {"text",
+       ConvertText,
        R"(<TEXT_MODULE _sFont="small" _iAlign="2" _keyText="T" _sModeDraw="MUL">t</TEXT_MODULE>)",
-       "text", "t",
+       "text",
+       "t",
        {{"font", "small"}, {"mode", "2"}, {"rect", ",,,,,,,"}, {"align", "2"}, {"key_text", "T"}}},
-      {"text with a word as alignment", ConvertText, R"(<TEXT_MODULE _iAlign="right"/>)", "text",
-       "", {{"rect", ",,,,,,,"}, {"align", "right"}}},
-      {"text without key text", ConvertText, R"(<TEXT_MODULE _sFont="f"/>)", "text", "",
+      {"text with a word as alignment",
+       ConvertText,
+       R"(<TEXT_MODULE _iAlign="right"/>)",
+       "text",
+       "",
+       {{"rect", ",,,,,,,"}, {"align", "right"}}},
+      {"text without key text",
+       ConvertText,
+       R"(<TEXT_MODULE _sFont="f"/>)",
+       "text",
+       "",
        {{"font", "f"}, {"rect", ",,,,,,,"}}},
-      {"list", ConvertList,
-       R"(<LIST_MODULE _keyImg="back" _keyImgSelector="center" _sFont="l">l</LIST_MODULE>)", "list",
+      {"list",
+       ConvertList,
+       R"(<LIST_MODULE _keyImg="back" _keyImgSelector="center" _sFont="l">l</LIST_MODULE>)",
+       "list",
        "l",
-       {{"font", "l"}, {"img_selector", "pics/center.png"}, {"img", "pics/back.png"},
-        {"rect", ",,,,,,,"}}},
-      {"list with an unknown selector", ConvertList, R"(<LIST_MODULE _keyImgSelector="nosel"/>)",
-       "list", "", {{"img_selector", ""}, {"rect", ",,,,,,,"}}},
-      {"edit", ConvertEdit, R"(<EDIT_MODULE _sFont="e" _intNumChar="16">e</EDIT_MODULE>)", "edit",
-       "e", {{"font", "e"}, {"cnt_chars", "16"}, {"rect", ",,,,,,,"}}},
-      {"edit: the count passes as text", ConvertEdit, R"(<EDIT_MODULE _intNumChar="12abc"/>)",
-       "edit", "", {{"cnt_chars", "12abc"}, {"rect", ",,,,,,,"}}},
+       {{"font", "l"}, {"img_selector", "pics/center.png"}, {"img", "pics/back.png"}, {"rect", ",,,,,,,"}}},
+      {"list with an unknown selector",
+       ConvertList,
+       R"(<LIST_MODULE _keyImgSelector="nosel"/>)",
+       "list",
+       "",
+       {{"img_selector", ""}, {"rect", ",,,,,,,"}}},
+      {"edit",
+       ConvertEdit,
+       R"(<EDIT_MODULE _sFont="e" _intNumChar="16">e</EDIT_MODULE>)",
+       "edit",
+       "e",
+       {{"font", "e"}, {"cnt_chars", "16"}, {"rect", ",,,,,,,"}}},
+      {"edit: the count passes as text",
+       ConvertEdit,
+       R"(<EDIT_MODULE _intNumChar="12abc"/>)",
+       "edit",
+       "",
+       {{"cnt_chars", "12abc"}, {"rect", ",,,,,,,"}}},
       // Progress bars: the sprite picture moves to img_progress.
-      {"progress: bar picture, no back", ConvertProgress, R"(<PROGRESS_MODULE _keyImg="bar"/>)",
-       "progress", "", {{"img_progress", "pics/bar.png"}, {"img", ""}, {"rect", ",,,,,,,"}}},
-      {"progress: bar and back", ConvertProgress,
-       R"(<PROGRESS_MODULE _keyImg="bar" _keyImgBack="back">p</PROGRESS_MODULE>)", "progress", "p",
+      {"progress: bar picture, no back",
+       ConvertProgress,
+       R"(<PROGRESS_MODULE _keyImg="bar"/>)",
+       "progress",
+       "",
+       {{"img_progress", "pics/bar.png"}, {"img", ""}, {"rect", ",,,,,,,"}}},
+      {"progress: bar and back",
+       ConvertProgress,
+       R"(<PROGRESS_MODULE _keyImg="bar" _keyImgBack="back">p</PROGRESS_MODULE>)",
+       "progress",
+       "p",
        {{"img_progress", "pics/bar.png"}, {"img", "pics/back.png"}, {"rect", ",,,,,,,"}}},
-      {"progress: back only", ConvertProgress, R"(<PROGRESS_MODULE _keyImgBack="back"/>)",
-       "progress", "", {{"img", "pics/back.png"}, {"rect", ",,,,,,,"}}},
-      {"progress: unknown bar moves nothing", ConvertProgress,
-       R"(<PROGRESS_MODULE _keyImg="nobar"/>)", "progress", "", {{"img", ""}, {"rect", ",,,,,,,"}}},
-      {"progress: unknown bar, known back", ConvertProgress,
-       R"(<PROGRESS_MODULE _keyImg="nobar" _keyImgBack="back"/>)", "progress", "",
+      {"progress: back only",
+       ConvertProgress,
+       R"(<PROGRESS_MODULE _keyImgBack="back"/>)",
+       "progress",
+       "",
        {{"img", "pics/back.png"}, {"rect", ",,,,,,,"}}},
-      {"progress: unknown centre is written empty", ConvertProgress,
-       R"(<PROGRESS_MODULE _keyImgCenter="nocenter"/>)", "progress", "",
+      {"progress: unknown bar moves nothing",
+       ConvertProgress,
+       R"(<PROGRESS_MODULE _keyImg="nobar"/>)",
+       "progress",
+       "",
+       {{"img", ""}, {"rect", ",,,,,,,"}}},
+      {"progress: unknown bar, known back",
+       ConvertProgress,
+       R"(<PROGRESS_MODULE _keyImg="nobar" _keyImgBack="back"/>)",
+       "progress",
+       "",
+       {{"img", "pics/back.png"}, {"rect", ",,,,,,,"}}},
+      {"progress: unknown centre is written empty",
+       ConvertProgress,
+       R"(<PROGRESS_MODULE _keyImgCenter="nocenter"/>)",
+       "progress",
+       "",
        {{"rect", ",,,,,,,"}, {"img_center", ""}}},
-      {"progress: all of it", ConvertProgress,
+      {"progress: all of it",
+       ConvertProgress,
        R"(<PROGRESS_MODULE _keyImg="grid" _keyImgCenter="center" _keyImgBack="back" _fSpeed="1.25" _sModeDraw="ADD"/>)",
-       "progress", "",
-       {{"img_progress", "pics/grid.png"}, {"speed", "1.25"}, {"mode", "1"}, {"rows", "2"},
-        {"img", "pics/back.png"}, {"rect", ",,,,,,,"}, {"cols", "3"},
+       "progress",
+       "",
+       {{"img_progress", "pics/grid.png"},
+        {"speed", "1.25"},
+        {"mode", "1"},
+        {"rows", "2"},
+        {"img", "pics/back.png"},
+        {"rect", ",,,,,,,"},
+        {"cols", "3"},
         {"img_center", "pics/center.png"}}},
-      {"progress: empty speed", ConvertProgress, R"(<PROGRESS_MODULE _fSpeed=""/>)", "progress",
-       "", {{"rect", ",,,,,,,"}}},
-      {"progress: speed passes as written", ConvertProgress,
-       R"(<PROGRESS_MODULE _fSpeed=" fast "/>)", "progress", "",
+      {"progress: empty speed",
+       ConvertProgress,
+       R"(<PROGRESS_MODULE _fSpeed=""/>)",
+       "progress",
+       "",
+       {{"rect", ",,,,,,,"}}},
+      {"progress: speed passes as written",
+       ConvertProgress,
+       R"(<PROGRESS_MODULE _fSpeed=" fast "/>)",
+       "progress",
+       "",
        {{"speed", " fast "}, {"rect", ",,,,,,,"}}},
   };
   CheckWidgets(cases, lookup);
@@ -345,63 +417,119 @@ TEST_F(ConvertEffectWidgetTest, JoinsValuesAndTranslatesTheSpriteAttributesLast)
   const std::string cloud63 = R"(<CLOUD_MODULE _fXVel=")" + x31 + R"(" _fYVel=")" + y31 + R"("/>)";
   const std::string long40a(40, 'a');
   const std::string long40b(40, 'b');
-  const std::string waterLong =
-      R"(<WATER_MODULE _fXScale=")" + long40a + R"(" _fYScale=")" + long40b + R"("/>)";
-  const std::string leafLong = R"(<LEAF_MODULE _iLeft_up=")" + long40a + R"(" _iLeft_down=")" +
-                               long40b + R"(" _iRight_down=")" + long40a + R"(" _iRight_up=")" +
-                               long40b + R"("/>)";
+  const std::string waterLong = R"(<WATER_MODULE _fXScale=")" + long40a + R"(" _fYScale=")" + long40b + R"("/>)";
+  const std::string leafLong = R"(<LEAF_MODULE _iLeft_up=")" + long40a + R"(" _iLeft_down=")" + long40b +
+                               R"(" _iRight_down=")" + long40a + R"(" _iRight_up=")" + long40b + R"("/>)";
   const std::vector<WidgetCase> cases = {
-      {"quad carries the sprite attributes only", ConvertQuad,
-       R"(<QUAD_MODULE _keyImg="strip" _sModeDraw="ADD" _fXVel="1">q</QUAD_MODULE>)", "quad", "q",
+      {"quad carries the sprite attributes only",
+       ConvertQuad,
+       R"(<QUAD_MODULE _keyImg="strip" _sModeDraw="ADD" _fXVel="1">q</QUAD_MODULE>)",
+       "quad",
+       "q",
        {{"mode", "1"}, {"img", "pics/strip.png"}, {"rect", ",,,,,,,"}, {"cols", "4"}}},
-      {"cloud", ConvertCloud, R"(<CLOUD_MODULE _fXVel="7" _fYVel="8">c</CLOUD_MODULE>)", "cloud",
-       "c", {{"vel", "7,8"}, {"rect", ",,,,,,,"}}},
-      {"cloud without velocity", ConvertCloud, R"(<CLOUD_MODULE />)", "cloud", "",
-       {{"vel", ","}, {"rect", ",,,,,,,"}}},
-      {"cloud with x only", ConvertCloud, R"(<CLOUD_MODULE _fXVel="5"/>)", "cloud", "",
+      {"cloud",
+       ConvertCloud,
+       R"(<CLOUD_MODULE _fXVel="7" _fYVel="8">c</CLOUD_MODULE>)",
+       "cloud",
+       "c",
+       {{"vel", "7,8"}, {"rect", ",,,,,,,"}}},
+      {"cloud without velocity", ConvertCloud, R"(<CLOUD_MODULE />)", "cloud", "", {{"vel", ","}, {"rect", ",,,,,,,"}}},
+      {"cloud with x only",
+       ConvertCloud,
+       R"(<CLOUD_MODULE _fXVel="5"/>)",
+       "cloud",
+       "",
        {{"vel", "5,"}, {"rect", ",,,,,,,"}}},
-      {"cloud with y only", ConvertCloud, R"(<CLOUD_MODULE _fYVel="6"/>)", "cloud", "",
+      {"cloud with y only",
+       ConvertCloud,
+       R"(<CLOUD_MODULE _fYVel="6"/>)",
+       "cloud",
+       "",
        {{"vel", ",6"}, {"rect", ",,,,,,,"}}},
-      {"cloud: blanks, percent and commas pass", ConvertCloud,
-       R"(<CLOUD_MODULE _fXVel="1 %s" _fYVel="2,3"/>)", "cloud", "",
+      {"cloud: blanks, percent and commas pass",
+       ConvertCloud,
+       R"(<CLOUD_MODULE _fXVel="1 %s" _fYVel="2,3"/>)",
+       "cloud",
+       "",
        {{"vel", "1 %s,2,3"}, {"rect", ",,,,,,,"}}},
-      {"cloud: 31 and 31 bytes give 63", ConvertCloud, cloud63.c_str(), "cloud", "",
+      {"cloud: 31 and 31 bytes give 63",
+       ConvertCloud,
+       cloud63.c_str(),
+       "cloud",
+       "",
        {{"vel", x31 + "," + y31}, {"rect", ",,,,,,,"}}},
-      {"water", ConvertWater,
+      {"water",
+       ConvertWater,
        R"(<WATER_MODULE _keyImgMask="mask" _keyImgTexture="waves" _fXScale="2" _fYScale="3" _fXVel="0.5" _fYVel="-0.5">w</WATER_MODULE>)",
-       "water", "w",
-       {{"scale", "2,3"}, {"vel", "0.5,-0.5"}, {"img", "pics/mask.png"}, {"rect", ",,,,,,,"},
+       "water",
+       "w",
+       {{"scale", "2,3"},
+        {"vel", "0.5,-0.5"},
+        {"img", "pics/mask.png"},
+        {"rect", ",,,,,,,"},
         {"tex", "pics/waves.png"}}},
-      {"water: the sprite picture replaces the mask", ConvertWater,
-       R"(<WATER_MODULE _keyImgMask="mask" _keyImg="grid"/>)", "water", "",
-       {{"scale", ","}, {"vel", ","}, {"rows", "2"}, {"img", "pics/grid.png"},
-        {"rect", ",,,,,,,"}, {"cols", "3"}}},
-      {"water: an unknown sprite picture empties the mask's", ConvertWater,
-       R"(<WATER_MODULE _keyImgMask="mask" _keyImg="nopic"/>)", "water", "",
+      {"water: the sprite picture replaces the mask",
+       ConvertWater,
+       R"(<WATER_MODULE _keyImgMask="mask" _keyImg="grid"/>)",
+       "water",
+       "",
+       {{"scale", ","}, {"vel", ","}, {"rows", "2"}, {"img", "pics/grid.png"}, {"rect", ",,,,,,,"}, {"cols", "3"}}},
+      {"water: an unknown sprite picture empties the mask's",
+       ConvertWater,
+       R"(<WATER_MODULE _keyImgMask="mask" _keyImg="nopic"/>)",
+       "water",
+       "",
        {{"scale", ","}, {"vel", ","}, {"img", ""}, {"rect", ",,,,,,,"}}},
-      {"water: an empty sprite picture keeps the mask", ConvertWater,
-       R"(<WATER_MODULE _keyImgMask="mask" _keyImg=""/>)", "water", "",
+      {"water: an empty sprite picture keeps the mask",
+       ConvertWater,
+       R"(<WATER_MODULE _keyImgMask="mask" _keyImg=""/>)",
+       "water",
+       "",
        {{"scale", ","}, {"vel", ","}, {"img", "pics/mask.png"}, {"rect", ",,,,,,,"}}},
-      {"water: long scale written whole", ConvertWater, waterLong.c_str(), "water", "",
+      {"water: long scale written whole",
+       ConvertWater,
+       waterLong.c_str(),
+       "water",
+       "",
        {{"scale", long40a + "," + long40b}, {"vel", ","}, {"rect", ",,,,,,,"}}},
-      {"leaf", ConvertLeaf,
+      {"leaf",
+       ConvertLeaf,
        R"(<LEAF_MODULE _fCenterX="0.5" _fCenterY="0.25" _iLeft_up="1" _iLeft_down="2" _iRight_down="3" _iRight_up="4" _fAltitudeMax="100" _fVelMax="9" _fTimeOne="3" _keyImg="grid">l</LEAF_MODULE>)",
-       "leaf", "l",
-       {{"alt_max", "100"}, {"enabled", "1,2,3,4"}, {"rows", "2"}, {"img", "pics/grid.png"},
-        {"pivot", "0.5,0.25"}, {"rect", ",,,,,,,"}, {"time", "3"}, {"cols", "3"},
+       "leaf",
+       "l",
+       {{"alt_max", "100"},
+        {"enabled", "1,2,3,4"},
+        {"rows", "2"},
+        {"img", "pics/grid.png"},
+        {"pivot", "0.5,0.25"},
+        {"rect", ",,,,,,,"},
+        {"time", "3"},
+        {"cols", "3"},
         {"vel_max", "9"}}},
-      {"leaf: right-hand down before up", ConvertLeaf,
-       R"(<LEAF_MODULE _iRight_up="up" _iRight_down="down"/>)", "leaf", "",
+      {"leaf: right-hand down before up",
+       ConvertLeaf,
+       R"(<LEAF_MODULE _iRight_up="up" _iRight_down="down"/>)",
+       "leaf",
+       "",
        {{"enabled", ",,down,up"}, {"pivot", ","}, {"rect", ",,,,,,,"}}},
-      {"leaf with only right-up", ConvertLeaf, R"(<LEAF_MODULE _iRight_up="1"/>)", "leaf", "",
+      {"leaf with only right-up",
+       ConvertLeaf,
+       R"(<LEAF_MODULE _iRight_up="1"/>)",
+       "leaf",
+       "",
        {{"enabled", ",,,1"}, {"pivot", ","}, {"rect", ",,,,,,,"}}},
-      {"leaf with empty optional values", ConvertLeaf,
-       R"(<LEAF_MODULE _fAltitudeMax="" _fVelMax="" _fTimeOne=""/>)", "leaf", "",
+      {"leaf with empty optional values",
+       ConvertLeaf,
+       R"(<LEAF_MODULE _fAltitudeMax="" _fVelMax="" _fTimeOne=""/>)",
+       "leaf",
+       "",
        {{"enabled", ",,,"}, {"pivot", ","}, {"rect", ",,,,,,,"}}},
-      {"leaf: long enabled written whole", ConvertLeaf, leafLong.c_str(), "leaf", "",
-       {{"enabled", long40a + "," + long40b + "," + long40a + "," + long40b},
-        {"pivot", ","},
-        {"rect", ",,,,,,,"}}},
+      {"leaf: long enabled written whole",
+       ConvertLeaf,
+       leafLong.c_str(),
+       "leaf",
+       "",
+       {{"enabled", long40a + "," + long40b + "," + long40a + "," + long40b}, {"pivot", ","}, {"rect", ",,,,,,,"}}},
   };
   CheckWidgets(cases, lookup);
 }
@@ -410,8 +538,12 @@ TEST_F(ConvertEffectWidgetTest, JoinsValuesAndTranslatesTheSpriteAttributesLast)
 TEST_F(ConvertControlWidgetTest, NothingLeaksFromOneWidgetToTheNext) {
   RegisterCommonPictures();
   XmlDocument doc;
-  ASSERT_TRUE(ParseDocument(doc, std::string_view(
-      R"(<S><BTN_MODULE _keyText="K" _sFont="F" _keyImg="grid">b</BTN_MODULE><TEXT_MODULE /><LEAF_MODULE _fTimeOne="1"/><CLOUD_MODULE /></S>)")).ok);
+  ASSERT_TRUE(
+      ParseDocument(
+          doc,
+          std::string_view(
+              R"(<S><BTN_MODULE _keyText="K" _sFont="F" _keyImg="grid">b</BTN_MODULE><TEXT_MODULE /><LEAF_MODULE _fTimeOne="1"/><CLOUD_MODULE /></S>)"))
+          .ok);
   const ElementRef button = doc.FirstChild(doc.FirstElement());
   const ElementRef text = doc.NextSibling(button);
   const ElementRef leaf = doc.NextSibling(text);
@@ -424,8 +556,7 @@ TEST_F(ConvertControlWidgetTest, NothingLeaksFromOneWidgetToTheNext) {
   ConvertLeaf(Read(doc.Element(leaf)), working);
   ConvertCloud(Read(doc.Element(cloud)), working);
   EXPECT_EQ(working.name, "cloud");
-  EXPECT_EQ(InOrder(working), (Attributes{{"vel", ","}, {"rect", ",,,,,,,"}}))
-      << Show(InOrder(working));
+  EXPECT_EQ(InOrder(working), (Attributes{{"vel", ","}, {"rect", ",,,,,,,"}})) << Show(InOrder(working));
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -443,37 +574,32 @@ struct PictureExpectation {
 
 TEST_F(PictureRegistryTest, RegistersDirectImageModulesFirstOfANameWins) {
   XmlDocument doc;
-  ASSERT_TRUE(ParseDocument(doc, std::string_view(
-      "<PICTURES_MODULE>"
-      "<IMAGE_MODULE path=\"a.png\" column=\"3\" row=\"2\">dup</IMAGE_MODULE>"
-      "<IMAGE_MODULE path=\"b.png\" column=\"5\" row=\"6\">dup</IMAGE_MODULE>"
-      "<IMAGE_MODULE column=\"2\">nopath</IMAGE_MODULE>"
-      "<IMAGE_MODULE path=\"grid.png\">nogrid</IMAGE_MODULE>"
-      "<IMAGE_MODULE path=\"e.png\" column=\"\" row=\"7x\">emptycol</IMAGE_MODULE>"
-      "<image_module path=\"lower.png\">lower</image_module>"
-      "<IMAGE_MODULES path=\"longer.png\">longer</IMAGE_MODULES>"
-      "<GROUP><IMAGE_MODULE path=\"deep.png\">deep</IMAGE_MODULE></GROUP>"
-      "<IMAGE_MODULE path=\"w.png\">two words</IMAGE_MODULE>"
-      "<IMAGE_MODULE path=\"case.png\">lowercase</IMAGE_MODULE>"
-      "<IMAGE_MODULE path=\"none.png\"></IMAGE_MODULE>"
-      "</PICTURES_MODULE>")).ok);
+  ASSERT_TRUE(
+      ParseDocument(doc, std::string_view("<PICTURES_MODULE>"
+                                          "<IMAGE_MODULE path=\"a.png\" column=\"3\" row=\"2\">dup</IMAGE_MODULE>"
+                                          "<IMAGE_MODULE path=\"b.png\" column=\"5\" row=\"6\">dup</IMAGE_MODULE>"
+                                          "<IMAGE_MODULE column=\"2\">nopath</IMAGE_MODULE>"
+                                          "<IMAGE_MODULE path=\"grid.png\">nogrid</IMAGE_MODULE>"
+                                          "<IMAGE_MODULE path=\"e.png\" column=\"\" row=\"7x\">emptycol</IMAGE_MODULE>"
+                                          "<image_module path=\"lower.png\">lower</image_module>"
+                                          "<IMAGE_MODULES path=\"longer.png\">longer</IMAGE_MODULES>"
+                                          "<GROUP><IMAGE_MODULE path=\"deep.png\">deep</IMAGE_MODULE></GROUP>"
+                                          "<IMAGE_MODULE path=\"w.png\">two words</IMAGE_MODULE>"
+                                          "<IMAGE_MODULE path=\"case.png\">lowercase</IMAGE_MODULE>"
+                                          "<IMAGE_MODULE path=\"none.png\"></IMAGE_MODULE>"
+                                          "</PICTURES_MODULE>"))
+          .ok);
   PictureRegistry registry;
   registry.Insert("stale", PictureEntry{"stale.png", 1, 1});
   ConvertPictures(doc.FirstElement(), doc, registry);
 
   const std::vector<PictureExpectation> expected = {
-      {"dup", true, "a.png", 3, 2},
-      {"nopath", true, "", 2, 1},
-      {"nogrid", true, "grid.png", 1, 1},
-      {"emptycol", true, "e.png", 0, 7},
-      {"lower", false, "", 0, 0},
-      {"longer", false, "", 0, 0},
-      {"deep", false, "", 0, 0},
-      {"twowords", true, "w.png", 1, 1},
-      {"two words", false, "", 0, 0},
-      {"lowercase", true, "case.png", 1, 1},
-      {"Lowercase", false, "", 0, 0},
-      {"", true, "none.png", 1, 1},
+      {"dup", true, "a.png", 3, 2},       {"nopath", true, "", 2, 1},
+      {"nogrid", true, "grid.png", 1, 1}, {"emptycol", true, "e.png", 0, 7},
+      {"lower", false, "", 0, 0},         {"longer", false, "", 0, 0},
+      {"deep", false, "", 0, 0},          {"twowords", true, "w.png", 1, 1},
+      {"two words", false, "", 0, 0},     {"lowercase", true, "case.png", 1, 1},
+      {"Lowercase", false, "", 0, 0},     {"", true, "none.png", 1, 1},
       {"stale", false, "", 0, 0},  // the list replaces what the registry held
   };
   for (const PictureExpectation& e : expected) {
@@ -601,24 +727,22 @@ class MenuBuilderTest : public ConvertTestBase {
 
 TEST_F(MenuBuilderTest, WritesRootAttributesInStoreOrderAndOneChildPerWidget) {
   Register("pic", "pics/pic.png", 2, 1);
-  ASSERT_TRUE(Convert(
-      "<MENU_MODULE ddur=\"6\" cdur=\"5\" dtr=\"4\" ctr=\"3\" on_del_anim=\"2\" on_create_anim=\"1\">"
-      "  main \n\t menu "
-      "<SPRITE_MODULE _keyImg=\"pic\">a</SPRITE_MODULE>"
-      "<IMAGE_MODULE path=\"x.png\">x</IMAGE_MODULE>"
-      "<sprite_module>lower</sprite_module>"
-      "<SPRITE_MODULE>b<BTN_MODULE _keyText=\"nested\"/></SPRITE_MODULE>"
-      "<GROUP />"
-      "<BTN_MODULE _keyText=\"K\"/>"
-      "</MENU_MODULE>"));
+  ASSERT_TRUE(
+      Convert("<MENU_MODULE ddur=\"6\" cdur=\"5\" dtr=\"4\" ctr=\"3\" on_del_anim=\"2\" on_create_anim=\"1\">"
+              "  main \n\t menu "
+              "<SPRITE_MODULE _keyImg=\"pic\">a</SPRITE_MODULE>"
+              "<IMAGE_MODULE path=\"x.png\">x</IMAGE_MODULE>"
+              "<sprite_module>lower</sprite_module>"
+              "<SPRITE_MODULE>b<BTN_MODULE _keyText=\"nested\"/></SPRITE_MODULE>"
+              "<GROUP />"
+              "<BTN_MODULE _keyText=\"K\"/>"
+              "</MENU_MODULE>"));
   EXPECT_EQ(scratch.Files(), (std::vector<std::string>{"mainmenu.xml"}));
   EXPECT_EQ(ReadFile("mainmenu.xml"),
-            MenuFile("windows-1251",
-                     {R"(<menu ddur="6" dtr="4" on_del_anim="2" cdur="5" ctr="3" on_create_anim="1">)",
-                      R"(    <sprite img="pics/pic.png" rect=",,,,,,," cols="2">a</sprite>)",
-                      R"(    <sprite rect=",,,,,,,">b</sprite>)",
-                      R"(    <button rect=",,,,,,," key_text="K"/>)",
-                      "</menu>"}));
+            MenuFile("windows-1251", {R"(<menu ddur="6" dtr="4" on_del_anim="2" cdur="5" ctr="3" on_create_anim="1">)",
+                                      R"(    <sprite img="pics/pic.png" rect=",,,,,,," cols="2">a</sprite>)",
+                                      R"(    <sprite rect=",,,,,,,">b</sprite>)",
+                                      R"(    <button rect=",,,,,,," key_text="K"/>)", "</menu>"}));
   // IMAGE_MODULE is a module that no translation handles; the others are no modules at all.
   ASSERT_EQ(warnings.size(), 1u);
   EXPECT_NE(warnings[0].find("IMAGE_MODULE"), std::string::npos) << warnings[0];
@@ -628,17 +752,15 @@ TEST_F(MenuBuilderTest, WritesRootAttributesInStoreOrderAndOneChildPerWidget) {
 TEST_F(MenuBuilderTest, ScreenWithoutAttributesOrChildren) {
   ASSERT_TRUE(Convert("<MENU_MODULE>bare</MENU_MODULE>"));
   EXPECT_EQ(ReadFile("bare.xml"),
-            MenuFile("windows-1251",
-                     {R"(<menu ddur="" dtr="" on_del_anim="" cdur="" ctr="" on_create_anim=""/>)"}));
+            MenuFile("windows-1251", {R"(<menu ddur="" dtr="" on_del_anim="" cdur="" ctr="" on_create_anim=""/>)"}));
 }
 
 TEST_F(MenuBuilderTest, EmptyScreenTextGivesDotXml) {
   ASSERT_TRUE(Convert("<MENU_MODULE ctr=\"1\"><SPRITE_MODULE /></MENU_MODULE>"));
   EXPECT_EQ(scratch.Files(), (std::vector<std::string>{".xml"}));
   EXPECT_EQ(ReadFile(".xml"),
-            MenuFile("windows-1251",
-                     {R"(<menu ddur="" dtr="" on_del_anim="" cdur="" ctr="1" on_create_anim="">)",
-                      R"(    <sprite rect=",,,,,,,"/>)", "</menu>"}));
+            MenuFile("windows-1251", {R"(<menu ddur="" dtr="" on_del_anim="" cdur="" ctr="1" on_create_anim="">)",
+                                      R"(    <sprite rect=",,,,,,,"/>)", "</menu>"}));
 }
 
 // The texts held in memory are UTF-8 on POSIX; on Windows they are in the ANSI code page, so
@@ -646,21 +768,21 @@ TEST_F(MenuBuilderTest, EmptyScreenTextGivesDotXml) {
 #ifndef _WIN32
 TEST_F(MenuBuilderTest, SavesInTheInputDocumentsEncoding) {
   const Status status = ParseDocument(
-      input, std::string_view("<MENU_MODULE>enc<TEXT_MODULE _keyText=\"\xD0\x96\">\xD0\xAF</TEXT_MODULE></MENU_MODULE>"));
+      input,
+      std::string_view("<MENU_MODULE>enc<TEXT_MODULE _keyText=\"\xD0\x96\">\xD0\xAF</TEXT_MODULE></MENU_MODULE>"));
   ASSERT_TRUE(status.ok);
-  const std::vector<std::pair<uint32_t, std::string>> encodings = {
-      {1251, "windows-1251"}, {65001, "utf-8"}};
+  const std::vector<std::pair<uint32_t, std::string>> encodings = {{1251, "windows-1251"}, {65001, "utf-8"}};
   // U+042F and U+0416: D0 AF and D0 96 in UTF-8, DF and C6 in windows-1251.
   const std::vector<std::string> bodies = {"\xC6", "\xD0\x96"};
   const std::vector<std::string> texts = {"\xDF", "\xD0\xAF"};
   for (std::size_t i = 0; i < encodings.size(); ++i) {
     input.codePage = encodings[i].first;
     ASSERT_TRUE(ConvertDocument(input, context).ok);
-    EXPECT_EQ(ReadFile("enc.xml"),
-              MenuFile(encodings[i].second,
-                       {R"(<menu ddur="" dtr="" on_del_anim="" cdur="" ctr="" on_create_anim="">)",
-                        "    <text rect=\",,,,,,,\" key_text=\"" + bodies[i] + "\">" + texts[i] + "</text>",
-                        "</menu>"}))
+    EXPECT_EQ(
+        ReadFile("enc.xml"),
+        MenuFile(encodings[i].second,
+                 {R"(<menu ddur="" dtr="" on_del_anim="" cdur="" ctr="" on_create_anim="">)",
+                  "    <text rect=\",,,,,,,\" key_text=\"" + bodies[i] + "\">" + texts[i] + "</text>", "</menu>"}))
         << encodings[i].second;
   }
 }
@@ -673,9 +795,9 @@ TEST_F(MenuBuilderTest, SameOutputTwiceReplacesAndWarns) {
   ASSERT_TRUE(ParseDocument(second, std::string_view("<MENU_MODULE ctr=\"second\">same</MENU_MODULE>")).ok);
   second.codePage = 1251;
   ASSERT_TRUE(ConvertDocument(second, context).ok);
-  EXPECT_EQ(ReadFile("same.xml"),
-            MenuFile("windows-1251",
-                     {R"(<menu ddur="" dtr="" on_del_anim="" cdur="" ctr="second" on_create_anim=""/>)"}));
+  EXPECT_EQ(
+      ReadFile("same.xml"),
+      MenuFile("windows-1251", {R"(<menu ddur="" dtr="" on_del_anim="" cdur="" ctr="second" on_create_anim=""/>)"}));
   ASSERT_EQ(warnings.size(), 1u);
   EXPECT_NE(warnings[0].find("same.xml"), std::string::npos) << warnings[0];
 
@@ -753,12 +875,15 @@ struct EscapeCase {
 
 TEST(MenuBuilderNames, EscapesCurrentFolder) {
   const std::vector<EscapeCase> cases = {
-      {"menu.xml", false},     {"sub/menu.xml", false},   {"a/b/c.xml", false},
-      {"..menu.xml", false},   {"menu...xml", false},     {"sub/..x.xml", false},
-      {"./menu.xml", false},   {".xml", false},
-      {"/abs.xml", true},      {"/", true},               {"../up.xml", true},
-      {"sub/../x.xml", true},  {"sub/...xml", false},     {"sub/..", true},
-      {"..", true},            {"a/../../b.xml", true},   {"//x.xml", true},
+      {"menu.xml", false},   {"sub/menu.xml", false},
+      {"a/b/c.xml", false},  {"..menu.xml", false},
+      {"menu...xml", false}, {"sub/..x.xml", false},
+      {"./menu.xml", false}, {".xml", false},
+      {"/abs.xml", true},    {"/", true},
+      {"../up.xml", true},   {"sub/../x.xml", true},
+      {"sub/...xml", false}, {"sub/..", true},
+      {"..", true},          {"a/../../b.xml", true},
+      {"//x.xml", true},
   };
   for (const EscapeCase& c : cases) EXPECT_EQ(EscapesCurrentFolder(c.name), c.escapes) << c.name;
   // A backslash and a drive letter separate folders on Windows only.
@@ -790,21 +915,24 @@ TEST_F(ConvertDocumentTest, FindsTheScreensAlongTheChainOfFirstChildren) {
   const std::vector<WalkCase> cases = {
       {"empty document", "no element here", false, {}},
       {"screen at top level with top-level siblings",
-       "<MENU_MODULE>a</MENU_MODULE><OTHER /><MENU_MODULE>b</MENU_MODULE>", true, {"a.xml", "b.xml"}},
+       "<MENU_MODULE>a</MENU_MODULE><OTHER /><MENU_MODULE>b</MENU_MODULE>",
+       true,
+       {"a.xml", "b.xml"}},
       {"wrapper whose first child is a screen",
-       "<ROOT><MENU_MODULE>a</MENU_MODULE><X /><MENU_MODULE>b</MENU_MODULE></ROOT>", true,
+       "<ROOT><MENU_MODULE>a</MENU_MODULE><X /><MENU_MODULE>b</MENU_MODULE></ROOT>",
+       true,
        {"a.xml", "b.xml"}},
       {"two wrappers down",
        "<ROOT><SCREENS><MENU_MODULE>a</MENU_MODULE></SCREENS><MENU_MODULE>outer</MENU_MODULE></ROOT>",
-       true, {"a.xml"}},
-      {"wrapper whose first child is something else",
-       "<ROOT><INFO /><MENU_MODULE>a</MENU_MODULE></ROOT>", false, {}},
-      {"first child has children of its own",
-       "<ROOT><INFO><X /></INFO><MENU_MODULE>a</MENU_MODULE></ROOT>", false, {}},
+       true,
+       {"a.xml"}},
+      {"wrapper whose first child is something else", "<ROOT><INFO /><MENU_MODULE>a</MENU_MODULE></ROOT>", false, {}},
+      {"first child has children of its own", "<ROOT><INFO><X /></INFO><MENU_MODULE>a</MENU_MODULE></ROOT>", false, {}},
       {"names are case-sensitive", "<ROOT><menu_module>a</menu_module></ROOT>", false, {}},
       {"later siblings of another name are passed over",
        "<ROOT><MENU_MODULE>a</MENU_MODULE><menu_module>b</menu_module><MENU_MODULE>c</MENU_MODULE></ROOT>",
-       true, {"a.xml", "c.xml"}},
+       true,
+       {"a.xml", "c.xml"}},
   };
   for (const WalkCase& c : cases) {
     for (const std::string& f : scratch.Files()) fs::remove(scratch.path() / f);
@@ -819,21 +947,23 @@ TEST_F(ConvertDocumentTest, FindsTheScreensAlongTheChainOfFirstChildren) {
 
 TEST_F(ConvertDocumentTest, ReadsOnlyTheFirstPictureListAfterTheFirstScreen) {
   XmlDocument doc;
-  ASSERT_TRUE(ParseDocument(doc, std::string_view(
-      "<ROOT>"
-      "<MENU_MODULE>s1<SPRITE_MODULE _keyImg=\"pic\"/><SPRITE_MODULE _keyImg=\"other\"/><SPRITE_MODULE _keyImg=\"far\"/></MENU_MODULE>"
-      "<PICTURES_MODULE><IMAGE_MODULE path=\"a.png\">pic</IMAGE_MODULE></PICTURES_MODULE>"
-      "<PICTURES_MODULE><IMAGE_MODULE path=\"b.png\">pic</IMAGE_MODULE><IMAGE_MODULE path=\"o.png\">other</IMAGE_MODULE></PICTURES_MODULE>"
-      "</ROOT>"
-      "<PICTURES_MODULE><IMAGE_MODULE path=\"far.png\">far</IMAGE_MODULE></PICTURES_MODULE>")).ok);
+  ASSERT_TRUE(
+      ParseDocument(
+          doc, std::string_view("<ROOT>"
+                                "<MENU_MODULE>s1<SPRITE_MODULE _keyImg=\"pic\"/><SPRITE_MODULE "
+                                "_keyImg=\"other\"/><SPRITE_MODULE _keyImg=\"far\"/></MENU_MODULE>"
+                                "<PICTURES_MODULE><IMAGE_MODULE path=\"a.png\">pic</IMAGE_MODULE></PICTURES_MODULE>"
+                                "<PICTURES_MODULE><IMAGE_MODULE path=\"b.png\">pic</IMAGE_MODULE><IMAGE_MODULE "
+                                "path=\"o.png\">other</IMAGE_MODULE></PICTURES_MODULE>"
+                                "</ROOT>"
+                                "<PICTURES_MODULE><IMAGE_MODULE path=\"far.png\">far</IMAGE_MODULE></PICTURES_MODULE>"))
+          .ok);
   doc.codePage = 65001;
   ASSERT_TRUE(ConvertDocument(doc, context).ok);
   EXPECT_EQ(ReadFile("s1.xml"),
-            MenuFile("utf-8",
-                     {R"(<menu ddur="" dtr="" on_del_anim="" cdur="" ctr="" on_create_anim="">)",
-                      R"(    <sprite img="a.png" rect=",,,,,,,"/>)",
-                      R"(    <sprite img="" rect=",,,,,,,"/>)",
-                      R"(    <sprite img="" rect=",,,,,,,"/>)", "</menu>"}));
+            MenuFile("utf-8", {R"(<menu ddur="" dtr="" on_del_anim="" cdur="" ctr="" on_create_anim="">)",
+                               R"(    <sprite img="a.png" rect=",,,,,,,"/>)", R"(    <sprite img="" rect=",,,,,,,"/>)",
+                               R"(    <sprite img="" rect=",,,,,,,"/>)", "</menu>"}));
   ASSERT_EQ(warnings.size(), 2u);
   EXPECT_NE(warnings[0].find("other"), std::string::npos) << warnings[0];
   EXPECT_NE(warnings[1].find("far"), std::string::npos) << warnings[1];
@@ -841,9 +971,10 @@ TEST_F(ConvertDocumentTest, ReadsOnlyTheFirstPictureListAfterTheFirstScreen) {
 
 TEST_F(ConvertDocumentTest, StopsAtTheFirstScreenThatCannotBeSaved) {
   XmlDocument doc;
-  ASSERT_TRUE(ParseDocument(doc, std::string_view(
-      "<ROOT><MENU_MODULE>one</MENU_MODULE><MENU_MODULE>missing/two</MENU_MODULE>"
-      "<MENU_MODULE>three</MENU_MODULE></ROOT>")).ok);
+  ASSERT_TRUE(
+      ParseDocument(doc, std::string_view("<ROOT><MENU_MODULE>one</MENU_MODULE><MENU_MODULE>missing/two</MENU_MODULE>"
+                                          "<MENU_MODULE>three</MENU_MODULE></ROOT>"))
+          .ok);
   doc.codePage = 65001;
   EXPECT_FALSE(ConvertDocument(doc, context).ok);
   EXPECT_EQ(scratch.Files(), (std::vector<std::string>{"one.xml"}));
@@ -858,14 +989,13 @@ TEST_F(ConvertDocumentTest, LargeScreensReportInOrderAndStopAtTheFirstFailedSave
   auto screen = [](const std::string& name, const std::string& picture) {
     std::string text = "<MENU_MODULE>" + name;
     for (int i = 0; i < 600; ++i) {
-      text += "<SPRITE_MODULE _keyImg=\"" + picture + "\" ld.x=\"" + std::to_string(i) +
-              std::string(60, '7') + "\"/>";
+      text += "<SPRITE_MODULE _keyImg=\"" + picture + "\" ld.x=\"" + std::to_string(i) + std::string(60, '7') + "\"/>";
     }
     return text + "</MENU_MODULE>";
   };
   XmlDocument doc;
-  ASSERT_TRUE(ParseDocument(doc, "<ROOT>" + screen("big1", "pa") + screen("missing/big2", "pb") +
-                                     screen("big3", "pc") + "</ROOT>")
+  ASSERT_TRUE(ParseDocument(doc, "<ROOT>" + screen("big1", "pa") + screen("missing/big2", "pb") + screen("big3", "pc") +
+                                     "</ROOT>")
                   .ok);
   doc.codePage = 65001;
   std::vector<std::string> events;
@@ -903,20 +1033,20 @@ TEST_F(ConvertDocumentTest, ScreensBuiltInPiecesWarnInDocumentOrder) {
     }
   }
   big += "</MENU_MODULE>";
-  const std::string pictures = "<PICTURES_MODULE><IMAGE_MODULE path=\"p.png\" column=\"2\">pic</IMAGE_MODULE></PICTURES_MODULE>";
+  const std::string pictures =
+      "<PICTURES_MODULE><IMAGE_MODULE path=\"p.png\" column=\"2\">pic</IMAGE_MODULE></PICTURES_MODULE>";
   std::string small;
   for (int i = 0; i < 20; ++i) {
-    small += "<MENU_MODULE>s" + std::to_string(i) + "<ODD_MODULE/><QUAD_MODULE _keyImg=\"u" + std::to_string(i % 3) + "\"/></MENU_MODULE>";
+    small += "<MENU_MODULE>s" + std::to_string(i) + "<ODD_MODULE/><QUAD_MODULE _keyImg=\"u" + std::to_string(i % 3) +
+             "\"/></MENU_MODULE>";
   }
   XmlDocument doc;
   ASSERT_TRUE(ParseDocument(doc, "<ROOT>" + big + pictures + small + "</ROOT>").ok);
   doc.codePage = 65001;
   ASSERT_TRUE(ConvertDocument(doc, context).ok);
   const std::vector<std::string> expected = {
-      "picture \"u1\" is not defined in the picture list",
-      "screen \"big\": ODD_MODULE is not converted",
-      "screen \"big\": OTHER_MODULE is not converted",
-      "picture \"u2\" is not defined in the picture list",
+      "picture \"u1\" is not defined in the picture list", "screen \"big\": ODD_MODULE is not converted",
+      "screen \"big\": OTHER_MODULE is not converted",     "picture \"u2\" is not defined in the picture list",
       "picture \"u0\" is not defined in the picture list",
   };
   EXPECT_EQ(warnings, expected);

@@ -1,5 +1,3 @@
-#include "xml/xml_document.h"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -11,6 +9,7 @@
 #include <vector>
 
 #include "xml/element_ref.h"
+#include "xml/xml_document.h"
 #include "xml/xml_element.h"
 
 namespace menuconv {
@@ -21,8 +20,7 @@ using Pairs = std::vector<std::pair<std::string, std::string>>;
 // The attributes of a free-standing element in the store's iteration order.
 Pairs StoreOrder(const XmlElement& element) {
   Pairs out;
-  element.attributes.ForEach(
-      [&out](std::string_view name, std::string_view value) { out.emplace_back(name, value); });
+  element.attributes.ForEach([&out](std::string_view name, std::string_view value) { out.emplace_back(name, value); });
   return out;
 }
 
@@ -160,11 +158,8 @@ TEST(XmlDocumentLinks, ChildrenChainInOrderOfAppending) {
   };
   const ElementRef none = ElementRef::None();
   const std::vector<Links> expected = {
-      {root, none, c1, none, none},
-      {c1, root, g, c2, none},
-      {c2, root, none, c3, c1},
-      {g, c1, none, none, none},
-      {c3, root, none, none, c2},
+      {root, none, c1, none, none}, {c1, root, g, c2, none},    {c2, root, none, c3, c1},
+      {g, c1, none, none, none},    {c3, root, none, none, c2},
   };
   for (const Links& l : expected) {
     SCOPED_TRACE(l.e.index);
@@ -608,10 +603,8 @@ struct OrderCase {
 };
 
 TEST(AttributeStoreOrder, WorkedOrdersDoNotDependOnInsertion) {
-  const std::vector<std::string> root = {"on_create_anim", "on_del_anim", "ctr",
-                                         "dtr",            "cdur",        "ddur"};
-  const std::vector<std::string> rootOrder = {"ddur", "dtr", "on_del_anim",
-                                              "cdur", "ctr", "on_create_anim"};
+  const std::vector<std::string> root = {"on_create_anim", "on_del_anim", "ctr", "dtr", "cdur", "ddur"};
+  const std::vector<std::string> rootOrder = {"ddur", "dtr", "on_del_anim", "cdur", "ctr", "on_create_anim"};
   const std::vector<OrderCase> cases = {
       {root, rootOrder},
       {{"ddur", "cdur", "dtr", "ctr", "on_del_anim", "on_create_anim"}, rootOrder},
@@ -693,8 +686,7 @@ TEST(AttributeStoreOrder, ThirtyThirdNameSwitchesToMask63AndClearReturnsToEight)
   XmlElement e;
   for (int i = 0; i < 32; ++i) e.SetAttribute(names[static_cast<std::size_t>(i)], "");
   EXPECT_EQ(e.attributes.BucketCount(), 8u);
-  EXPECT_EQ(NamesOf(StoreOrder(e)),
-            ModelOrder(std::vector<std::string>(names.begin(), names.begin() + 32), 8));
+  EXPECT_EQ(NamesOf(StoreOrder(e)), ModelOrder(std::vector<std::string>(names.begin(), names.begin() + 32), 8));
   // Replacing a value is no insertion: the count and the order stay.
   e.SetAttribute(names[0], "again");
   EXPECT_EQ(e.attributes.BucketCount(), 8u);

@@ -12,11 +12,11 @@
 #include <string_view>
 #include <vector>
 
+#include "base/byte_buffer.h"
+#include "base/utf8.h"
 #include "platform/codepage.h"
 #include "tests/test_support.h"
-#include "base/byte_buffer.h"
 #include "xml/encodings.h"
-#include "base/utf8.h"
 #include "xml/xml_document.h"
 
 namespace menuconv {
@@ -39,10 +39,9 @@ uint32_t Detect(std::string_view fileBytes, std::string_view encodingName, uint3
 
 TEST(EncodingTable, TenRowsInFixedOrder) {
   const std::vector<std::pair<std::string, uint32_t>> expected = {
-      {"utf-8", 65001},        {"utf-7", 65000},        {"windows-1250", 1250},
-      {"windows-1251", 1251},  {"windows-1252", 1252},  {"windows-1253", 1253},
-      {"windows-1254", 1254},  {"shift_jis", 932},      {"csISO2022JP", 50221},
-      {"iso-2022-kr", 50225}};
+      {"utf-8", 65001},       {"utf-7", 65000},       {"windows-1250", 1250}, {"windows-1251", 1251},
+      {"windows-1252", 1252}, {"windows-1253", 1253}, {"windows-1254", 1254}, {"shift_jis", 932},
+      {"csISO2022JP", 50221}, {"iso-2022-kr", 50225}};
   ASSERT_EQ(EncodingTable.size(), expected.size());
   for (std::size_t i = 0; i < expected.size(); ++i) {
     EXPECT_EQ(EncodingTable[i].name, expected[i].first) << "row " << i;
@@ -85,12 +84,20 @@ TEST(EncodingTable, LookupByCodePage) {
 }
 
 TEST(EncodingName, NameOfTheFirstRowWithTheCodePage) {
-  const std::vector<std::pair<uint32_t, std::string>> cases = {
-      {65001, "utf-8"},        {65000, "utf-7"},         {1250, "windows-1250"},
-      {1251, "windows-1251"},  {1252, "windows-1252"},   {1253, "windows-1253"},
-      {1254, "windows-1254"},  {932, "shift_jis"},       {50221, "csISO2022JP"},
-      {50225, "iso-2022-kr"},  {437, ""},                {0, ""},
-      {50220, ""},             {1200, ""}};
+  const std::vector<std::pair<uint32_t, std::string>> cases = {{65001, "utf-8"},
+                                                               {65000, "utf-7"},
+                                                               {1250, "windows-1250"},
+                                                               {1251, "windows-1251"},
+                                                               {1252, "windows-1252"},
+                                                               {1253, "windows-1253"},
+                                                               {1254, "windows-1254"},
+                                                               {932, "shift_jis"},
+                                                               {50221, "csISO2022JP"},
+                                                               {50225, "iso-2022-kr"},
+                                                               {437, ""},
+                                                               {0, ""},
+                                                               {50220, ""},
+                                                               {1200, ""}};
   for (const auto& [codePage, name] : cases) {
     XmlDocument doc;
     doc.codePage = codePage;
@@ -154,10 +161,10 @@ TEST(EncodingDetect, OutcomeTable) {
       {"blank inside the value", "<?xml version=\"1.0\" encoding=\" utf-8\"?>", "", 65001},
       {"utf-16", "<?xml version=\"1.0\" encoding=\"utf-16\"?>", "", 65001},
       // The first occurrence counts, wherever it stands.
-      {"attribute name ending in encoding", "<?xml version=\"1.0\" myencoding=\"x\" encoding=\"windows-1252\"?>",
-       "", 65001},
-      {"earlier attribute names a row", "<?xml version=\"1.0\" xencoding=\"windows-1250\" encoding=\"utf-8\"?>",
-       "", 1250},
+      {"attribute name ending in encoding", "<?xml version=\"1.0\" myencoding=\"x\" encoding=\"windows-1252\"?>", "",
+       65001},
+      {"earlier attribute names a row", "<?xml version=\"1.0\" xencoding=\"windows-1250\" encoding=\"utf-8\"?>", "",
+       1250},
       {"declared deep inside the file", "<root><item a=\"1\"/><item encoding=\"windows-1253\"/></root>", "", 1253},
       {"two declarations", "<?xml encoding=\"windows-1254\"?><?xml encoding=\"windows-1250\"?>", "", 1254},
       {"behind a zero byte", "<a/>\0<?xml encoding=\"windows-1252\"?>"s, "", 1252},
@@ -170,11 +177,8 @@ TEST(EncodingDetect, OnlyAsciiCapitalsAreLowered) {
   // Only 0x41 to 0x5A gain 0x20. A lowering that set the 0x20 bit of every byte would turn
   // "_" into 0x7F, CR into "-" and 0x11 into "1", and so find rows these names do not hold.
   const std::vector<std::pair<std::string, uint32_t>> cases = {
-      {"SHIFT_JIS", 932},
-      {"Shift_Jis", 932},
-      {"WINDOWS-1252", 1252},
-      {"windows\r1252", 65001},
-      {"windows-125\x11", 65001},
+      {"SHIFT_JIS", 932},       {"Shift_Jis", 932},         {"WINDOWS-1252", 1252},
+      {"windows\r1252", 65001}, {"windows-125\x11", 65001},
   };
   for (const auto& [declared, codePage] : cases) {
     EXPECT_EQ(Detect("<?xml encoding=\"" + declared + "\"?>", ""), codePage) << Hex(declared);
@@ -263,17 +267,22 @@ const std::vector<ConvertCase>& BothWays() {
       {"windows-1252 quotes", 1252, "\x93x\x94\x8C", "\xE2\x80\x9Cx\xE2\x80\x9D\xC5\x92"},  // “x”Œ
       {"windows-1253", 1253, "\xCA\xE1\xEB\xE7\xEC\xDD\xF1\xE1",
        "\xCE\x9A\xCE\xB1\xCE\xBB\xCE\xB7\xCE\xBC\xCE\xAD\xCF\x81\xCE\xB1"},  // Καλημέρα
-      {"windows-1254", 1254, "G\xFCne\xFE \xF0\xDD\xFD",
-       "G\xC3\xBCne\xC5\x9F \xC4\x9F\xC4\xB0\xC4\xB1"},  // Güneş ğİı
+      {"windows-1254", 1254, "G\xFCne\xFE \xF0\xDD\xFD", "G\xC3\xBCne\xC5\x9F \xC4\x9F\xC4\xB0\xC4\xB1"},  // Güneş ğİı
       {"932 kanji and half-width katakana", 932, "\x93\xFA\x96\x7B\xB1", "\xE6\x97\xA5\xE6\x9C\xAC\xEF\xBD\xB1"},
       {"932 Cyrillic", 932, "\x84\x47\x84\x70", "\xD0\x96\xD0\xB0"},  // Жа
       {"932 NEC circled digit", 932, "\x87\x40", "\xE2\x91\xA0"},     // ①
       {"932 full-width tilde", 932, "\x81\x60", "\xEF\xBD\x9E"},      // Windows' table: U+FF5E
       {"932 ASCII backslash", 932, "\\~", "\\~"},
       {"ISO-2022-JP kanji", 50221, "\x1B$BF|K\\\x1B(B", "\xE6\x97\xA5\xE6\x9C\xAC"},
-      {"ISO-2022-JP between ASCII", 50221, "a\x1B$BF|\x1B(Bb", "a\xE6\x97\xA5" "b"},
+      {"ISO-2022-JP between ASCII", 50221, "a\x1B$BF|\x1B(Bb",
+       "a\xE6\x97\xA5"
+       "b"},
       {"ISO-2022-KR", 50225, "\x1B$)C\x0EGQ\x0F", "\xED\x95\x9C"},
-      {"ISO-2022-KR between ASCII", 50225, "\x1B$)Ca\x0EGQ\x0F" "b", "a\xED\x95\x9C" "b"},
+      {"ISO-2022-KR between ASCII", 50225,
+       "\x1B$)Ca\x0EGQ\x0F"
+       "b",
+       "a\xED\x95\x9C"
+       "b"},
       {"ISO-2022-KR ASCII only", 50225, "\x1B$)C<a/>", "<a/>"},
   };
   return cases;
@@ -335,15 +344,27 @@ TEST(EncodingConvert, DecodeOnlyForms) {
 TEST(EncodingConvert, InvalidInputDecodesToReplacementCharacter) {
   const std::string fffd = "\xEF\xBF\xBD";
   const std::vector<ConvertCase> cases = {
-      {"utf-8 overlong", 65001, "a\xC0\x80" "b", "a" + fffd + fffd + "b"},
+      {"utf-8 overlong", 65001,
+       "a\xC0\x80"
+       "b",
+       "a" + fffd + fffd + "b"},
       {"utf-8 truncated at the end", 65001, "a\xE6\x97", "a" + fffd},
       {"utf-8 lone continuation", 65001, "\x80x", fffd + "x"},
-      {"utf-7 byte above ASCII", 65000, "a\x80" "b", "a" + fffd + "b"},
-      {"windows-1253 undefined D2", 1253, "a\xD2" "b", "a" + fffd + "b"},
+      {"utf-7 byte above ASCII", 65000,
+       "a\x80"
+       "b",
+       "a" + fffd + "b"},
+      {"windows-1253 undefined D2", 1253,
+       "a\xD2"
+       "b",
+       "a" + fffd + "b"},
       {"windows-1253 undefined FF", 1253, "\xFF", fffd},
       {"932 lead byte at the end", 932, "a\x81", "a" + fffd},
       {"932 undefined A0", 932, "\xA0", fffd},
-      {"ISO-2022-JP stray SO and SI", 50221, "\x0E" "1\x0F", fffd + "1" + fffd},
+      {"ISO-2022-JP stray SO and SI", 50221,
+       "\x0E"
+       "1\x0F",
+       fffd + "1" + fffd},
   };
   for (const ConvertCase& c : cases) {
     XmlDocument doc;
@@ -356,20 +377,28 @@ TEST(EncodingConvert, InvalidInputDecodesToReplacementCharacter) {
 
 TEST(EncodingConvert, MissingCharactersBecomeQuestionMarksOrFallbacks) {
   const std::vector<ConvertCase> cases = {
-      {"Cyrillic into 1252", 1252, "a?b", "a\xD0\x96" "b"},
+      {"Cyrillic into 1252", 1252, "a?b",
+       "a\xD0\x96"
+       "b"},
       {"Japanese into 1251", 1251, "??", "\xE6\x97\xA5\xE6\x9C\xAC"},
       {"emoji into 1250 is one question mark", 1250, "?", "\xF0\x9F\x98\x80"},
       {"emoji into 932", 932, "x?", "x\xF0\x9F\x98\x80"},
       {"emoji into ISO-2022-JP", 50221, "?", "\xF0\x9F\x98\x80"},
       {"Hangul into ISO-2022-JP", 50221, "?", "\xED\x95\x9C"},
       {"Greek into 1254", 1254, "?", "\xCE\xA9"},
-      {"932 wave dash by fallback", 932, "\x81\x60", "\xE3\x80\x9C"},  // U+301C
+      {"932 wave dash by fallback", 932, "\x81\x60", "\xE3\x80\x9C"},   // U+301C
       {"932 minus sign by fallback", 932, "\x81\x7C", "\xE2\x88\x92"},  // U+2212
       // Half-width katakana have no ISO-2022-JP form here: they become the full-width kana.
       {"ISO-2022-JP half-width katakana", 50221, "\x1B$B%\"\x1B(B", "\xEF\xBD\xB1"},
       // Ill-formed UTF-8 in memory reaches the file as "?".
-      {"ill-formed memory text into 1251", 1251, "a??b", "a\xC0\x80" "b"},
-      {"ill-formed memory text into utf-8", 65001, "a\xEF\xBF\xBD\xEF\xBF\xBD" "b", "a\xC0\x80" "b"},
+      {"ill-formed memory text into 1251", 1251, "a??b",
+       "a\xC0\x80"
+       "b"},
+      {"ill-formed memory text into utf-8", 65001,
+       "a\xEF\xBF\xBD\xEF\xBF\xBD"
+       "b",
+       "a\xC0\x80"
+       "b"},
   };
   for (const ConvertCase& c : cases) {
     XmlDocument doc;
@@ -540,7 +569,8 @@ const std::vector<Utf8Case>& Utf8Cases() {
       {"empty", "", "", ok},
       {"ASCII", "plain <ascii/> text", "plain <ascii/> text", ok},
       {"two bytes", "\xC2\x80\xDF\xBF", "\xC2\x80\xDF\xBF", ok},
-      {"three bytes", "\xE0\xA0\x80\xED\x9F\xBF\xEE\x80\x80\xEF\xBF\xBF", "\xE0\xA0\x80\xED\x9F\xBF\xEE\x80\x80\xEF\xBF\xBF", ok},
+      {"three bytes", "\xE0\xA0\x80\xED\x9F\xBF\xEE\x80\x80\xEF\xBF\xBF",
+       "\xE0\xA0\x80\xED\x9F\xBF\xEE\x80\x80\xEF\xBF\xBF", ok},
       {"four bytes", "\xF0\x90\x80\x80\xF4\x8F\xBF\xBF", "\xF0\x90\x80\x80\xF4\x8F\xBF\xBF", ok},
       {"zero byte is well-formed", "a\0b"s, "a\0b"s, ok},
       {"overlong two-byte C0 80", "\xC0\x80", r + r, 0},
@@ -553,7 +583,10 @@ const std::vector<Utf8Case>& Utf8Cases() {
       {"beyond U+10FFFF F4 90 80 80", "\xF4\x90\x80\x80", r + r + r + r, 0},
       {"F5 lead", "\xF5\x80\x80\x80", r + r + r + r, 0},
       {"F8 and FF leads", "\xF8\xFF", r + r, 0},
-      {"lone continuation bytes", "\x80\xBF" "a", r + r + "a", 0},
+      {"lone continuation bytes",
+       "\x80\xBF"
+       "a",
+       r + r + "a", 0},
       {"truncated two-byte at the end", "a\xC3", "a" + r, 1},
       {"truncated three-byte at the end", "a\xE6\x97", "a" + r, 1},
       {"truncated four-byte at the end", "a\xF0\x9F\x98", "a" + r, 1},

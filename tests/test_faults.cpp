@@ -140,9 +140,9 @@ void ExpectTree(const Tree& got, const Tree& want) {
     } else if (found->second != entry) {
       std::size_t i = 0;
       while (i < entry.size() && i < found->second.size() && entry[i] == found->second[i]) ++i;
-      ADD_FAILURE() << Shorten(path) << ": " << found->second.size() << " bytes, want "
-                    << entry.size() << "; first difference at " << i << "\n  got:  ["
-                    << Excerpt(found->second, i) << "]\n  want: [" << Excerpt(entry, i) << "]";
+      ADD_FAILURE() << Shorten(path) << ": " << found->second.size() << " bytes, want " << entry.size()
+                    << "; first difference at " << i << "\n  got:  [" << Excerpt(found->second, i) << "]\n  want: ["
+                    << Excerpt(entry, i) << "]";
     }
   }
   for (const auto& [path, entry] : got) {
@@ -284,11 +284,11 @@ struct LimitCase {
   const char* name;
   std::string inputName;  // a name without "." runs no text-table step
   std::string input;
-  Tree laid;              // besides the input
-  rlim_t limit;           // bytes
+  Tree laid;     // besides the input
+  rlim_t limit;  // bytes
   int exitStatus;
   std::vector<std::string> stderrLines;
-  Tree changes;           // entries that are new or differ afterwards
+  Tree changes;  // entries that are new or differ afterwards
 };
 
 void PrintTo(const LimitCase& c, std::ostream* os) { *os << c.name; }
@@ -432,9 +432,7 @@ TEST_P(FaultWriteLimitTest, FailsCleanlyAndKeepsOlderFiles) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Fault, FaultWriteLimitTest, ::testing::ValuesIn(LimitCases()),
-                         [](const ::testing::TestParamInfo<LimitCase>& info) {
-                           return std::string(info.param.name);
-                         });
+                         [](const ::testing::TestParamInfo<LimitCase>& info) { return std::string(info.param.name); });
 
 // Names and paths come from the document: whatever bytes they hold, each message and warning
 // stays one line of its own (control bytes show as "?") and a warning shows 200 bytes of a
@@ -450,15 +448,20 @@ TEST(FaultMessages, DataNeverAddsALineOrSteersTheTerminal) {
   const std::string longName(100000, 'n');
   const std::vector<ForgedLineCase> cases = {
       {"picture name forging an error line",
-       "<MENU_MODULE>m<SPRITE_MODULE _keyImg=\"x\nError: Cannot reparsing file!\"/></MENU_MODULE>", 0,
+       "<MENU_MODULE>m<SPRITE_MODULE _keyImg=\"x\nError: Cannot reparsing file!\"/></MENU_MODULE>",
+       0,
        {"warning: picture \"x?Error: Cannot reparsing file!\" is not defined in the picture list"}},
       {"escape sequence in a module and a screen name",
-       "<MENU_MODULE>\x1b[2Jm<\x1b[2J_MODULE/></MENU_MODULE>", 0,
+       "<MENU_MODULE>\x1b[2Jm<\x1b[2J_MODULE/></MENU_MODULE>",
+       0,
        {"warning: screen \"?[2Jm\": ?[2J_MODULE is not converted"}},
-      {"long picture name", "<MENU_MODULE>m<SPRITE_MODULE _keyImg=\"" + longName + "\"/></MENU_MODULE>", 0,
+      {"long picture name",
+       "<MENU_MODULE>m<SPRITE_MODULE _keyImg=\"" + longName + "\"/></MENU_MODULE>",
+       0,
        {"warning: picture \"" + longName.substr(0, 200) + "...\" is not defined in the picture list"}},
       {"control bytes in a file that cannot be saved (blanks leave screen names)",
-       "<MENU_MODULE>missing/a\x1b[2J\x07</MENU_MODULE>", 1,
+       "<MENU_MODULE>missing/a\x1b[2J\x07</MENU_MODULE>",
+       1,
        {"missing/a?[2J?.xml: Cannot save menu file", "  No such file or directory", kConvertFailed}},
   };
   for (const ForgedLineCase& c : cases) {
@@ -478,8 +481,9 @@ TEST(FaultMessages, DataNeverAddsALineOrSteersTheTerminal) {
 TEST(FaultMemoryLimit, ExhaustedMemoryIsAFailureMessage) {
   std::string widgets;
   for (int i = 0; i < 200000; ++i) widgets += "<SPRITE_MODULE _keyImg=\"p\" ld.x=\"" + std::to_string(i) + "\"/>";
-  const std::string input = "<MENU_MODULE>big" + widgets +
-                            "</MENU_MODULE><PICTURES_MODULE><IMAGE_MODULE path=\"p.png\">p</IMAGE_MODULE></PICTURES_MODULE>";
+  const std::string input =
+      "<MENU_MODULE>big" + widgets +
+      "</MENU_MODULE><PICTURES_MODULE><IMAGE_MODULE path=\"p.png\">p</IMAGE_MODULE></PICTURES_MODULE>";
   int failed = 0;
   for (const rlim_t megabytes : {40, 60, 80, 100, 130, 170, 220, 400}) {
     SCOPED_TRACE(std::to_string(megabytes) + " MB");
@@ -570,10 +574,11 @@ TEST(FaultClosedOutputs, FilesAreWrittenAsUsual) {
   };
   const std::string warned = "<MENU_MODULE ctr=\"1\">a<UNKNOWN_MODULE/><SPRITE_MODULE ld.x=\"1\"/></MENU_MODULE>";
   const std::vector<Case> cases = {
-      {"warnings", EditorDocument(warned + warned), 0,
+      {"warnings",
+       EditorDocument(warned + warned),
+       0,
        {{"a.xml", File(MenuFile())}, {"menus_txts.txt", File(TableFile({{"a", "A"}, {"b", "B"}}))}}},
-      {"failed_save", EditorDocument(Screen("first") + Screen("missing/second")), 1,
-       {{"first.xml", File(MenuFile())}}},
+      {"failed_save", EditorDocument(Screen("first") + Screen("missing/second")), 1, {{"first.xml", File(MenuFile())}}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -816,9 +821,7 @@ TEST_P(FaultTargetTest, ReportsAndDoesNotHang) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Fault, FaultTargetTest, ::testing::ValuesIn(TargetCases()),
-                         [](const ::testing::TestParamInfo<TargetCase>& info) {
-                           return std::string(info.param.name);
-                         });
+                         [](const ::testing::TestParamInfo<TargetCase>& info) { return std::string(info.param.name); });
 
 // A menu name that links to a character device (here a node like /dev/full, made in the
 // working folder) must leave the device in place: the save fails, as a write into a full
@@ -850,7 +853,7 @@ TEST(FaultDeviceTarget, LinkToADeviceKeepsTheDevice) {
 
 struct NameCase {
   const char* name;
-  std::string screenText;           // as it stands in the editor document
+  std::string screenText;            // as it stands in the editor document
   std::vector<std::string> folders;  // made before the run
   Tree laid;                         // laid before the run
   // Where the menu document goes (relative to the working folder), or empty when the save
@@ -887,16 +890,18 @@ const std::vector<NameCase>& NameCases() {
       {"empty", "", {}, {}, ".xml", ""},
       {"trailing_slash", "sub/", {"sub"}, {}, "sub/.xml", ""},
       {"doubled_slash", "sub//x", {"sub"}, {}, "sub/x.xml", ""},
-      {"control_byte", "a\x01" "b", {}, {}, "a\x01" "b.xml", ""},
+      {"control_byte",
+       "a\x01"
+       "b",
+       {},
+       {},
+       "a\x01"
+       "b.xml",
+       ""},
       {"escape_sequence", "\x1B[31mred\x1B[0m", {}, {}, "\x1B[31mred\x1B[0m.xml", ""},
       {"delete_byte", "a\x7F", {}, {}, "a\x7F.xml", ""},
       {"longest_file_name", kLongest, {}, {}, kLongest + ".xml", ""},
-      {"longest_file_name_replaced",
-       kLongest,
-       {},
-       {{kLongest + ".xml", File("older")}},
-       kLongest + ".xml",
-       ""},
+      {"longest_file_name_replaced", kLongest, {}, {{kLongest + ".xml", File("older")}}, kLongest + ".xml", ""},
       {"one_byte_too_long", kLongest + "n", {}, {}, "", kTooLong},
       {"300_bytes", std::string(300, 'n'), {}, {}, "", kTooLong},
       {"5000_bytes", std::string(5000, 'n'), {}, {}, "", kTooLong},
@@ -933,9 +938,7 @@ TEST_P(FaultNameTest, SavesOrFailsCleanly) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Fault, FaultNameTest, ::testing::ValuesIn(NameCases()),
-                         [](const ::testing::TestParamInfo<NameCase>& info) {
-                           return std::string(info.param.name);
-                         });
+                         [](const ::testing::TestParamInfo<NameCase>& info) { return std::string(info.param.name); });
 
 // ---------------------------------------------------------------------------------------
 // 4. Large inputs, at sizes that keep the suite quick. Outputs are checked, not times.
@@ -960,9 +963,10 @@ std::string Attributes(std::size_t count) {
 
 // The menu document of one screen with ctr `ctr` and the given children lines.
 std::string MenuWith(const std::string& ctr, const std::string& children) {
-  std::string file = "<?xml version=\"1.0\" encoding=\"utf-8\" ?>\r\n"
-                     "<menu ddur=\"\" dtr=\"\" on_del_anim=\"\" cdur=\"\" ctr=\"" + ctr +
-                     "\" on_create_anim=\"\"";
+  std::string file =
+      "<?xml version=\"1.0\" encoding=\"utf-8\" ?>\r\n"
+      "<menu ddur=\"\" dtr=\"\" on_del_anim=\"\" cdur=\"\" ctr=\"" +
+      ctr + "\" on_create_anim=\"\"";
   file += children.empty() ? "/>" : ">" + children + "\r\n</menu>";
   file += '\0';
   return file;
@@ -979,73 +983,74 @@ void PrintTo(const ExtremeCase& c, std::ostream* os) { *os << c.name; }
 
 const std::vector<ExtremeCase>& ExtremeCases() {
   static const std::vector<ExtremeCase> cases = {
-      {"deep_nesting_before_a_widget",
-       "screens",
+      {"deep_nesting_before_a_widget", "screens",
        [] {
-         return Tree{{"screens", File(EditorDocument("<MENU_MODULE ctr=\"1\">deep" + Repeat("<a>", kDeep) +
-                                                     Repeat("</a>", kDeep) +
-                                                     "<SPRITE_MODULE ld.x=\"2\"/></MENU_MODULE>"))}};
-       },
-       [] { return Tree{{"deep.xml", File(MenuWith("1", "\r\n    <sprite rect=\"2,,,,,,,\"/>"))}}; }},
-      {"deep_nesting_inside_a_widget",
-       "screens",
-       [] {
-         return Tree{{"screens", File(EditorDocument("<MENU_MODULE ctr=\"1\">deep<SPRITE_MODULE ld.x=\"3\">t" +
-                                                     Repeat("<SPRITE_MODULE>", kDeep) +
-                                                     Repeat("</SPRITE_MODULE>", kDeep) +
-                                                     "</SPRITE_MODULE><SPRITE_MODULE ld.x=\"8\"/></MENU_MODULE>" +
-                                                     Screen("after")))}};
+         return Tree{
+             {"screens", File(EditorDocument("<MENU_MODULE ctr=\"1\">deep" + Repeat("<a>", kDeep) +
+                                             Repeat("</a>", kDeep) + "<SPRITE_MODULE ld.x=\"2\"/></MENU_MODULE>"))}};
        },
        [] {
-         return Tree{{"deep.xml", File(MenuWith("1", "\r\n    <sprite rect=\"3,,,,,,,\">t</sprite>"
-                                                     "\r\n    <sprite rect=\"8,,,,,,,\"/>"))},
+         return Tree{{"deep.xml", File(MenuWith("1", "\r\n    <sprite rect=\"2,,,,,,,\"/>"))}};
+       }},
+      {"deep_nesting_inside_a_widget", "screens",
+       [] {
+         return Tree{{"screens", File(EditorDocument(
+                                     "<MENU_MODULE ctr=\"1\">deep<SPRITE_MODULE ld.x=\"3\">t" +
+                                     Repeat("<SPRITE_MODULE>", kDeep) + Repeat("</SPRITE_MODULE>", kDeep) +
+                                     "</SPRITE_MODULE><SPRITE_MODULE ld.x=\"8\"/></MENU_MODULE>" + Screen("after")))}};
+       },
+       [] {
+         return Tree{{"deep.xml", File(MenuWith("1",
+                                                "\r\n    <sprite rect=\"3,,,,,,,\">t</sprite>"
+                                                "\r\n    <sprite rect=\"8,,,,,,,\"/>"))},
                      {"after.xml", File(MenuFile())}};
        }},
-      {"screen_at_the_end_of_a_deep_chain",
-       "screens",
+      {"screen_at_the_end_of_a_deep_chain", "screens",
        [] {
          return Tree{{"screens", File("<?xml version=\"1.0\" encoding=\"utf-8\"?>" + Repeat("<a>", kDeep) +
-                                     Screen("chain", "4") + Repeat("</a>", kDeep))}};
+                                      Screen("chain", "4") + Repeat("</a>", kDeep))}};
        },
-       [] { return Tree{{"chain.xml", File(MenuFile("4"))}}; }},
-      {"many_attributes",
-       "screens",
+       [] {
+         return Tree{{"chain.xml", File(MenuFile("4"))}};
+       }},
+      {"many_attributes", "screens",
        [] {
          return Tree{{"screens", File(EditorDocument("<MENU_MODULE" + Attributes(kMany) +
                                                      " ctr=\"9\">wide<SPRITE_MODULE ld.x=\"5\"" +
-                                                     Attributes(kMany / 2) + " _colObj=\"0\"" +
-                                                     Attributes(kMany / 2) +
+                                                     Attributes(kMany / 2) + " _colObj=\"0\"" + Attributes(kMany / 2) +
                                                      " ld.y=\"6\" ld.x=\"late\"/></MENU_MODULE>"))}};
        },
        [] {
          return Tree{{"wide.xml", File(MenuWith("9", "\r\n    <sprite color=\"255,0,0,0\" rect=\"5,6,,,,,,\"/>"))}};
        }},
-      {"many_children",
-       "screens",
+      {"many_children", "screens",
        [] {
-         return Tree{{"screens", File(EditorDocument("<MENU_MODULE ctr=\"1\">many" +
-                                                     Repeat("<SPRITE_MODULE ld.x=\"1\"/>", kMany) +
-                                                     "</MENU_MODULE>"))}};
+         return Tree{
+             {"screens", File(EditorDocument("<MENU_MODULE ctr=\"1\">many" +
+                                             Repeat("<SPRITE_MODULE ld.x=\"1\"/>", kMany) + "</MENU_MODULE>"))}};
        },
-       [] { return Tree{{"many.xml", File(MenuWith("1", Repeat("\r\n    <sprite rect=\"1,,,,,,,\"/>", kMany)))}}; }},
-      {"huge_attribute_value",
-       "screens",
-       [] { return Tree{{"screens", File(EditorDocument(Screen("huge", Repeat("0123456789", kHuge / 10))))}}; },
-       [] { return Tree{{"huge.xml", File(MenuFile(Repeat("0123456789", kHuge / 10)))}}; }},
-      // The blanks of an element text are dropped, however long the text.
-      {"huge_text",
-       "screens",
        [] {
-         return Tree{{"screens", File(EditorDocument("<MENU_MODULE ctr=\"1\">long<SPRITE_MODULE>" +
-                                                     Repeat("012345678 ", kHuge / 10) +
-                                                     "</SPRITE_MODULE></MENU_MODULE>"))}};
+         return Tree{{"many.xml", File(MenuWith("1", Repeat("\r\n    <sprite rect=\"1,,,,,,,\"/>", kMany)))}};
+       }},
+      {"huge_attribute_value", "screens",
+       [] {
+         return Tree{{"screens", File(EditorDocument(Screen("huge", Repeat("0123456789", kHuge / 10))))}};
+       },
+       [] {
+         return Tree{{"huge.xml", File(MenuFile(Repeat("0123456789", kHuge / 10)))}};
+       }},
+      // The blanks of an element text are dropped, however long the text.
+      {"huge_text", "screens",
+       [] {
+         return Tree{
+             {"screens", File(EditorDocument("<MENU_MODULE ctr=\"1\">long<SPRITE_MODULE>" +
+                                             Repeat("012345678 ", kHuge / 10) + "</SPRITE_MODULE></MENU_MODULE>"))}};
        },
        [] {
          return Tree{{"long.xml", File(MenuWith("1", "\r\n    <sprite rect=\",,,,,,,\">" +
                                                          Repeat("012345678", kHuge / 10) + "</sprite>"))}};
        }},
-      {"many_screens",
-       "screens",
+      {"many_screens", "screens",
        [] {
          std::string screens;
          for (std::size_t i = 0; i < 5000; ++i) screens += Screen("s" + std::to_string(i));
@@ -1057,20 +1062,20 @@ const std::vector<ExtremeCase>& ExtremeCases() {
          return files;
        }},
       // Records in descending order come out ascending.
-      {"many_records",
-       "menus.xml",
+      {"many_records", "menus.xml",
        [] {
          std::vector<std::pair<std::string, std::string>> records;
-         for (std::size_t i = kMany; i-- > 0;) records.emplace_back("k" + std::to_string(1000000 + i), "t" + std::to_string(i));
+         for (std::size_t i = kMany; i-- > 0;)
+           records.emplace_back("k" + std::to_string(1000000 + i), "t" + std::to_string(i));
          return Tree{{"menus.xml", File(EditorDocument(Screen("menu")))}, {"menus.txt", File(TableFile(records))}};
        },
        [] {
          std::vector<std::pair<std::string, std::string>> records;
-         for (std::size_t i = 0; i < kMany; ++i) records.emplace_back("k" + std::to_string(1000000 + i), "t" + std::to_string(i));
+         for (std::size_t i = 0; i < kMany; ++i)
+           records.emplace_back("k" + std::to_string(1000000 + i), "t" + std::to_string(i));
          return Tree{{"menu.xml", File(MenuFile())}, {"menus_txts.txt", File(TableFile(records))}};
        }},
-      {"long_keys",
-       "menus.xml",
+      {"long_keys", "menus.xml",
        [] {
          return Tree{{"menus.xml", File(EditorDocument(Screen("menu")))},
                      {"menus.txt", File(TableFile({{std::string(kMany, 'K') + "b", "second"},

@@ -29,7 +29,7 @@ TEST(HashIndex, FindsFirstOccurrencesWhateverTheHashes) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.label);
     std::vector<uint32_t> entries;  // the key at each position
-    HashIndex<uint32_t> index;  // positions in `entries`
+    HashIndex<uint32_t> index;      // positions in `entries`
     for (uint32_t round = 0; round < 2; ++round) {
       for (uint32_t key = 0; key < kKeys; ++key) {
         const auto position = static_cast<uint32_t>(entries.size());

@@ -1,5 +1,3 @@
-#include "xml/xml_parser.h"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -14,6 +12,7 @@
 #include "base/byte_buffer.h"
 #include "xml/xml_document.h"
 #include "xml/xml_element.h"
+#include "xml/xml_parser.h"
 
 namespace menuconv {
 namespace {
@@ -53,9 +52,9 @@ std::vector<std::string> Dump(const XmlDocument& doc) {
   for (uint32_t i = 0; i < doc.ElementCount(); ++i) {
     const ElementRef r(i);
     const ElementView v = doc.Element(r);
-    std::string line = "\"" + Show(v.Name()) + "\" \"" + Show(v.Text()) + "\" " +
-                       ShowRef(doc.Parent(r)) + " " + ShowRef(doc.FirstChild(r)) + " " +
-                       ShowRef(doc.NextSibling(r)) + " " + ShowRef(doc.PrevSibling(r));
+    std::string line = "\"" + Show(v.Name()) + "\" \"" + Show(v.Text()) + "\" " + ShowRef(doc.Parent(r)) + " " +
+                       ShowRef(doc.FirstChild(r)) + " " + ShowRef(doc.NextSibling(r)) + " " +
+                       ShowRef(doc.PrevSibling(r));
     std::vector<std::pair<std::string, std::string>> attributes;
     for (const auto& [name, value] : v.OrderedAttributes()) attributes.emplace_back(name, value);
     std::sort(attributes.begin(), attributes.end());
@@ -102,11 +101,8 @@ TEST(XmlParser, ElementsTextAndLinks) {
       {"grandchildren",
        "<r><a><b /><c>t</c></a><d /></r>",
        true,
-       {R"("r" "" - 1 - -)", R"("a" "" 0 2 4 -)", R"("b" "" 1 - 3 -)", R"("c" "t" 1 - - 2)",
-        R"("d" "" 0 - - 1)"}},
-      {"stray text between top-level elements", "x<a />y z<b />tail",
-       true,
-       {R"("a" "" - - 1 -)", R"("b" "" - - - 0)"}},
+       {R"("r" "" - 1 - -)", R"("a" "" 0 2 4 -)", R"("b" "" 1 - 3 -)", R"("c" "t" 1 - - 2)", R"("d" "" 0 - - 1)"}},
+      {"stray text between top-level elements", "x<a />y z<b />tail", true, {R"("a" "" - - 1 -)", R"("b" "" - - - 0)"}},
       {"zero byte after the last tag, as Load passes it",
        std::string("<a>x\0y</a>\0", 11),
        true,
@@ -127,16 +123,10 @@ TEST(XmlParser, TextKeepsOnlyTheLeadingNonBlankBytes) {
        true,
        {R"("a" "onetwothree" - - - -)"}},
       {"white space only", "<a> \r\n\t </a>", true, {R"("a" "" - - - -)"}},
-      {"text after a child is not stored",
-       "<a>x<b />y z</a>",
-       true,
-       {R"("a" "x" - 1 - -)", R"("b" "" 0 - - -)"}},
+      {"text after a child is not stored", "<a>x<b />y z</a>", true, {R"("a" "x" - 1 - -)", R"("b" "" 0 - - -)"}},
       {"text around a comment", "<a>x<!-- c -->y</a>", true, {R"("a" "x" - - - -)"}},
       {"text around a comment holding >", "<a>x<!-- > -->y</a>", true, {R"("a" "x" - - - -)"}},
-      {"the content of a CDATA section is not text",
-       "<a>x<![CDATA[ y z ]]>w</a>",
-       true,
-       {R"("a" "x" - - - -)"}},
+      {"the content of a CDATA section is not text", "<a>x<![CDATA[ y z ]]>w</a>", true, {R"("a" "x" - - - -)"}},
       {"a CDATA section right after the start tag", "<a><![CDATA[y]]></a>", true, {R"("a" "" - - - -)"}},
       {"high bytes are ordinary", "<a>\xC3\xA9 t\xE9</a>", true, {R"("a" "\xC3\xA9t\xE9" - - - -)"}},
       {"entities are not decoded", "<a>&lt;&amp;</a>", true, {R"("a" "&lt;&amp;" - - - -)"}},
@@ -153,10 +143,7 @@ TEST(XmlParser, SkippedConstructs) {
        "<r><!-- x > y <c /> z --><d /></r>",
        true,
        {R"("r" "" - 1 - -)", R"("d" "" 0 - - -)"}},
-      {"a comment at top level ends at -->",
-       "<!-- a > <old /> --><r />",
-       true,
-       {R"("r" "" - - - -)"}},
+      {"a comment at top level ends at -->", "<!-- a > <old /> --><r />", true, {R"("r" "" - - - -)"}},
       {"the search for --> starts after <!--, so <!--> does not end there",
        "<!--> <x /> --><r />",
        true,
@@ -219,10 +206,7 @@ TEST(XmlParser, SkippedConstructs) {
 TEST(XmlParser, TagNames) {
   RunCases({
       {"blanks before the name are skipped", "<  a>t</a>", true, {R"("a" "t" - - - -)"}},
-      {"white space of every kind before the name is skipped",
-       "<\t\r\n a>t</a>",
-       true,
-       {R"("a" "t" - - - -)"}},
+      {"white space of every kind before the name is skipped", "<\t\r\n a>t</a>", true, {R"("a" "t" - - - -)"}},
       {"a line break before the name is skipped", "<\na>t</a>", true, {R"("a" "t" - - - -)"}},
       {"a tab after the name ends it", "<a\tx=\"1\">t</a>", true, {R"("a" "t" - - - - [x]=[1])"}},
       {"a line break after the name ends it", "<a\nx=\"1\">t</a>", true, {R"("a" "t" - - - - [x]=[1])"}},
@@ -236,25 +220,15 @@ TEST(XmlParser, TagNames) {
        "<r><a/><b /></r>",
        true,
        {R"("r" "" - 1 - -)", R"("a" "" 0 - 2 -)", R"("b" "" 0 - - 1)"}},
-      {"a slash followed by another byte belongs to the name",
-       "<a/b>t</a/b>",
-       true,
-       {R"("a/b" "t" - - - -)"}},
-      {"a slash followed by a blank belongs to the name",
-       "<a/ x=\"1\">t</a>",
-       true,
-       {R"("a/" "t" - - - - [x]=[1])"}},
+      {"a slash followed by another byte belongs to the name", "<a/b>t</a/b>", true, {R"("a/b" "t" - - - -)"}},
+      {"a slash followed by a blank belongs to the name", "<a/ x=\"1\">t</a>", true, {R"("a/" "t" - - - - [x]=[1])"}},
       {"of two slashes before > the first belongs to the name",
        "<r><a//><b /></r>",
        true,
        {R"("r" "" - 1 - -)", R"("a/" "" 0 - 2 -)", R"("b" "" 0 - - 1)"}},
       {"a question mark right after the name belongs to it", "<a?>t</a>", true, {R"("a?" "t" - - - -)"}},
-      {"quotes, equals signs and < belong to the name", "<a=\"<\">t</a>", true,
-       {R"("a="<"" "t" - - - -)"}},
-      {"a zero byte belongs to the name",
-       std::string("<a\0b>t</a>", 10),
-       true,
-       {R"("a\x00b" "t" - - - -)"}},
+      {"quotes, equals signs and < belong to the name", "<a=\"<\">t</a>", true, {R"("a="<"" "t" - - - -)"}},
+      {"a zero byte belongs to the name", std::string("<a\0b>t</a>", 10), true, {R"("a\x00b" "t" - - - -)"}},
       {"high bytes in names and values",
        "<\xC3\xA9 \xE0=\"\x80\xFF\">\xFF</\xC3\xA9>",
        true,
@@ -268,22 +242,13 @@ TEST(XmlParser, EndTags) {
        "<a><b></c>t<d /></a>",
        true,
        {R"("a" "" - 1 - -)", R"("b" "" 0 - 2 -)", R"("d" "" 0 - - 1)"}},
-      {"an end tag at top level is passed over",
-       "</x><a /></y>",
-       true,
-       {R"("a" "" - - - -)"}},
+      {"an end tag at top level is passed over", "</x><a /></y>", true, {R"("a" "" - - - -)"}},
       {"a blank before the slash still makes an end tag",
        "<a>< /a><b /></a>",
        true,
        {R"("a" "" - - 1 -)", R"("b" "" - - - 0)"}},
-      {"slashes and blanks mixed before the name",
-       "<a><// /a><c />",
-       true,
-       {R"("a" "" - - 1 -)", R"("c" "" - - - 0)"}},
-      {"a blank inside an end tag",
-       "<a></a b><c />",
-       true,
-       {R"("a" "" - - 1 -)", R"("c" "" - - - 0)"}},
+      {"slashes and blanks mixed before the name", "<a><// /a><c />", true, {R"("a" "" - - 1 -)", R"("c" "" - - - 0)"}},
+      {"a blank inside an end tag", "<a></a b><c />", true, {R"("a" "" - - 1 -)", R"("c" "" - - - 0)"}},
       {"a tab before the slash still makes an end tag", "<a><\t/a></a>", true, {R"("a" "" - - - -)"}},
       {"a line break before the slash still makes an end tag",
        "<a><\r\n/a><b />",
@@ -314,10 +279,7 @@ TEST(XmlParser, Attributes) {
        "<a p=\"it's\" q='say \"hi\"' />",
        true,
        {R"("a" "" - - - - [p]=[it's] [q]=[say "hi"])"}},
-      {"the first of two equal names stays",
-       "<a k=\"1\" k=\"2\" />",
-       true,
-       {R"("a" "" - - - - [k]=[1])"}},
+      {"the first of two equal names stays", "<a k=\"1\" k=\"2\" />", true, {R"("a" "" - - - - [k]=[1])"}},
       {"a blank before = is not part of the name, so the first value stays",
        "<a k =\"1\" k=\"2\" />",
        true,
@@ -333,27 +295,15 @@ TEST(XmlParser, Attributes) {
       {"white space inside a name stays", "<a x y=\"1\" />", true, {R"("a" "" - - - - [x y]=[1])"}},
       {"a blank after = is skipped", "<a k= \"1\" />", true, {R"("a" "" - - - - [k]=[1])"}},
       {"a line break after = is skipped", "<a k=\r\n\t\"1\" />", true, {R"("a" "" - - - - [k]=[1])"}},
-      {"bytes between = and the quote are skipped",
-       "<a k=x \"1\" />",
-       true,
-       {R"("a" "" - - - - [k]=[1])"}},
-      {"an unquoted value takes the next quoted one",
-       "<a k=1 m=\"2\" />",
-       true,
-       {R"("a" "" - - - - [k]=[2])"}},
+      {"bytes between = and the quote are skipped", "<a k=x \"1\" />", true, {R"("a" "" - - - - [k]=[1])"}},
+      {"an unquoted value takes the next quoted one", "<a k=1 m=\"2\" />", true, {R"("a" "" - - - - [k]=[2])"}},
       {"an unquoted value without any quote fails", "<a k=1>text</a>", false, {}},
       {"markup and ampersands inside a value",
        "<a v=\"<b>&amp;</b>\" w='\r\n' />",
        true,
        {R"("a" "" - - - - [v]=[<b>&amp;</b>] [w]=[\r\n])"}},
-      {"no blank needed between attributes",
-       "<a x=\"1\"y=\"2\" />",
-       true,
-       {R"("a" "" - - - - [x]=[1] [y]=[2])"}},
-      {"a tab between attributes is skipped",
-       "<a x=\"1\"\t y=\"2\" />",
-       true,
-       {R"("a" "" - - - - [x]=[1] [y]=[2])"}},
+      {"no blank needed between attributes", "<a x=\"1\"y=\"2\" />", true, {R"("a" "" - - - - [x]=[1] [y]=[2])"}},
+      {"a tab between attributes is skipped", "<a x=\"1\"\t y=\"2\" />", true, {R"("a" "" - - - - [x]=[1] [y]=[2])"}},
       {"line breaks between attributes are skipped",
        "<a x=\"1\"\r\n\ty=\"2\"\n/>",
        true,
@@ -364,13 +314,12 @@ TEST(XmlParser, Attributes) {
        {R"("a" "t" - - 1 - [x]=[1])", R"("b" "" - - - 0 [y]=[2])"}},
       {"a line break before > with no later =", "<a x=\"1\"\n>t</a>", true, {R"("a" "t" - - - - [x]=[1])"}},
       {"an empty name", "<a =\"1\" />", true, {R"("a" "" - - - - []=[1])"}},
-      {"white space between attributes is skipped up to an =", "<a x=\"1\" \t =\"2\" />", true,
+      {"white space between attributes is skipped up to an =",
+       "<a x=\"1\" \t =\"2\" />",
+       true,
        {R"("a" "" - - - - []=[2] [x]=[1])"}},
       {"an empty value", "<a e=\"\" />", true, {R"("a" "" - - - - [e]=[])"}},
-      {"a zero byte inside a value",
-       std::string("<a v=\"x\0y\" />", 13),
-       true,
-       {R"("a" "" - - - - [v]=[x\x00y])"}},
+      {"a zero byte inside a value", std::string("<a v=\"x\0y\" />", 13), true, {R"("a" "" - - - - [v]=[x\x00y])"}},
       {"long names that share their first bytes stay apart",
        "<a abcdefgh=\"1\" abcdefgX=\"2\" abcdefg=\"3\" abcdefghi=\"4\" abcdefgh=\"5\" />",
        true,
@@ -435,15 +384,10 @@ TEST(XmlParser, TruncatedTextsKeepWhatWasReadAndTellWhatWasLeftOpen) {
       {"right after the closing quote", "<a x=\"1\"", {}, 0, "a start tag"},
       {"white space after a value", "<a x=\"1\" \r\n\t", {}, 0, "a start tag"},
       {"before the > of a start tag", "<a x=\"1\" /", {R"("a" "" - - - - [x]=[1])"}, 0, "a start tag"},
-      {"before the > after a line break and a slash",
-       "<a x=\"1\"\n/",
-       {R"("a" "" - - - - [x]=[1])"},
-       0,
-       "a start tag"},
+      {"before the > after a line break and a slash", "<a x=\"1\"\n/", {R"("a" "" - - - - [x]=[1])"}, 0, "a start tag"},
       {"before the > of a tag without attributes", "<a /", {R"("a" "" - - - -)"}, 0, "a start tag"},
       {"inside the leading text", "<a>te xt", {R"("a" "text" - - - -)"}, 0, "an element's text"},
-      {"after a child", "<r><a /> tail", {R"("r" "" - 1 - -)", R"("a" "" 0 - - -)"}, 0,
-       "the element \"r\""},
+      {"after a child", "<r><a /> tail", {R"("r" "" - 1 - -)", R"("a" "" 0 - - -)"}, 0, "the element \"r\""},
       {"a child closed, its parent still open",
        "<r><a>t</a>",
        {R"("r" "" - 1 - -)", R"("a" "t" 0 - - -)"},
@@ -459,10 +403,8 @@ TEST(XmlParser, TruncatedTextsKeepWhatWasReadAndTellWhatWasLeftOpen) {
        {R"("a/b" "" - 1 - -)", R"("c" "" 0 - - -)"},
        0,
        "the element \"a/b\""},
-      {"an element without a name", "<>x<c/>", {R"("" "x" - 1 - -)", R"("c" "" 0 - - -)"}, 0,
-       "the element \"\""},
-      {"a child open at the end", "<r><a>t", {R"("r" "" - 1 - -)", R"("a" "t" 0 - - -)"}, 3,
-       "an element's text"},
+      {"an element without a name", "<>x<c/>", {R"("" "x" - 1 - -)", R"("c" "" 0 - - -)"}, 0, "the element \"\""},
+      {"a child open at the end", "<r><a>t", {R"("r" "" - 1 - -)", R"("a" "t" 0 - - -)"}, 3, "an element's text"},
       {"inside a child's name", "<r><b", {R"("r" "" - - - -)"}, 3, "a tag name"},
       {"white space only after a child's <", "<a>< ", {R"("a" "" - - - -)"}, 3, "a tag name"},
       {"inside an end tag",
@@ -493,11 +435,7 @@ TEST(XmlParser, TruncatedTextsKeepWhatWasReadAndTellWhatWasLeftOpen) {
        {R"("r" "" - - - -)"},
        3,
        "a document type declaration"},
-      {"inside a comment of an internal subset",
-       "<!DOCTYPE menu [<!-- ]>",
-       {},
-       0,
-       "a document type declaration"},
+      {"inside a comment of an internal subset", "<!DOCTYPE menu [<!-- ]>", {}, 0, "a document type declaration"},
       {"after an internal subset", "<!DOCTYPE menu []", {}, 0, "a document type declaration"},
       {"siblings stay linked when a later one fails",
        "<r><a /><b x=\"1\" /",
@@ -538,12 +476,11 @@ TEST(XmlParser, ParsedAttributesFollowTheStoreOrder) {
             (std::vector<std::string>{"ddur", "dtr", "on_del_anim", "cdur", "ctr", "on_create_anim"}));
   EXPECT_EQ(OrderedNames(doc, ElementRef(1)), (std::vector<std::string>{"a", "y", "b", "c", "x"}));
   std::vector<std::string> visited;
-  doc.Element(ElementRef(0)).ForEachAttribute(
-      [&visited](std::string_view name, std::string_view value) {
-        visited.push_back(std::string(name) + "=" + std::string(value));
-      });
-  EXPECT_EQ(visited, (std::vector<std::string>{"ddur=6", "dtr=4", "on_del_anim=2", "cdur=5", "ctr=3",
-                                               "on_create_anim=1"}));
+  doc.Element(ElementRef(0)).ForEachAttribute([&visited](std::string_view name, std::string_view value) {
+    visited.push_back(std::string(name) + "=" + std::string(value));
+  });
+  EXPECT_EQ(visited,
+            (std::vector<std::string>{"ddur=6", "dtr=4", "on_del_anim=2", "cdur=5", "ctr=3", "on_create_anim=1"}));
   EXPECT_EQ(doc.Element(ElementRef(0)).BucketCount(), 8u);
 }
 
@@ -619,8 +556,7 @@ TEST(XmlParser, ByteBufferTextGivesTheSameDocument) {
   XmlDocument fromView;
   EXPECT_TRUE(ParseDocument(fromBuffer, std::move(buffer)).ok);
   EXPECT_TRUE(ParseDocument(fromView, std::string_view(text)).ok);
-  const std::vector<std::string> expected = {R"("r" "helloworld" - 1 - - [x]=[1])",
-                                             R"("c" "" 0 - - - [y]=[2])"};
+  const std::vector<std::string> expected = {R"("r" "helloworld" - 1 - - [x]=[1])", R"("c" "" 0 - - - [y]=[2])"};
   EXPECT_EQ(Dump(fromBuffer), expected);
   EXPECT_EQ(Dump(fromView), expected);
 }
@@ -671,8 +607,8 @@ TEST(XmlParser, AttributeLookupTellsApartNamesWithACommonStart) {
   const std::string longA(300, 'n');
   const std::string longB = std::string(299, 'n') + "m";
   const std::string longC(301, 'n');
-  const std::string text = "<a abcdefgh=\"1\" abcdefgX=\"2\" abcdefg=\"3\" abcdefghi=\"4\" abcdefgh =\"5\" " +
-                           longA + "=\"A\" " + longB + "=\"B\" " + longC + "=\"C\" " + longA +
+  const std::string text = "<a abcdefgh=\"1\" abcdefgX=\"2\" abcdefg=\"3\" abcdefghi=\"4\" abcdefgh =\"5\" " + longA +
+                           "=\"A\" " + longB + "=\"B\" " + longC + "=\"C\" " + longA +
                            "\n=\"again\" x=\"6\" xy=\"7\" x\t=\"8\" =\"9\" />";
   XmlDocument doc;
   ASSERT_TRUE(ParseDocument(doc, std::string_view(text)).ok);
@@ -684,12 +620,23 @@ TEST(XmlParser, AttributeLookupTellsApartNamesWithACommonStart) {
     std::string value;
   };
   const std::vector<Lookup> lookups = {
-      {"abcdefgh", true, "1"},  {"abcdefgX", true, "2"},  {"abcdefg", true, "3"},
-      {"abcdefghi", true, "4"}, {"abcdefgY", false, ""},  {"abcdefghj", false, ""},
-      {"abcdef", false, ""},    {longA, true, "A"},       {longB, true, "B"},
-      {longC, true, "C"},       {std::string(302, 'n'), false, ""},
-      {"x", true, "6"},         {"xy", true, "7"},        {"y", false, ""},
-      {"", true, "9"},          {"abcdefgh ", false, ""}, {std::string("x\0", 2), false, ""},
+      {"abcdefgh", true, "1"},
+      {"abcdefgX", true, "2"},
+      {"abcdefg", true, "3"},
+      {"abcdefghi", true, "4"},
+      {"abcdefgY", false, ""},
+      {"abcdefghj", false, ""},
+      {"abcdef", false, ""},
+      {longA, true, "A"},
+      {longB, true, "B"},
+      {longC, true, "C"},
+      {std::string(302, 'n'), false, ""},
+      {"x", true, "6"},
+      {"xy", true, "7"},
+      {"y", false, ""},
+      {"", true, "9"},
+      {"abcdefgh ", false, ""},
+      {std::string("x\0", 2), false, ""},
   };
   for (int round = 0; round < 2; ++round) {  // the second round reads what the first one kept
     for (const Lookup& l : lookups) {
@@ -708,8 +655,8 @@ TEST(XmlParser, RepeatedNamesAmongSomeDozensOfAttributes) {
   std::string text = "<e";
   for (int round = 0; round < 2; ++round) {
     for (int i = 0; i < 30; ++i) {
-      text += std::string(round == 0 ? " " : "\n\t") + "name" + std::to_string(i) + (round == 0 ? "=" : " \t=") +
-              "\"" + (round == 0 ? "first" : "second") + std::to_string(i) + "\"";
+      text += std::string(round == 0 ? " " : "\n\t") + "name" + std::to_string(i) + (round == 0 ? "=" : " \t=") + "\"" +
+              (round == 0 ? "first" : "second") + std::to_string(i) + "\"";
     }
   }
   text += "/>";
@@ -1051,7 +998,8 @@ void CompareWithReference(const std::string& text) {
   ASSERT_EQ(status.ok, expected.complete) << Show(text);
   if (!expected.complete) {
     ASSERT_EQ(status.offset, expected.offset) << Show(text);
-    ASSERT_EQ(status.reason, expected.what.empty() ? std::string() : "the text ended inside " + expected.what) << Show(text);
+    ASSERT_EQ(status.reason, expected.what.empty() ? std::string() : "the text ended inside " + expected.what)
+        << Show(text);
     const auto [line, column] = LineAndColumn(text, expected.offset);
     ASSERT_EQ(status.line, line) << Show(text);
     ASSERT_EQ(status.column, column) << Show(text);
@@ -1128,12 +1076,58 @@ TEST(XmlParser, RandomBytesReadLikeTheReference) {
 TEST(XmlParser, RandomMarkupReadsLikeTheReference) {
   // Texts assembled from pieces of markup, so that most of them hold real elements.
   const std::vector<std::string> pieces = {
-      "<a", "<b ", "<c>", "</a>", "</b >", "< /c>", "<\t/a>", ">", "/>", " />", "<a/>", "<b/", "?>",
-      " x=\"1\"", " y='2'", " x='3'", "z =\"4\"", "\n  x=\"5\"", "\r\n\ty = '6'", " longname1=\"7\"",
-      " longname2 ='8'", "\tlongname1='9'", "=", "\"", "'", "<!--", "-->", "<!-- > -->", "<!-->",
-      "--->", "<?xml version=\"1.0\"?>", "<!DOCTYPE d>", "<!DOCTYPE d [", "<!DOCTYPE d \"q>\">", "[",
-      "]", "]>", "<![CDATA[", "]]>", "<![CDATA[<a>]]>", "<!ELEMENT e>", "text", " ", "\r\n", "\t",
-      "\n  ", "\xC3\xA9", "&amp;", "<", "/", "?", "!",
+      "<a",
+      "<b ",
+      "<c>",
+      "</a>",
+      "</b >",
+      "< /c>",
+      "<\t/a>",
+      ">",
+      "/>",
+      " />",
+      "<a/>",
+      "<b/",
+      "?>",
+      " x=\"1\"",
+      " y='2'",
+      " x='3'",
+      "z =\"4\"",
+      "\n  x=\"5\"",
+      "\r\n\ty = '6'",
+      " longname1=\"7\"",
+      " longname2 ='8'",
+      "\tlongname1='9'",
+      "=",
+      "\"",
+      "'",
+      "<!--",
+      "-->",
+      "<!-- > -->",
+      "<!-->",
+      "--->",
+      "<?xml version=\"1.0\"?>",
+      "<!DOCTYPE d>",
+      "<!DOCTYPE d [",
+      "<!DOCTYPE d \"q>\">",
+      "[",
+      "]",
+      "]>",
+      "<![CDATA[",
+      "]]>",
+      "<![CDATA[<a>]]>",
+      "<!ELEMENT e>",
+      "text",
+      " ",
+      "\r\n",
+      "\t",
+      "\n  ",
+      "\xC3\xA9",
+      "&amp;",
+      "<",
+      "/",
+      "?",
+      "!",
   };
   CompareRandomTexts(pieces, 77u, 1, 24);
 }
@@ -1187,14 +1181,30 @@ TEST(XmlParser, RandomLongerMarkupReadsLikeTheReference) {
     const int pieces = 1 + static_cast<int>(random() % 20);
     for (int i = 0; i < pieces; ++i) {
       switch (random() % 8) {
-        case 0: text += "<" + word(40); break;
-        case 1: text += " " + word(36) + "=\"" + word(40) + "\""; break;
-        case 2: text += "\n  " + word(20) + "='" + word(20) + "'"; break;
-        case 3: text += ">" + word(40); break;
-        case 4: text += "</" + word(20) + ">"; break;
-        case 5: text += "/>"; break;
-        case 6: text += std::string(random() % 40, ' '); break;
-        default: text += word(8); break;
+        case 0:
+          text += "<" + word(40);
+          break;
+        case 1:
+          text += " " + word(36) + "=\"" + word(40) + "\"";
+          break;
+        case 2:
+          text += "\n  " + word(20) + "='" + word(20) + "'";
+          break;
+        case 3:
+          text += ">" + word(40);
+          break;
+        case 4:
+          text += "</" + word(20) + ">";
+          break;
+        case 5:
+          text += "/>";
+          break;
+        case 6:
+          text += std::string(random() % 40, ' ');
+          break;
+        default:
+          text += word(8);
+          break;
       }
     }
     CompareWithReference(text);

@@ -8,13 +8,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <optional>
-#include <algorithm>
 #include <random>
 #include <string>
 #include <thread>
@@ -63,7 +63,8 @@ Child Start(const fs::path& folder, const std::vector<std::string>& args, std::o
 int Finish(const Child& child, std::string* err = nullptr) {
   std::string text;
   char buffer[4096];
-  for (ssize_t n; (n = ::read(child.errFd, buffer, sizeof buffer)) > 0;) text.append(buffer, static_cast<std::size_t>(n));
+  for (ssize_t n; (n = ::read(child.errFd, buffer, sizeof buffer)) > 0;)
+    text.append(buffer, static_cast<std::size_t>(n));
   ::close(child.errFd);
   int status = 0;
   ::waitpid(child.pid, &status, 0);
@@ -72,7 +73,7 @@ int Finish(const Child& child, std::string* err = nullptr) {
 }
 
 int RunMenuconvAs(const fs::path& folder, const std::vector<std::string>& args, std::string* err,
-        std::optional<uid_t> user = std::nullopt) {
+                  std::optional<uid_t> user = std::nullopt) {
   return Finish(Start(folder, args, user), err);
 }
 
@@ -134,7 +135,8 @@ TEST(Protection, ReplacingRespectsWhatTheUserMayWrite) {
     EXPECT_EQ(ReadBytes((folder.path() / "m1.xml").string()),
               std::string("<?xml version=\"1.0\" encoding=\"windows-1251\" ?>\r\n"
                           "<menu ddur=\"\" dtr=\"\" on_del_anim=\"\" cdur=\"\" ctr=\"\" on_create_anim=\"\">\r\n"
-                          "    <sprite rect=\",,,,,,,\"/>\r\n</menu>") + '\0');
+                          "    <sprite rect=\",,,,,,,\"/>\r\n</menu>") +
+                  '\0');
     EXPECT_EQ(EntriesOf(folder.path()), (std::vector<std::string>{"m1.xml", "menus"}));
   }
 }
@@ -154,8 +156,9 @@ TEST(Protection, PlantedLinksLeadNowhere) {
 
   std::string err;
   EXPECT_EQ(RunMenuconvAs(shared, {"menus"}, &err), 1);
-  EXPECT_EQ(err, "d/passwd.xml: Cannot save menu file\n  the name leaves the current folder\n"
-                 "Error: Cannot reparsing file!\n");
+  EXPECT_EQ(err,
+            "d/passwd.xml: Cannot save menu file\n  the name leaves the current folder\n"
+            "Error: Cannot reparsing file!\n");
   EXPECT_EQ(EntriesOf(elsewhere), std::vector<std::string>{"important.txt"});
 
   std::ifstream setting("/proc/sys/fs/protected_symlinks");
@@ -216,7 +219,8 @@ TEST(Interrupt, OutputsAreAbsentOldOrComplete) {
     std::string err;
     const auto start = std::chrono::steady_clock::now();
     ASSERT_EQ(RunMenuconvAs(reference.path(), {"menus.xml"}, &err), 0) << err;
-    const auto runTime = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start);
+    const auto runTime =
+        std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start);
     std::map<std::string, std::string> finished;
     for (const std::string& name : EntriesOf(reference.path())) finished[name] = *ReadBytes(reference.PathOf(name));
 
@@ -244,8 +248,8 @@ TEST(Interrupt, OutputsAreAbsentOldOrComplete) {
           if (status == 1000 + signal) {
             ++interrupted;
           } else {
-            EXPECT_EQ(status, 0) << "neither finished nor ended by the signal, after " << EntriesOf(folder.path()).size()
-                                 << " files";
+            EXPECT_EQ(status, 0) << "neither finished nor ended by the signal, after "
+                                 << EntriesOf(folder.path()).size() << " files";
           }
           for (const std::string& name : EntriesOf(folder.path())) {
             const std::string bytes = *ReadBytes(folder.PathOf(name));

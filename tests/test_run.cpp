@@ -70,9 +70,9 @@ std::string FirstDifference(const std::string& got, const std::string& want) {
   std::size_t i = 0;
   while (i < got.size() && i < want.size() && got[i] == want[i]) ++i;
   std::ostringstream s;
-  s << "sizes " << got.size() << " (got) and " << want.size() << " (want), first difference at byte "
-    << i << "\n  got:  [" << got.substr(i > 40 ? i - 40 : 0, 100) << "]\n  want: ["
-    << want.substr(i > 40 ? i - 40 : 0, 100) << "]";
+  s << "sizes " << got.size() << " (got) and " << want.size() << " (want), first difference at byte " << i
+    << "\n  got:  [" << got.substr(i > 40 ? i - 40 : 0, 100) << "]\n  want: [" << want.substr(i > 40 ? i - 40 : 0, 100)
+    << "]";
   return s.str();
 }
 
@@ -134,8 +134,8 @@ class Workspace {
 };
 
 struct RunCase {
-  const char* name;                  // folder under tests/data/e2e
-  std::vector<std::string> args;     // "@TMP@" stands for the working folder
+  const char* name;               // folder under tests/data/e2e
+  std::vector<std::string> args;  // "@TMP@" stands for the working folder
   int exitStatus;
   // The lines of stderr other than detail lines (those that begin with two blanks), in
   // order, as patterns ('*' matches anything; "@TMP@" the working folder).
@@ -158,8 +158,7 @@ const std::vector<RunCase>& Cases() {
       {"modes_and_grids",
        {"menus"},
        0,
-       {"warning: *Lower*", "warning: *deep*", "warning: *small*",
-        "warning: *two words*"}},
+       {"warning: *Lower*", "warning: *deep*", "warning: *small*", "warning: *two words*"}},
       {"joined_values", {"menus"}, 0, {"warning: *nopic*", "warning: *nomask*"}},
       {"control_details", {"menus"}, 0, {"warning: *nobar*", "warning: *nocenter*"}},
       {"quoting", {"menus"}, 0, {}},
@@ -181,23 +180,11 @@ const std::vector<RunCase>& Cases() {
       {"empty_file", {"menus.xml"}, 1, {kLoadFailed}},
       {"no_menu_module", {"menus.xml"}, 1, {kConvertFailed}},
       {"no_element", {"menus.xml"}, 1, {kConvertFailed}},
-      {"save_fails_second_of_three",
-       {"menus.xml"},
-       1,
-       {"missing/second.xml: Cannot save menu file", kConvertFailed}},
+      {"save_fails_second_of_three", {"menus.xml"}, 1, {"missing/second.xml: Cannot save menu file", kConvertFailed}},
       {"truncated_input", {"menus.xml"}, 1, {kConvertFailed}, {"  menus.xml:*:*: *"}},
-      {"name_absolute",
-       {"menus.xml"},
-       1,
-       {"@TMP@/absolute.xml: Cannot save menu file", kConvertFailed}},
-      {"name_parent_inside",
-       {"menus.xml"},
-       1,
-       {"sub/../escaped.xml: Cannot save menu file", kConvertFailed}},
-      {"name_parent_first",
-       {"menus.xml"},
-       1,
-       {"../escaped.xml: Cannot save menu file", kConvertFailed}},
+      {"name_absolute", {"menus.xml"}, 1, {"@TMP@/absolute.xml: Cannot save menu file", kConvertFailed}},
+      {"name_parent_inside", {"menus.xml"}, 1, {"sub/../escaped.xml: Cannot save menu file", kConvertFailed}},
+      {"name_parent_first", {"menus.xml"}, 1, {"../escaped.xml: Cannot save menu file", kConvertFailed}},
   };
   return cases;
 }
@@ -237,8 +224,8 @@ void CheckRun(const RunCase& c, const fs::path& caseFolder) {
         << "line " << i << ": [" << shown[i] << "] does not match [" << c.messages[i] << "]";
   }
   for (const std::string& pattern : c.details) {
-    EXPECT_TRUE(std::any_of(details.begin(), details.end(),
-                            [&](const std::string& d) { return GlobMatch(pattern, d); }))
+    EXPECT_TRUE(
+        std::any_of(details.begin(), details.end(), [&](const std::string& d) { return GlobMatch(pattern, d); }))
         << "no detail line matches [" << pattern << "]";
   }
   if (c.messages.empty()) {
@@ -257,8 +244,8 @@ void CheckRun(const RunCase& c, const fs::path& caseFolder) {
     if (before == laid.end()) {
       ADD_FAILURE() << "unexpected file " << name;
     } else {
-      EXPECT_TRUE(bytes == before->second) << "input " << name << " was changed: "
-                                           << FirstDifference(bytes, before->second);
+      EXPECT_TRUE(bytes == before->second)
+          << "input " << name << " was changed: " << FirstDifference(bytes, before->second);
     }
   }
   for (const auto& [name, bytes] : expected) {
@@ -286,9 +273,7 @@ TEST_P(RunEndToEndTest, WritesExactlyTheExpectedFiles) {
 }
 
 INSTANTIATE_TEST_SUITE_P(RunCases, RunEndToEndTest, ::testing::ValuesIn(Cases()),
-                         [](const ::testing::TestParamInfo<RunCase>& info) {
-                           return std::string(info.param.name);
-                         });
+                         [](const ::testing::TestParamInfo<RunCase>& info) { return std::string(info.param.name); });
 
 // Every case folder has its row, so that no golden file goes unused.
 TEST(RunEndToEndCases, EveryCaseFolderIsRun) {

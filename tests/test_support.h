@@ -72,9 +72,8 @@ inline std::string BytesFromHex(std::string_view text) {
   int high = -1;
   for (const char c : text) {
     if (std::isspace(static_cast<unsigned char>(c))) continue;
-    const int digit = std::isdigit(static_cast<unsigned char>(c))
-                          ? c - '0'
-                          : std::toupper(static_cast<unsigned char>(c)) - 'A' + 10;
+    const int digit =
+        std::isdigit(static_cast<unsigned char>(c)) ? c - '0' : std::toupper(static_cast<unsigned char>(c)) - 'A' + 10;
     if (high < 0) {
       high = digit;
     } else {

@@ -1,6 +1,3 @@
-#include "texts/text_table.h"
-#include "tests/test_support.h"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -12,6 +9,9 @@
 #include <string>
 #include <utility>
 #include <vector>
+
+#include "tests/test_support.h"
+#include "texts/text_table.h"
 
 namespace menuconv {
 namespace {
@@ -68,45 +68,48 @@ TEST(TextTableTest, ReadTextLineSplitsRecords) {
   };
   const std::vector<Case> cases = {
       {"well-formed record", "6B 00 09 00 41 00 0D 00 0A 00", {{u"k", u"A"}}, 5},
-      {"last record without CR", "6B 00 09 00 41 00 0D 00 0A 00 6D 00 09 00 42 00",
-       {{u"k", u"A"}, {u"m", u"B"}}, 8},
+      {"last record without CR", "6B 00 09 00 41 00 0D 00 0A 00 6D 00 09 00 42 00", {{u"k", u"A"}, {u"m", u"B"}}, 8},
       {"last record ends in CR", "6B 00 09 00 41 00 0D 00", {{u"k", u"A"}}, 4},
       {"last record with an empty text", "6B 00 09 00", {{u"k", u""}}, 2},
       {"CR without LF keeps the next key whole",
-       "6B 00 09 00 41 00 0D 00 6D 00 09 00 42 00 0D 00 0A 00", {{u"k", u"A"}, {u"m", u"B"}}, 9},
+       "6B 00 09 00 41 00 0D 00 6D 00 09 00 42 00 0D 00 0A 00",
+       {{u"k", u"A"}, {u"m", u"B"}},
+       9},
       {"only an LF is skipped after a CR",
        "6B 00 09 00 41 00 0D 00 0D 00 6D 00 09 00 42 00 0D 00 0A 00",
-       {{u"k", u"A"}, {u"\rm", u"B"}}, 10},
+       {{u"k", u"A"}, {u"\rm", u"B"}},
+       10},
       {"TAB inside a text", "6B 00 09 00 41 00 09 00 42 00 0D 00 0A 00", {{u"k", u"A\tB"}}, 7},
       {"LF inside a text", "6B 00 09 00 41 00 0A 00 42 00 0D 00 0A 00", {{u"k", u"A\nB"}}, 7},
       {"line without TAB joins the next key",
-       "41 00 0D 00 0A 00 6B 00 09 00 42 00 0D 00 0A 00", {{u"A\r\nk", u"B"}}, 8},
+       "41 00 0D 00 0A 00 6B 00 09 00 42 00 0D 00 0A 00",
+       {{u"A\r\nk", u"B"}},
+       8},
       {"empty key", "09 00 41 00 0D 00 0A 00", {{u"", u"A"}}, 4},
       {"empty text", "6B 00 09 00 0D 00 0A 00", {{u"k", u""}}, 4},
-      {"blanks are kept", "20 00 6B 00 20 00 09 00 20 00 41 00 20 00 0D 00 0A 00",
-       {{u" k ", u" A "}}, 9},
+      {"blanks are kept", "20 00 6B 00 20 00 09 00 20 00 41 00 20 00 0D 00 0A 00", {{u" k ", u" A "}}, 9},
       {"U+0000 in a text ends it and the reading",
        "6B 00 09 00 41 00 00 00 42 00 0D 00 0A 00 6D 00 09 00 43 00 0D 00 0A 00",
-       {{u"k", u"A"}}, 3},
+       {{u"k", u"A"}},
+       3},
       {"U+0000 in a key", "6B 00 00 00 09 00 41 00 0D 00 0A 00", {}, 1},
-      {"U+0000 between records", "6B 00 09 00 41 00 0D 00 0A 00 00 00 6D 00 09 00 42 00",
-       {{u"k", u"A"}}, 5},
+      {"U+0000 between records", "6B 00 09 00 41 00 0D 00 0A 00 00 00 6D 00 09 00 42 00", {{u"k", u"A"}}, 5},
       {"no TAB at all", "6B 00 41 00", {}, 2},
       {"a final odd byte is no unit", "6B 00 09 00 41 00 0D", {{u"k", u"A"}}, 3},
       {"no data", "", {}, 0},
-      {"units above 0xFF", "16 04 E9 00 09 00 3D D8 00 DE 0D 00 0A 00",
-       {{u"\u0416\u00E9", u"\U0001F600"}}, 7},
-      {"units 0xFF80 and up", "80 FF FF FF 09 00 FE FF 0D 00 0A 00", {{u"\uFF80\uFFFF", u"\uFFFE"}},
-       6},
+      {"units above 0xFF", "16 04 E9 00 09 00 3D D8 00 DE 0D 00 0A 00", {{u"\u0416\u00E9", u"\U0001F600"}}, 7},
+      {"units 0xFF80 and up", "80 FF FF FF 09 00 FE FF 0D 00 0A 00", {{u"\uFF80\uFFFF", u"\uFFFE"}}, 6},
       // Long enough that the units are looked at several at a time.
       {"TAB, CR and U+0000 at every place of a group of units",
        "61 00 62 00 63 00 64 00 65 00 09 00 31 00 32 00 33 00 34 00 35 00 36 00 37 00 0D 00 0A 00"
        " 61 00 62 00 63 00 64 00 09 00 31 00 32 00 33 00 34 00 35 00 36 00 37 00 38 00 0D 00"
        " 61 00 62 00 63 00 64 00 65 00 66 00 09 00 31 00 32 00 33 00 34 00 00 00 35 00",
-       {{u"abcde", u"1234567"}, {u"abcd", u"12345678"}, {u"abcdef", u"1234"}}, 40},
+       {{u"abcde", u"1234567"}, {u"abcd", u"12345678"}, {u"abcdef", u"1234"}},
+       40},
       {"units that are TAB, CR or U+0000 in one byte only",
        "09 01 00 09 0D 01 00 0D 01 00 00 01 09 00 0D 0D 09 09 0D 00 0A 00",
-       {{u"\u0109\u0900\u010D\u0D00\u0001\u0100", u"\u0D0D\u0909"}}, 11},
+       {{u"\u0109\u0900\u010D\u0D00\u0001\u0100", u"\u0D0D\u0909"}},
+       11},
   };
   const char sentinel[] = "sentinel";
   for (const Case& c : cases) {
@@ -153,10 +156,28 @@ TEST(TextTableTest, ReadTextLineStartsAtThePosition) {
 TEST(TextTableTest, KeysCompareAsUnsignedUnitsShorterFirst) {
   // Each key comes before every one after it.
   const std::vector<std::u16string> ordered = {
-      u"",          u"B",         u"a",         u"ab",        u"abc",       u"abcc",
-      u"abcd",      u"abcda",     u"abcdabcd",  u"abcdabcd\u0001", u"abcdabce", u"abcdb",
-      u"b",         u"\u00E9",    u"\u0100",    u"\u0416",    u"\u0417\u0001", u"\u0417\u0100",
-      u"\U0001F600", u"\uFF21",   u"\uFF80a",   u"\uFFFF",
+      u"",
+      u"B",
+      u"a",
+      u"ab",
+      u"abc",
+      u"abcc",
+      u"abcd",
+      u"abcda",
+      u"abcdabcd",
+      u"abcdabcd\u0001",
+      u"abcdabce",
+      u"abcdb",
+      u"b",
+      u"\u00E9",
+      u"\u0100",
+      u"\u0416",
+      u"\u0417\u0001",
+      u"\u0417\u0100",
+      u"\U0001F600",
+      u"\uFF21",
+      u"\uFF80a",
+      u"\uFFFF",
   };
   for (std::size_t i = 0; i < ordered.size(); ++i) {
     std::string a;
@@ -253,24 +274,28 @@ TEST_F(TextTableFileTest, AddFileReadsOnlyTables) {
       {"UTF-8 without mark", "6B 09 41 0D 0A", Status::Failure(kNoMark), {}},
       {"UTF-8 with its mark", "EF BB BF 6B 09 41 0D 0A", Status::Failure(kNoMark), {}},
       {"UTF-16 without mark", "6B 00 09 00 41 00 0D 00 0A 00", Status::Failure(kNoMark), {}},
-      {"well-formed", "FF FE 6B 00 09 00 41 00 0D 00 0A 00 6D 00 09 00 42 00 0D 00 0A 00",
-       Status::Success(), {{u"k", u"A"}, {u"m", u"B"}}},
+      {"well-formed",
+       "FF FE 6B 00 09 00 41 00 0D 00 0A 00 6D 00 09 00 42 00 0D 00 0A 00",
+       Status::Success(),
+       {{u"k", u"A"}, {u"m", u"B"}}},
       {"first record of a key wins, empty texts are passed over",
        "FF FE 6B 00 09 00 0D 00 0A 00"
        " 6B 00 09 00 41 00 0D 00 0A 00"
        " 6B 00 09 00 42 00 0D 00 0A 00"
        " 6D 00 09 00 0D 00 0A 00",
-       Status::Success(), {{u"k", u"A"}}},
+       Status::Success(),
+       {{u"k", u"A"}}},
       {"last record without CR", "FF FE 6B 00 09 00 41 00", Status::Success(), {{u"k", u"A"}}},
       {"U+0000 stops the reading",
        "FF FE 6B 00 09 00 41 00 0D 00 0A 00 00 00 6D 00 09 00 42 00 0D 00 0A 00",
-       stoppedAt(12, 2, 1), {{u"k", u"A"}}},
-      {"U+0000 ends a text", "FF FE 6B 00 09 00 41 00 00 00 42 00 0D 00 0A 00", stoppedAt(8, 1, 9),
+       stoppedAt(12, 2, 1),
        {{u"k", u"A"}}},
+      {"U+0000 ends a text", "FF FE 6B 00 09 00 41 00 00 00 42 00 0D 00 0A 00", stoppedAt(8, 1, 9), {{u"k", u"A"}}},
       {"U+0000 right after the mark", "FF FE 00 00 6B 00 09 00 41 00", stoppedAt(2, 1, 3), {}},
       {"U+0000 on a later line, after a CR without LF",
        "FF FE 6D 00 09 00 43 00 0D 00 0A 00 6B 00 09 00 41 00 0D 00 7A 00 09 00 5A 00 00 00",
-       stoppedAt(26, 2, 15), {{u"k", u"A"}, {u"m", u"C"}, {u"z", u"Z"}}},
+       stoppedAt(26, 2, 15),
+       {{u"k", u"A"}, {u"m", u"C"}, {u"z", u"Z"}}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -323,9 +348,8 @@ TEST_F(TextTableFileTest, AddFileOnWhatIsNoFile) {
 TEST_F(TextTableFileTest, KeysAreWrittenInOrderOfTheirUnits) {
   // Every record is kept as it was; only the order changes.
   const Records unordered = {
-      {u"b", u"2"},         {u"a", u"1"},  {u"\uFF21", u"9"}, {u"\U0001F600", u"8"},
-      {u"\u0416", u"7"},    {u"\u00E9", u"6"}, {u"B", u"3"},  {u"ab", u"4"},
-      {u"t", u"x\ty\nz"},   {u"", u"5"},   {u"abcdabcd", u"10"}, {u"abcdabc", u"11"},
+      {u"b", u"2"}, {u"a", u"1"},  {u"\uFF21", u"9"},  {u"\U0001F600", u"8"}, {u"\u0416", u"7"},    {u"\u00E9", u"6"},
+      {u"B", u"3"}, {u"ab", u"4"}, {u"t", u"x\ty\nz"}, {u"", u"5"},           {u"abcdabcd", u"10"}, {u"abcdabc", u"11"},
   };
   EXPECT_EQ(Merged({TableBytes(unordered)}),
             Hex("FF FE"
@@ -344,11 +368,13 @@ TEST_F(TextTableFileTest, KeysAreWrittenInOrderOfTheirUnits) {
 }
 
 TEST_F(TextTableFileTest, FileMergedFirstWins) {
-  const std::string first = Hex("FF FE 6B 00 09 00 41 00 0D 00 0A 00"  // k A
-                                " 6E 00 09 00 0D 00 0A 00");            // n (empty)
-  const std::string second = Hex("FF FE 6B 00 09 00 42 00 0D 00 0A 00"  // k B
-                                 " 6D 00 09 00 43 00 0D 00 0A 00"       // m C
-                                 " 6E 00 09 00 44 00 0D 00 0A 00");     // n D
+  const std::string first =
+      Hex("FF FE 6B 00 09 00 41 00 0D 00 0A 00"  // k A
+          " 6E 00 09 00 0D 00 0A 00");           // n (empty)
+  const std::string second =
+      Hex("FF FE 6B 00 09 00 42 00 0D 00 0A 00"  // k B
+          " 6D 00 09 00 43 00 0D 00 0A 00"       // m C
+          " 6E 00 09 00 44 00 0D 00 0A 00");     // n D
   const std::string merged = TableBytes({{u"k", u"A"}, {u"m", u"C"}, {u"n", u"D"}});
   EXPECT_EQ(Merged({first, second}), merged);
   // Merging a file again changes nothing.
@@ -360,12 +386,12 @@ TEST_F(TextTableFileTest, FileMergedFirstWins) {
 TEST_F(TextTableFileTest, NonAsciiKeysRoundTripUnchanged) {
   const std::string sorted =
       "FF FE"
-      " 41 00 09 00 61 00 0D 00 0A 00"                   // A a
-      " E9 00 09 00 E9 00 0D 00 0A 00"                   // U+00E9 U+00E9
-      " FF 00 09 00 FF 00 0D 00 0A 00"                   // U+00FF U+00FF
-      " 10 04 16 04 09 00 16 04 17 04 0D 00 0A 00"       // U+0410 U+0416, U+0416 U+0417
-      " 3D D8 00 DE 09 00 3D D8 00 DE 0D 00 0A 00"       // U+1F600 (a surrogate pair) twice
-      " E9 FF 09 00 80 FF 0D 00 0A 00";                  // U+FFE9 U+FF80
+      " 41 00 09 00 61 00 0D 00 0A 00"              // A a
+      " E9 00 09 00 E9 00 0D 00 0A 00"              // U+00E9 U+00E9
+      " FF 00 09 00 FF 00 0D 00 0A 00"              // U+00FF U+00FF
+      " 10 04 16 04 09 00 16 04 17 04 0D 00 0A 00"  // U+0410 U+0416, U+0416 U+0417
+      " 3D D8 00 DE 09 00 3D D8 00 DE 0D 00 0A 00"  // U+1F600 (a surrogate pair) twice
+      " E9 FF 09 00 80 FF 0D 00 0A 00";             // U+FFE9 U+FF80
   struct Case {
     const char* name;
     const char* input;
@@ -440,13 +466,17 @@ TEST_F(TextTableFileTest, WriteTextTableFailureLeavesTargetAlone) {
 TEST_F(TextTableFileTest, SerializedInPiecesThatMakeTheWhole) {
   // Records small and large against the pieces of some 64 KiB the serialiser hands over.
   Records records;
-  for (int i = 0; i < 20000; ++i) records.emplace_back(u"k" + std::u16string(i % 7, u'x') + u"\u0416" + std::u16string(1, static_cast<char16_t>(u'a' + i % 26)) + std::u16string(i / 26 % 26 + 1, u'z') + std::u16string(1, static_cast<char16_t>(0x100 + i)), std::u16string(i % 40 + 1, u'T'));
+  for (int i = 0; i < 20000; ++i)
+    records.emplace_back(
+        u"k" + std::u16string(i % 7, u'x') + u"\u0416" + std::u16string(1, static_cast<char16_t>(u'a' + i % 26)) +
+            std::u16string(i / 26 % 26 + 1, u'z') + std::u16string(1, static_cast<char16_t>(0x100 + i)),
+        std::u16string(i % 40 + 1, u'T'));
   records.emplace_back(u"large", std::u16string(100000, u'\u0416'));
   records.emplace_back(std::u16string(40000, u'~'), u"after a large key");
   std::sort(records.begin(), records.end());
-  records.erase(std::unique(records.begin(), records.end(),
-                            [](const auto& a, const auto& b) { return a.first == b.first; }),
-                records.end());
+  records.erase(
+      std::unique(records.begin(), records.end(), [](const auto& a, const auto& b) { return a.first == b.first; }),
+      records.end());
   const std::string expected = TableBytes(records);
   const std::string path = PathOf("table.txt");
   std::string reversed = TableBytes(Records(records.rbegin(), records.rend()));

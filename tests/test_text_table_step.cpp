@@ -1,6 +1,3 @@
-#include "app/text_table_step.h"
-#include "tests/test_support.h"
-
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -10,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "app/text_table_step.h"
+#include "tests/test_support.h"
 
 namespace menuconv {
 namespace {
@@ -70,16 +69,9 @@ TEST_F(TextTableStepTest, BaseIsThePathBeforeItsLastDot) {
     std::optional<std::string> base;
   };
   const std::vector<Case> cases = {
-      {"menus.xml", "menus"},
-      {"a.b.c", "a.b"},
-      {"data.old/menus", "data"},
-      {"data.old\\menus", "data"},
-      {"./menus", ""},
-      {".\\menus", ""},
-      {"dir/.menus", "dir/"},
-      {"menus.", "menus"},
-      {"menus", std::nullopt},
-      {"", std::nullopt},
+      {"menus.xml", "menus"},  {"a.b.c", "a.b"},   {"data.old/menus", "data"}, {"data.old\\menus", "data"},
+      {"./menus", ""},         {".\\menus", ""},   {"dir/.menus", "dir/"},     {"menus.", "menus"},
+      {"menus", std::nullopt}, {"", std::nullopt},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.path);
@@ -107,26 +99,23 @@ TEST_F(TextTableStepTest, MergesAndRewritesTheSecondTable) {
       {"first file wins", Table({kRecordKA}), Table({kRecordKB}), Table({kRecordKA}), 1},
       {"first file wins, other keys stay", Table({kRecordKA}), Table({kRecordKB, kRecordMC}),
        Table({kRecordKA, kRecordMC}), 2},
-      {"empty text in the first file", Table({" 6B 00 09 00 0D 00 0A 00"}), Table({kRecordKB}),
-       Table({kRecordKB}), 1},
+      {"empty text in the first file", Table({" 6B 00 09 00 0D 00 0A 00"}), Table({kRecordKB}), Table({kRecordKB}), 1},
       {"empty texts disappear", std::nullopt,
        Table({" 61 00 09 00 0D 00 0A 00", kRecordKB, " 7A 00 09 00 0D 00 0A 00"}), Table({kRecordKB}), 1},
       {"sorted by key", std::nullopt, Table({kRecordMC, kRecordKA}), Table({kRecordKA, kRecordMC}), 2},
-      {"big-endian first file contributes nothing",
-       Hex("FE FF 00 6B 00 09 00 41 00 0D 00 0A"), Table({kRecordKB}), Table({kRecordKB}), 1},
+      {"big-endian first file contributes nothing", Hex("FE FF 00 6B 00 09 00 41 00 0D 00 0A"), Table({kRecordKB}),
+       Table({kRecordKB}), 1},
       {"UTF-8 first file contributes nothing", Hex("6B 09 41 0D 0A"), std::nullopt, Hex("FF FE"), 0},
       {"first file stopped by U+0000 contributes the records before",
-       Hex("FF FE 7A 00 09 00 5A 00 0D 00 0A 00 00 00 6B 00 09 00 41 00 0D 00 0A 00"),
-       Table({kRecordKB, kRecordMC}), Table({kRecordKB, kRecordMC, kRecordZZ}), 3},
+       Hex("FF FE 7A 00 09 00 5A 00 0D 00 0A 00 00 00 6B 00 09 00 41 00 0D 00 0A 00"), Table({kRecordKB, kRecordMC}),
+       Table({kRecordKB, kRecordMC, kRecordZZ}), 3},
       {"empty second file", Table({kRecordKA}), "", Table({kRecordKA}), 1},
       {"last record without CR", std::nullopt, Hex("FF FE 6B 00 09 00 41 00"), Table({kRecordKA}), 1},
-      {"CR without LF", std::nullopt,
-       Hex("FF FE 6D 00 09 00 43 00 0D 00 6B 00 09 00 41 00 0D 00"), Table({kRecordKA, kRecordMC}), 2},
-      {"TAB inside a text", std::nullopt,
-       Hex("FF FE 6B 00 09 00 41 00 09 00 42 00 0D 00 0A 00"),
+      {"CR without LF", std::nullopt, Hex("FF FE 6D 00 09 00 43 00 0D 00 6B 00 09 00 41 00 0D 00"),
+       Table({kRecordKA, kRecordMC}), 2},
+      {"TAB inside a text", std::nullopt, Hex("FF FE 6B 00 09 00 41 00 09 00 42 00 0D 00 0A 00"),
        Hex("FF FE 6B 00 09 00 41 00 09 00 42 00 0D 00 0A 00"), 1},
-      {"non-ASCII keys", std::nullopt,
-       Hex("FF FE 16 04 09 00 41 00 0D 00 0A 00 E9 00 09 00 42 00 0D 00 0A 00"),
+      {"non-ASCII keys", std::nullopt, Hex("FF FE 16 04 09 00 41 00 0D 00 0A 00 E9 00 09 00 42 00 0D 00 0A 00"),
        Hex("FF FE E9 00 09 00 42 00 0D 00 0A 00 16 04 09 00 41 00 0D 00 0A 00"), 2},
   };
   for (const Case& c : cases) {

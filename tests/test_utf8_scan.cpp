@@ -9,9 +9,9 @@
 #include <string_view>
 #include <vector>
 
-#include "tests/test_support.h"
 #include "base/byte_buffer.h"
 #include "base/utf8.h"
+#include "tests/test_support.h"
 
 namespace menuconv {
 namespace {
@@ -139,22 +139,42 @@ TEST(Utf8Scan, RandomTextsAgreeWithDecoding) {
     const int pieces = static_cast<int>(random() % 40);
     for (int i = 0; i < pieces; ++i) {
       switch (random() % 6) {
-        case 0: text += std::string(random() % 70, 'x'); break;
-        case 1: text += Encode(0x410 + random() % 0x40); break;
-        case 2: text += Encode(0x800 + random() % (0xD800 - 0x800)); break;
-        case 3: text += Encode(0x10000 + random() % 0x100000); break;
-        case 4: text += Encode(edges[random() % edges.size()]); break;
-        default: text += Encode(0x20 + random() % 0x5F); break;
+        case 0:
+          text += std::string(random() % 70, 'x');
+          break;
+        case 1:
+          text += Encode(0x410 + random() % 0x40);
+          break;
+        case 2:
+          text += Encode(0x800 + random() % (0xD800 - 0x800));
+          break;
+        case 3:
+          text += Encode(0x10000 + random() % 0x100000);
+          break;
+        case 4:
+          text += Encode(edges[random() % edges.size()]);
+          break;
+        default:
+          text += Encode(0x20 + random() % 0x5F);
+          break;
       }
     }
     const int damage = static_cast<int>(random() % 3);
     for (int i = 0; i < damage && !text.empty(); ++i) {
       const std::size_t at = random() % text.size();
       switch (random() % 4) {
-        case 0: text[at] = static_cast<char>(random() % 256); break;
-        case 1: text.erase(at, 1); break;
-        case 2: text.insert(at, 1, static_cast<char>(0x80 + random() % 0x80)); break;
-        default: text.resize(at); break;
+        case 0:
+          text[at] = static_cast<char>(random() % 256);
+          break;
+        case 1:
+          text.erase(at, 1);
+          break;
+        case 2:
+          text.insert(at, 1, static_cast<char>(0x80 + random() % 0x80));
+          break;
+        default:
+          text.resize(at);
+          break;
       }
     }
     const std::size_t expected = FirstInvalidByDecoding(text);
@@ -173,8 +193,7 @@ TEST(Utf8Scan, CheckedInHalvesAsAWhole) {
   // Small texts split as large ones are: characters of each length, and a run of
   // continuation bytes longer than any character, placed across the middle, whole and with
   // each byte made a lone continuation byte.
-  const std::vector<std::string> pieces = {Encode(0x43C), Encode(0x65E5), Encode(0x10FFFF),
-                                           Encode(0x10FFFF) + "\x80"};
+  const std::vector<std::string> pieces = {Encode(0x43C), Encode(0x65E5), Encode(0x10FFFF), Encode(0x10FFFF) + "\x80"};
   for (const std::string& piece : pieces) {
     for (std::size_t lead = 0; lead <= 6; ++lead) {
       for (std::size_t tail = 0; tail <= 6; ++tail) {

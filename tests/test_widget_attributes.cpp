@@ -26,7 +26,10 @@ TEST(ModuleAttributes, EveryNameIsRecognisedAndNearMissesAreNot) {
     ASSERT_EQ(FindModuleAttribute(name), attribute) << name;
     // One byte more, one less, or one changed at either end or in the middle is another name.
     const std::vector<std::string> misses = {
-        name + "x", "x" + name, name.substr(1), name.substr(0, name.size() - 1),
+        name + "x",
+        "x" + name,
+        name.substr(1),
+        name.substr(0, name.size() - 1),
         std::string(1, static_cast<char>(name[0] ^ 0x20)) + name.substr(1),
         name.substr(0, name.size() - 1) + static_cast<char>(name.back() ^ 0x20),
         name.substr(0, name.size() / 2) + '#' + name.substr(name.size() / 2 + 1),
@@ -48,12 +51,15 @@ TEST(ModuleAttributes, ReadsWhatFindAttributeWouldGive) {
   const std::vector<ReadCase> cases = {
       {"none", "<M/>", {}},
       {"unknown names only", R"(<M _bVisible="1" zz="2">t</M>)", {}},
-      {"the first of a repeated name counts", R"(<M _sFont="a" _sFont="b" ld.x="1"/>)",
+      {"the first of a repeated name counts",
+       R"(<M _sFont="a" _sFont="b" ld.x="1"/>)",
        {{ModuleAttribute::sFont, "a"}, {ModuleAttribute::ldX, "1"}}},
-      {"blanks before the = are not part of the name", "<M _keyImg \t= 'p' ru.y\n=\"9\"/>",
+      {"blanks before the = are not part of the name",
+       "<M _keyImg \t= 'p' ru.y\n=\"9\"/>",
        {{ModuleAttribute::keyImg, "p"}, {ModuleAttribute::ruY, "9"}}},
       {"an empty value is present", R"(<M _colObj=""/>)", {{ModuleAttribute::colObj, ""}}},
-      {"values keep blanks and quotes of the other kind", R"(<M _keyText=' "a" ' _fSpeed=" 1 "/>)",
+      {"values keep blanks and quotes of the other kind",
+       R"(<M _keyText=' "a" ' _fSpeed=" 1 "/>)",
        {{ModuleAttribute::keyText, R"( "a" )"}, {ModuleAttribute::fSpeed, " 1 "}}},
   };
   for (const ReadCase& c : cases) {

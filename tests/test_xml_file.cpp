@@ -20,14 +20,14 @@
 #include <string_view>
 #include <vector>
 
+#include "base/utf8.h"
 #include "platform/file_io.h"
+#include "tests/test_support.h"
 #include "xml/encodings.h"
+#include "xml/serializer.h"
 #include "xml/xml_document.h"
 #include "xml/xml_element.h"
-#include "base/utf8.h"
-#include "xml/serializer.h"
 #include "xml/xml_file.h"
-#include "tests/test_support.h"
 
 namespace menuconv {
 namespace {
@@ -160,14 +160,17 @@ struct SerializeCase {
 
 TEST(SerializeDocument, ElementForms) {
   const std::vector<SerializeCase> cases = {
-      {"no text, no children",
-       [](XmlDocument& d) { d.AppendChild(ElementRef::None(), Element("leaf")); },
+      {"no text, no children", [](XmlDocument& d) { d.AppendChild(ElementRef::None(), Element("leaf")); },
        "\r\n<leaf/>"},
       {"attribute and no text: no blank before />",
-       [](XmlDocument& d) { d.AppendChild(ElementRef::None(), Element("leaf", "", {{"k", "v"}})); },
+       [](XmlDocument& d) {
+         d.AppendChild(ElementRef::None(), Element("leaf", "", {{"k", "v"}}));
+       },
        "\r\n<leaf k=\"v\"/>"},
       {"text only, on one line",
-       [](XmlDocument& d) { d.AppendChild(ElementRef::None(), Element("t", "hello", {{"k", "v"}})); },
+       [](XmlDocument& d) {
+         d.AppendChild(ElementRef::None(), Element("t", "hello", {{"k", "v"}}));
+       },
        "\r\n<t k=\"v\">hello</t>"},
       {"children without text",
        [](XmlDocument& d) {
@@ -212,7 +215,9 @@ TEST(SerializeDocument, ElementForms) {
        "\r\n    <f/>\r\n</a>"},
       // Nothing is escaped.
       {"markup characters in text and values",
-       [](XmlDocument& d) { d.AppendChild(ElementRef::None(), Element("t", "a<b>&c\"", {{"k", "1&2<3>"}})); },
+       [](XmlDocument& d) {
+         d.AppendChild(ElementRef::None(), Element("t", "a<b>&c\"", {{"k", "1&2<3>"}}));
+       },
        "\r\n<t k=\"1&2<3>\">a<b>&c\"</t>"},
   };
   for (const SerializeCase& c : cases) {
@@ -230,10 +235,10 @@ TEST(SerializeDocument, ValueQuoting) {
   const std::vector<Case> cases = {
       {"plain", "k=\"plain\""},
       {"", "k=\"\""},
-      {"say \"hi\"", "k='say \"hi\"'"},           // double quotes only: single quotes around
+      {"say \"hi\"", "k='say \"hi\"'"},  // double quotes only: single quotes around
       {"\"", "k='\"'"},
-      {"it's", "k=\"it's\""},                     // single quote only: double quotes
-      {"it's \"x\"", "k=\"it's \"x\"\""},         // both: double quotes, unescaped
+      {"it's", "k=\"it's\""},              // single quote only: double quotes
+      {"it's \"x\"", "k=\"it's \"x\"\""},  // both: double quotes, unescaped
       {"'", "k=\"'\""},
   };
   for (const Case& c : cases) {
@@ -320,8 +325,7 @@ const std::vector<EncodedFile>& EncodedFiles() {
       {"windows-1252", 1252, "caf\xC3\xA9 \xE2\x82\xAC", "\r\n<t v=\"caf\xE9 \x80\"/>"},
       {"windows-1253", 1253, "\xCE\x9A\xCE\xB1\xCE\xBB\xCE\xB7\xCE\xBC\xCE\xAD\xCF\x81\xCE\xB1",
        "\r\n<t v=\"\xCA\xE1\xEB\xE7\xEC\xDD\xF1\xE1\"/>"},
-      {"windows-1254", 1254, "G\xC3\xBCne\xC5\x9F \xC4\x9F\xC4\xB0\xC4\xB1",
-       "\r\n<t v=\"G\xFCne\xFE \xF0\xDD\xFD\"/>"},
+      {"windows-1254", 1254, "G\xC3\xBCne\xC5\x9F \xC4\x9F\xC4\xB0\xC4\xB1", "\r\n<t v=\"G\xFCne\xFE \xF0\xDD\xFD\"/>"},
       {"shift_jis", 932, "\xE6\x97\xA5\xE6\x9C\xAC\xEF\xBD\xB1", "\r\n<t v=\"\x93\xFA\x96\x7B\xB1\"/>"},
       {"csISO2022JP", 50221, "\xE6\x97\xA5\xE6\x9C\xAC", "\r\n<t v=\"\x1B$BF|K\\\x1B(B\"/>"},
       {"iso-2022-kr", 50225, "\xED\x95\x9C", "\x1B$)C\r\n<t v=\"\x0EGQ\x0F\"/>"},
@@ -365,8 +369,8 @@ TEST(SaveFile, ElementTextInTheFileEncoding) {
   const ElementRef root = doc.AppendChild(ElementRef::None(), Element("menu"));
   doc.AppendChild(root, Element("text", "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82"));  // Привет
   ASSERT_TRUE(Save(doc, folder / "m.xml", "windows-1251").ok);
-  EXPECT_BYTES(FileBytes(folder / "m.xml"), Declaration("windows-1251") +
-                                                "\r\n<menu>\r\n    <text>\xCF\xF0\xE8\xE2\xE5\xF2</text>\r\n</menu>\0"s);
+  EXPECT_BYTES(FileBytes(folder / "m.xml"),
+               Declaration("windows-1251") + "\r\n<menu>\r\n    <text>\xCF\xF0\xE8\xE2\xE5\xF2</text>\r\n</menu>\0"s);
 
   XmlDocument back;
   ASSERT_TRUE(Load(back, folder / "m.xml", ""));
@@ -386,16 +390,11 @@ TEST(SaveFile, EncodingNameChoosesTheCodePage) {
   // The value is "Жé": windows-1251 holds only the first, windows-1252 only the second.
   const std::string body = "\r\n<t v=\"";
   const std::vector<Case> cases = {
-      {"empty name writes utf-8", 1251, "", 65001,
-       Declaration("utf-8") + body + "\xD0\x96\xC3\xA9\"/>\0"s},
-      {"UTF-8 in capitals keeps 1251", 1251, "UTF-8", 1251,
-       Declaration("windows-1251") + body + "\xC6?\"/>\0"s},
-      {"UTF-8 in capitals keeps 1252", 1252, "UTF-8", 1252,
-       Declaration("windows-1252") + body + "?\xE9\"/>\0"s},
-      {"unknown name keeps utf-8", 65001, "koi8-r", 65001,
-       Declaration("utf-8") + body + "\xD0\x96\xC3\xA9\"/>\0"s},
-      {"lowered row 8 is no row", 1251, "csiso2022jp", 1251,
-       Declaration("windows-1251") + body + "\xC6?\"/>\0"s},
+      {"empty name writes utf-8", 1251, "", 65001, Declaration("utf-8") + body + "\xD0\x96\xC3\xA9\"/>\0"s},
+      {"UTF-8 in capitals keeps 1251", 1251, "UTF-8", 1251, Declaration("windows-1251") + body + "\xC6?\"/>\0"s},
+      {"UTF-8 in capitals keeps 1252", 1252, "UTF-8", 1252, Declaration("windows-1252") + body + "?\xE9\"/>\0"s},
+      {"unknown name keeps utf-8", 65001, "koi8-r", 65001, Declaration("utf-8") + body + "\xD0\x96\xC3\xA9\"/>\0"s},
+      {"lowered row 8 is no row", 1251, "csiso2022jp", 1251, Declaration("windows-1251") + body + "\xC6?\"/>\0"s},
       {"a row's name replaces the code page", 1251, "windows-1252", 1252,
        Declaration("windows-1252") + body + "?\xE9\"/>\0"s},
   };
@@ -476,7 +475,7 @@ TEST(SaveFile, RelativePathWritesIntoTheCurrentFolder) {
 struct SaveFailure {
   const char* label;
   std::function<std::string(const Folder&)> prepare;  // gives the target path
-  int error;                                           // the system error the reason names
+  int error;                                          // the system error the reason names
 };
 
 TEST(SaveFile, UnwritableTargetsFailAndLeaveTheFolderAsItWas) {
@@ -531,8 +530,8 @@ TEST(SaveFile, FileWrittenInStepsReplacesOnlyWhenCommitted) {
     End end;
   };
   const std::vector<Case> cases = {
-      {"new, committed", false, End::kCommit},   {"new, abandoned", false, End::kAbandon},
-      {"new, dropped", false, End::kDrop},       {"existing, committed", true, End::kCommit},
+      {"new, committed", false, End::kCommit},      {"new, abandoned", false, End::kAbandon},
+      {"new, dropped", false, End::kDrop},          {"existing, committed", true, End::kCommit},
       {"existing, abandoned", true, End::kAbandon}, {"existing, dropped", true, End::kDrop},
   };
   for (const Case& c : cases) {
@@ -578,13 +577,17 @@ TEST(LoadFile, LargeUtf8FilesAreCheckedWhole) {
     const char* label;
     std::ptrdiff_t at;  // where the ill-formed byte goes, from the middle of the file
   };
-  const std::vector<Case> cases = {
-      {"well-formed", 0}, {"early in the first half", -4000000}, {"late in the second half", 4000000},
-      {"right before the middle", -1}, {"at the middle", 0}, {"right after the middle", 1}};
+  const std::vector<Case> cases = {{"well-formed", 0},
+                                   {"early in the first half", -4000000},
+                                   {"late in the second half", 4000000},
+                                   {"right before the middle", -1},
+                                   {"at the middle", 0},
+                                   {"right after the middle", 1}};
   for (const Case& c : cases) {
     std::string text = payload;
     if (std::string(c.label) != "well-formed") {
-      const auto middle = static_cast<std::ptrdiff_t>((prefix.size() + text.size()) / 2) - static_cast<std::ptrdiff_t>(prefix.size());
+      const auto middle =
+          static_cast<std::ptrdiff_t>((prefix.size() + text.size()) / 2) - static_cast<std::ptrdiff_t>(prefix.size());
       text[static_cast<std::size_t>(middle + c.at)] = '\xFF';
     }
     const std::string path = folder / "big.xml";
@@ -733,8 +736,8 @@ TEST(LoadFile, DecodesTheChosenEncoding) {
       {"caller names row 8", "<a v=\"\x1B$BF|\x1B(B\"/>", "csISO2022JP", 50221, "\xE6\x97\xA5"},
       {"ill-formed utf-8 is repaired", "<?xml encoding=\"utf-8\"?><a v=\"x\xC0\x80y\"/>", "", 65001,
        "x\xEF\xBF\xBD\xEF\xBF\xBDy"},
-      {"declaration behind a zero byte still counts", "<a v=\"\xE9\"/>\0<?xml encoding=\"windows-1252\"?>"s, "",
-       1252, "\xC3\xA9"},
+      {"declaration behind a zero byte still counts", "<a v=\"\xE9\"/>\0<?xml encoding=\"windows-1252\"?>"s, "", 1252,
+       "\xC3\xA9"},
   };
   for (const LoadCase& c : cases) {
     Folder folder;
@@ -889,7 +892,7 @@ TEST(LoadFile, ReplacesTheEarlierContent) {
 struct LoadFailure {
   const char* label;
   std::function<std::string(const Folder&)> prepare;  // gives the path to load
-  int error;                                           // the system error, 0 for a reason of our own
+  int error;                                          // the system error, 0 for a reason of our own
 };
 
 TEST(LoadFile, FailuresEmptyTheDocumentAndKeepTheCodePage) {
@@ -957,8 +960,7 @@ TEST(LoadFile, LongCyrillicAndJapaneseFilesConvertCompletely) {
     std::string textPiece;
   };
   const std::vector<Case> cases = {
-      {"windows-1251", "windows-1251", "\xCF\xF0\xE8\xE2\xE5\xF2",
-       "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82"},
+      {"windows-1251", "windows-1251", "\xCF\xF0\xE8\xE2\xE5\xF2", "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82"},
       {"shift_jis half-width katakana", "shift_jis", "\xB1\xB2", "\xEF\xBD\xB1\xEF\xBD\xB2"},
       {"shift_jis kanji", "shift_jis", "\x93\xFA\x96\x7B", "\xE6\x97\xA5\xE6\x9C\xAC"},
       {"utf-8 kanji", "utf-8", "\xE6\x97\xA5", "\xE6\x97\xA5"},
@@ -1081,7 +1083,8 @@ TEST(SaveFile, DeepDocumentSavesOnASmallStack) {
   ASSERT_GT(written.size(), declaration.size() + 1);
   EXPECT_EQ(written.substr(0, declaration.size()), declaration);
   EXPECT_EQ(written.back(), '\0');
-  const std::string_view body = std::string_view(written).substr(declaration.size(), written.size() - declaration.size() - 1);
+  const std::string_view body =
+      std::string_view(written).substr(declaration.size(), written.size() - declaration.size() - 1);
   EXPECT_EQ(MatchChain(body, kDepth), body.size());
 }
 

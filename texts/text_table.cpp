@@ -38,9 +38,7 @@ std::uint64_t FourUnits(char16_t unit) {
 
 // Non-zero when one of the four units in `value` (read as Load8 reads them) is U+0000; in
 // either byte order a unit is one 16-bit lane.
-std::uint64_t HasZeroUnit(std::uint64_t value) {
-  return (value - 0x0001000100010001u) & ~value & 0x8000800080008000u;
-}
+std::uint64_t HasZeroUnit(std::uint64_t value) { return (value - 0x0001000100010001u) & ~value & 0x8000800080008000u; }
 
 // The first unit from `from` on that is `wanted` or U+0000, or `count` when there is none.
 // Four units at a time while none of them is either.
@@ -178,8 +176,7 @@ Status TextTable::AddFile(const std::string& path) {
   // Then merged with the table's; the merge is stable, so of a key in both the table's record
   // comes first and is kept.
   if (held > 0 && held < records_.size()) {
-    std::inplace_merge(records_.begin(), records_.begin() + static_cast<std::ptrdiff_t>(held), records_.end(),
-                       keyLess);
+    std::inplace_merge(records_.begin(), records_.begin() + static_cast<std::ptrdiff_t>(held), records_.end(), keyLess);
     records_.erase(std::unique(records_.begin(), records_.end(), sameKey), records_.end());
   }
   return status;

@@ -30,8 +30,8 @@ class TextUnits {
   std::size_t size() const { return units_; }
   bool empty() const { return units_ == 0; }
   char16_t operator[](std::size_t i) const {
-    return static_cast<char16_t>(static_cast<unsigned char>(at_[2 * i]) |
-                                 static_cast<unsigned char>(at_[2 * i + 1]) << 8);
+    return static_cast<char16_t>(static_cast<unsigned char>(at_[2 * i]) | static_cast<unsigned char>(at_[2 * i + 1])
+                                                                              << 8);
   }
   // The units' bytes, as they lie in the file.
   std::string_view bytes() const { return std::string_view(at_, 2 * units_); }

@@ -3,9 +3,9 @@
 // this order, so every function here is part of the file format.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <algorithm>
 #include <string_view>
 #include <utility>
 #include <vector>

@@ -1,8 +1,8 @@
 #include "xml/attribute_store.h"
 
 #include <algorithm>
-#include <climits>
 #include <charconv>
+#include <climits>
 
 #include "xml/attribute_reader.h"
 

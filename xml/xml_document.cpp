@@ -8,7 +8,6 @@
 
 namespace menuconv {
 
-
 void XmlDocument::Clear() {
   store_.Clear();
   std::vector<Block>().swap(blocks_);

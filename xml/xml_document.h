@@ -13,12 +13,12 @@
 #include <utility>
 #include <vector>
 
+#include "base/byte_buffer.h"
+#include "base/hash_index.h"
+#include "base/status.h"
 #include "xml/attribute_order.h"
 #include "xml/attribute_reader.h"
 #include "xml/attribute_scan.h"
-#include "base/byte_buffer.h"
-#include "base/status.h"
-#include "base/hash_index.h"
 #include "xml/element_ref.h"
 #include "xml/xml_element.h"
 
@@ -113,7 +113,7 @@ class XmlDocument {
   struct Node {
     Span name;
     Span text;
-    Span raw;                  // the attribute list as written, for parsed elements
+    Span raw;  // the attribute list as written, for parsed elements
     uint32_t attributeBegin = 0;
     uint32_t attributeCount = 0;  // kRawAttributes: read them from `raw`
     uint32_t parent = ElementRef::kNone;

@@ -24,13 +24,9 @@ class XmlElement : public AttributeReader<XmlElement> {
   ElementRef prevSibling;
 
   std::string_view Name() const { return name; }
-  std::optional<std::string_view> FindAttribute(std::string_view key) const {
-    return attributes.Find(key);
-  }
+  std::optional<std::string_view> FindAttribute(std::string_view key) const { return attributes.Find(key); }
   void SetAttribute(std::string_view key, std::string_view value) { attributes.Set(key, value); }
-  void SetAttributeInt(std::string_view key, int32_t value) {
-    attributes.Set(key, FormatDecimalInt(value));
-  }
+  void SetAttributeInt(std::string_view key, int32_t value) { attributes.Set(key, FormatDecimalInt(value)); }
   void ClearAttributes() { attributes.Clear(); }
 };
 

@@ -3,12 +3,12 @@
 #include <cstring>
 #include <vector>
 
+#include "base/byte_scan.h"
+#include "base/utf8.h"
 #include "platform/codepage.h"
 #include "platform/file_io.h"
-#include "base/byte_scan.h"
-#include "xml/encodings.h"
-#include "base/utf8.h"
 #include "xml/document_writer.h"
+#include "xml/encodings.h"
 #include "xml/serializer.h"
 
 namespace menuconv {

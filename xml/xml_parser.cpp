@@ -32,7 +32,6 @@ bool StartsWith(const char* p, const char* end, std::string_view s) {
 
 }  // namespace
 
-
 class Parser {
  public:
   Parser(XmlDocument& doc) : doc_(doc) {}
@@ -74,8 +73,8 @@ class Parser {
  private:
   struct Level {
     uint32_t node;
-    uint32_t prev;         // the last child linked at this level
-    const char* start;     // the "<" of the element's start tag
+    uint32_t prev;      // the last child linked at this level
+    const char* start;  // the "<" of the element's start tag
   };
   // What ParseConstruct read: a construct that was skipped, an end tag, or an element.
   struct Construct {
@@ -83,7 +82,7 @@ class Parser {
     char* pos = nullptr;
     uint32_t node = kNone;
     bool endTag = false;
-    bool open = false;            // an element whose children follow
+    bool open = false;  // an element whose children follow
     bool failed = false;
     const char* start = nullptr;  // the construct's "<"
     const char* what = nullptr;   // when failed: the construct the text ended inside
@@ -256,8 +255,7 @@ class Parser {
   Construct ReadText(Construct c, char* p) {
     const TextEnd<char> end = FindTextEnd(p, end_);
     // Most texts are short words that stand as written.
-    doc_.nodes_[c.node].text =
-        end.blankFree ? SpanOf(p, end.lt) : CollectText(p, end.lt ? end.lt : end_);
+    doc_.nodes_[c.node].text = end.blankFree ? SpanOf(p, end.lt) : CollectText(p, end.lt ? end.lt : end_);
     if (!end.lt) return Failed(c, "an element's text");
     c.open = true;
     c.pos = end.lt + 1;

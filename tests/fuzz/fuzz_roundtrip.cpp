@@ -13,8 +13,8 @@
 #include <string>
 #include <string_view>
 
-#include "fuzz_util.h"
 #include "base/utf8.h"
+#include "fuzz_util.h"
 #include "xml/xml_file.h"
 
 using namespace menuconv;
