@@ -34,8 +34,9 @@ std::string SystemErrorText(DWORD error) {
 Status ReadWholeFile(const std::string& path, ByteBuffer& contents, std::size_t maxSize) {
   std::string reason;
   const DWORD attributes = GetFileAttributesA(path.c_str());
+  // A folder is refused as the C runtime refuses it: access denied.
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-    return Status::Failure(SystemErrorText(ERROR_ACCESS_DENIED));
+    return Status::SystemFailure(EACCES);
   }
   FILE* file = _fsopen(path.c_str(), "rb", _SH_DENYNO);
   if (!file) {
