@@ -1140,15 +1140,8 @@ TEST_F(PieceByPieceTest, WriteFailingMidwayKeepsTheOldFile) {
   doc.codePage = 65001;
   testing_support::WriteBytes("big.xml", "old");
   // Files may not grow past 64 KiB: the second piece no longer fits.
-  rlimit previous;
-  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &previous), 0);
-  rlimit small = previous;
-  small.rlim_cur = 64 * 1024;
-  void (*previousHandler)(int) = std::signal(SIGXFSZ, SIG_IGN);
-  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
-  const bool converted = ConvertDocument(doc, context).ok;
-  ::setrlimit(RLIMIT_FSIZE, &previous);
-  std::signal(SIGXFSZ, previousHandler);
+  const bool converted =
+      testing_support::WithFileSizeLimit(64 * 1024, [&] { return ConvertDocument(doc, context).ok; });
   EXPECT_FALSE(converted);
   ASSERT_EQ(messages.size(), 1u);
   EXPECT_EQ(messages[0].caption, "big.xml");

@@ -183,15 +183,7 @@ TEST(Protection, FailedNewFileLeavesAnotherWritersFile) {
   platform::AtomicFile file;
   ASSERT_TRUE(file.Open(path).ok);
   WriteBytes(path, "written by the other run");
-  rlimit previous;
-  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &previous), 0);
-  rlimit small = previous;
-  small.rlim_cur = 1024;
-  void (*previousHandler)(int) = std::signal(SIGXFSZ, SIG_IGN);
-  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
-  const Status written = file.Write({std::string(4096, 'x')});
-  ::setrlimit(RLIMIT_FSIZE, &previous);
-  std::signal(SIGXFSZ, previousHandler);
+  const Status written = testing_support::WithFileSizeLimit(1024, [&] { return file.Write({std::string(4096, 'x')}); });
   EXPECT_FALSE(written.ok);
   EXPECT_EQ(ReadBytes(path), "written by the other run");
   EXPECT_EQ(EntriesOf(folder.path()), std::vector<std::string>{"screen_0.xml"});

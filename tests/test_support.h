@@ -3,8 +3,13 @@
 
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
+#include <sys/resource.h>
+#endif
+
 #include <cctype>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -96,5 +101,23 @@ inline std::string HexOf(std::string_view bytes) {
   if (!out.empty()) out.pop_back();
   return out;
 }
+
+#ifndef _WIN32
+// Gives what `work` gives when run while files may not grow past `bytes`; SIGXFSZ is ignored
+// meanwhile, so that a write past the limit fails instead of ending the process.
+template <class Work>
+auto WithFileSizeLimit(rlim_t bytes, Work&& work) {
+  rlimit previous{};
+  EXPECT_EQ(::getrlimit(RLIMIT_FSIZE, &previous), 0);
+  rlimit small = previous;
+  small.rlim_cur = bytes;
+  void (*previousHandler)(int) = std::signal(SIGXFSZ, SIG_IGN);
+  EXPECT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+  auto result = work();
+  ::setrlimit(RLIMIT_FSIZE, &previous);
+  std::signal(SIGXFSZ, previousHandler);
+  return result;
+}
+#endif
 
 }  // namespace menuconv::testing_support

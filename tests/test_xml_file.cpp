@@ -646,17 +646,9 @@ TEST(SaveFile, WriteFailingMidwayKeepsTheOldFileAndLeavesNoTemporary) {
 
   // Files may not grow past 4 KiB while the document is saved: the write of the temporary
   // file fails with EFBIG after its first bytes.
-  rlimit previous;
-  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &previous), 0);
-  rlimit small = previous;
-  small.rlim_cur = 4096;
-  void (*previousHandler)(int) = std::signal(SIGXFSZ, SIG_IGN);
-  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
-  const Status result = Save(doc, path, "");
+  const Status result = testing_support::WithFileSizeLimit(4096, [&] { return Save(doc, path, ""); });
   const bool saved = result.ok;
   const std::string& reason = result.reason;
-  ::setrlimit(RLIMIT_FSIZE, &previous);
-  std::signal(SIGXFSZ, previousHandler);
 
   EXPECT_FALSE(saved);
   EXPECT_EQ(reason, std::strerror(EFBIG));
