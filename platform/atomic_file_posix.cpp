@@ -35,11 +35,13 @@ std::string FolderOf(const std::string& path) {
   return slash == 0 ? "/" : path.substr(0, slash);
 }
 
+// The name under which the system shows the file behind a descriptor, unnamed ones too.
+std::string DescriptorPath(int fd) { return "/proc/self/fd/" + std::to_string(fd); }
+
 // Where the file behind a descriptor lies, links resolved.
 std::string PathOfDescriptor(int fd, const std::string& fallback) {
   char link[PATH_MAX];
-  const std::string proc = "/proc/self/fd/" + std::to_string(fd);
-  const ssize_t n = ::readlink(proc.c_str(), link, sizeof link - 1);
+  const ssize_t n = ::readlink(DescriptorPath(fd).c_str(), link, sizeof link - 1);
   if (n > 0 && link[0] == '/') return std::string(link, static_cast<std::size_t>(n));
   char resolved[PATH_MAX];
   return ::realpath(fallback.c_str(), resolved) ? std::string(resolved) : fallback;
@@ -67,8 +69,7 @@ struct AtomicFile::State {
   TemporaryName temporary;  // a named temporary file, removed again unless it was put in place
   int inPlace = -1;         // the target itself, overwritten at Commit with what is held
   ByteBuffer held;
-  std::string created;  // a file made through a link that led nowhere, removed on failure
-  TemporaryName createdName;
+  TemporaryName created;  // a file made through a link that led nowhere, removed on failure
   struct stat createdInfo {};
 };
 
@@ -117,11 +118,10 @@ Status AtomicFile::Begin(const std::string& path, StatePointer& opened) {
     // A link to a file that is not there yet: the kernel makes the file where the link leads.
     const int made = ::open(path.c_str(), O_WRONLY | O_CREAT | O_NOCTTY | O_CLOEXEC, 0666);
     if (made < 0) return Failure(errno);
-    state->created = PathOfDescriptor(made, path);
-    state->createdName.Set(state->created);
+    state->created.Set(PathOfDescriptor(made, path));
     (void)::fstat(made, &state->createdInfo);
     ::close(made);
-    state->target = state->created;
+    state->target = state->created.Name();
     state->existed = true;
     info = state->createdInfo;
   } else if (reached >= 0) {
@@ -156,7 +156,7 @@ namespace {
 
 // Gives the unnamed file the target's name, or a temporary name to be renamed over it.
 Status LinkUnnamed(AtomicFile::State& state) {
-  const std::string self = "/proc/self/fd/" + std::to_string(state.fd);
+  const std::string self = DescriptorPath(state.fd);
   if (!state.existed) {
     if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, state.target.c_str(), AT_SYMLINK_FOLLOW) == 0)
       return Status::Success();
@@ -205,8 +205,7 @@ Status AtomicFile::Place(State& state) {
   }
   if (status) {
     // The file made through a link is the new file now.
-    state.created.clear();
-    state.createdName.Release();
+    state.created.Release();
   }
   return status;
 }
@@ -217,10 +216,10 @@ void AtomicFile::Discard(State& state) {
   state.temporary.Remove();
   // Only the file this write made, and only while it is still that file.
   struct stat now;
-  if (!state.created.empty() && ::stat(state.created.c_str(), &now) == 0 && SameFile(now, state.createdInfo)) {
-    ::unlink(state.created.c_str());
+  if (!state.created.Empty() && ::stat(state.created.Name().c_str(), &now) == 0 && SameFile(now, state.createdInfo)) {
+    ::unlink(state.created.Name().c_str());
   }
-  state.createdName.Release();
+  state.created.Release();
 }
 
 }  // namespace menuconv::platform
