@@ -3,7 +3,9 @@
 //
 //   bench_generate PRESET ENCODING FOLDER
 //     PRESET   small (about 1 MB), medium (about 30 MB), large (about 200 MB),
-//              wide (one screen of 200,000 widgets), or a size in MB
+//              wide (one screen of 200,000 widgets), or a size in MB; and two element-dense
+//              screens: elements (4,000,000 empty <a/> children), sprites (1,000,000 sprites
+//              of three attributes each)
 //     ENCODING utf-8 or windows-1251
 //   writes FOLDER/menus.xml, FOLDER/menus.txt and FOLDER/menus_txts.txt
 #include <cstdint>
@@ -54,6 +56,32 @@ class Generator {
       if (screen == 0) Pictures();  // the picture list follows the first screen
     }
     Put("</EDITOR_PROJECT>\r\n");
+  }
+
+  // One screen whose every child is the same small element, for the cost per element.
+  void DenseDocument(std::size_t children, bool sprites) {
+    Put(std::string("<?xml version=\"1.0\" encoding=\"") + (cp1251_ ? "windows-1251" : "utf-8") + "\"?>\n");
+    Put("<EDITOR_PROJECT>\n<MENU_MODULE>dense\n");
+    std::string chunk;
+    for (std::size_t i = 0; i < children; ++i) {
+      if (sprites) {
+        chunk += "<SPRITE_MODULE ld.x=\"" + Number(1024) + "\" ld.y=\"" + Number(768) + "\" _keyImg=\"pic_" +
+                 Number(100) + "\"/>\n";
+      } else {
+        chunk += "<a/>";
+      }
+      if (chunk.size() > 65536) {
+        Put(chunk);
+        chunk.clear();
+      }
+    }
+    Put(chunk);
+    Put("</MENU_MODULE>\n<PICTURES_MODULE>\n");
+    for (int i = 0; i < 100; ++i) {
+      Put("<IMAGE_MODULE path=\"gfx/pic_" + std::to_string(i) + ".png\">pic_" + std::to_string(i) +
+          "</IMAGE_MODULE>\n");
+    }
+    Put("</PICTURES_MODULE>\n</EDITOR_PROJECT>\n");
   }
 
  private:
@@ -178,11 +206,12 @@ void TextTable(const std::string& path, std::size_t records, std::size_t first) 
 
 int main(int argc, char** argv) {
   if (argc != 4) {
-    std::fprintf(stderr, "usage: %s small|medium|large|wide|MB utf-8|windows-1251 FOLDER\n", argv[0]);
+    std::fprintf(stderr, "usage: %s small|medium|large|wide|elements|sprites|MB utf-8|windows-1251 FOLDER\n", argv[0]);
     return 2;
   }
   const std::string preset = argv[1], encoding = argv[2], folder = argv[3];
   std::size_t megabytes = 0, widgets = 200, pictures = 2000;
+  const bool dense = preset == "elements" || preset == "sprites";
   if (preset == "small")
     megabytes = 1;
   else if (preset == "medium")
@@ -191,9 +220,9 @@ int main(int argc, char** argv) {
     megabytes = 200;
   else if (preset == "wide")
     widgets = 200000;
-  else
+  else if (!dense)
     megabytes = static_cast<std::size_t>(std::atol(preset.c_str()));
-  if (preset != "wide" && megabytes == 0) {
+  if (preset != "wide" && !dense && megabytes == 0) {
     std::fprintf(stderr, "unknown preset %s\n", preset.c_str());
     return 2;
   }
@@ -207,7 +236,11 @@ int main(int argc, char** argv) {
     std::perror(path.c_str());
     return 1;
   }
-  Generator(encoding == "windows-1251", out).Document(megabytes * 1000000, widgets, pictures);
+  Generator generator(encoding == "windows-1251", out);
+  if (dense)
+    generator.DenseDocument(preset == "elements" ? 4000000 : 1000000, preset == "sprites");
+  else
+    generator.Document(megabytes * 1000000, widgets, pictures);
   std::fclose(out);
   TextTable(folder + "/menus.txt", 20000, 0);
   TextTable(folder + "/menus_txts.txt", 20000, 1);

@@ -2,7 +2,10 @@
 """Times menuconv against reference readers of the same editor document, side by side.
 
 For each preset the references and menuconv run alternately, ROUNDS times each:
-  read   - cat FILE > /dev/null (the floor: reading the file)
+  read   - cat FILE > /dev/null (reading the file)
+  floor  - reading the file whole, then creating the files one run of menuconv writes, with
+           their sizes, in its order (bench_io_floor; learnt from one untimed run): the cost of
+           the input and output alone
   pugixml - pugixml parsing the file into its tree (skipped when not built)
   xmllint - xmllint --noout FILE (libxml2; skipped when not installed)
   menuconv - the whole conversion run (menu documents and text tables written)
@@ -10,7 +13,7 @@ and the table gives median wall time, MB/s, peak RSS and menuconv's ratio to eac
 
 usage: bench/run_bench.py [--build DIR] [--work DIR] [--outputs DIR] [--rounds N] [--skip REFERENCE]
                           [PRESET[:ENCODING] ...]
-presets: small medium large wide, or a size in MB; encodings: utf-8 (default), windows-1251
+presets: small medium large wide elements sprites, or a size in MB; encodings: utf-8 (default), windows-1251
 --outputs puts the folders the runs write into elsewhere (by default under --work), for
 example on a tmpfs such as /dev/shm, to see the run without the disk file system's cost of
 creating thousands of files.
@@ -39,6 +42,21 @@ def run(argv, cwd=None, stdout=subprocess.DEVNULL):
     return elapsed, usage.ru_maxrss * 1024
 
 
+def learn_outputs(menuconv, source, folder, pristine, outputs):
+    """Runs menuconv once, untimed, and writes the manifest of what it wrote: "SIZE PATH" lines
+    in the order of writing, menu documents relative to the run's folder, the table absolute."""
+    out = tempfile.mkdtemp(dir=outputs)
+    shutil.copyfile(pristine, os.path.join(folder, "menus_txts.txt"))
+    listed = subprocess.run([menuconv, "--list-outputs", source], cwd=out, check=True,
+                            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL).stdout.decode().splitlines()
+    run([menuconv, source], cwd=out)
+    manifest = os.path.join(folder, "outputs.manifest")
+    with open(manifest, "w") as f:
+        for path in listed:
+            f.write(f"{os.path.getsize(os.path.join(out, path))} {path}\n")
+    return manifest
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--build", default="build")
@@ -53,8 +71,9 @@ def main():
     menuconv = os.path.abspath(os.path.join(args.build, "menuconv"))
     generate = os.path.abspath(os.path.join(args.build, "bench", "bench_generate"))
     pugixml = os.path.abspath(os.path.join(args.build, "bench", "bench_pugixml_parse"))
+    floor = os.path.abspath(os.path.join(args.build, "bench", "bench_io_floor"))
     xmllint = shutil.which("xmllint")
-    for tool in (menuconv, generate):
+    for tool in (menuconv, generate, floor):
         if not os.path.exists(tool):
             sys.exit(f"{tool} is missing: build the project first (cmake --build {args.build})")
     if "xmllint" in args.skip:
@@ -86,7 +105,9 @@ def main():
         if not os.path.exists(pristine):
             shutil.copyfile(os.path.join(folder, "menus_txts.txt"), pristine)
 
-        tools = {"read": ["cat", source]}
+        manifest = learn_outputs(menuconv, source, folder, pristine, outputs)
+
+        tools = {"read": ["cat", source], "floor": [floor, source, manifest]}
         if pugixml:
             tools["pugixml"] = [pugixml, source]
         if xmllint:

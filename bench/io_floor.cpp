@@ -1,0 +1,77 @@
+// Reference for the benchmark: the cost of the input and output alone. Reads the input whole,
+// then creates the files a run of menuconv wrote, one after the other, each with the same
+// size, its bytes copied from the input buffer; no parsing, no conversion.
+//
+//   bench_io_floor INPUT MANIFEST
+//     MANIFEST  lines "SIZE PATH" (PATH relative to the current folder, or absolute)
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+bool WriteAll(int fd, const char* data, std::size_t size) {
+  while (size > 0) {
+    const ssize_t n = ::write(fd, data, size);
+    if (n <= 0) return false;
+    data += n;
+    size -= static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 3) {
+    std::fprintf(stderr, "usage: %s INPUT MANIFEST\n", argv[0]);
+    return 2;
+  }
+  std::vector<std::pair<std::size_t, std::string>> outputs;
+  std::ifstream manifest(argv[2]);
+  std::size_t size = 0;
+  std::string path;
+  while (manifest >> size && manifest.get() == ' ' && std::getline(manifest, path)) outputs.emplace_back(size, path);
+
+  const int in = ::open(argv[1], O_RDONLY);
+  struct stat info {};
+  if (in < 0 || ::fstat(in, &info) != 0) {
+    std::perror(argv[1]);
+    return 1;
+  }
+  std::vector<char> input(static_cast<std::size_t>(info.st_size));
+  for (std::size_t done = 0; done < input.size();) {
+    const ssize_t n = ::read(in, input.data() + done, input.size() - done);
+    if (n <= 0) {
+      std::perror(argv[1]);
+      return 1;
+    }
+    done += static_cast<std::size_t>(n);
+  }
+  ::close(in);
+
+  for (const auto& [bytes, name] : outputs) {
+    const int out = ::open(name.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+    if (out < 0) {
+      std::perror(name.c_str());
+      return 1;
+    }
+    // An output larger than the input repeats it.
+    for (std::size_t left = bytes; left > 0;) {
+      const std::size_t step = std::min(left, input.size());
+      if (step == 0 || !WriteAll(out, input.data(), step)) {
+        std::perror(name.c_str());
+        return 1;
+      }
+      left -= step;
+    }
+    ::close(out);
+  }
+  return 0;
+}
