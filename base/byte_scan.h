@@ -148,6 +148,14 @@ inline std::size_t AsciiRun(const unsigned char* p, const unsigned char* end) {
   return static_cast<std::size_t>(q - p);
 }
 
+// How many "<" in [p, end) are not followed by "/": at least as many as the start tags, so
+// that the element sequence can be sized once before parsing.
+inline std::size_t CountStartTags(const char* p, const char* end) {
+  std::size_t count = 0;
+  for (; p < end; ++p) count += *p == '<' && (p + 1 == end || p[1] != '/');
+  return count;
+}
+
 }  // namespace plain
 
 #ifdef MENUCONV_SSE2
@@ -238,15 +246,27 @@ inline std::size_t AsciiRun(const unsigned char* p, const unsigned char* end) {
   return static_cast<std::size_t>(q - p);
 }
 
+// Each step compares sixteen bytes with "<" and the sixteen after each of them with "/".
+inline std::size_t CountStartTags(const char* p, const char* end) {
+  std::size_t count = 0;
+  for (; end - p > 16; p += 16) {
+    const unsigned opens = Matches(Load16(p), '<') & ~Matches(Load16(p + 1), '/');
+    count += static_cast<std::size_t>(__builtin_popcount(opens));
+  }
+  return count + plain::CountStartTags(p, end);
+}
+
 }  // namespace sse2
 
 using sse2::AsciiRun;
+using sse2::CountStartTags;
 using sse2::FindNameEnd;
 using sse2::FindNear;
 using sse2::FindTextEnd;
 using sse2::ShortAttribute;
 #else
 using plain::AsciiRun;
+using plain::CountStartTags;
 using plain::FindNameEnd;
 using plain::FindNear;
 using plain::FindTextEnd;

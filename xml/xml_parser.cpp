@@ -1,11 +1,13 @@
 #include "xml/xml_parser.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <stdexcept>
 #include <vector>
 
 #include "base/byte_scan.h"
+#include "platform/file_io.h"
 
 namespace menuconv {
 
@@ -355,8 +357,14 @@ Status ParseDocument(XmlDocument& document, ByteBuffer text) {
   document.Clear();
   if (text.size() > 0xFFFFFFFFu) throw std::length_error("document larger than 4 GiB");
   document.store_ = std::move(text);
-  // A rough guess of the element count saves most regrowth of the element sequence.
-  document.nodes_.reserve(document.store_.size() / 256);
+  // The element sequence is sized once, for at most one element per start tag: regrowing it
+  // would copy every element and hold the old and new sequences at once. Room that stays
+  // unused costs address space, not memory, as its pages are never touched.
+  const char* const begin = document.store_.data();
+  const std::size_t bound = byte_scan::CountStartTags(begin, begin + document.store_.size());
+  document.nodes_.reserve(std::min<std::size_t>(bound, kNone - 1));
+  platform::AdviseLargePages(reinterpret_cast<char*>(document.nodes_.data()),
+                             document.nodes_.capacity() * sizeof(XmlDocument::Node));
   return Parser(document).Run();
 }
 
