@@ -20,19 +20,22 @@ bool EscapesCurrentFolder(std::string_view name) {
   return false;
 }
 
-// A menu document is written in the input's encoding, from the code page a new document has.
+// A menu document is written in the input's encoding, from the code page a new document has;
+// its text is in the form the input holds.
 MenuOutput::MenuOutput(ElementRef menuModule, const XmlDocument& input, const RunSettings& settings)
     : text_(menuModule, input),
-      path_(settings.outputFolder.empty() ? text_.FileName() : settings.outputFolder + "/" + text_.FileName()),
+      fileName_(NarrowText(input, text_.FileName())),
+      path_(settings.outputFolder.empty() ? fileName_ : settings.outputFolder + "/" + fileName_),
       writeNothing_(settings.writeNothing),
-      writer_(EncodingName(input), XmlDocument().codePage, [this](const std::vector<std::string_view>& bytes) {
-        if (writeNothing_) return Status::Success();
-        Status opened = file_.IsOpen() ? Status::Success() : file_.Open(path_);
-        return opened ? file_.Write(bytes) : opened;
-      }) {
+      writer_(EncodingName(input), XmlDocument().codePage, input.textCodePage,
+              [this](const std::vector<std::string_view>& bytes) {
+                if (writeNothing_) return Status::Success();
+                Status opened = file_.IsOpen() ? Status::Success() : file_.Open(path_);
+                return opened ? file_.Write(bytes) : opened;
+              }) {
   // The name is checked as the screen gives it, and where its folder leads once links are
   // followed, against the folder it is written into.
-  if (EscapesCurrentFolder(text_.FileName()) || !platform::StaysInside(settings.outputFolder, text_.FileName())) {
+  if (EscapesCurrentFolder(fileName_) || !platform::StaysInside(settings.outputFolder, fileName_)) {
     status_ = Status::Failure("the name leaves the current folder");
   }
 }
@@ -56,15 +59,16 @@ Status MenuOutput::Finish() {
   return status_;
 }
 
-void ReportNotes(const MenuPiece& piece, const ElementView& screen, RunContext& context) {
+void ReportNotes(const MenuPiece& piece, const XmlDocument& input, ElementRef screen, RunContext& context) {
+  auto shown = [&input](std::string_view name) { return NameInWarning(NarrowText(input, name)); };
   for (const BuildNote& note : piece.notes) {
     if (note.kind == BuildNote::Kind::kUnhandledModule) {
       if (context.unhandledModules.emplace(note.name).second) {
-        context.Warn("screen \"" + NameInWarning(screen.Text()) + "\": " + NameInWarning(note.name) +
+        context.Warn("screen \"" + shown(input.Element(screen).Text()) + "\": " + shown(note.name) +
                      " is not converted");
       }
     } else if (context.undefinedPictures.emplace(note.name).second) {
-      context.Warn("picture \"" + NameInWarning(note.name) + "\" is not defined in the picture list");
+      context.Warn("picture \"" + shown(note.name) + "\" is not defined in the picture list");
     }
   }
 }

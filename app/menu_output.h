@@ -29,13 +29,14 @@ class MenuOutput {
   // complete one; a failure leaves the target as it was.
   Status Finish();
 
-  // The screen's text followed by ".xml", in the output folder.
+  // The screen's text followed by ".xml", as narrow text, in the output folder.
   const std::string& Path() const { return path_; }
 
  private:
   Status Write(std::vector<ByteBuffer> parts);
 
   MenuText text_;
+  std::string fileName_;
   std::string path_;
   bool writeNothing_;
   platform::AtomicFile file_;
@@ -45,7 +46,7 @@ class MenuOutput {
 
 // Shows the warnings the piece's notes call for: an unhandled module once per name in the
 // run, an undefined picture once per name.
-void ReportNotes(const MenuPiece& piece, const ElementView& screen, RunContext& context);
+void ReportNotes(const MenuPiece& piece, const XmlDocument& input, ElementRef screen, RunContext& context);
 
 // Shows the outcome of a screen's save: the "Cannot save menu file" message, or a warning for
 // a file written by an earlier screen too. True when the menu was saved.

@@ -73,7 +73,9 @@ int ReportTextTables(const TextTableOutcome& outcome, RunContext& context) {
 int Run(const std::string& path, RunContext& context, bool& loaded) {
   XmlDocument document;
   Status parse;
-  if (const Status status = Load(document, path, "", &parse); !status) {
+  // Nothing but file names and messages leaves the document, so a code page that round-trips
+  // exactly is held as the file's bytes: nothing to decode, nothing to encode when written.
+  if (const Status status = Load(document, path, "", &parse, HeldText::kFileBytes); !status) {
     context.reporter.Failure("Error", kLoadFailed, {path + ": " + status.reason});
     return 1;
   }
@@ -111,11 +113,10 @@ Status ConvertDocument(const XmlDocument& document, RunContext& context) {
     PieceBuilder builder(document, jobs, context.pictures);
     std::size_t job = 0;
     for (std::size_t screen = 0; screen < screens.size() && saved; ++screen) {
-      const ElementView view = document.Element(screens[screen]);
       MenuOutput output(screens[screen], document, context.settings);
       for (; job < jobs.size() && jobs[job].screen == screen; ++job) {
         MenuPiece piece = builder.Take(job);
-        ReportNotes(piece, view, context);
+        ReportNotes(piece, document, screens[screen], context);
         output.Add(std::move(piece));
       }
       saved = ReportMenuSaved(output.Path(), output.Finish(), context);

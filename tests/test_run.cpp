@@ -169,6 +169,12 @@ const std::vector<RunCase>& Cases() {
       {"walk_nested", {"menus"}, 0, {"warning: *other*", "warning: *far*"}},
       {"walk_top_level", {"menus"}, 0, {}},
       {"undeclared_encoding", {"menus"}, 0, {}},
+      // A windows-1251 document's names reach the messages as narrow text.
+      {"cyrillic_warnings",
+       {"menus"},
+       0,
+       {"warning: picture \"фон\" is not defined in the picture list",
+        "warning: screen \"меню\": ЩИТ_MODULE is not converted"}},
       {"blank_in_path", {"my", "menus"}, 0, {}},
       {"text_tables", {"menus.xml"}, 0, {}},
       {"subfolder_names", {"menus"}, 0, {}},
@@ -182,6 +188,8 @@ const std::vector<RunCase>& Cases() {
       {"no_element", {"menus.xml"}, 1, {kConvertFailed}},
       {"save_fails_second_of_three", {"menus.xml"}, 1, {"missing/second.xml: Cannot save menu file", kConvertFailed}},
       {"truncated_input", {"menus.xml"}, 1, {kConvertFailed}, {"  menus.xml:*:*: *"}},
+      // Columns count the file's bytes: five Cyrillic letters are five windows-1251 bytes.
+      {"truncated_1251", {"menus.xml"}, 1, {kConvertFailed}, {"  menus.xml:2:22: the text ended inside *"}},
       {"name_absolute", {"menus.xml"}, 1, {"@TMP@/absolute.xml: Cannot save menu file", kConvertFailed}},
       {"name_parent_inside", {"menus.xml"}, 1, {"sub/../escaped.xml: Cannot save menu file", kConvertFailed}},
       {"name_parent_first", {"menus.xml"}, 1, {"../escaped.xml: Cannot save menu file", kConvertFailed}},

@@ -24,15 +24,16 @@ ByteBuffer Copied(std::string_view text) {
 
 }  // namespace
 
-DocumentWriter::DocumentWriter(std::string_view encodingName, uint32_t codePage, Sink sink)
-    : codePage_(codePage), sink_(std::move(sink)) {
+DocumentWriter::DocumentWriter(std::string_view encodingName, uint32_t codePage, uint32_t textCodePage, Sink sink)
+    : codePage_(codePage), textCodePage_(textCodePage), sink_(std::move(sink)) {
   if (encodingName.empty()) encodingName = "utf-8";
   if (const EncodingRow* row = FindEncodingByName(encodingName)) codePage_ = row->codePage;
   const EncodingRow* declared = FindEncodingByCodePage(codePage_);
   declaration_ = kDeclarationStart;
   declaration_ += declared ? declared->name : std::string_view();
   declaration_ += kDeclarationEnd;
-  pieceByPiece_ = codePage_ == kUtf8 && platform::NarrowIsUtf8();
+  asItIs_ = textCodePage_ != 0 && textCodePage_ == codePage_;
+  pieceByPiece_ = asItIs_ || (textCodePage_ == 0 && codePage_ == kUtf8 && platform::NarrowIsUtf8());
 }
 
 Status DocumentWriter::Append(std::string_view text) {
@@ -45,6 +46,11 @@ Status DocumentWriter::Append(ByteBuffer text) {
     pendingBytes_ += text.size();
     pending_.push_back(std::move(text));
     return Status::Success();
+  }
+  if (asItIs_) {
+    pendingBytes_ += text.size();
+    pending_.push_back(std::move(text));
+    return pendingBytes_ >= kFlushBytes ? Flush() : Status::Success();
   }
   if (!carry_.empty()) {
     ByteBuffer joined = Copied(carry_);
@@ -80,13 +86,22 @@ Status DocumentWriter::Flush() {
 // A body that is not written piece by piece goes out whole: as it is when the file is UTF-8
 // and every piece well-formed, else converted through the code page.
 Status DocumentWriter::ConvertWhole() {
-  bool asItIs = codePage_ == kUtf8;
+  bool asItIs = codePage_ == kUtf8 && textCodePage_ == 0;
   for (std::size_t i = 0; asItIs && i < pending_.size(); ++i) asItIs = IsValidUtf8(pending_[i].view());
   if (asItIs) return Status::Success();
   ByteBuffer joined;
   joined.Reserve(pendingBytes_);
   for (const ByteBuffer& piece : pending_) joined.Append(piece.view());
   pending_.clear();
+  if (textCodePage_ != 0) {
+    // Another code page's bytes: to narrow text first, which cannot fail for a code page
+    // that round-trips exactly.
+    ByteBuffer narrow;
+    if (!platform::ToNarrow(textCodePage_, joined.view(), narrow)) {
+      return Status::Failure("the code page " + std::to_string(textCodePage_) + " cannot be converted");
+    }
+    joined = std::move(narrow);
+  }
   ByteBuffer converted;
   if (!platform::FromNarrow(codePage_, joined.view(), converted)) {
     return Status::Failure("the code page " + std::to_string(codePage_) + " cannot be converted");
@@ -96,15 +111,14 @@ Status DocumentWriter::ConvertWhole() {
 }
 
 Status DocumentWriter::Finish() {
-  if (pieceByPiece_) {
-    if (!carry_.empty()) {
-      ByteBuffer repaired;
-      AppendRepairedUtf8(carry_, repaired);
-      pending_.push_back(std::move(repaired));
-      carry_.clear();
-    }
-  } else if (Status converted = ConvertWhole(); !converted) {
-    return converted;
+  if (!pieceByPiece_) {
+    if (Status converted = ConvertWhole(); !converted) return converted;
+  } else if (!carry_.empty()) {
+    // The end of a UTF-8 body that no later piece completes.
+    ByteBuffer repaired;
+    AppendRepairedUtf8(carry_, repaired);
+    pending_.push_back(std::move(repaired));
+    carry_.clear();
   }
   pending_.push_back(Copied(std::string_view("\0", 1)));
   return Flush();

@@ -1,7 +1,8 @@
 // Writes a document's file as its text comes: the declaration naming the encoding, the
-// serialised body, and the zero byte that ends every saved file. The body is narrow text, as
-// the document holds it in memory; well-formed UTF-8 goes into a UTF-8 file as it is, and
-// anything else through the file's code page.
+// serialised body, and the zero byte that ends every saved file. The body is text as the
+// document holds it in memory: narrow text, of which well-formed UTF-8 goes into a UTF-8 file
+// as it is and anything else through the file's code page; or the bytes of a code page that
+// round-trips exactly, which go into a file of that code page as they are.
 #pragma once
 
 #include <cstdint>
@@ -22,8 +23,9 @@ class DocumentWriter {
   using Sink = std::function<Status(const std::vector<std::string_view>& bytes)>;
 
   // The file's code page is the named encoding's (empty: utf-8), or `codePage` when the name
-  // is in no row of the encoding table; the declaration names the row of that code page.
-  DocumentWriter(std::string_view encodingName, uint32_t codePage, Sink sink);
+  // is in no row of the encoding table; the declaration names the row of that code page. The
+  // body comes in `textCodePage` (a document's textCodePage: 0 for narrow text).
+  DocumentWriter(std::string_view encodingName, uint32_t codePage, uint32_t textCodePage, Sink sink);
 
   uint32_t CodePage() const { return codePage_; }
 
@@ -40,12 +42,14 @@ class DocumentWriter {
   Status ConvertWhole();
 
   uint32_t codePage_;
+  uint32_t textCodePage_;
   Sink sink_;
   std::string declaration_;
   bool declared_ = false;  // the declaration went to the sink
   // Piece by piece: UTF-8 text into a UTF-8 file, where repairing each piece gives what
-  // repairing the whole would.
+  // repairing the whole would, or a code page's bytes into a file of that code page.
   bool pieceByPiece_;
+  bool asItIs_;  // the bytes go out unchanged, not even repaired
   std::vector<ByteBuffer> pending_;
   std::size_t pendingBytes_ = 0;
   // The end of the last piece that may begin a character the next piece completes.

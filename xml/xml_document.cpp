@@ -10,6 +10,7 @@ namespace menuconv {
 
 void XmlDocument::Clear() {
   store_.Clear();
+  textCodePage = 0;
   std::vector<Block>().swap(blocks_);
   std::vector<uint32_t>().swap(pageToBlock_);
   std::vector<Node>().swap(nodes_);

@@ -19,7 +19,8 @@ constexpr std::string_view kUtf8Mark = "\xEF\xBB\xBF";
 
 }  // namespace
 
-Status Load(XmlDocument& document, const std::string& path, std::string_view encodingName, Status* parse) {
+Status Load(XmlDocument& document, const std::string& path, std::string_view encodingName, Status* parse,
+            HeldText held) {
   if (parse) *parse = Status::Success();
   document.Clear();
 
@@ -41,8 +42,10 @@ Status Load(XmlDocument& document, const std::string& path, std::string_view enc
   }
 
   ByteBuffer text;
-  if (document.codePage == 65001 && IsValidUtf8InHalves(bytes)) {
-    // Well-formed UTF-8 is already the text held in memory: keep the buffer.
+  const bool keepFileBytes = held == HeldText::kFileBytes && RoundTripsExactly(document.codePage);
+  if (keepFileBytes || (document.codePage == 65001 && IsValidUtf8InHalves(bytes))) {
+    // Well-formed UTF-8 is already the text held in memory, and so are the bytes of a code
+    // page the caller takes as they are: keep the buffer.
     const std::size_t offset = static_cast<std::size_t>(bytes.data() - raw.data());
     const std::size_t length = bytes.size();
     if (offset != 0) std::memmove(raw.data(), raw.data() + offset, length);
@@ -61,6 +64,7 @@ Status Load(XmlDocument& document, const std::string& path, std::string_view enc
   const Status parsed = ParseDocument(document, std::move(text));
   if (parse) *parse = parsed;
   document.codePage = codePage;
+  document.textCodePage = keepFileBytes ? codePage : 0;
   return Status::Success();
 }
 
@@ -69,12 +73,13 @@ Status Save(XmlDocument& document, const std::string& path, std::string_view enc
   SerializeDocument(document, body);
   platform::AtomicFile file;
   bool fileFailed = false;
-  DocumentWriter writer(encodingName, document.codePage, [&](const std::vector<std::string_view>& bytes) {
-    Status status = file.IsOpen() ? Status::Success() : file.Open(path);
-    if (status) status = file.Write(bytes);
-    fileFailed = !status;
-    return status;
-  });
+  DocumentWriter writer(encodingName, document.codePage, document.textCodePage,
+                        [&](const std::vector<std::string_view>& bytes) {
+                          Status status = file.IsOpen() ? Status::Success() : file.Open(path);
+                          if (status) status = file.Write(bytes);
+                          fileFailed = !status;
+                          return status;
+                        });
   Status status = writer.Append(std::move(body));
   if (status) status = writer.Finish();
   if (status) {

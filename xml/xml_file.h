@@ -11,10 +11,17 @@
 
 namespace menuconv {
 
+// The form Load holds the text in. kNarrow always decodes it to narrow text. kFileBytes keeps
+// the file's own bytes where its code page round-trips exactly (RoundTripsExactly), so that
+// nothing is decoded and a file written back in that code page needs no encoding either; the
+// caller then converts what leaves the document with NarrowText.
+enum class HeldText { kNarrow, kFileBytes };
+
 // Replaces the document's content with the file's. An empty encoding name takes the
 // encoding from the file itself. Fails when the file cannot be read or converted; a text that
 // ended early still loads, with `parse` telling where.
-Status Load(XmlDocument& document, const std::string& path, std::string_view encodingName, Status* parse = nullptr);
+Status Load(XmlDocument& document, const std::string& path, std::string_view encodingName, Status* parse = nullptr,
+            HeldText held = HeldText::kNarrow);
 
 // Writes the document in the named encoding (empty: utf-8). An existing file is replaced only
 // once the new one was written completely.

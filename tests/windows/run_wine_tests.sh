@@ -113,6 +113,7 @@ duplicate_screens menus
 walk_nested menus
 walk_top_level menus
 undeclared_encoding menus
+cyrillic_warnings menus
 text_tables menus.xml
 subfolder_names menus
 blank_in_path my menus
