@@ -14,6 +14,7 @@ void XmlDocument::Clear() {
   std::vector<Block>().swap(blocks_);
   std::vector<uint32_t>().swap(pageToBlock_);
   std::vector<Node>().swap(nodes_);
+  parsedCount_ = 0;
   std::vector<AttributeSpan>().swap(attributes_);
   lastTopLevel_ = ElementRef::kNone;
   cachedNode_ = ElementRef::kNone;
@@ -47,8 +48,7 @@ uint32_t XmlDocument::AppendCopy(const XmlElement& element) {
   Node n;
   n.name = StoreString(element.name);
   n.text = StoreString(element.text);
-  n.attributeBegin = static_cast<uint32_t>(attributes_.size());
-  n.attributeCount = static_cast<uint32_t>(element.attributes.Size());
+  n.attributes = Span{static_cast<uint32_t>(attributes_.size()), static_cast<uint32_t>(element.attributes.Size())};
   element.attributes.ForEach([this](std::string_view name, std::string_view value) {
     AttributeSpan a;
     a.name = StoreString(name);
@@ -131,7 +131,7 @@ const std::vector<XmlDocument::AttributeSpan>& XmlDocument::RawAttributes(uint32
   auto spanOf = [base](std::string_view s) {
     return Span{static_cast<uint32_t>(s.data() - base), static_cast<uint32_t>(s.size())};
   };
-  ScanAttributeList(str(nodes_[index].raw), store_.data() + store_.size(),
+  ScanAttributeList(str(nodes_[index].attributes), store_.data() + store_.size(),
                     [&](std::string_view name, std::string_view value) {
                       cache_.push_back(AttributeSpan{spanOf(name), spanOf(value)});
                     });
@@ -168,33 +168,32 @@ ElementRef ElementView::NextSibling() const { return doc_->NextSibling(ref_); }
 ElementRef ElementView::PrevSibling() const { return doc_->PrevSibling(ref_); }
 
 std::optional<std::string_view> ElementView::FindAttribute(std::string_view name) const {
-  const XmlDocument::Node& n = doc_->node(ref_);
-  if (n.attributeCount == XmlDocument::kRawAttributes) {
+  if (doc_->IsParsed(ref_.index)) {
     const XmlDocument::AttributeSpan* a = doc_->FindRawAttribute(ref_.index, name);
     if (a == nullptr) return std::nullopt;
     return doc_->str(a->value);
   }
-  for (uint32_t i = 0; i < n.attributeCount; ++i) {
-    const auto& a = doc_->attributes_[n.attributeBegin + i];
+  const XmlDocument::Node& n = doc_->node(ref_);
+  for (uint32_t i = 0; i < n.attributes.length; ++i) {
+    const auto& a = doc_->CopiedAttribute(n, i);
     if (doc_->str(a.name) == name) return doc_->str(a.value);
   }
   return std::nullopt;
 }
 
 std::size_t ElementView::AttributeCount() const {
-  const XmlDocument::Node& n = doc_->node(ref_);
-  if (n.attributeCount == XmlDocument::kRawAttributes) return doc_->DistinctRawAttributes(ref_.index).size();
-  return n.attributeCount;
+  if (doc_->IsParsed(ref_.index)) return doc_->DistinctRawAttributes(ref_.index).size();
+  return doc_->node(ref_).attributes.length;
 }
 
 std::vector<std::pair<std::string_view, std::string_view>> ElementView::OrderedAttributes() const {
   std::vector<std::pair<std::string_view, std::string_view>> out;
-  const XmlDocument::Node& n = doc_->node(ref_);
-  if (n.attributeCount != XmlDocument::kRawAttributes) {
+  if (!doc_->IsParsed(ref_.index)) {
     // Appended elements keep their attributes in iteration order already.
-    out.reserve(n.attributeCount);
-    for (uint32_t i = 0; i < n.attributeCount; ++i) {
-      const auto& a = doc_->attributes_[n.attributeBegin + i];
+    const XmlDocument::Node& n = doc_->node(ref_);
+    out.reserve(n.attributes.length);
+    for (uint32_t i = 0; i < n.attributes.length; ++i) {
+      const auto& a = doc_->CopiedAttribute(n, i);
       out.emplace_back(doc_->str(a.name), doc_->str(a.value));
     }
     return out;

@@ -111,14 +111,16 @@ class XmlDocument {
     Span value;
   };
   // Attributes of a parsed element stay in the text as written and are read on demand;
-  // those of an appended element are copied in iteration order into `attributes_`.
-  static constexpr uint32_t kRawAttributes = 0xFFFFFFFFu;
+  // those of an appended element are copied in iteration order into `attributes_`. Parsed
+  // elements come first in the sequence, so the position tells which an element is, and one
+  // field serves both: an element costs 44 bytes, and a document of little more than tags
+  // has one per four bytes of text.
   struct Node {
     Span name;
     Span text;
-    Span raw;  // the attribute list as written, for parsed elements
-    uint32_t attributeBegin = 0;
-    uint32_t attributeCount = 0;  // kRawAttributes: read them from `raw`
+    // Parsed: the attribute list as written. Appended: the position of the first attribute
+    // in `attributes_` (offset) and the number of attributes (length).
+    Span attributes;
     uint32_t parent = ElementRef::kNone;
     uint32_t firstChild = ElementRef::kNone;
     uint32_t nextSibling = ElementRef::kNone;
@@ -129,6 +131,8 @@ class XmlDocument {
   };
 
   const Node& node(ElementRef e) const { return nodes_[e.index]; }
+  bool IsParsed(uint32_t index) const { return index < parsedCount_; }
+  const AttributeSpan& CopiedAttribute(const Node& n, uint32_t i) const { return attributes_[n.attributes.offset + i]; }
   // Offsets below the size of the parsed text point into it; the ones above into a block,
   // found through the page it starts on.
   std::string_view str(Span s) const {
@@ -161,6 +165,7 @@ class XmlDocument {
   std::vector<Block> blocks_;
   std::vector<uint32_t> pageToBlock_;
   std::vector<Node> nodes_;
+  uint32_t parsedCount_ = 0;  // the elements ParseDocument added
   std::vector<AttributeSpan> attributes_;
   uint32_t lastTopLevel_ = ElementRef::kNone;
   // The attributes of the parsed element read last: widget translations ask one element
@@ -178,14 +183,14 @@ class XmlDocument {
 
 template <class Fn>
 void ElementView::ForEachAttribute(Fn&& fn) const {
-  const XmlDocument::Node& n = doc_->node(ref_);
-  if (n.attributeCount == XmlDocument::kRawAttributes) {
+  if (doc_->IsParsed(ref_.index)) {
     for (const auto& [name, value] : OrderedAttributes()) fn(name, value);
     return;
   }
   // Appended elements keep their attributes in iteration order already.
-  for (uint32_t i = 0; i < n.attributeCount; ++i) {
-    const auto& a = doc_->attributes_[n.attributeBegin + i];
+  const XmlDocument::Node& n = doc_->node(ref_);
+  for (uint32_t i = 0; i < n.attributes.length; ++i) {
+    const auto& a = doc_->CopiedAttribute(n, i);
     fn(doc_->str(a.name), doc_->str(a.value));
   }
 }
@@ -193,13 +198,13 @@ void ElementView::ForEachAttribute(Fn&& fn) const {
 template <class Fn>
 void ElementView::ForEachWrittenAttribute(Fn&& fn) const {
   const XmlDocument::Node& n = doc_->node(ref_);
-  if (n.attributeCount == XmlDocument::kRawAttributes) {
+  if (doc_->IsParsed(ref_.index)) {
     // Parsed lists lie in the parsed text, all of which may be looked at.
-    ScanAttributeList(doc_->str(n.raw), doc_->store_.data() + doc_->store_.size(), fn);
+    ScanAttributeList(doc_->str(n.attributes), doc_->store_.data() + doc_->store_.size(), fn);
     return;
   }
-  for (uint32_t i = 0; i < n.attributeCount; ++i) {
-    const auto& a = doc_->attributes_[n.attributeBegin + i];
+  for (uint32_t i = 0; i < n.attributes.length; ++i) {
+    const auto& a = doc_->CopiedAttribute(n, i);
     fn(doc_->str(a.name), doc_->str(a.value));
   }
 }

@@ -240,12 +240,12 @@ class Parser {
   uint32_t AddElement(XmlDocument::Span name, XmlDocument::Span attributeList, uint32_t parent) {
     XmlDocument::Node n;
     n.name = name;
-    n.raw = attributeList;
-    n.attributeCount = XmlDocument::kRawAttributes;
+    n.attributes = attributeList;
     n.parent = parent;
     if (doc_.nodes_.size() >= kNone - 1) throw std::length_error("too many elements");
     const auto node = static_cast<uint32_t>(doc_.nodes_.size());
     doc_.nodes_.push_back(n);
+    doc_.parsedCount_ = node + 1;
     if (parent != kNone && doc_.nodes_[parent].firstChild == kNone) {
       doc_.nodes_[parent].firstChild = node;
     }
