@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "xml/encodings.h"
+#include "xml/held_text.h"
 
 namespace menuconv {
 

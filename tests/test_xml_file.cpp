@@ -21,9 +21,11 @@
 #include <vector>
 
 #include "base/utf8.h"
+#include "platform/codepage.h"
 #include "platform/file_io.h"
 #include "tests/test_support.h"
 #include "xml/encodings.h"
+#include "xml/held_text.h"
 #include "xml/serializer.h"
 #include "xml/xml_document.h"
 #include "xml/xml_element.h"
@@ -788,6 +790,42 @@ TEST(LoadFile, Utf8MarkMeansUtf8) {
   }
 }
 #endif
+
+// A windows-1251 file may be held as its own bytes: its names leave the document as narrow
+// text, and its bytes go into a windows-1251 file unchanged, into a utf-8 file converted.
+TEST(LoadFile, HeldAsFileBytesWhereTheCodePageRoundTrips) {
+  const std::string narrow = platform::NarrowIsUtf8() ? "\xD0\x9F\xD1\x80" : "\xCF\xF0";
+  struct HeldCase {
+    const char* label;
+    std::string file;
+    uint32_t textCodePage;
+    std::string value;  // attribute v as held
+  };
+  const std::vector<HeldCase> cases = {
+      {"declared windows-1251", "<?xml encoding=\"windows-1251\"?><a v=\"\xCF\xF0\"/>", 1251, "\xCF\xF0"},
+      {"undeclared, so windows-1251", "<a v=\"\xCF\xF0\"/>", 1251, "\xCF\xF0"},
+      {"utf-8 is decoded as before", "<?xml encoding=\"utf-8\"?><a v=\"\xD0\x9F\xD1\x80\"/>", 0, narrow},
+  };
+  for (const HeldCase& c : cases) {
+    Folder folder;
+    WriteBytes(folder / "in.xml", c.file);
+    XmlDocument doc;
+    ASSERT_TRUE(Load(doc, folder / "in.xml", "", nullptr, HeldText::kFileBytes).ok) << c.label;
+    EXPECT_EQ(doc.textCodePage, c.textCodePage) << c.label;
+    const std::string value = doc.Element(doc.FirstElement()).GetAttribute("v");
+    EXPECT_EQ(Hex(value), Hex(c.value)) << c.label;
+    EXPECT_EQ(Hex(NarrowText(doc, value)), Hex(narrow)) << c.label;
+  }
+
+  Folder folder;
+  WriteBytes(folder / "in.xml", "<a v=\"\xCF\xF0\"/>");
+  XmlDocument doc;
+  ASSERT_TRUE(Load(doc, folder / "in.xml", "", nullptr, HeldText::kFileBytes).ok);
+  ASSERT_TRUE(Save(doc, folder / "same.xml", "windows-1251").ok);
+  EXPECT_BYTES(FileBytes(folder / "same.xml"), Declaration("windows-1251") + "\r\n<a v=\"\xCF\xF0\"/>\0"s);
+  ASSERT_TRUE(Save(doc, folder / "utf8.xml", "utf-8").ok);
+  EXPECT_BYTES(FileBytes(folder / "utf8.xml"), Declaration("utf-8") + "\r\n<a v=\"\xD0\x9F\xD1\x80\"/>\0"s);
+}
 
 // The status the parser gives for a text, as Load hands texts over: with a zero byte behind.
 Status ParseOf(std::string_view text) {

@@ -56,23 +56,4 @@ std::string EncodingName(const XmlDocument& document) {
   return row ? std::string(row->name) : std::string();
 }
 
-bool RoundTripsExactly(uint32_t codePage) {
-  // The single-byte code pages of the encoding table; each byte is a character of its own,
-  // so that one pass over all of them tells.
-  if (codePage < 1250 || codePage > 1254) return false;
-  char every[255];
-  for (int i = 0; i < 255; ++i) every[i] = static_cast<char>(i + 1);
-  const std::string_view bytes(every, sizeof every);
-  ByteBuffer narrow, back;
-  return platform::ToNarrow(codePage, bytes, narrow) && platform::FromNarrow(codePage, narrow.view(), back) &&
-         back.view() == bytes;
-}
-
-std::string NarrowText(const XmlDocument& document, std::string_view text) {
-  if (document.textCodePage == 0) return std::string(text);
-  ByteBuffer narrow;
-  if (!platform::ToNarrow(document.textCodePage, text, narrow)) return std::string(text);
-  return std::string(narrow.view());
-}
-
 }  // namespace menuconv

@@ -51,13 +51,4 @@ bool ConvertFromAnsi(const XmlDocument& document, std::string_view text, ByteBuf
 // The name of the first row with the document's code page; empty when there is none.
 std::string EncodingName(const XmlDocument& document);
 
-// True for a single-byte code page in which every byte but zero comes back unchanged when
-// converted to narrow text and back: its bytes can then stand for the narrow text, and a text
-// kept in them is written to a file of that code page as it is.
-bool RoundTripsExactly(uint32_t codePage);
-
-// Text of the document (a name, a value) as narrow text, for what leaves the document: file
-// names and messages.
-std::string NarrowText(const XmlDocument& document, std::string_view text);
-
 }  // namespace menuconv

@@ -9,6 +9,7 @@
 #include "platform/file_io.h"
 #include "xml/document_writer.h"
 #include "xml/encodings.h"
+#include "xml/held_text.h"
 #include "xml/serializer.h"
 
 namespace menuconv {

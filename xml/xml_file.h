@@ -6,16 +6,11 @@
 #include <string_view>
 
 #include "base/status.h"
+#include "xml/held_text.h"
 #include "xml/xml_document.h"
 #include "xml/xml_parser.h"
 
 namespace menuconv {
-
-// The form Load holds the text in. kNarrow always decodes it to narrow text. kFileBytes keeps
-// the file's own bytes where its code page round-trips exactly (RoundTripsExactly), so that
-// nothing is decoded and a file written back in that code page needs no encoding either; the
-// caller then converts what leaves the document with NarrowText.
-enum class HeldText { kNarrow, kFileBytes };
 
 // Replaces the document's content with the file's. An empty encoding name takes the
 // encoding from the file itself. Fails when the file cannot be read or converted; a text that

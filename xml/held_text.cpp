@@ -1,0 +1,28 @@
+#include "xml/held_text.h"
+
+#include "base/byte_buffer.h"
+#include "platform/codepage.h"
+
+namespace menuconv {
+
+bool RoundTripsExactly(uint32_t codePage) {
+  // The single-byte code pages of the encoding table (windows-1250 to windows-1254); as each
+  // byte is a character of its own, one conversion of all of them tells.
+  if (codePage < 1250 || codePage > 1254) return false;
+  char every[255];
+  for (int i = 0; i < 255; ++i) every[i] = static_cast<char>(i + 1);
+  const std::string_view bytes(every, sizeof every);
+  ByteBuffer narrow, back;
+  return platform::ToNarrow(codePage, bytes, narrow) && platform::FromNarrow(codePage, narrow.view(), back) &&
+         back.view() == bytes;
+}
+
+std::string NarrowText(const XmlDocument& document, std::string_view text) {
+  if (document.textCodePage == 0) return std::string(text);
+  ByteBuffer narrow;
+  // Cannot fail: Load held the bytes only after converting all of them.
+  if (!platform::ToNarrow(document.textCodePage, text, narrow)) return std::string(text);
+  return std::string(narrow.view());
+}
+
+}  // namespace menuconv
