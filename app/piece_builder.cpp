@@ -6,7 +6,7 @@ namespace {
 
 // How many pieces may be finished ahead of the one handed over next: bounds the memory that
 // finished pieces hold while a slow save is under way.
-constexpr std::size_t kLookAhead = 16;
+constexpr std::size_t kLookAhead = 4;
 
 }  // namespace
 

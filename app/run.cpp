@@ -70,7 +70,8 @@ int ReportTextTables(const TextTableOutcome& outcome, RunContext& context) {
   return 0;
 }
 
-int Run(const std::string& path, RunContext& context, bool& loaded) {
+// Loads and converts the document; 0 when every screen was written.
+int ConvertFile(const std::string& path, RunContext& context, bool& loaded) {
   XmlDocument document;
   Status parse;
   // Nothing but file names and messages leaves the document, so a code page that round-trips
@@ -93,6 +94,12 @@ int Run(const std::string& path, RunContext& context, bool& loaded) {
     context.reporter.Failure("Error", kConvertFailed, details);
     return 1;
   }
+  return 0;
+}
+
+int Run(const std::string& path, RunContext& context, bool& loaded) {
+  // The document is gone before the text tables are read: the two are never held together.
+  if (const int failed = ConvertFile(path, context, loaded)) return failed;
   return ReportTextTables(RunTextTableStep(path, !context.settings.writeNothing), context);
 }
 

@@ -17,6 +17,8 @@ void XmlDocument::Clear() {
   parsedCount_ = 0;
   std::vector<AttributeSpan>().swap(attributes_);
   lastTopLevel_ = ElementRef::kNone;
+  std::vector<LastChild>().swap(lastChildren_);
+  lastChildIndex_.Reset();
   cachedNode_ = ElementRef::kNone;
   cache_.clear();
 }
@@ -70,11 +72,14 @@ ElementRef XmlDocument::AppendChild(ElementRef parent, const XmlElement& element
   auto valid = [count](uint32_t i) { return i < count; };
   // Start where the last append at this level ended, else at the head of the chain.
   uint32_t last = ElementRef::kNone;
+  const uint32_t* appended = nullptr;
   if (parent.IsNone()) {
     last = valid(lastTopLevel_) ? lastTopLevel_ : (count > 0 ? 0u : ElementRef::kNone);
   } else {
-    const Node& p = nodes_[parent.index];
-    last = valid(p.lastChild) ? p.lastChild : p.firstChild;
+    appended =
+        lastChildIndex_.Find(parent.index, [&](uint32_t at) { return lastChildren_[at].parent == parent.index; });
+    last = appended && valid(lastChildren_[*appended].child) ? lastChildren_[*appended].child
+                                                             : nodes_[parent.index].firstChild;
   }
   if (valid(last)) {
     // Bounded, so that links copied in by AppendElement can never make this loop forever.
@@ -90,14 +95,19 @@ ElementRef XmlDocument::AppendChild(ElementRef parent, const XmlElement& element
   n.firstChild = n.nextSibling = ElementRef::kNone;
   n.prevSibling = last;
   n.parent = parent.index;
-  n.lastChild = ElementRef::kNone;
   if (last != ElementRef::kNone) nodes_[last].nextSibling = e;
   if (parent.IsNone()) {
     lastTopLevel_ = e;
   } else {
     Node& p = nodes_[parent.index];
     if (p.firstChild == ElementRef::kNone) p.firstChild = e;
-    p.lastChild = e;
+    if (appended) {
+      lastChildren_[*appended].child = e;
+    } else {
+      const auto at = static_cast<uint32_t>(lastChildren_.size());
+      lastChildren_.push_back(LastChild{parent.index, e});
+      lastChildIndex_.Insert(parent.index, at, [](uint32_t) { return false; });
+    }
   }
   return ElementRef(e);
 }

@@ -113,7 +113,7 @@ class XmlDocument {
   // Attributes of a parsed element stay in the text as written and are read on demand;
   // those of an appended element are copied in iteration order into `attributes_`. Parsed
   // elements come first in the sequence, so the position tells which an element is, and one
-  // field serves both: an element costs 44 bytes, and a document of little more than tags
+  // field serves both: an element costs 40 bytes, and a document of little more than tags
   // has one per four bytes of text.
   struct Node {
     Span name;
@@ -125,9 +125,6 @@ class XmlDocument {
     uint32_t firstChild = ElementRef::kNone;
     uint32_t nextSibling = ElementRef::kNone;
     uint32_t prevSibling = ElementRef::kNone;
-    // Where the walk to the last child starts, so appending a child costs no walk along
-    // its siblings; the walk still follows nextSibling from here.
-    uint32_t lastChild = ElementRef::kNone;
   };
 
   const Node& node(ElementRef e) const { return nodes_[e.index]; }
@@ -168,6 +165,15 @@ class XmlDocument {
   uint32_t parsedCount_ = 0;  // the elements ParseDocument added
   std::vector<AttributeSpan> attributes_;
   uint32_t lastTopLevel_ = ElementRef::kNone;
+  // The child AppendChild gave each parent last: where the walk to its last child starts,
+  // so that appending costs no walk along the siblings (the walk still follows nextSibling
+  // from there). Kept aside, as parsed documents, which need none, are most elements.
+  struct LastChild {
+    uint32_t parent;
+    uint32_t child;
+  };
+  std::vector<LastChild> lastChildren_;
+  HashIndex<uint32_t> lastChildIndex_;  // a parent's position in lastChildren_
   // The attributes of the parsed element read last: widget translations ask one element
   // for many names in a row.
   mutable uint32_t cachedNode_ = ElementRef::kNone;

@@ -114,18 +114,14 @@ class Parser {
   }
 
   // Makes a new element the last one at its level: after `prev`, the element linked there
-  // before, and the last child of parent (the last top-level element when parent is none).
+  // before (and the last top-level element when parent is none).
   void Link(uint32_t node, uint32_t parent, uint32_t& prev) {
     if (prev != kNone) {
       doc_.nodes_[prev].nextSibling = node;
       doc_.nodes_[node].prevSibling = prev;
     }
     prev = node;
-    if (parent == kNone) {
-      doc_.lastTopLevel_ = node;
-    } else {
-      doc_.nodes_[parent].lastChild = node;
-    }
+    if (parent == kNone) doc_.lastTopLevel_ = node;
   }
 
   // The construct whose "<" stands right before p, inside the element `parent`.
