@@ -41,6 +41,17 @@ TEST(ByteScan, CopyMovesExactlyTheBytesAskedFor) {
   }
 }
 
+// Counters of sixteen bytes at a time overflow after 255 matches each unless summed in time:
+// texts made of nothing but "<" fill them fastest.
+TEST(ByteScan, CountsEveryStartTagOfLongTexts) {
+  for (std::size_t length : {4079u, 4080u, 4081u, 4097u, 65536u + 17u}) {
+    const std::string text(length, '<');
+    EXPECT_EQ(byte_scan::CountStartTags(text.data(), text.data() + length), length) << length;
+    const std::string pairs = std::string(length / 2, '<') + std::string(length - length / 2, '/');
+    EXPECT_EQ(byte_scan::CountStartTags(pairs.data(), pairs.data() + length), length / 2 - 1) << length;
+  }
+}
+
 TEST(ByteScan, SearchesGiveWhatTheirPlainFormsGive) {
   // Texts of the bytes the searches stop at among runs of others, searched from every
   // position; each text ends where its memory does, so no search may look past it.
