@@ -14,7 +14,7 @@ constexpr std::string_view kDeclarationStart = "<?xml version=\"1.0\" encoding=\
 constexpr std::string_view kDeclarationEnd = "\" ?>";
 constexpr uint32_t kUtf8 = 65001;
 // Body text handed to the sink at once: few system calls, little held in memory.
-constexpr std::size_t kFlushBytes = std::size_t{1} << 20;
+constexpr std::size_t kFlushBytes = std::size_t{256} << 10;
 
 ByteBuffer Copied(std::string_view text) {
   ByteBuffer copy;
