@@ -169,6 +169,8 @@ const std::vector<RunCase>& Cases() {
       {"walk_nested", {"menus"}, 0, {"warning: *other*", "warning: *far*"}},
       {"walk_top_level", {"menus"}, 0, {}},
       {"undeclared_encoding", {"menus"}, 0, {}},
+      // A UTF-8 document's screen name is the file's name in the narrow encoding.
+      {"cyrillic_utf8", {"menus"}, 0, {}},
       // A windows-1251 document's names reach the messages as narrow text.
       {"cyrillic_warnings",
        {"menus"},

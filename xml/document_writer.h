@@ -1,8 +1,8 @@
 // Writes a document's file as its text comes: the declaration naming the encoding, the
 // serialised body, and the zero byte that ends every saved file. The body is text as the
 // document holds it in memory: narrow text, of which well-formed UTF-8 goes into a UTF-8 file
-// as it is and anything else through the file's code page; or the bytes of a code page that
-// round-trips exactly, which go into a file of that code page as they are.
+// as it is and anything else through the file's code page; or the file bytes a document was
+// loaded as (see HeldText), which go into a file of that code page as they are.
 #pragma once
 
 #include <cstdint>

@@ -20,7 +20,7 @@ bool RoundTripsExactly(uint32_t codePage) {
 std::string NarrowText(const XmlDocument& document, std::string_view text) {
   if (document.textCodePage == 0) return std::string(text);
   ByteBuffer narrow;
-  // Cannot fail: Load held the bytes only after converting all of them.
+  // Cannot fail: Load holds UTF-8, or bytes of a code page after converting all of them.
   if (!platform::ToNarrow(document.textCodePage, text, narrow)) return std::string(text);
   return std::string(narrow.view());
 }

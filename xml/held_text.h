@@ -1,6 +1,7 @@
 // The form a loaded document's text is held in. Narrow text (UTF-8 on POSIX, the ANSI code
-// page on Windows) is the usual one. A file in a single-byte code page whose every byte comes
-// back unchanged through narrow text may instead be held as the file's own bytes: nothing is
+// page on Windows) is the usual one. Well-formed UTF-8 is always kept as it is, which on
+// Windows means held as the file's bytes. A file in a single-byte code page whose every byte
+// comes back unchanged through narrow text may also be held as the file's own bytes: nothing is
 // decoded when it is loaded, nothing encoded when a menu document is written in that same
 // code page, and the text takes no more memory than the file. Everything inside the document
 // works on either form alike: names compared with ASCII names, pictures looked up by names of
@@ -16,9 +17,9 @@
 
 namespace menuconv {
 
-// What Load is allowed to hold: kNarrow always decodes the text to narrow text; kFileBytes
-// keeps the file's bytes where the code page round-trips exactly. XmlDocument::textCodePage
-// tells which form a loaded document has.
+// What Load is allowed to hold: kNarrow decodes every text but well-formed UTF-8 to narrow
+// text; kFileBytes also keeps the file's bytes where the code page round-trips exactly.
+// XmlDocument::textCodePage tells which form a loaded document has.
 enum class HeldText { kNarrow, kFileBytes };
 
 // True for a single-byte code page in which every byte but zero comes back unchanged when

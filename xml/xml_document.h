@@ -63,8 +63,8 @@ class XmlDocument {
  public:
   // Windows code page of the document's file; set by Load and Save.
   uint32_t codePage = 65001;
-  // The code page of the text held in memory: 0 for narrow text (the usual form), else a
-  // single-byte code page whose bytes Load kept as the file had them (see HeldText).
+  // The code page of the text held in memory: 0 for narrow text (the usual form), else the
+  // code page of the file's bytes as Load kept them (see HeldText).
   uint32_t textCodePage = 0;
 
   XmlDocument() = default;

@@ -44,7 +44,8 @@ Status Load(XmlDocument& document, const std::string& path, std::string_view enc
 
   ByteBuffer text;
   const bool keepFileBytes = held == HeldText::kFileBytes && RoundTripsExactly(document.codePage);
-  if (keepFileBytes || (document.codePage == 65001 && IsValidUtf8InHalves(bytes))) {
+  const bool keepUtf8 = !keepFileBytes && document.codePage == 65001 && IsValidUtf8InHalves(bytes);
+  if (keepFileBytes || keepUtf8) {
     // Well-formed UTF-8 is already the text held in memory, and so are the bytes of a code
     // page the caller takes as they are: keep the buffer.
     const std::size_t offset = static_cast<std::size_t>(bytes.data() - raw.data());
@@ -65,7 +66,9 @@ Status Load(XmlDocument& document, const std::string& path, std::string_view enc
   const Status parsed = ParseDocument(document, std::move(text));
   if (parse) *parse = parsed;
   document.codePage = codePage;
-  document.textCodePage = keepFileBytes ? codePage : 0;
+  // Kept UTF-8 is narrow text where narrow text is UTF-8; elsewhere (Windows) it is held as
+  // the file's bytes too, and names leave the document through NarrowText.
+  if (keepFileBytes || (keepUtf8 && !platform::NarrowIsUtf8())) document.textCodePage = codePage;
   return Status::Success();
 }
 

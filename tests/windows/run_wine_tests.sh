@@ -114,6 +114,7 @@ walk_nested menus
 walk_top_level menus
 undeclared_encoding menus
 cyrillic_warnings menus
+cyrillic_utf8 menus
 text_tables menus.xml
 subfolder_names menus
 blank_in_path my menus
