@@ -32,8 +32,8 @@ DocumentWriter::DocumentWriter(std::string_view encodingName, uint32_t codePage,
   declaration_ = kDeclarationStart;
   declaration_ += declared ? declared->name : std::string_view();
   declaration_ += kDeclarationEnd;
-  asItIs_ = textCodePage_ != 0 && textCodePage_ == codePage_;
-  pieceByPiece_ = asItIs_ || (textCodePage_ == 0 && codePage_ == kUtf8 && platform::NarrowIsUtf8());
+  repairPieces_ = textCodePage_ == 0 && codePage_ == kUtf8 && platform::NarrowIsUtf8();
+  pieceByPiece_ = repairPieces_ || (textCodePage_ != 0 && textCodePage_ == codePage_);
 }
 
 Status DocumentWriter::Append(std::string_view text) {
@@ -42,16 +42,15 @@ Status DocumentWriter::Append(std::string_view text) {
 }
 
 Status DocumentWriter::Append(ByteBuffer text) {
-  if (!pieceByPiece_) {
-    pendingBytes_ += text.size();
-    pending_.push_back(std::move(text));
-    return Status::Success();
-  }
-  if (asItIs_) {
-    pendingBytes_ += text.size();
-    pending_.push_back(std::move(text));
-    return pendingBytes_ >= kFlushBytes ? Flush() : Status::Success();
-  }
+  if (repairPieces_) text = RepairedPiece(std::move(text));
+  pendingBytes_ += text.size();
+  pending_.push_back(std::move(text));
+  return pieceByPiece_ && pendingBytes_ >= kFlushBytes ? Flush() : Status::Success();
+}
+
+// The piece with the character its start completes, without the end that may begin a
+// character the next piece completes, and with invalid sequences replaced.
+ByteBuffer DocumentWriter::RepairedPiece(ByteBuffer text) {
   if (!carry_.empty()) {
     ByteBuffer joined = Copied(carry_);
     joined.Append(text.view());
@@ -61,14 +60,10 @@ Status DocumentWriter::Append(ByteBuffer text) {
   const std::size_t tail = IncompleteUtf8Tail(text.view());
   carry_.assign(text.data() + text.size() - tail, tail);
   text.Resize(text.size() - tail);
-  if (!IsValidUtf8(text.view())) {
-    ByteBuffer repaired;
-    AppendRepairedUtf8(text.view(), repaired);
-    text = std::move(repaired);
-  }
-  pendingBytes_ += text.size();
-  pending_.push_back(std::move(text));
-  return pendingBytes_ >= kFlushBytes ? Flush() : Status::Success();
+  if (IsValidUtf8(text.view())) return text;
+  ByteBuffer repaired;
+  AppendRepairedUtf8(text.view(), repaired);
+  return repaired;
 }
 
 Status DocumentWriter::Flush() {
@@ -98,13 +93,13 @@ Status DocumentWriter::ConvertWhole() {
     // that round-trips exactly.
     ByteBuffer narrow;
     if (!platform::ToNarrow(textCodePage_, joined.view(), narrow)) {
-      return Status::Failure("the code page " + std::to_string(textCodePage_) + " cannot be converted");
+      return UnconvertibleCodePage(textCodePage_);
     }
     joined = std::move(narrow);
   }
   ByteBuffer converted;
   if (!platform::FromNarrow(codePage_, joined.view(), converted)) {
-    return Status::Failure("the code page " + std::to_string(codePage_) + " cannot be converted");
+    return UnconvertibleCodePage(codePage_);
   }
   pending_.push_back(std::move(converted));
   return Status::Success();

@@ -40,6 +40,7 @@ class DocumentWriter {
  private:
   Status Flush();
   Status ConvertWhole();
+  ByteBuffer RepairedPiece(ByteBuffer text);
 
   uint32_t codePage_;
   uint32_t textCodePage_;
@@ -47,9 +48,9 @@ class DocumentWriter {
   std::string declaration_;
   bool declared_ = false;  // the declaration went to the sink
   // Piece by piece: UTF-8 text into a UTF-8 file, where repairing each piece gives what
-  // repairing the whole would, or a code page's bytes into a file of that code page.
+  // repairing the whole would, or a file's bytes into a file of that code page, unchanged.
   bool pieceByPiece_;
-  bool asItIs_;  // the bytes go out unchanged, not even repaired
+  bool repairPieces_;  // the first kind
   std::vector<ByteBuffer> pending_;
   std::size_t pendingBytes_ = 0;
   // The end of the last piece that may begin a character the next piece completes.
