@@ -51,6 +51,10 @@ bool ConvertFromAnsi(const XmlDocument& document, std::string_view text, ByteBuf
   return platform::FromNarrow(document.codePage, text, out);
 }
 
+Status UnconvertibleCodePage(uint32_t codePage) {
+  return Status::Failure("the code page " + std::to_string(codePage) + " cannot be converted");
+}
+
 std::string EncodingName(const XmlDocument& document) {
   const EncodingRow* row = FindEncodingByCodePage(document.codePage);
   return row ? std::string(row->name) : std::string();

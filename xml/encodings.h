@@ -48,6 +48,9 @@ bool ConvertToAnsi(const XmlDocument& document, std::string_view bytes, ByteBuff
 // cannot be converted.
 bool ConvertFromAnsi(const XmlDocument& document, std::string_view text, ByteBuffer& out);
 
+// The failure of a conversion that the platform cannot do for the code page.
+Status UnconvertibleCodePage(uint32_t codePage);
+
 // The name of the first row with the document's code page; empty when there is none.
 std::string EncodingName(const XmlDocument& document);
 

@@ -44,7 +44,7 @@ Status Load(XmlDocument& document, const std::string& path, std::string_view enc
 
   ByteBuffer text;
   const bool keepFileBytes = held == HeldText::kFileBytes && RoundTripsExactly(document.codePage);
-  const bool keepUtf8 = !keepFileBytes && document.codePage == 65001 && IsValidUtf8InHalves(bytes);
+  const bool keepUtf8 = document.codePage == 65001 && IsValidUtf8InHalves(bytes);
   if (keepFileBytes || keepUtf8) {
     // Well-formed UTF-8 is already the text held in memory, and so are the bytes of a code
     // page the caller takes as they are: keep the buffer.
@@ -55,7 +55,7 @@ Status Load(XmlDocument& document, const std::string& path, std::string_view enc
     text = std::move(raw);
   } else {
     if (!ConvertToAnsi(document, bytes, text)) {
-      return Status::Failure("the code page " + std::to_string(document.codePage) + " cannot be converted");
+      return UnconvertibleCodePage(document.codePage);
     }
     raw.Clear();
   }
