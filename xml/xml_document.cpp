@@ -17,8 +17,7 @@ void XmlDocument::Clear() {
   parsedCount_ = 0;
   std::vector<AttributeSpan>().swap(attributes_);
   lastTopLevel_ = ElementRef::kNone;
-  std::vector<LastChild>().swap(lastChildren_);
-  lastChildIndex_.Reset();
+  std::vector<uint32_t>().swap(lastChild_);
   cachedNode_ = ElementRef::kNone;
   cache_.clear();
 }
@@ -72,14 +71,11 @@ ElementRef XmlDocument::AppendChild(ElementRef parent, const XmlElement& element
   auto valid = [count](uint32_t i) { return i < count; };
   // Start where the last append at this level ended, else at the head of the chain.
   uint32_t last = ElementRef::kNone;
-  const uint32_t* appended = nullptr;
   if (parent.IsNone()) {
     last = valid(lastTopLevel_) ? lastTopLevel_ : (count > 0 ? 0u : ElementRef::kNone);
   } else {
-    appended =
-        lastChildIndex_.Find(parent.index, [&](uint32_t at) { return lastChildren_[at].parent == parent.index; });
-    last = appended && valid(lastChildren_[*appended].child) ? lastChildren_[*appended].child
-                                                             : nodes_[parent.index].firstChild;
+    lastChild_.resize(count, ElementRef::kNone);
+    last = valid(lastChild_[parent.index]) ? lastChild_[parent.index] : nodes_[parent.index].firstChild;
   }
   if (valid(last)) {
     // Bounded, so that links copied in by AppendElement can never make this loop forever.
@@ -101,13 +97,7 @@ ElementRef XmlDocument::AppendChild(ElementRef parent, const XmlElement& element
   } else {
     Node& p = nodes_[parent.index];
     if (p.firstChild == ElementRef::kNone) p.firstChild = e;
-    if (appended) {
-      lastChildren_[*appended].child = e;
-    } else {
-      const auto at = static_cast<uint32_t>(lastChildren_.size());
-      lastChildren_.push_back(LastChild{parent.index, e});
-      lastChildIndex_.Insert(parent.index, at, [](uint32_t) { return false; });
-    }
+    lastChild_[parent.index] = e;
   }
   return ElementRef(e);
 }

@@ -165,15 +165,11 @@ class XmlDocument {
   uint32_t parsedCount_ = 0;  // the elements ParseDocument added
   std::vector<AttributeSpan> attributes_;
   uint32_t lastTopLevel_ = ElementRef::kNone;
-  // The child AppendChild gave each parent last: where the walk to its last child starts,
-  // so that appending costs no walk along the siblings (the walk still follows nextSibling
-  // from there). Kept aside, as parsed documents, which need none, are most elements.
-  struct LastChild {
-    uint32_t parent;
-    uint32_t child;
-  };
-  std::vector<LastChild> lastChildren_;
-  HashIndex<uint32_t> lastChildIndex_;  // a parent's position in lastChildren_
+  // The child AppendChild gave each element last, by position: where the walk to its last
+  // child starts, so that appending costs no walk along the siblings (the walk still follows
+  // nextSibling from there). Empty until AppendChild is first used, as parsed documents, which
+  // need none, are most elements.
+  std::vector<uint32_t> lastChild_;
   // The attributes of the parsed element read last: widget translations ask one element
   // for many names in a row.
   mutable uint32_t cachedNode_ = ElementRef::kNone;
