@@ -190,7 +190,8 @@ TEST(Protection, FailedNewFileLeavesAnotherWritersFile) {
 }
 
 // Interrupted at random moments by SIGINT, SIGTERM, SIGHUP or SIGKILL, a run leaves each output
-// absent, as it was, or complete, and nothing else.
+// absent, as it was, or complete, and nothing else, but for the one temporary file that
+// SIGKILL may leave while a complete replacement is being renamed into place.
 TEST(Interrupt, OutputsAreAbsentOldOrComplete) {
   std::string wide = "<MENU_MODULE>screen_0";
   for (int i = 0; i < 120000; ++i) wide += "<TEXT_MODULE ld.x=\"" + std::to_string(i) + "\">t</TEXT_MODULE>";
@@ -243,9 +244,16 @@ TEST(Interrupt, OutputsAreAbsentOldOrComplete) {
             EXPECT_EQ(status, 0) << "neither finished nor ended by the signal, after "
                                  << EntriesOf(folder.path()).size() << " files";
           }
+          int temporaries = 0;
           for (const std::string& name : EntriesOf(folder.path())) {
             const std::string bytes = *ReadBytes(folder.PathOf(name));
             if (name == "menus.xml" || name == "menus.txt") continue;
+            // A replacement is a complete file given a temporary name, then renamed over the
+            // old one: SIGKILL, which no program can handle, may fall between the two.
+            if (signal == SIGKILL && withOldOutputs && name.rfind(".menuconv-", 0) == 0) {
+              EXPECT_EQ(++temporaries, 1) << "more than one temporary left behind";
+              continue;
+            }
             ASSERT_TRUE(finished.count(name)) << "left behind: " << name;
             if (bytes == finished[name]) {
               ++complete;
