@@ -1,26 +1,33 @@
 // A folder on the way of an output name, swapped again and again for a link that leads out of
 // the output folder while a run writes there: every file lands inside the output folder, or
-// its save is refused, whichever the folder was when it was checked.
+// its save is refused, whichever the folder was when it was checked. The runs resolve the
+// folder by the kernel (openat2), and again with openat2 refused by a seccomp filter, as
+// container runtimes do, so that they walk the folders one by one.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
 #include <stdio.h>
+#include <sys/prctl.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <atomic>
+#include <cstddef>
 #include <cstdio>
 #include <filesystem>
 #include <string>
 #include <thread>
+#include <vector>
 
-#include "tests/run_process.h"
 #include "tests/test_support.h"
 
 namespace menuconv {
 namespace {
 
 namespace fs = std::filesystem;
-using testing_support::Outcome;
 using testing_support::ReadBytes;
-using testing_support::RunMenuconv;
 using testing_support::WriteBytes;
 
 // Exchanges two names at once: no moment without either.
@@ -28,7 +35,55 @@ bool Exchange(const fs::path& a, const fs::path& b) {
   return ::renameat2(AT_FDCWD, a.c_str(), AT_FDCWD, b.c_str(), RENAME_EXCHANGE) == 0;
 }
 
-TEST(FolderSwap, NothingLandsOutsideTheOutputFolder) {
+enum class Resolution { kKernel, kWalk };
+
+void PrintTo(Resolution r, std::ostream* os) { *os << (r == Resolution::kKernel ? "kernel" : "walk"); }
+
+// Makes openat2 fail with EPERM in this process and what it executes.
+bool RefuseOpenat2() {
+#ifdef SYS_openat2
+  sock_filter filter[] = {
+      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_openat2, 0, 1),
+      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | (EPERM & SECCOMP_RET_DATA)),
+      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+  };
+  sock_fprog program{static_cast<unsigned short>(sizeof filter / sizeof filter[0]), filter};
+  return ::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 && ::prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) == 0;
+#else
+  return true;
+#endif
+}
+
+// Runs menuconv in the folder, its stderr into `err`; its exit status, or 1000 + the signal.
+int RunMenuconv(const fs::path& folder, std::vector<std::string> args, Resolution resolution, std::string& err) {
+  args.insert(args.begin(), MENUCONV_EXE);
+  std::vector<char*> raw;
+  for (std::string& a : args) raw.push_back(a.data());
+  raw.push_back(nullptr);
+  int pipeFds[2];
+  if (::pipe(pipeFds) != 0) return -1;
+  const pid_t child = ::fork();
+  if (child == 0) {
+    ::dup2(pipeFds[1], 2);
+    ::close(pipeFds[0]);
+    if (::chdir(folder.c_str()) != 0) ::_exit(126);
+    if (resolution == Resolution::kWalk && !RefuseOpenat2()) ::_exit(125);
+    ::execv(raw[0], raw.data());
+    ::_exit(127);
+  }
+  ::close(pipeFds[1]);
+  char buffer[4096];
+  for (ssize_t n; (n = ::read(pipeFds[0], buffer, sizeof buffer)) > 0;) err.append(buffer, static_cast<std::size_t>(n));
+  ::close(pipeFds[0]);
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 1000 + WTERMSIG(status);
+}
+
+class FolderSwap : public ::testing::TestWithParam<Resolution> {};
+
+TEST_P(FolderSwap, NothingLandsOutsideTheOutputFolder) {
   testing_support::TempFolder temp("menuconv-swap");
   const fs::path out = temp.path() / "out";
   const fs::path elsewhere = temp.path() / "elsewhere";
@@ -54,19 +109,19 @@ TEST(FolderSwap, NothingLandsOutsideTheOutputFolder) {
       // Bounded, should the run hang.
       for (int swaps = 0; swaps < 2000000 && !stop; ++swaps) Exchange(out / "d", out / "x");
     });
-    const Outcome outcome = RunMenuconv(temp.path(), {"-o", "out", "menus"}, std::nullopt, 60);
+    std::string err;
+    const int status = RunMenuconv(temp.path(), {"-o", "out", "menus"}, GetParam(), err);
     stop = true;
     swapper.join();
     if (fs::is_symlink(out / "d")) Exchange(out / "d", out / "x");
 
     EXPECT_TRUE(fs::is_empty(elsewhere)) << "written outside the output folder";
-    ASSERT_FALSE(outcome.timedOut);
-    if (outcome.exitStatus == 1) {
+    ASSERT_NE(status, 125) << "the seccomp filter was refused";
+    if (status == 1) {
       ++refused;
-      EXPECT_NE(outcome.err.find(": Cannot save menu file\n  the name leaves the current folder\n"), std::string::npos)
-          << outcome.err;
+      EXPECT_NE(err.find(": Cannot save menu file\n  the name leaves the current folder\n"), std::string::npos) << err;
     } else {
-      EXPECT_EQ(outcome.exitStatus, 0) << outcome.err;
+      EXPECT_EQ(status, 0) << err;
     }
     for (const auto& entry : fs::directory_iterator(out / "d")) {
       const std::string bytes = *ReadBytes(entry.path().string());
@@ -77,6 +132,11 @@ TEST(FolderSwap, NothingLandsOutsideTheOutputFolder) {
   }
   std::printf("6 runs against a swapped folder: %d refused a name, %d files written inside\n", refused, written);
 }
+
+INSTANTIATE_TEST_SUITE_P(FolderSwap, FolderSwap, ::testing::Values(Resolution::kKernel, Resolution::kWalk),
+                         [](const ::testing::TestParamInfo<Resolution>& info) {
+                           return std::string(info.param == Resolution::kKernel ? "kernel" : "walk");
+                         });
 
 }  // namespace
 }  // namespace menuconv

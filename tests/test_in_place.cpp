@@ -135,6 +135,8 @@ class SmallFileSystem {
   std::string why_;
 };
 
+void PrintTo(FileSystem kind, std::ostream* os) { *os << (kind == FileSystem::kTmpfs ? "tmpfs" : "ext2 image"); }
+
 class InPlaceFull : public ::testing::TestWithParam<FileSystem> {};
 
 TEST_P(InPlaceFull, FullFileSystemLeavesTheOldFileWhole) {
