@@ -60,13 +60,14 @@ int OpenBeneathByWalk(int base, const std::string& relative) {
     int next = -1;
     int error = ELOOP;
     if (name != "..") {
-      next = ::openat(current, name.c_str(), kFolderFlags | O_NOFOLLOW);
+      // Without O_DIRECTORY a link opens as itself: what it is, is told by the descriptor.
+      next = ::openat(current, name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
       error = errno;
-      // A link opened without following is no folder: ENOTDIR, where the name was a link.
-      struct stat info;
-      if (next < 0 && error == ENOTDIR && ::fstatat(current, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 &&
-          S_ISLNK(info.st_mode)) {
-        error = ELOOP;
+      struct stat info {};
+      if (next >= 0 && (::fstat(next, &info) != 0 || !S_ISDIR(info.st_mode))) {
+        error = S_ISLNK(info.st_mode) ? ELOOP : ENOTDIR;
+        ::close(next);
+        next = -1;
       }
     }
     ::close(current);
