@@ -177,6 +177,7 @@ Status BeginIn(AtomicFile::State& state, const std::string& name) {
 }
 
 }  // namespace
+
 Status AtomicFile::Begin(const std::string& path, StatePointer& opened) {
   if (path.empty()) return Failure(ENOENT);
   StatePointer state(new State);

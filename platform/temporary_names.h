@@ -25,7 +25,6 @@ class TemporaryName {
   // stays open while the name is set.
   void Set(const std::string& name, int folder);
   const std::string& Name() const { return name_; }
-  int Folder() const { return folder_; }
   bool Empty() const { return name_.empty(); }
   void Release();
   void Remove();
