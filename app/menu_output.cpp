@@ -26,18 +26,20 @@ bool EscapesCurrentFolder(std::string_view name) {
 MenuOutput::MenuOutput(ElementRef menuModule, const XmlDocument& input, const RunSettings& settings)
     : text_(menuModule, input),
       fileName_(NarrowText(input, text_.FileName())),
+      outputFolder_(settings.outputFolder),
       path_(settings.outputFolder.empty() ? fileName_ : settings.outputFolder + "/" + fileName_),
       writeNothing_(settings.writeNothing),
       writer_(EncodingName(input), XmlDocument().codePage, input.textCodePage,
               [this](const std::vector<std::string_view>& bytes) {
                 if (writeNothing_) return Status::Success();
-                Status opened = file_.IsOpen() ? Status::Success() : file_.Open(path_);
+                Status opened = file_.IsOpen() ? Status::Success() : file_.Open(outputFolder_, fileName_);
                 return opened ? file_.Write(bytes) : opened;
               }) {
   // The name is checked as the screen gives it, and where its folder leads once links are
-  // followed, against the folder it is written into.
+  // followed, against the folder it is written into; the writing checks that folder again
+  // by its descriptor and writes in the folder it checked.
   if (EscapesCurrentFolder(fileName_) || !platform::StaysInside(settings.outputFolder, fileName_)) {
-    status_ = Status::Failure("the name leaves the current folder");
+    status_ = Status::Failure(platform::kNameLeavesFolder);
   }
 }
 

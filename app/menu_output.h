@@ -37,6 +37,7 @@ class MenuOutput {
 
   MenuText text_;
   std::string fileName_;
+  std::string outputFolder_;  // the folder the name is relative to: empty for the current folder
   std::string path_;
   bool writeNothing_;
   platform::AtomicFile file_;

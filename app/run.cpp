@@ -52,12 +52,16 @@ int ReportThrown(const std::string& path, bool loaded, RunContext& context) {
   return 1;
 }
 
-// A table that is not one is left alone, with a warning; one that cannot be written fails the
-// run, since a build would otherwise ship stale texts.
+// A table that is not one is left alone, with a warning; one that cannot be read or written
+// fails the run, since a build would otherwise ship stale texts.
 int ReportTextTables(const TextTableOutcome& outcome, RunContext& context) {
   if (!outcome.ran) return 0;
   context.textRecordsMerged = outcome.recordsMerged;
   context.textRecordsWritten = outcome.recordsWritten;
+  if (!outcome.load) {
+    context.reporter.Failure(outcome.unreadable, "Cannot load text file", {outcome.load.reason});
+    return 1;
+  }
   if (!outcome.read) {
     context.Warn(NameInWarning(outcome.table) + ": not rewritten: " + outcome.read.reason);
     return 0;

@@ -1,5 +1,8 @@
 #include "app/text_table_step.h"
 
+#include <utility>
+
+#include "texts/byte_file.h"
 #include "texts/text_table.h"
 
 namespace menuconv {
@@ -11,6 +14,23 @@ bool TextTableBase(const std::string& inputPath, std::string& base) {
   return true;
 }
 
+namespace {
+
+// Reads the table at `path` into `table`: false when it is there but cannot be read, with
+// the outcome saying which and why; otherwise what merging its bytes gave.
+bool ReadTable(const std::string& path, TextTable& table, TextTableOutcome& outcome, Status& merged) {
+  ByteBuffer bytes;
+  if (Status read = ReadFileBytes(path, bytes); !read) {
+    outcome.unreadable = path;
+    outcome.load = std::move(read);
+    return false;
+  }
+  merged = table.AddBytes(std::move(bytes));
+  return true;
+}
+
+}  // namespace
+
 TextTableOutcome RunTextTableStep(const std::string& inputPath, bool rewrite) {
   TextTableOutcome outcome;
   std::string base;
@@ -18,8 +38,10 @@ TextTableOutcome RunTextTableStep(const std::string& inputPath, bool rewrite) {
   outcome.ran = true;
   outcome.table = base + "_txts.txt";
   TextTable table;
-  (void)table.AddFile(base + ".txt");  // contributes what it can; nothing else depends on it
-  outcome.read = table.AddFile(outcome.table);
+  Status first;  // contributes what it can; nothing else depends on it
+  if (!ReadTable(base + ".txt", table, outcome, first) || !ReadTable(outcome.table, table, outcome, outcome.read)) {
+    return outcome;
+  }
   outcome.recordsMerged = table.Size();
   // Rewriting would throw away a file that was never understood.
   if (!outcome.read.ok || !rewrite) return outcome;

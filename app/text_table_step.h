@@ -17,6 +17,10 @@ bool TextTableBase(const std::string& inputPath, std::string& base);
 struct TextTableOutcome {
   bool ran = false;   // the input path holds a "."; without one nothing is read or written
   std::string table;  // BASE"_txts.txt", the table that is rewritten
+  // A table that is there but cannot be read (permission, a folder, an I/O error): its name,
+  // and the system's reason. The step then stops: nothing is merged or rewritten.
+  std::string unreadable;
+  Status load;
   // Reading `table`. A failure means it is there but not a table: it is left as it was, and
   // the run warns "TABLE: not rewritten: REASON".
   Status read;
@@ -28,9 +32,10 @@ struct TextTableOutcome {
 
 // Merges BASE".txt", then BASE"_txts.txt" (see TextTable::AddFile) and rewrites
 // BASE"_txts.txt" from the merged table, so a key of the ".txt" file wins over the same key
-// of the "_txts.txt" file. A ".txt" file that is not a table contributes the records read
-// before the reading stopped, if any, and is not reported. Without `rewrite` everything but the
-// writing is done. Shows nothing: the caller reports the outcome.
+// of the "_txts.txt" file. A missing file contributes nothing; one that is there but cannot
+// be read stops the step (see `load`). A ".txt" file that is read but is not a table
+// contributes the records read before the reading stopped, if any, and is not reported. Without `rewrite` everything
+// but the writing is done. Shows nothing: the caller reports the outcome.
 TextTableOutcome RunTextTableStep(const std::string& inputPath, bool rewrite);
 
 }  // namespace menuconv

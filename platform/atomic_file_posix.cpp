@@ -1,13 +1,16 @@
 // Files that appear under their names only complete.
 //
-// An existing target is first opened for writing through the kernel, which applies the
-// permissions and the rules for links in shared folders; only the file that open reached is
-// replaced, by a complete file renamed over it in its own folder. A new file is written
-// unnamed (O_TMPFILE) and linked in place once complete. Where the file system has no unnamed
-// files, a named temporary file takes their place; where no file can be made beside an
-// existing target the user may write, the target is overwritten in place once the whole new
-// content is ready.
+// The target is named by a folder descriptor and a name in that folder: the folder is opened
+// once, and everything after happens in it. An existing target is first opened for writing
+// through the kernel, which applies the permissions and the rules for links in shared
+// folders; only the file that open reached is replaced, by a complete file renamed over it in
+// its own folder. A new file is written unnamed (O_TMPFILE) and linked in place once complete.
+// Where the file system has no unnamed files, a named temporary file takes their place; where
+// no file can be made beside an existing target the user may write, the target is overwritten
+// in place once the whole new content is ready, with the space for it reserved first and
+// interrupts held off meanwhile.
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -21,6 +24,7 @@
 
 #include "base/byte_buffer.h"
 #include "platform/file_io.h"
+#include "platform/folder_beneath_posix.h"
 #include "platform/temporary_names.h"
 
 namespace menuconv::platform {
@@ -29,11 +33,27 @@ namespace {
 
 Status Failure(int error) { return Status::SystemFailure(error); }
 
+// A descriptor owned: closed when dropped.
+struct Descriptor {
+  int fd = -1;
+  Descriptor() = default;
+  explicit Descriptor(int opened) : fd(opened) {}
+  Descriptor(const Descriptor&) = delete;
+  Descriptor& operator=(const Descriptor&) = delete;
+  ~Descriptor() { Reset(-1); }
+  void Reset(int opened) {
+    if (fd >= 0) ::close(fd);
+    fd = opened;
+  }
+};
+
+// The folder part of a path ("" when it has none) and its last name.
 std::string FolderOf(const std::string& path) {
   const std::size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
+  if (slash == std::string::npos) return "";
   return slash == 0 ? "/" : path.substr(0, slash);
 }
+std::string LastName(const std::string& path) { return path.substr(path.rfind('/') + 1); }
 
 // The name under which the system shows the file behind a descriptor, unnamed ones too.
 std::string DescriptorPath(int fd) { return "/proc/self/fd/" + std::to_string(fd); }
@@ -49,24 +69,30 @@ std::string PathOfDescriptor(int fd, const std::string& fallback) {
 
 bool SameFile(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
 
-// A name for a temporary file beside `target` that nothing else uses yet.
-std::string TemporaryNameBeside(const std::string& target) {
+// A name for a temporary file that nothing else uses yet.
+std::string FreshTemporaryName() {
   static std::mt19937_64 random{std::random_device{}()};
   char suffix[20];
   std::snprintf(suffix, sizeof suffix, "%012llx", static_cast<unsigned long long>(random() & 0xFFFFFFFFFFFFull));
-  return FolderOf(target) + "/.menuconv-" + suffix;
+  return std::string(".menuconv-") + suffix;
 }
 
 bool NoUnnamedFiles(int error) { return error == EOPNOTSUPP || error == EISDIR || error == EINVAL; }
 
+Status OpenFolder(const std::string& path, Descriptor& folder) {
+  folder.Reset(::open(path.empty() ? "." : path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+  return folder.fd >= 0 ? Status::Success() : Failure(errno);
+}
+
 }  // namespace
 
 struct AtomicFile::State {
+  Descriptor folder;        // the folder the target lies in; first, so that it is closed last
+  std::string target;       // the final name, in `folder`
   int fd = -1;              // what the content goes to, unless it is held for writing in place
   bool unnamed = false;     // fd is a file without a name yet
   bool existed = false;     // the target was there: the new file replaces it
-  std::string target;       // the final name: the file the kernel reached, or the new file's path
-  TemporaryName temporary;  // a named temporary file, removed again unless it was put in place
+  TemporaryName temporary;  // a named temporary file in `folder`, removed again unless it was put in place
   int inPlace = -1;         // the target itself, overwritten at Commit with what is held
   ByteBuffer held;
   TemporaryName created;  // a file made through a link that led nowhere, removed on failure
@@ -81,13 +107,13 @@ namespace {
 
 // Opens the file the new content goes to, in the target's folder; 0 or the system's error.
 int OpenBeside(AtomicFile::State& state, mode_t mode) {
-  const std::string folder = FolderOf(state.target);
-  state.fd = ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+  const int folder = state.folder.fd;
+  state.fd = ::openat(folder, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
   if (state.fd >= 0) {
     state.unnamed = true;
   } else if (NoUnnamedFiles(errno)) {
-    state.temporary.Set(TemporaryNameBeside(state.target));
-    state.fd = ::open(state.temporary.Name().c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    state.temporary.Set(FreshTemporaryName(), folder);
+    state.fd = ::openat(folder, state.temporary.Name().c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (state.fd < 0) state.temporary.Release();
   }
   if (state.fd < 0) return errno;
@@ -96,13 +122,21 @@ int OpenBeside(AtomicFile::State& state, mode_t mode) {
   return 0;
 }
 
-}  // namespace
+// The target reached through a link lies where the link led: its folder is opened by that path.
+Status MoveToWhereLinkLed(AtomicFile::State& state, int reached) {
+  const std::string fallback = DescriptorPath(state.folder.fd) + "/" + state.target;
+  const std::string path = PathOfDescriptor(reached, fallback);
+  state.target = LastName(path);
+  return OpenFolder(FolderOf(path), state.folder);
+}
 
-Status AtomicFile::Begin(const std::string& path, StatePointer& opened) {
-  if (path.empty()) return Failure(ENOENT);
-  StatePointer state(new State);
+// Begins the write of `name` in the folder `state.folder`.
+Status BeginIn(AtomicFile::State& state, const std::string& name) {
+  const int folder = state.folder.fd;
+  const char* leaf = name.empty() ? "." : name.c_str();
+  state.target = name;
   struct stat info;
-  if (::stat(path.c_str(), &info) == 0) {
+  if (::fstatat(folder, leaf, &info, 0) == 0) {
     if (S_ISDIR(info.st_mode)) return Failure(EISDIR);
     // A device, a FIFO or a socket is neither replaced (the node would be lost) nor written
     // into (a FIFO without a reader would hold the run).
@@ -111,39 +145,67 @@ Status AtomicFile::Begin(const std::string& path, StatePointer& opened) {
     return Failure(errno);
   }
   // Through the kernel: it refuses what the user may not write and links it does not follow.
-  const int reached = ::open(path.c_str(), O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (reached < 0 && errno != ENOENT) return Failure(errno);
-  struct stat linkInfo;
-  if (reached < 0 && ::lstat(path.c_str(), &linkInfo) == 0 && S_ISLNK(linkInfo.st_mode)) {
+  constexpr int kWrite = O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC;
+  Descriptor reached(::openat(folder, leaf, kWrite | O_NOFOLLOW));
+  const bool throughLink = reached.fd < 0 && errno == ELOOP;
+  if (throughLink) reached.Reset(::openat(folder, leaf, kWrite));
+  if (reached.fd < 0 && errno != ENOENT) return Failure(errno);
+  if (reached.fd < 0 && throughLink) {
     // A link to a file that is not there yet: the kernel makes the file where the link leads.
-    const int made = ::open(path.c_str(), O_WRONLY | O_CREAT | O_NOCTTY | O_CLOEXEC, 0666);
-    if (made < 0) return Failure(errno);
-    state->created.Set(PathOfDescriptor(made, path));
-    (void)::fstat(made, &state->createdInfo);
-    ::close(made);
-    state->target = state->created.Name();
-    state->existed = true;
-    info = state->createdInfo;
-  } else if (reached >= 0) {
-    (void)::fstat(reached, &info);
-    state->target = PathOfDescriptor(reached, path);
-    state->existed = true;
-  } else {
-    state->target = path;
+    Descriptor made(::openat(folder, leaf, O_WRONLY | O_CREAT | O_NOCTTY | O_CLOEXEC, 0666));
+    if (made.fd < 0) return Failure(errno);
+    (void)::fstat(made.fd, &state.createdInfo);
+    state.created.Set(PathOfDescriptor(made.fd, DescriptorPath(folder) + "/" + name), AT_FDCWD);
+    if (Status moved = MoveToWhereLinkLed(state, made.fd); !moved) return moved;
+    state.existed = true;
+    info = state.createdInfo;
+  } else if (reached.fd >= 0) {
+    (void)::fstat(reached.fd, &info);
+    if (throughLink) {
+      if (Status moved = MoveToWhereLinkLed(state, reached.fd); !moved) return moved;
+    }
+    state.existed = true;
   }
-  const int error = OpenBeside(*state, info.st_mode & 07777);
-  const bool mayWriteOnlyTheTarget = reached >= 0 && (error == EACCES || error == EROFS || error == EPERM);
+  const int error = OpenBeside(state, info.st_mode & 07777);
+  const bool mayWriteOnlyTheTarget = reached.fd >= 0 && (error == EACCES || error == EROFS || error == EPERM);
   if (mayWriteOnlyTheTarget) {
-    state->inPlace = reached;
-  } else if (reached >= 0) {
-    ::close(reached);
-  }
-  if (error != 0 && !mayWriteOnlyTheTarget) {
-    Discard(*state);
+    state.inPlace = std::exchange(reached.fd, -1);
+  } else if (error != 0) {
     return Failure(error);
   }
-  opened = std::move(state);
   return Status::Success();
+}
+
+}  // namespace
+
+Status AtomicFile::Begin(const std::string& path, StatePointer& opened) {
+  if (path.empty()) return Failure(ENOENT);
+  StatePointer state(new State);
+  Status status = OpenFolder(FolderOf(path), state->folder);
+  if (status) status = BeginIn(*state, LastName(path));
+  if (!status) {
+    Discard(*state);
+    return status;
+  }
+  opened = std::move(state);
+  return status;
+}
+
+Status AtomicFile::BeginBeneath(const std::string& folder, const std::string& name, StatePointer& opened) {
+  if (name.empty()) return Failure(ENOENT);
+  StatePointer state(new State);
+  Descriptor base;
+  Status status = OpenFolder(folder, base);
+  int opening = -1;
+  if (status) status = OpenFolderBeneath(base.fd, FolderOf(name), opening);
+  state->folder.Reset(opening);
+  if (status) status = BeginIn(*state, LastName(name));
+  if (!status) {
+    Discard(*state);
+    return status;
+  }
+  opened = std::move(state);
+  return status;
 }
 
 Status AtomicFile::Put(State& state, const std::vector<std::string_view>& pieces) {
@@ -157,18 +219,19 @@ namespace {
 // Gives the unnamed file the target's name, or a temporary name to be renamed over it.
 Status LinkUnnamed(AtomicFile::State& state) {
   const std::string self = DescriptorPath(state.fd);
+  const int folder = state.folder.fd;
   if (!state.existed) {
-    if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, state.target.c_str(), AT_SYMLINK_FOLLOW) == 0)
+    if (::linkat(AT_FDCWD, self.c_str(), folder, state.target.c_str(), AT_SYMLINK_FOLLOW) == 0)
       return Status::Success();
     if (errno != EEXIST) return Failure(errno);
     // Made meanwhile by someone else: replaced like any existing file.
   }
   for (int attempt = 0; attempt < 16; ++attempt) {
     // Known before it exists, so that an interruption in between removes it too.
-    state.temporary.Set(TemporaryNameBeside(state.target));
+    state.temporary.Set(FreshTemporaryName(), folder);
     const char* name = state.temporary.Name().c_str();
-    if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, name, AT_SYMLINK_FOLLOW) == 0) {
-      if (::rename(name, state.target.c_str()) != 0) return Failure(errno);
+    if (::linkat(AT_FDCWD, self.c_str(), folder, name, AT_SYMLINK_FOLLOW) == 0) {
+      if (::renameat(folder, name, folder, state.target.c_str()) != 0) return Failure(errno);
       state.temporary.Release();
       return Status::Success();
     }
@@ -179,11 +242,61 @@ Status LinkUnnamed(AtomicFile::State& state) {
   return Failure(EEXIST);
 }
 
+// Writes the bytes at `offset`, all of them, or gives the system's error.
+int WriteAt(int fd, std::string_view bytes, off_t offset) {
+  while (!bytes.empty()) {
+    const ssize_t n = ::pwrite(fd, bytes.data(), bytes.size(), offset);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return errno;
+    bytes.remove_prefix(static_cast<std::size_t>(n));
+    offset += n;
+  }
+  return 0;
+}
+
+// Makes room for `size` bytes in the file of `oldSize` bytes before any old byte is touched,
+// so that a full disk or a file size limit fails here and leaves the old content whole. Where
+// the file system reserves no space ahead, the file is extended by writing `tail` (the new
+// content past `oldSize`) at its end and flushed to the disk, which finds a full disk as
+// well; what was added is cut off again on failure.
+int ReserveSpace(int fd, off_t oldSize, std::string_view content) {
+  const auto size = static_cast<off_t>(content.size());
+  rlimit limit{};
+  if (::getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY &&
+      static_cast<rlim_t>(size) > limit.rlim_cur) {
+    return EFBIG;
+  }
+  if (size == 0) return 0;
+  int error = 0;
+  do {
+    error = ::fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, size) == 0 ? 0 : errno;
+  } while (error == EINTR);
+  if (error != EOPNOTSUPP && error != ENOSYS) return error;
+  if (size <= oldSize) return 0;
+  error = WriteAt(fd, content.substr(static_cast<std::size_t>(oldSize)), oldSize);
+  if (error == 0 && ::fdatasync(fd) != 0) error = errno;
+  if (error != 0) (void)::ftruncate(fd, oldSize);
+  return error;
+}
+
+// Overwrites the target with what is held. SIGKILL or a power cut between the first and the
+// last write leaves a mix of old and new content: the one case where a file is cut.
 Status OverwriteInPlace(AtomicFile::State& state) {
-  if (::ftruncate(state.inPlace, 0) != 0) return Failure(errno);
-  Status status = WriteAllTo(state.inPlace, {state.held.view()});
-  if (::close(std::exchange(state.inPlace, -1)) != 0 && status) status = Failure(errno);
-  return status;
+  const int fd = state.inPlace;
+  const std::string_view content = state.held.view();
+  struct stat info;
+  int error = ::fstat(fd, &info) == 0 ? 0 : errno;
+  {
+    const InterruptsHeldOff holdOff;
+    if (error == 0) error = ReserveSpace(fd, info.st_size, content);
+    if (error == 0) error = WriteAt(fd, content, 0);
+    if (error == 0 && info.st_size > static_cast<off_t>(content.size()) &&
+        ::ftruncate(fd, static_cast<off_t>(content.size())) != 0) {
+      error = errno;
+    }
+  }
+  if (::close(std::exchange(state.inPlace, -1)) != 0 && error == 0) error = errno;
+  return error == 0 ? Status::Success() : Failure(error);
 }
 
 }  // namespace
@@ -198,7 +311,7 @@ Status AtomicFile::Place(State& state) {
     if (::close(std::exchange(state.fd, -1)) != 0 && status) status = Failure(errno);
   } else if (::close(std::exchange(state.fd, -1)) != 0) {
     status = Failure(errno);
-  } else if (::rename(state.temporary.Name().c_str(), state.target.c_str()) != 0) {
+  } else if (::renameat(state.folder.fd, state.temporary.Name().c_str(), state.folder.fd, state.target.c_str()) != 0) {
     status = Failure(errno);
   } else {
     state.temporary.Release();

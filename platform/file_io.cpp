@@ -11,6 +11,11 @@ Status AtomicFile::Open(const std::string& path) {
   return Begin(path, state_);
 }
 
+Status AtomicFile::Open(const std::string& folder, const std::string& name) {
+  Abandon();
+  return BeginBeneath(folder, name, state_);
+}
+
 Status AtomicFile::Write(const std::vector<std::string_view>& pieces) {
   if (!state_) return NotOpen();
   Status status = Put(*state_, pieces);

@@ -41,6 +41,12 @@ class AtomicFile {
   AtomicFile& operator=(const AtomicFile&) = delete;
 
   Status Open(const std::string& path);
+  // Opens `name` (a path relative to `folder`; an empty folder is the current one) for the
+  // write, where the folder `name` lies in must be `folder` or inside it once links are
+  // followed; else the failure's reason is kNameLeavesFolder. The folder is checked and then
+  // written in by its descriptor (POSIX), so that swapping a folder on the way for a link
+  // meanwhile cannot lead the file elsewhere.
+  Status Open(const std::string& folder, const std::string& name);
   Status Write(const std::vector<std::string_view>& pieces);
   Status Commit();
   // Drops what was written; the target stays as it was.
@@ -58,6 +64,7 @@ class AtomicFile {
   };
   using StatePointer = std::unique_ptr<State, StateDeleter>;
   static Status Begin(const std::string& path, StatePointer& state);
+  static Status BeginBeneath(const std::string& folder, const std::string& name, StatePointer& state);
   static Status Put(State& state, const std::vector<std::string_view>& pieces);
   static Status Place(State& state);
   static void Discard(State& state);
@@ -70,6 +77,9 @@ class AtomicFile {
 // the root (or a drive) rather than from the current folder.
 std::string_view PathSeparators();
 bool IsAbsolutePath(std::string_view path);
+
+// Why a name is refused whose folder leads out of the folder it is written into.
+inline constexpr const char* kNameLeavesFolder = "the name leaves the current folder";
 
 // Whether the folder that `path` (relative to `base`) lies in is `base` or inside it once
 // links are followed. A folder that is not there counts as inside: writing there fails anyway.

@@ -16,6 +16,7 @@
 
 #include "base/halves.h"
 #include "platform/file_io.h"
+#include "platform/folder_beneath_posix.h"
 #include "platform/temporary_names.h"
 
 namespace menuconv::platform {
@@ -132,16 +133,13 @@ std::string_view PathSeparators() { return "/"; }
 bool StaysInside(const std::string& base, const std::string& path) {
   const std::size_t slash = path.rfind('/');
   if (slash == std::string::npos) return true;
-  char resolvedBase[PATH_MAX];
-  char resolvedFolder[PATH_MAX];
-  const std::string folder = (base.empty() ? "." : base) + "/" + path.substr(0, slash);
-  if (::realpath(base.empty() ? "." : base.c_str(), resolvedBase) == nullptr) return true;
-  if (::realpath(folder.c_str(), resolvedFolder) == nullptr) return true;
-  const std::string_view inner(resolvedFolder);
-  const std::string_view outer(resolvedBase);
-  if (outer == "/") return true;
-  return inner == outer ||
-         (inner.substr(0, outer.size()) == outer && inner.size() > outer.size() && inner[outer.size()] == '/');
+  const int baseFolder = ::open(base.empty() ? "." : base.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+  if (baseFolder < 0) return true;  // writing there fails anyway
+  int folder = -1;
+  const Status opened = OpenFolderBeneath(baseFolder, path.substr(0, slash), folder);
+  ::close(baseFolder);
+  if (opened) ::close(folder);
+  return opened || opened.reason != kNameLeavesFolder;
 }
 
 bool IsAbsolutePath(std::string_view path) { return !path.empty() && path[0] == '/'; }

@@ -103,6 +103,11 @@ Status AtomicFile::Begin(const std::string& path, StatePointer& opened) {
   return Status::Success();
 }
 
+// Folder links are not followed here (see StaysInside): the name is joined to the folder.
+Status AtomicFile::BeginBeneath(const std::string& folder, const std::string& name, StatePointer& opened) {
+  return Begin(folder.empty() ? name : folder + "/" + name, opened);
+}
+
 Status AtomicFile::Put(State& state, const std::vector<std::string_view>& pieces) {
   for (std::string_view piece : pieces) {
     if (!piece.empty() && std::fwrite(piece.data(), 1, piece.size(), state.file) != piece.size()) {

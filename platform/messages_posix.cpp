@@ -1,20 +1,47 @@
 // POSIX messages: one line "CAPTION: TEXT" on stderr, then the details indented by two blanks.
 // Names and paths come from the data: a control byte among them (a line feed, an escape
-// sequence) would start a line of its own or steer the terminal, so each is shown as "?".
+// sequence) would start a line of its own or steer the terminal, so each is shown as "?": the
+// C0 controls, DEL, and the C1 controls U+0080 to U+009F (CSI among them), whether as the
+// UTF-8 the run holds or as a stray byte that a terminal of a single-byte code page would
+// take for one.
 #include <cstdio>
 #include <string>
+#include <string_view>
 
+#include "base/utf8.h"
 #include "platform/messages.h"
 
 namespace menuconv::platform {
 
 namespace {
 
-std::string Printable(std::string text) {
-  for (char& c : text) {
-    if (static_cast<unsigned char>(c) < 0x20) c = '?';
+// The length of the well-formed UTF-8 sequence of several bytes at `at`, or 0.
+std::size_t SequenceLength(std::string_view text, std::size_t at) {
+  const auto lead = static_cast<unsigned char>(text[at]);
+  const std::size_t size = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC2 ? 2 : 0;
+  if (size == 0 || at + size > text.size()) return 0;
+  return IsValidUtf8(text.substr(at, size)) ? size : 0;
+}
+
+std::string Printable(std::string_view text) {
+  std::string shown;
+  shown.reserve(text.size());
+  for (std::size_t at = 0; at < text.size();) {
+    const auto c = static_cast<unsigned char>(text[at]);
+    const std::size_t sequence = c >= 0x80 ? SequenceLength(text, at) : 0;
+    if (c < 0x20 || c == 0x7F || (sequence == 0 && c >= 0x80 && c <= 0x9F)) {
+      shown += '?';
+      ++at;
+    } else if (sequence == 2 && c == 0xC2 && static_cast<unsigned char>(text[at + 1]) <= 0x9F) {
+      shown += '?';  // U+0080 to U+009F
+      at += 2;
+    } else {
+      const std::size_t size = sequence == 0 ? 1 : sequence;
+      shown.append(text.substr(at, size));
+      at += size;
+    }
   }
-  return text;
+  return shown;
 }
 
 }  // namespace

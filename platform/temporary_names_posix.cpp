@@ -1,3 +1,4 @@
+#include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -15,28 +16,57 @@ namespace {
 // written before the slot is marked used, and only the run's main thread changes the table.
 struct Slot {
   char name[PATH_MAX];
+  volatile sig_atomic_t folder;  // the descriptor `name` is relative to, or AT_FDCWD
   volatile sig_atomic_t used;
 };
 constexpr int kSlots = 16;
 Slot slots[kSlots];
 
-extern "C" void RemoveAndEnd(int signal) {
+constexpr int kInterrupts[] = {SIGINT, SIGTERM, SIGHUP};
+
+// Whether interrupts are held off, and the first that came meanwhile: bit 0 is set while held
+// off, the bits above carry the signal. One word, so that the handler (on any thread) and the
+// thread that ends the hold cannot miss each other.
+std::atomic<int> held{0};
+static_assert(std::atomic<int>::is_always_lock_free, "the signal handler needs a lock-free word");
+
+void RemoveAll() {
   for (Slot& slot : slots) {
-    if (slot.used) ::unlink(slot.name);
+    if (slot.used) ::unlinkat(slot.folder, slot.name, 0);
   }
-  // The handler was reset to the default on entry: this ends the process with the signal.
+}
+
+// Removes the temporary files, then ends the process as the signal would have.
+void EndBy(int signal) {
+  RemoveAll();
+  ::signal(signal, SIG_DFL);
+  sigset_t only;
+  sigemptyset(&only);
+  sigaddset(&only, signal);
+  ::pthread_sigmask(SIG_UNBLOCK, &only, nullptr);
   ::raise(signal);
+}
+
+extern "C" void RemoveAndEnd(int signal) {
+  int now = held.load();
+  while (now & 1) {
+    // Held off: the end of the hold ends the process; the first signal is the one it takes.
+    if (now > 1 || held.compare_exchange_weak(now, now | (signal << 1))) return;
+  }
+  EndBy(signal);
 }
 
 }  // namespace
 
-void TemporaryName::Set(const std::string& name) {
+void TemporaryName::Set(const std::string& name, int folder) {
   Release();
   name_ = name;
+  folder_ = folder;
   if (name.size() >= PATH_MAX) return;  // such a name cannot have been made
   for (int i = 0; i < kSlots; ++i) {
     if (slots[i].used) continue;
     std::memcpy(slots[i].name, name.c_str(), name.size() + 1);
+    slots[i].folder = folder;
     std::atomic_signal_fence(std::memory_order_seq_cst);  // the name is there before it counts
     slots[i].used = 1;
     slot_ = i;
@@ -52,16 +82,38 @@ void TemporaryName::Release() {
 }
 
 void TemporaryName::Remove() {
-  if (!name_.empty()) ::unlink(name_.c_str());
+  if (!name_.empty()) ::unlinkat(folder_, name_.c_str(), 0);
   Release();
 }
 
 void RemoveTemporaryFilesOnInterrupt() {
   struct sigaction action {};
   action.sa_handler = RemoveAndEnd;
-  action.sa_flags = SA_RESETHAND | SA_NODEFER;
+  // Held off, the handler returns: the calls it came between go on.
+  action.sa_flags = SA_RESTART;
   sigemptyset(&action.sa_mask);
-  for (int signal : {SIGINT, SIGTERM, SIGHUP}) ::sigaction(signal, &action, nullptr);
+  for (int signal : kInterrupts) {
+    // A signal the parent set to be ignored (nohup, a background job) stays ignored.
+    struct sigaction before {};
+    if (::sigaction(signal, nullptr, &before) != 0 || before.sa_handler != SIG_DFL) continue;
+    ::sigaction(signal, &action, nullptr);
+  }
+}
+
+InterruptsHeldOff::InterruptsHeldOff() {
+  sigset_t interrupts;
+  sigemptyset(&interrupts);
+  for (int signal : kInterrupts) sigaddset(&interrupts, signal);
+  // This thread takes none meanwhile; another thread's handler leaves its signal in `held`.
+  ::pthread_sigmask(SIG_BLOCK, &interrupts, &before_);
+  held.store(1);
+}
+
+InterruptsHeldOff::~InterruptsHeldOff() {
+  const int came = held.exchange(0) >> 1;
+  // A signal this thread held back is handled as soon as it is let through.
+  ::pthread_sigmask(SIG_SETMASK, &before_, nullptr);
+  if (came != 0) EndBy(came);
 }
 
 }  // namespace menuconv::platform

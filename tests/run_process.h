@@ -2,6 +2,7 @@
 #pragma once
 
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -29,10 +30,13 @@ struct Outcome {
 // child's RLIMIT_FSIZE; SIGXFSZ keeps its default action, so a program that does not ignore
 // it dies of it. stdout and stderr are pipes, which the limit does not touch.
 // With `closeOutputs` the child starts with stdout and stderr closed, so that the first
-// files it opens take their numbers. `memoryLimit` (bytes) becomes its RLIMIT_AS.
+// files it opens take their numbers. `memoryLimit` (bytes) becomes its RLIMIT_AS. With `user`
+// the child runs as that user (and its group of the same number, no other groups), where the
+// suite runs as the superuser.
 inline Outcome RunMenuconv(const std::filesystem::path& folder, const std::vector<std::string>& args,
                            std::optional<rlim_t> fileSizeLimit = std::nullopt, int timeoutSeconds = 10,
-                           bool closeOutputs = false, std::optional<rlim_t> memoryLimit = std::nullopt) {
+                           bool closeOutputs = false, std::optional<rlim_t> memoryLimit = std::nullopt,
+                           std::optional<uid_t> user = std::nullopt) {
   std::vector<std::string> argv = {MENUCONV_EXE};
   argv.insert(argv.end(), args.begin(), args.end());
   std::vector<char*> raw;
@@ -64,6 +68,9 @@ inline Outcome RunMenuconv(const std::filesystem::path& folder, const std::vecto
     if (fileSizeLimit && ::setrlimit(RLIMIT_FSIZE, &limit) != 0) ::_exit(126);
     const rlimit memory{memoryLimit.value_or(0), memoryLimit.value_or(0)};
     if (memoryLimit && ::setrlimit(RLIMIT_AS, &memory) != 0) ::_exit(126);
+    if (user && ::geteuid() == 0 && (::setgroups(0, nullptr) != 0 || ::setgid(*user) != 0 || ::setuid(*user) != 0)) {
+      ::_exit(126);
+    }
     ::execv(raw[0], raw.data());
     ::_exit(127);
   }

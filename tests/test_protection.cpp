@@ -175,6 +175,29 @@ TEST(Protection, PlantedLinksLeadNowhere) {
   EXPECT_EQ(ReadBytes((elsewhere / "important.txt").string()), "secret");
 }
 
+// A text table that is there but that the user may not read fails the run, and the merged
+// table is not rewritten: a build would otherwise ship it without the unreadable records.
+TEST(Protection, UnreadableTextTablesFailTheRun) {
+  for (const std::string unreadable : {"menus.txt", "menus_txts.txt"}) {
+    SCOPED_TRACE(unreadable);
+    UserFolder folder;
+    const std::string table = std::string("\xFF\xFE", 2) + std::string("k\0\t\0A\0\r\0\n\0", 10);
+    WriteBytes((folder.path() / "menus.xml").string(), kScreen);
+    WriteBytes((folder.path() / "menus.txt").string(), table);
+    WriteBytes((folder.path() / "menus_txts.txt").string(), "old table");
+    for (const char* name : {"menus.xml", "menus.txt", "menus_txts.txt"}) folder.GiveToUser(folder.path() / name);
+    ::chmod((folder.path() / unreadable).c_str(), 0);
+    std::string err;
+    EXPECT_EQ(RunMenuconvAs(folder.path(), {"menus.xml"}, &err, folder.user), 1);
+    EXPECT_EQ(err, unreadable + ": Cannot load text file\n  Permission denied\n");
+    ::chmod((folder.path() / unreadable).c_str(), 0644);
+    EXPECT_EQ(ReadBytes((folder.path() / "menus_txts.txt").string()), "old table");
+    EXPECT_EQ(ReadBytes((folder.path() / "menus.txt").string()), table);
+    EXPECT_EQ(EntriesOf(folder.path()),
+              (std::vector<std::string>{"m1.xml", "menus.txt", "menus.xml", "menus_txts.txt"}));
+  }
+}
+
 // A failed first write removes nothing it did not make: here another writer completes the
 // file of the same name while this one is under way, and this one then fails.
 TEST(Protection, FailedNewFileLeavesAnotherWritersFile) {
@@ -271,6 +294,46 @@ TEST(Interrupt, OutputsAreAbsentOldOrComplete) {
   EXPECT_GT(interrupted, trials / 4);
   std::printf("%d interrupted runs of %d: outputs complete %d, as they were %d, absent %d\n", interrupted, trials,
               complete, old, absent);
+}
+
+// A signal the run was started with ignored (nohup, a background job of a script) stays
+// ignored: SIGHUP sent again and again while the run goes on changes nothing.
+TEST(Interrupt, SignalIgnoredAtTheStartStaysIgnored) {
+  std::string many;
+  for (int s = 0; s < 400; ++s) {
+    many += "<MENU_MODULE>screen_" + std::to_string(s);
+    for (int i = 0; i < 200; ++i) many += "<SPRITE_MODULE ld.x=\"" + std::to_string(i) + "\"/>";
+    many += "</MENU_MODULE>";
+  }
+  testing_support::TempFolder reference("menuconv-reference");
+  WriteBytes(reference.PathOf("menus.xml"), many);
+  std::string err;
+  ASSERT_EQ(RunMenuconvAs(reference.path(), {"menus.xml"}, &err), 0) << err;
+
+  testing_support::TempFolder folder("menuconv-nohup");
+  WriteBytes(folder.PathOf("menus.xml"), many);
+  // Ignored here while the child starts: it inherits the setting, as under nohup.
+  struct sigaction ignore {};
+  struct sigaction before {};
+  ignore.sa_handler = SIG_IGN;
+  ::sigaction(SIGHUP, &ignore, &before);
+  const Child child = Start(folder.path(), {"menus.xml"});
+  ::sigaction(SIGHUP, &before, nullptr);
+  int sent = 0;
+  int status = 0;
+  while (::waitpid(child.pid, &status, WNOHANG) == 0) {
+    ::kill(child.pid, SIGHUP);
+    ++sent;
+    std::this_thread::sleep_for(std::chrono::microseconds(200));
+  }
+  ::close(child.errFd);
+  ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status) << " after " << sent << " SIGHUP";
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_EQ(EntriesOf(folder.path()), EntriesOf(reference.path()));
+  for (const std::string& name : EntriesOf(reference.path())) {
+    EXPECT_TRUE(ReadBytes(folder.PathOf(name)) == ReadBytes(reference.PathOf(name))) << name;
+  }
+  std::printf("%d SIGHUP sent during the run\n", sent);
 }
 
 }  // namespace

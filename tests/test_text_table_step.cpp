@@ -175,9 +175,10 @@ TEST_F(TextTableStepTest, SecondTableThatIsAFolderStays) {
   const auto before = Snapshot();
   const TextTableOutcome outcome = RunTextTableStep("menus.xml", true);
   EXPECT_EQ(Snapshot(), before);
-  EXPECT_FALSE(outcome.read.ok);
-  EXPECT_EQ(outcome.read.reason, std::strerror(testing_support::kDirectoryError));
-  EXPECT_FALSE(outcome.read.HasPosition());
+  EXPECT_EQ(outcome.unreadable, "menus_txts.txt");
+  EXPECT_FALSE(outcome.load.ok);
+  EXPECT_EQ(outcome.load.reason, std::strerror(testing_support::kDirectoryError));
+  EXPECT_FALSE(outcome.load.HasPosition());
   EXPECT_EQ(outcome.recordsWritten, 0u);
 }
 

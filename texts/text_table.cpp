@@ -135,7 +135,13 @@ bool ReadTextLine(std::string_view data, std::size_t& position, TextRecord& reco
 Status TextTable::AddFile(const std::string& path) {
   ByteBuffer bytes;
   Status status = ReadFileBytes(path, bytes);
-  if (!status.ok || bytes.empty()) return status;  // not readable, or nothing to read
+  if (!status.ok) return status;
+  return AddBytes(std::move(bytes));
+}
+
+Status TextTable::AddBytes(ByteBuffer bytes) {
+  Status status;
+  if (bytes.empty()) return status;  // nothing to read
   const std::string_view data = bytes.view();
   if (data.size() < 2 || UnitAt(data, 0) != 0xFEFF) {
     return Status::Failure("no UTF-16 little-endian byte-order mark (FF FE)");

@@ -105,6 +105,8 @@ class TextTable {
   //     before the end, with the offset N and that unit's line (1 + the LF units before it)
   //     and column (in bytes); the records read before it are merged.
   Status AddFile(const std::string& path);
+  // The same for a file's bytes that were read already (see ReadFileBytes).
+  Status AddBytes(ByteBuffer bytes);
 
   // The records in key order.
   const std::vector<TextRecord>& Records() const { return records_; }
