@@ -2,7 +2,7 @@
 # Builds the consumer project against the installed menuconv package, with Ninja and with
 # Unix Makefiles, and checks the promises of the build step: the first build converts; a
 # build with nothing changed runs nothing; touching the document re-runs the step and leaves
-# every output's time stamp alone; an edit of menus.txt re-runs it; a new screen appears;
+# every output's time stamp alone; an edit of menus.txt or of menus_txts.txt re-runs it; a new screen appears;
 # clean leaves the source folder byte for byte as it was; and all of it with a source folder
 # nobody may write (as root the builds run as the user nobody).
 #
@@ -66,6 +66,8 @@ edit() {
 
 add_record() { printf 'Z\0Z\0_\0E\0X\0T\0R\0A\0\t\0X\0\r\0\n\0' >>"$1"; }
 
+add_first_record() { printf 'A\0A\0\t\0Y\0\r\0\n\0' >>"$1"; }
+
 add_screen() {
   local copy
   copy=$(LC_ALL=C sed -n '25,31p' "$1" | LC_ALL=C sed '1s/>loading\r\{0,1\}$/>loading_copy/')
@@ -119,6 +121,13 @@ check_generator() {
   same "$dir/want-table" "$bld/menus/menus_txts.txt"
   [ "$(stamps | grep '\.xml ')" = "$(grep '\.xml ' <<<"$before")" ] || fail "edit of menus.txt rewrote menus"
   build_expecting idle "no-op build after the edit"
+
+  # A record in the second table whose key sorts before every other: it comes first.
+  edit "$src/data/menus_txts.txt" add_first_record "$src/data/menus_txts.txt"
+  build_expecting runs "edit of menus_txts.txt"
+  { printf '\377\376A\0A\0\t\0Y\0\r\0\n\0'; tail -c +3 "$dir/want-table"; } >"$dir/want-table-2"
+  same "$dir/want-table-2" "$bld/menus/menus_txts.txt"
+  build_expecting idle "no-op build after the edit of menus_txts.txt"
 
   # A copy of the screen "loading" (lines 25 to 31) under another name, after the last screen.
   edit "$src/data/menus.xml" add_screen "$src/data/menus.xml"
