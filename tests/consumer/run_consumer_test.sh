@@ -6,8 +6,11 @@
 # clean leaves the source folder byte for byte as it was; and all of it with a source folder
 # nobody may write (as root the builds run as the user nobody).
 #
-# usage: run_consumer_test.sh [MENUCONV-BUILD-FOLDER]
+# usage: run_consumer_test.sh [--subdirectory] [MENUCONV-BUILD-FOLDER]
 # Without a build folder the program is built first. Exits 77 (skipped) without ninja or make.
+# --subdirectory also builds the project with the sources through add_subdirectory (two more
+# builds of the program, a minute or two): only the program and the menus are built, and
+# nothing of menuconv's lands at the project's build root.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)
@@ -21,6 +24,12 @@ trap 'chmod -R u+w "$scratch" 2>/dev/null || true; rm -rf "$scratch"' EXIT
 chmod 755 "$scratch"
 generator=setup
 fail() { echo "FAIL ($generator): $*" >&2; exit 1; }
+
+subdirectory=false
+if [ "${1:-}" = --subdirectory ]; then
+  subdirectory=true
+  shift
+fi
 
 # The program, installed into a scratch prefix as a user would install it.
 build=${1:-}
@@ -156,5 +165,36 @@ check_generator() {
   echo "ok ($generator)"
 }
 
+# The sources through add_subdirectory: the same conversion, and at the build root only the
+# project's own files and the subproject's folder, in which no test, benchmark or package is.
+check_subdirectory() {
+  generator="add_subdirectory"
+  local dir=$scratch/subdirectory
+  src=$dir/src
+  bld=$dir/build
+  mkdir -p "$src/data" "$bld"
+  cp "$here/CMakeLists.txt" "$src/"
+  cp "$examples/menus.xml" "$examples/menus.txt" "$examples/menus_txts.txt" "$src/data/"
+  [ "$(id -u)" != 0 ] || chown 65534:65534 "$bld"
+  as_builder cmake -S "$src" -B "$bld" -G Ninja -DMENUCONV_SOURCE_DIR="$root" >/dev/null || fail "configure failed"
+  build_expecting runs "first build"
+  for file in main_menu.xml options.xml loading.xml menus_txts.txt; do
+    same "$examples/expected/$file" "$bld/menus/$file"
+  done
+  build_expecting idle "no-op build"
+  local root_files
+  root_files=$(cd "$bld" && ls -A | tr '\n' ' ')
+  [ "$root_files" = ".ninja_deps .ninja_log CMakeCache.txt CMakeFiles build.ninja cmake_install.cmake menuconv menus menus-outputs.txt menus.menuconv-stamp " ] ||
+    fail "unexpected files at the build root: $root_files"
+  for unwanted in bench tests CPackConfig.cmake; do
+    [ ! -e "$bld/menuconv/$unwanted" ] || fail "menuconv/$unwanted was made"
+  done
+  [ -d "$bld/menuconv/layers" ] || fail "the layer views are not in menuconv's own binary folder"
+  echo "ok ($generator)"
+}
+
 check_generator Ninja ninja
 check_generator "Unix Makefiles" make
+if $subdirectory; then
+  check_subdirectory
+fi
