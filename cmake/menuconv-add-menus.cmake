@@ -35,8 +35,9 @@ function(_menuconv_lister result)
     execute_process(COMMAND "${CMAKE_COMMAND}" -S "${source}" -B "${lister_build}" -DCMAKE_BUILD_TYPE=Release
                             -DMENUCONV_TESTS=OFF -DMENUCONV_BENCH=OFF
                     RESULT_VARIABLE failed OUTPUT_QUIET ERROR_VARIABLE errors)
+    cmake_host_system_information(RESULT cores QUERY NUMBER_OF_LOGICAL_CORES)
     if(NOT failed)
-      execute_process(COMMAND "${CMAKE_COMMAND}" --build "${lister_build}" --target menuconv
+      execute_process(COMMAND "${CMAKE_COMMAND}" --build "${lister_build}" --target menuconv --parallel ${cores}
                       RESULT_VARIABLE failed OUTPUT_QUIET ERROR_VARIABLE errors)
     endif()
     if(failed)
