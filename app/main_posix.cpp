@@ -1,11 +1,14 @@
 // The command-line shell of the converter on POSIX systems.
+#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
 
+#include "app/dependency_file.h"
 #include "app/options.h"
 #include "app/run.h"
 #include "platform/temporary_names.h"
@@ -19,30 +22,39 @@ namespace {
 constexpr int kUsageStatus = 2;
 
 int UsageError(const std::string& what) {
-  std::fprintf(stderr, "menuconv: %s\n\n%s", what.c_str(), menuconv::UsageText());
+  std::fprintf(stderr, "menuconv: %s\nTry 'menuconv --help' for more information.\n", what.c_str());
   return kUsageStatus;
 }
 
-void PrintSummary(const menuconv::RunContext& context, double seconds) {
+// What the program prints on stdout; a list that cannot be written whole is a failure, not an
+// empty success.
+int PrintOnStdout(const std::string& text) {
+  errno = 0;
+  const bool written = std::fwrite(text.data(), 1, text.size(), stdout) == text.size();
+  const int writeError = errno;
+  if (std::fflush(stdout) == 0 && written) return 0;
+  const int error = writeError != 0 ? writeError : errno;
+  std::fprintf(stderr, "menuconv: write error: %s\n", std::strerror(error != 0 ? error : EIO));
+  return 1;
+}
+
+void PrintSummary(const menuconv::RunContext& context, bool keepUnchanged, double seconds) {
+  const std::string files = context.settings.writeNothing
+                                ? std::to_string(context.written.size()) + " files would be written"
+                                : std::to_string(context.written.size() - context.kept) + " files written";
+  const std::string kept = keepUnchanged ? ", " + std::to_string(context.kept) + " kept unchanged" : "";
   std::fprintf(stderr,
-               "menuconv: %zu screens converted, %zu files written, %zu text records merged, %zu written, "
-               "%zu warnings, %.3f s\n",
-               context.screensConverted, context.written.size(), context.textRecordsMerged, context.textRecordsWritten,
-               context.warnings, seconds);
+               "menuconv: %zu screens converted, %s%s, %zu text records merged, %zu written, %zu warnings, %.3f s\n",
+               context.screensConverted, files.c_str(), kept.c_str(), context.textRecordsMerged,
+               context.textRecordsWritten, context.warnings, seconds);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
   const menuconv::Options options = menuconv::ParseOptions(std::vector<std::string>(argv + 1, argv + argc));
-  if (options.help) {
-    std::fputs(menuconv::UsageText(), stdout);
-    return 0;
-  }
-  if (options.version) {
-    std::printf("menuconv %s\n", MENUCONV_VERSION);
-    return 0;
-  }
+  if (options.help) return PrintOnStdout(menuconv::UsageText());
+  if (options.version) return PrintOnStdout(std::string("menuconv ") + MENUCONV_VERSION + "\n");
   if (!options.usageError.empty()) return UsageError(options.usageError);
   std::error_code error;
   if (!options.outputDir.empty() && !std::filesystem::is_directory(options.outputDir, error)) {
@@ -55,17 +67,22 @@ int main(int argc, char** argv) {
 
   const auto start = std::chrono::steady_clock::now();
   menuconv::PlatformReporter reporter;
-  menuconv::RunContext context(reporter, menuconv::RunSettings{options.outputDir, options.listOutputs});
+  menuconv::RunSettings settings{options.outputDir, options.listOutputs, options.textsOut, options.keepUnchanged};
+  menuconv::RunContext context(reporter, std::move(settings));
   int status = menuconv::RunConversion(options.path, context);
-  if (options.listOutputs) {
-    for (const std::string& path : context.written) std::printf("%s\n", path.c_str());
-  }
   if (options.strict && status == 0 && context.warnings > 0) {
     std::fprintf(stderr, "menuconv: %zu warnings fail the run (--strict)\n", context.warnings);
     status = 1;
   }
+  if (status == 0 && !options.depfile.empty()) status = menuconv::WriteDependencyFile(options.depfile, context);
+  if (options.listOutputs) {
+    std::string list;
+    for (const std::string& path : context.written) list += path + "\n";
+    if (PrintOnStdout(list) != 0) status = 1;
+  }
   if (options.verbose) {
-    PrintSummary(context, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+    PrintSummary(context, options.keepUnchanged,
+                 std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
   }
   return status;
 }

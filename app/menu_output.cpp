@@ -8,6 +8,20 @@
 
 namespace menuconv {
 
+Status CheckWritable(const std::string& path) {
+  platform::AtomicFile file;
+  Status status = file.Open(path);
+  file.Abandon();
+  return status;
+}
+
+Status CheckWritable(const std::string& folder, const std::string& name) {
+  platform::AtomicFile file;
+  Status status = file.Open(folder, name);
+  file.Abandon();
+  return status;
+}
+
 bool EscapesCurrentFolder(std::string_view name) {
   const std::string_view separators = platform::PathSeparators();
   if (platform::IsAbsolutePath(name)) return true;
@@ -29,10 +43,14 @@ MenuOutput::MenuOutput(ElementRef menuModule, const XmlDocument& input, const Ru
       outputFolder_(settings.outputFolder),
       path_(settings.outputFolder.empty() ? fileName_ : settings.outputFolder + "/" + fileName_),
       writeNothing_(settings.writeNothing),
+      keepUnchanged_(settings.keepUnchanged),
       writer_(EncodingName(input), XmlDocument().codePage, input.textCodePage,
               [this](const std::vector<std::string_view>& bytes) {
                 if (writeNothing_) return Status::Success();
-                Status opened = file_.IsOpen() ? Status::Success() : file_.Open(outputFolder_, fileName_);
+                Status opened = file_.IsOpen() ? Status::Success() : Open();
+                if (unchanged_) {
+                  for (std::string_view piece : bytes) unchanged_->Add(piece);
+                }
                 return opened ? file_.Write(bytes) : opened;
               }) {
   // The name is checked as the screen gives it, and where its folder leads once links are
@@ -55,10 +73,18 @@ void MenuOutput::Add(MenuPiece piece) {
   if (status_) Write(text_.Add(std::move(piece)));
 }
 
+Status MenuOutput::Open() {
+  // Compared with what is there before anything can replace it.
+  if (keepUnchanged_) unchanged_.emplace(path_);
+  return file_.Open(outputFolder_, fileName_);
+}
+
 Status MenuOutput::Finish() {
   if (status_ && Write(text_.Finish())) status_ = writer_.Finish();
-  if (status_ && !writeNothing_) status_ = file_.Commit();
-  if (!status_) file_.Abandon();
+  if (status_ && writeNothing_) status_ = CheckWritable(outputFolder_, fileName_);
+  kept_ = status_ && !writeNothing_ && unchanged_ && unchanged_->Unchanged();
+  if (status_ && !writeNothing_ && !kept_) status_ = file_.Commit();
+  if (!status_ || writeNothing_ || kept_) file_.Abandon();
   return status_;
 }
 

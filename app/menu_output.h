@@ -3,10 +3,12 @@
 // warning for a file an earlier screen wrote too.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
 #include "app/run_context.h"
+#include "app/unchanged_check.h"
 #include "base/status.h"
 #include "convert/menu_builder.h"
 #include "platform/file_io.h"
@@ -14,6 +16,12 @@
 #include "xml/xml_document.h"
 
 namespace menuconv {
+
+// Whether the file could be written: it is opened as a write would open it and dropped again.
+// The first takes the path as it is; the second opens `name` beneath `folder`, as a menu
+// document is opened.
+Status CheckWritable(const std::string& path);
+Status CheckWritable(const std::string& folder, const std::string& name);
 
 // True for a name that would leave the current folder: absolute, or with a ".." component.
 bool EscapesCurrentFolder(std::string_view fileName);
@@ -26,20 +34,27 @@ class MenuOutput {
   // Writes what the piece settles; after a failure nothing more is written.
   void Add(MenuPiece piece);
   // Writes the rest and puts the file in place. An existing file is replaced only by a
-  // complete one; a failure leaves the target as it was.
+  // complete one; a failure leaves the target as it was. Writing nothing, the target is
+  // opened and dropped again, so that what would fail the run fails the listing too.
   Status Finish();
+  // The existing file held the same bytes and was left as it was (--keep-unchanged).
+  bool Kept() const { return kept_; }
 
   // The screen's text followed by ".xml", as narrow text, in the output folder.
   const std::string& Path() const { return path_; }
 
  private:
   Status Write(std::vector<ByteBuffer> parts);
+  Status Open();
 
   MenuText text_;
   std::string fileName_;
   std::string outputFolder_;  // the folder the name is relative to: empty for the current folder
   std::string path_;
   bool writeNothing_;
+  bool keepUnchanged_;
+  bool kept_ = false;
+  std::optional<UnchangedCheck> unchanged_;
   platform::AtomicFile file_;
   DocumentWriter writer_;
   Status status_;

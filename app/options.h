@@ -1,4 +1,5 @@
-// The POSIX command line: options at the start, then the words of the input path.
+// The POSIX command line: GNU option syntax (through getopt_long), then the words of the
+// input path.
 #pragma once
 
 #include <string>
@@ -9,17 +10,22 @@ namespace menuconv {
 struct Options {
   std::string path;       // the words after the options, joined by single blanks
   std::string outputDir;  // where menu documents go; empty: the current folder
+  std::string textsOut;   // where the merged text table goes; empty: BASE_txts.txt beside the input
+  std::string depfile;    // where the dependency file goes; empty: none is written
+  bool keepUnchanged = false;
   bool listOutputs = false;
   bool strict = false;
   bool verbose = false;
   bool help = false;
   bool version = false;
-  // Set when the command line cannot be used: what is wrong with it.
+  // Set when the command line cannot be used: what is wrong with it, in one line.
   std::string usageError;
 };
 
-// Options are recognised only at the start of the arguments and only as spelled in the
-// usage; "--" ends them, and everything after them is the path, however it begins.
+// Options come first, in the spellings getopt_long accepts (`--opt VALUE`, `--opt=VALUE`,
+// `-oDIR`, bundled short options, unambiguous abbreviations of long names); they end at
+// "--" or at the first word that is not an option ("-" alone is a word, not an option).
+// Everything after them is the path. An option value may not be empty.
 Options ParseOptions(const std::vector<std::string>& arguments);
 
 // The usage: one line per option and an example.

@@ -53,24 +53,33 @@ int ReportThrown(const std::string& path, bool loaded, RunContext& context) {
 }
 
 // A table that is not one is left alone, with a warning; one that cannot be read or written
-// fails the run, since a build would otherwise ship stale texts.
+// fails the run, since a build would otherwise ship stale texts. Writing the table elsewhere, a
+// second table that is not one fails the run too: the table asked for cannot be made.
 int ReportTextTables(const TextTableOutcome& outcome, RunContext& context) {
   if (!outcome.ran) return 0;
   context.textRecordsMerged = outcome.recordsMerged;
   context.textRecordsWritten = outcome.recordsWritten;
+  context.sources.insert(context.sources.end(), outcome.found.begin(), outcome.found.end());
   if (!outcome.load) {
     context.reporter.Failure(outcome.unreadable, "Cannot load text file", {outcome.load.reason});
+    return 1;
+  }
+  if (!outcome.read && !context.settings.textsOut.empty()) {
+    context.reporter.Failure(outcome.table, "Cannot save text file", {outcome.second + ": " + outcome.read.reason});
     return 1;
   }
   if (!outcome.read) {
     context.Warn(NameInWarning(outcome.table) + ": not rewritten: " + outcome.read.reason);
     return 0;
   }
-  if (!outcome.write) {
-    context.reporter.Failure(outcome.table, "Cannot save text file", {outcome.write.reason});
+  Status write = outcome.write;
+  if (context.settings.writeNothing) write = CheckWritable(outcome.table);
+  if (!write) {
+    context.reporter.Failure(outcome.table, "Cannot save text file", {write.reason});
     return 1;
   }
   context.written.push_back(outcome.table);
+  if (outcome.kept) ++context.kept;
   return 0;
 }
 
@@ -103,8 +112,11 @@ int ConvertFile(const std::string& path, RunContext& context, bool& loaded) {
 
 int Run(const std::string& path, RunContext& context, bool& loaded) {
   // The document is gone before the text tables are read: the two are never held together.
+  context.sources.push_back(path);
   if (const int failed = ConvertFile(path, context, loaded)) return failed;
-  return ReportTextTables(RunTextTableStep(path, !context.settings.writeNothing), context);
+  return ReportTextTables(
+      RunTextTableStep(path, !context.settings.writeNothing, context.settings.textsOut, context.settings.keepUnchanged),
+      context);
 }
 
 }  // namespace
@@ -130,7 +142,9 @@ Status ConvertDocument(const XmlDocument& document, RunContext& context) {
         ReportNotes(piece, document, screens[screen], context);
         output.Add(std::move(piece));
       }
+      const std::size_t listed = context.written.size();
       saved = ReportMenuSaved(output.Path(), output.Finish(), context);
+      if (output.Kept() && context.written.size() > listed) ++context.kept;
     }
   }
   // The registry gets the entries the undefined pictures stand for, once nothing reads it.

@@ -15,8 +15,10 @@ namespace menuconv {
 
 // How the run is asked to work.
 struct RunSettings {
-  std::string outputFolder;   // where menu documents go; empty: the current folder
-  bool writeNothing = false;  // do everything but write: list what would be written
+  std::string outputFolder;    // where menu documents go; empty: the current folder
+  bool writeNothing = false;   // do everything but write: list what would be written
+  std::string textsOut;        // where the merged text table goes; empty: BASE_txts.txt
+  bool keepUnchanged = false;  // an output whose bytes would not change is left alone
 };
 
 struct RunContext {
@@ -31,8 +33,11 @@ struct RunContext {
   Reporter& reporter;
   const RunSettings settings;
   PictureRegistry pictures;
-  // What was written (or, writing nothing, would have been), in order.
+  // What was written or kept unchanged (or, writing nothing, would have been), in order.
   std::vector<std::string> written;
+  std::size_t kept = 0;  // of `written`, the files left as they were
+  // The files the outputs were made from: the input and the text tables that were there.
+  std::vector<std::string> sources;
   std::size_t screensConverted = 0;
   std::size_t textRecordsMerged = 0;
   std::size_t textRecordsWritten = 0;

@@ -1,7 +1,9 @@
 #include "app/text_table_step.h"
 
+#include <filesystem>
 #include <utility>
 
+#include "app/unchanged_check.h"
 #include "texts/byte_file.h"
 #include "texts/text_table.h"
 
@@ -29,22 +31,41 @@ bool ReadTable(const std::string& path, TextTable& table, TextTableOutcome& outc
   return true;
 }
 
+bool SameBytes(const TextTable& table, const std::string& path) {
+  UnchangedCheck check(path);
+  SerializeTextTable(table, [&check](std::string_view piece) {
+    check.Add(piece);
+    return true;
+  });
+  return check.Unchanged();
+}
+
 }  // namespace
 
-TextTableOutcome RunTextTableStep(const std::string& inputPath, bool rewrite) {
+TextTableOutcome RunTextTableStep(const std::string& inputPath, bool rewrite, const std::string& destination,
+                                  bool keepUnchanged) {
   TextTableOutcome outcome;
   std::string base;
   if (!TextTableBase(inputPath, base)) return outcome;
   outcome.ran = true;
-  outcome.table = base + "_txts.txt";
+  outcome.second = base + "_txts.txt";
+  outcome.table = destination.empty() ? outcome.second : destination;
   TextTable table;
+  for (const std::string& name : {base + ".txt", outcome.second}) {
+    std::error_code error;
+    if (std::filesystem::exists(name, error)) outcome.found.push_back(name);
+  }
   Status first;  // contributes what it can; nothing else depends on it
-  if (!ReadTable(base + ".txt", table, outcome, first) || !ReadTable(outcome.table, table, outcome, outcome.read)) {
+  if (!ReadTable(base + ".txt", table, outcome, first) || !ReadTable(outcome.second, table, outcome, outcome.read)) {
     return outcome;
   }
   outcome.recordsMerged = table.Size();
   // Rewriting would throw away a file that was never understood.
   if (!outcome.read.ok || !rewrite) return outcome;
+  if (keepUnchanged && SameBytes(table, outcome.table)) {
+    outcome.kept = true;
+    return outcome;
+  }
   outcome.write = WriteTextTable(table, outcome.table);
   if (outcome.write.ok) outcome.recordsWritten = table.Size();
   return outcome;

@@ -1,9 +1,10 @@
 // The last step of a successful run: merges the two text tables that stand beside the input
-// document and rewrites the second of them.
+// document and rewrites the second of them, or writes the merged table elsewhere.
 #pragma once
 
 #include <cstddef>
 #include <string>
+#include <vector>
 
 #include "base/status.h"
 
@@ -15,17 +16,20 @@ bool TextTableBase(const std::string& inputPath, std::string& base);
 
 // What the step did, for the run to report.
 struct TextTableOutcome {
-  bool ran = false;   // the input path holds a "."; without one nothing is read or written
-  std::string table;  // BASE"_txts.txt", the table that is rewritten
+  bool ran = false;    // the input path holds a "."; without one nothing is read or written
+  std::string table;   // the table that is written: BASE"_txts.txt", or the destination given
+  std::string second;  // BASE"_txts.txt", the second table read
   // A table that is there but cannot be read (permission, a folder, an I/O error): its name,
-  // and the system's reason. The step then stops: nothing is merged or rewritten.
+  // and the system's reason. The step then stops: nothing is merged or written.
   std::string unreadable;
   Status load;
-  // Reading `table`. A failure means it is there but not a table: it is left as it was, and
-  // the run warns "TABLE: not rewritten: REASON".
+  // Reading `second`. A failure means it is there but not a table: it is left as it was, and
+  // nothing is written.
   Status read;
-  // Rewriting `table`; a failure leaves the file as it was. Ok when not attempted.
+  // Writing `table`; a failure leaves the file as it was. Ok when not attempted.
   Status write;
+  bool kept = false;               // `table` already held the merged table's bytes and was left alone
+  std::vector<std::string> found;  // the tables that were there to be read
   std::size_t recordsMerged = 0;   // records of the merged table, each key once
   std::size_t recordsWritten = 0;  // records of the rewritten file; 0 when it was not rewritten
 };
@@ -34,8 +38,12 @@ struct TextTableOutcome {
 // BASE"_txts.txt" from the merged table, so a key of the ".txt" file wins over the same key
 // of the "_txts.txt" file. A missing file contributes nothing; one that is there but cannot
 // be read stops the step (see `load`). A ".txt" file that is read but is not a table
-// contributes the records read before the reading stopped, if any, and is not reported. Without `rewrite` everything
-// but the writing is done. Shows nothing: the caller reports the outcome.
-TextTableOutcome RunTextTableStep(const std::string& inputPath, bool rewrite);
+// contributes the records read before the reading stopped, if any, and is not reported.
+// Without `rewrite` everything but the writing is done. Shows nothing: the caller reports the
+// outcome. A non-empty `destination` receives the merged table instead, and the tables beside
+// the input are only read. With `keepUnchanged` a table whose bytes would not change is not
+// written.
+TextTableOutcome RunTextTableStep(const std::string& inputPath, bool rewrite, const std::string& destination = "",
+                                  bool keepUnchanged = false);
 
 }  // namespace menuconv

@@ -1,0 +1,27 @@
+// Compares the bytes of a file being made, piece by piece as they come, with the file already
+// under its name, so that an output whose bytes did not change can be left as it is, time
+// stamp included.
+#pragma once
+
+#include <fstream>
+#include <string>
+#include <string_view>
+
+namespace menuconv {
+
+class UnchangedCheck {
+ public:
+  // Only a regular file can be the same; anything else, or nothing, differs.
+  explicit UnchangedCheck(const std::string& existingPath);
+
+  void Add(std::string_view piece);
+  // True when every byte added so far matched and the existing file holds no more.
+  bool Unchanged();
+
+ private:
+  std::ifstream existing_;
+  bool same_ = false;
+  std::string buffer_;
+};
+
+}  // namespace menuconv
