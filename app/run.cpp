@@ -4,6 +4,7 @@
 #include <new>
 #include <vector>
 
+#include "app/document_warnings.h"
 #include "app/menu_output.h"
 #include "app/piece_builder.h"
 #include "app/text_table_step.h"
@@ -48,7 +49,7 @@ int ReportThrown(const std::string& path, bool loaded, RunContext& context) {
     what = e.what();
   } catch (...) {
   }
-  context.reporter.Failure("Error", loaded ? kConvertFailed : kLoadFailed, {path + ": " + what});
+  context.reporter.Failure("Error", loaded ? kConvertFailed : kLoadFailed, {}, {path + ": " + what});
   return 1;
 }
 
@@ -59,11 +60,11 @@ int ReportTextTables(const TextTableOutcome& outcome, RunContext& context) {
   context.textRecordsMerged = outcome.recordsMerged;
   context.textRecordsWritten = outcome.recordsWritten;
   if (!outcome.read) {
-    context.Warn(NameInWarning(outcome.table) + ": not rewritten: " + outcome.read.reason);
+    context.Warn(outcome.table, "not rewritten: " + outcome.read.reason);
     return 0;
   }
   if (!outcome.write) {
-    context.reporter.Failure(outcome.table, "Cannot save text file", {outcome.write.reason});
+    context.reporter.Failure(outcome.table, "Cannot save text file", {}, {outcome.write.reason});
     return 1;
   }
   context.written.push_back(outcome.table);
@@ -77,21 +78,21 @@ int ConvertFile(const std::string& path, RunContext& context, bool& loaded) {
   // Nothing but file names and messages leaves the document, so a code page that round-trips
   // exactly is held as the file's bytes: nothing to decode, nothing to encode when written.
   if (const Status status = Load(document, path, "", &parse, HeldText::kFileBytes); !status) {
-    context.reporter.Failure("Error", kLoadFailed, {path + ": " + status.reason});
+    context.reporter.Failure("Error", kLoadFailed, {}, {path + ": " + status.reason});
     return 1;
   }
   loaded = true;
+  ReportDocumentNotes(document, context);
   // A text that ended inside a construct or an open element is not converted at all.
   if (!parse.ok) {
-    context.reporter.Failure(
-        "Error", kConvertFailed,
-        {path + ":" + std::to_string(parse.line) + ":" + std::to_string(parse.column) + ": " + parse.reason});
+    context.reporter.Failure("Error", kConvertFailed,
+                             {PlaceInFile(path, parse.line, parse.column) + ": error: " + parse.reason}, {});
     return 1;
   }
   if (const Status converted = ConvertDocument(document, context); !converted) {
     std::vector<std::string> details;
     if (!converted.reason.empty()) details.push_back(path + ": " + converted.reason);
-    context.reporter.Failure("Error", kConvertFailed, details);
+    context.reporter.Failure("Error", kConvertFailed, {}, details);
     return 1;
   }
   return 0;
@@ -126,7 +127,7 @@ Status ConvertDocument(const XmlDocument& document, RunContext& context) {
         ReportNotes(piece, document, screens[screen], context);
         output.Add(std::move(piece));
       }
-      saved = ReportMenuSaved(output.Path(), output.Finish(), context);
+      saved = ReportMenuSaved(output.Path(), output.Finish(), document, screens[screen], context);
     }
   }
   // The registry gets the entries the undefined pictures stand for, once nothing reads it.
@@ -135,6 +136,7 @@ Status ConvertDocument(const XmlDocument& document, RunContext& context) {
 }
 
 int RunConversion(const std::string& path, RunContext& context) {
+  context.documentPath = path;
   bool loaded = false;
   try {
     return Run(path, context, loaded);
