@@ -4,11 +4,12 @@
 #include <cstdint>
 #include <cstring>
 #include <stdexcept>
-#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "base/byte_scan.h"
 #include "platform/file_io.h"
+#include "xml/attribute_scan.h"
 
 namespace menuconv {
 
@@ -116,51 +117,56 @@ class Parser {
     std::string_view name;
     const char* open = nullptr;
     const char* close = nullptr;
+    bool suspect = false;  // the value holds "<" or a line feed
     std::string_view Value() const { return std::string_view(open + 1, static_cast<std::size_t>(close - open - 1)); }
   };
-  // The attribute names of one start tag, to find a name given again: a filter of 64 bits
-  // keeps the usual short lists to a comparison or two per name, and a long list goes into
-  // a hash map, so that a tag with a million attributes costs no million comparisons each.
+  // The attribute names of one start tag, to find a name given again: a small hash table
+  // over the first names (64 buckets, keyed by a name's length and three of its bytes, and
+  // chained), then a hash map for a long list, so that a tag with a million attributes costs
+  // no million comparisons each. Names are views into the text, whose bytes around a name
+  // (the blank before it, the "=" after it) may be read.
   class NameSet {
    public:
     void Clear() {
-      list_.clear();
-      filter_ = 0;
+      count_ = 0;
+      used_ = 0;
       if (!map_.empty()) map_.clear();
     }
-    // Adds the attribute, unless its name was added before: then gives that one.
-    const Attribute* Add(const Attribute& a) {
-      if (list_.size() < kFiltered) {
-        const uint64_t bit = FilterBit(a.name);
-        if ((filter_ & bit) != 0) {
-          for (const Attribute& b : list_) {
-            if (b.name == a.name) return &b;
-          }
+    // Adds the name; true when it came before.
+    bool Add(std::string_view name) {
+      if (count_ >= kKept) return AddToMap(name);
+      const auto byte = [&name](std::ptrdiff_t i) {
+        return static_cast<unsigned>(static_cast<unsigned char>(name.data()[i]));
+      };
+      const auto size = static_cast<std::ptrdiff_t>(name.size());
+      const unsigned bucket = (byte(0) + 3 * byte(1) + 5 * byte(size - 1) + 7 * static_cast<unsigned>(size)) & 63;
+      uint8_t chain = kEnd;
+      if ((used_ >> bucket & 1) != 0) {
+        for (chain = head_[bucket]; chain != kEnd; chain = next_[chain]) {
+          if (names_[chain] == name) return true;
         }
-        filter_ |= bit;
-        list_.push_back(a);
-        if (list_.size() == kFiltered) {
-          for (std::size_t i = 0; i < list_.size(); ++i) map_.emplace(list_[i].name, i);
-        }
-        return nullptr;
+        chain = head_[bucket];
       }
-      const auto [it, added] = map_.emplace(a.name, list_.size());
-      if (!added) return &list_[it->second];
-      list_.push_back(a);
-      return nullptr;
+      used_ |= 1ull << bucket;
+      next_[count_] = chain;
+      head_[bucket] = static_cast<uint8_t>(count_);
+      names_[count_++] = name;
+      return false;
     }
 
    private:
-    static constexpr std::size_t kFiltered = 64;
-    static uint64_t FilterBit(std::string_view name) {
-      uint64_t h = name.size();
-      for (std::size_t i = 0; i < name.size() && i < 8; ++i) h = h * 131 + static_cast<unsigned char>(name[i]);
-      if (!name.empty()) h = h * 131 + static_cast<unsigned char>(name.back());
-      return 1ull << ((h * 0x9E3779B97F4A7C15ull) >> 58);
+    static constexpr uint32_t kKept = 64;
+    static constexpr uint8_t kEnd = 0xFF;
+    bool AddToMap(std::string_view name) {
+      if (count_++ == kKept) map_.insert(names_, names_ + kKept);
+      return !map_.insert(name).second;
     }
-    std::vector<Attribute> list_;
-    uint64_t filter_ = 0;
-    std::unordered_map<std::string_view, std::size_t> map_;
+    uint32_t count_ = 0;
+    uint64_t used_ = 0;  // the buckets whose head is set
+    uint8_t head_[64];   // the last name of each bucket
+    uint8_t next_[kKept];
+    std::string_view names_[kKept];
+    std::unordered_set<std::string_view> map_;
   };
 
   static Construct Failed(Construct c, const char* what) {
@@ -278,15 +284,7 @@ class Parser {
         return unfinished;
       }
       CheckValue(a);
-      if (const Attribute* first = names_.Add(a)) {
-        Note(a.name.data(), DocumentNote{DocumentNote::Kind::kRepeatedAttribute,
-                                         {},
-                                         0,
-                                         std::string(a.name),
-                                         {},
-                                         std::string(first->Value()),
-                                         std::string(a.Value())});
-      }
+      if (names_.Add(a.name)) NoteRepeated(a, listStart);
       p = const_cast<char*>(a.close) + 1;
       if (p == end_) return "a start tag";
       listEnd = p;
@@ -303,10 +301,11 @@ class Parser {
   Attribute ReadAttribute(const char* p, const char*& unfinished) const {
     Attribute a;
     const char* eq;
-    if (const auto marks = ShortAttribute(p, end_); marks.close) {
+    if (const auto marks = ShortAttribute<true>(p, end_); marks.close) {
       eq = marks.equals;
       a.open = eq + 1;
       a.close = marks.close;
+      a.suspect = marks.suspect;
     } else {
       eq = FindNear(p, end_, '=');
       if (!eq) {
@@ -321,7 +320,12 @@ class Parser {
       }
       a.open = q;
       a.close = FindNear(q + 1, end_, *q);
-      if (!a.close) unfinished = "an attribute value";
+      if (!a.close) {
+        unfinished = "an attribute value";
+      } else {
+        const std::size_t length = static_cast<std::size_t>(a.close - q - 1);
+        a.suspect = std::memchr(q + 1, '<', length) != nullptr || std::memchr(q + 1, '\n', length) != nullptr;
+      }
     }
     const char* nameEnd = eq;
     while (nameEnd > p && IsBlank(nameEnd[-1])) --nameEnd;
@@ -329,18 +333,35 @@ class Parser {
     return a;
   }
 
+  // An attribute whose name came before in the list that starts at listStart: the first
+  // value counts.
+  void NoteRepeated(const Attribute& a, const char* listStart) {
+    const std::string_view before(listStart, static_cast<std::size_t>(a.name.data() - listStart));
+    std::string_view kept;
+    bool found = false;
+    ScanAttributeList(before, end_, [&](std::string_view name, std::string_view value) {
+      if (!found && name == a.name) {
+        found = true;
+        kept = value;
+      }
+    });
+    Note(a.name.data(), DocumentNote{DocumentNote::Kind::kRepeatedAttribute,
+                                     {},
+                                     0,
+                                     std::string(a.name),
+                                     {},
+                                     std::string(kept),
+                                     std::string(a.Value())});
+  }
+
   // A value that holds "<" or a line break has most likely lost its closing quote, and the
   // value took in what followed.
   void CheckValue(const Attribute& a) {
-    constexpr uint64_t kSuspect = (1ull << '<') | (1ull << '\n');
-    for (const char* q = a.open + 1; q < a.close; ++q) {
-      const auto u = static_cast<unsigned char>(*q);
-      if (u < 64 && ((kSuspect >> u) & 1) != 0) {
-        const auto kind = *q == '<' ? DocumentNote::Kind::kValueWithTag : DocumentNote::Kind::kValueWithLineBreak;
-        Note(a.open, DocumentNote{kind, {}, 0, std::string(a.name), {}, {}, {}});
-        return;
-      }
-    }
+    if (!a.suspect) return;
+    const char* q = a.open + 1;
+    while (*q != '<' && *q != '\n') ++q;
+    const auto kind = *q == '<' ? DocumentNote::Kind::kValueWithTag : DocumentNote::Kind::kValueWithLineBreak;
+    Note(a.open, DocumentNote{kind, {}, 0, std::string(a.name), {}, {}, {}});
   }
 
   // Adds the element of a start tag as a child of parent and gives its index; Run links it
