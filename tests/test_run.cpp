@@ -218,13 +218,14 @@ const std::vector<RunCase>& Cases() {
       {"blank_in_path", {"my", "menus"}, 0, {}},
       {"text_tables", {"menus.xml"}, 0, {}},
       {"subfolder_names", {"menus"}, 0, {}},
-      // Warnings point at the "<" of the module, the first use of a picture, the later screen.
+      // Warnings point at the "<" of the module, the first use of a picture, the later screen;
+      // the line break inside the screen's text "fi rst" still counts, and a tab is one column.
       {"located_warnings",
        {"menus"},
        0,
-       {"menus:5:3: warning: picture \"nopic\" is not defined in the picture list",
-        "menus:7:3: warning: screen \"first\": FOO_MODULE is not converted",
-        "menus:10:2: warning: this screen writes first.xml again and replaces an earlier screen's file"},
+       {"menus:6:3: warning: picture \"nopic\" is not defined in the picture list",
+        "menus:8:3: warning: screen \"first\": FOO_MODULE is not converted",
+        "menus:11:2: warning: this screen writes first.xml again and replaces an earlier screen's file"},
        3},
       // What the parser reads past: the outputs are what they were, the warnings say where.
       {"parser_repairs",
