@@ -277,15 +277,29 @@ class Parser {
     listStart = listEnd = p;
     names_.Clear();
     while (!IsTagEnd(*p)) {
-      const char* unfinished = nullptr;
-      const Attribute a = ReadAttribute(p, unfinished);
-      if (!a.close) {
-        if (a.open) unfinishedAt = a.open;
-        return unfinished;
+      // Most attributes are short: their marks come from one look at 32 bytes, and the
+      // attribute is put together only for the rare note.
+      const auto marks = ShortAttribute<true>(p, end_);
+      const char* eq = marks.equals;
+      char* close = marks.close;
+      bool suspect = marks.suspect;
+      if (!close) {
+        const char* unfinished = nullptr;
+        const Attribute a = ReadAttribute(p, unfinished);
+        if (!a.close) {
+          if (a.open) unfinishedAt = a.open;
+          return unfinished;
+        }
+        eq = a.name.data() + a.name.size();  // the blanks before "=" are left out already
+        close = const_cast<char*>(a.close);
+        suspect = a.suspect;
       }
-      CheckValue(a);
-      if (names_.Add(a.name)) NoteRepeated(a, listStart);
-      p = const_cast<char*>(a.close) + 1;
+      const char* nameEnd = eq;
+      while (nameEnd > p && IsBlank(nameEnd[-1])) --nameEnd;
+      const std::string_view name(p, static_cast<std::size_t>(nameEnd - p));
+      if (suspect) NoteSuspectValue(AttributeAt(p, close));
+      if (names_.Add(name)) NoteRepeated(AttributeAt(p, close), listStart);
+      p = close + 1;
       if (p == end_) return "a start tag";
       listEnd = p;
       while (IsBlank(*p)) {
@@ -356,8 +370,15 @@ class Parser {
 
   // A value that holds "<" or a line break has most likely lost its closing quote, and the
   // value took in what followed.
-  void CheckValue(const Attribute& a) {
-    if (!a.suspect) return;
+  // The attribute from p to its closing quote, read again for a note.
+  Attribute AttributeAt(const char* p, const char* close) const {
+    const char* unfinished = nullptr;
+    Attribute a = ReadAttribute(p, unfinished);
+    a.close = close;
+    return a;
+  }
+
+  void NoteSuspectValue(const Attribute& a) {
     const char* q = a.open + 1;
     while (*q != '<' && *q != '\n') ++q;
     const auto kind = *q == '<' ? DocumentNote::Kind::kValueWithTag : DocumentNote::Kind::kValueWithLineBreak;
