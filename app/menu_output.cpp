@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <utility>
 
+#include "app/document_warnings.h"
 #include "xml/encodings.h"
 #include "xml/held_text.h"
 
@@ -88,23 +89,10 @@ Status MenuOutput::Finish() {
   return status_;
 }
 
-void ReportNotes(const MenuPiece& piece, const XmlDocument& input, ElementRef screen, RunContext& context) {
-  auto shown = [&input](std::string_view name) { return NameInWarning(NarrowText(input, name)); };
-  for (const BuildNote& note : piece.notes) {
-    if (note.kind == BuildNote::Kind::kUnhandledModule) {
-      if (context.unhandledModules.emplace(note.name).second) {
-        context.Warn("screen \"" + shown(input.Element(screen).Text()) + "\": " + shown(note.name) +
-                     " is not converted");
-      }
-    } else if (context.undefinedPictures.emplace(note.name).second) {
-      context.Warn("picture \"" + shown(note.name) + "\" is not defined in the picture list");
-    }
-  }
-}
-
-bool ReportMenuSaved(const std::string& path, const Status& saved, RunContext& context) {
+bool ReportMenuSaved(const std::string& path, const Status& saved, const XmlDocument& input, ElementRef screen,
+                     RunContext& context) {
   if (!saved) {
-    context.reporter.Failure(path, "Cannot save menu file", {saved.reason});
+    context.reporter.Failure(path, "Cannot save menu file", {}, {saved.reason});
     return false;
   }
   ++context.screensConverted;
@@ -113,7 +101,8 @@ bool ReportMenuSaved(const std::string& path, const Status& saved, RunContext& c
   if (context.outputsWritten.emplace(sameFile).second) {
     context.written.push_back(path);
   } else {
-    context.Warn(NameInWarning(path) + ": written again by a later screen, which replaces it");
+    context.Warn(PlaceOfElement(input, screen, context),
+                 "this screen writes " + NameInWarning(path) + " again and replaces an earlier screen's file");
   }
   return true;
 }

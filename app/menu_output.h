@@ -60,12 +60,10 @@ class MenuOutput {
   Status status_;
 };
 
-// Shows the warnings the piece's notes call for: an unhandled module once per name in the
-// run, an undefined picture once per name.
-void ReportNotes(const MenuPiece& piece, const XmlDocument& input, ElementRef screen, RunContext& context);
-
-// Shows the outcome of a screen's save: the "Cannot save menu file" message, or a warning for
-// a file written by an earlier screen too. True when the menu was saved.
-bool ReportMenuSaved(const std::string& path, const Status& saved, RunContext& context);
+// Shows the outcome of a screen's save: the "Cannot save menu file" message, or a warning, at
+// the screen's start tag, for a file written by an earlier screen too. True when the menu was
+// saved.
+bool ReportMenuSaved(const std::string& path, const Status& saved, const XmlDocument& input, ElementRef screen,
+                     RunContext& context);
 
 }  // namespace menuconv

@@ -15,11 +15,17 @@ std::string NameInWarning(std::string_view name) {
   return std::string(name.substr(0, cut)) + "...";
 }
 
-void PlatformReporter::Failure(const std::string& caption, const std::string& text,
-                               const std::vector<std::string>& details) {
-  platform::ShowMessage(caption, text, details);
+std::string PlaceInFile(const std::string& path, std::size_t line, std::size_t column) {
+  return path + ":" + std::to_string(line) + ":" + std::to_string(column);
 }
 
-void PlatformReporter::Warning(const std::string& text) { platform::ShowWarning(text); }
+void PlatformReporter::Failure(const std::string& caption, const std::string& text,
+                               const std::vector<std::string>& errors, const std::vector<std::string>& details) {
+  platform::ShowMessage(caption, text, errors, details);
+}
+
+void PlatformReporter::Warning(const std::string& where, const std::string& text) {
+  platform::ShowWarning(where, text);
+}
 
 }  // namespace menuconv

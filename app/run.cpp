@@ -4,6 +4,7 @@
 #include <new>
 #include <vector>
 
+#include "app/document_warnings.h"
 #include "app/menu_output.h"
 #include "app/piece_builder.h"
 #include "app/text_table_step.h"
@@ -48,7 +49,7 @@ int ReportThrown(const std::string& path, bool loaded, RunContext& context) {
     what = e.what();
   } catch (...) {
   }
-  context.reporter.Failure("Error", loaded ? kConvertFailed : kLoadFailed, {path + ": " + what});
+  context.reporter.Failure("Error", loaded ? kConvertFailed : kLoadFailed, {}, {path + ": " + what});
   return 1;
 }
 
@@ -61,21 +62,21 @@ int ReportTextTables(const TextTableOutcome& outcome, RunContext& context) {
   context.textRecordsWritten = outcome.recordsWritten;
   context.sources.insert(context.sources.end(), outcome.found.begin(), outcome.found.end());
   if (!outcome.load) {
-    context.reporter.Failure(outcome.unreadable, "Cannot load text file", {outcome.load.reason});
+    context.reporter.Failure(outcome.unreadable, "Cannot load text file", {}, {outcome.load.reason});
     return 1;
   }
   if (!outcome.read && !context.settings.textsOut.empty()) {
-    context.reporter.Failure(outcome.table, "Cannot save text file", {outcome.second + ": " + outcome.read.reason});
+    context.reporter.Failure(outcome.table, "Cannot save text file", {}, {outcome.second + ": " + outcome.read.reason});
     return 1;
   }
   if (!outcome.read) {
-    context.Warn(NameInWarning(outcome.table) + ": not rewritten: " + outcome.read.reason);
+    context.Warn(outcome.table, "not rewritten: " + outcome.read.reason);
     return 0;
   }
   Status write = outcome.write;
   if (context.settings.writeNothing) write = CheckWritable(outcome.table);
   if (!write) {
-    context.reporter.Failure(outcome.table, "Cannot save text file", {write.reason});
+    context.reporter.Failure(outcome.table, "Cannot save text file", {}, {write.reason});
     return 1;
   }
   context.written.push_back(outcome.table);
@@ -90,21 +91,21 @@ int ConvertFile(const std::string& path, RunContext& context, bool& loaded) {
   // Nothing but file names and messages leaves the document, so a code page that round-trips
   // exactly is held as the file's bytes: nothing to decode, nothing to encode when written.
   if (const Status status = Load(document, path, "", &parse, HeldText::kFileBytes); !status) {
-    context.reporter.Failure("Error", kLoadFailed, {path + ": " + status.reason});
+    context.reporter.Failure("Error", kLoadFailed, {}, {path + ": " + status.reason});
     return 1;
   }
   loaded = true;
+  ReportDocumentNotes(document, context);
   // A text that ended inside a construct or an open element is not converted at all.
   if (!parse.ok) {
-    context.reporter.Failure(
-        "Error", kConvertFailed,
-        {path + ":" + std::to_string(parse.line) + ":" + std::to_string(parse.column) + ": " + parse.reason});
+    context.reporter.Failure("Error", kConvertFailed,
+                             {PlaceInFile(path, parse.line, parse.column) + ": error: " + parse.reason}, {});
     return 1;
   }
   if (const Status converted = ConvertDocument(document, context); !converted) {
     std::vector<std::string> details;
     if (!converted.reason.empty()) details.push_back(path + ": " + converted.reason);
-    context.reporter.Failure("Error", kConvertFailed, details);
+    context.reporter.Failure("Error", kConvertFailed, {}, details);
     return 1;
   }
   return 0;
@@ -143,7 +144,7 @@ Status ConvertDocument(const XmlDocument& document, RunContext& context) {
         output.Add(std::move(piece));
       }
       const std::size_t listed = context.written.size();
-      saved = ReportMenuSaved(output.Path(), output.Finish(), context);
+      saved = ReportMenuSaved(output.Path(), output.Finish(), document, screens[screen], context);
       if (output.Kept() && context.written.size() > listed) ++context.kept;
     }
   }
@@ -153,6 +154,7 @@ Status ConvertDocument(const XmlDocument& document, RunContext& context) {
 }
 
 int RunConversion(const std::string& path, RunContext& context) {
+  context.documentPath = path;
   bool loaded = false;
   try {
     return Run(path, context, loaded);

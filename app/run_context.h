@@ -24,14 +24,17 @@ struct RunSettings {
 struct RunContext {
   explicit RunContext(Reporter& shownTo, RunSettings how = {}) : reporter(shownTo), settings(std::move(how)) {}
 
-  // Every warning of the run goes through here, so that they are counted.
-  void Warn(const std::string& text) {
+  // Every warning of the run goes through here, so that they are counted. `where`: see
+  // Reporter::Warning.
+  void Warn(const std::string& where, const std::string& text) {
     ++warnings;
-    reporter.Warning(text);
+    reporter.Warning(where, text);
   }
 
   Reporter& reporter;
   const RunSettings settings;
+  // The input document's path as given: messages that point into it begin with it.
+  std::string documentPath;
   PictureRegistry pictures;
   // What was written or kept unchanged (or, writing nothing, would have been), in order.
   std::vector<std::string> written;

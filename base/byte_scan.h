@@ -80,7 +80,8 @@ struct TextEnd {
 template <class Char>
 struct ShortAttributeMarks {
   Char* equals;
-  Char* close;  // nullptr when the attribute is not that short
+  Char* close;           // nullptr when the attribute is not that short
+  bool suspect = false;  // asked for: the value holds "<" or a line feed
 };
 
 // The plain forms, byte by byte.
@@ -110,7 +111,7 @@ inline Char* FindNameEnd(Char* p, const char* end) {
 // For the attribute that starts at p: when its first "=" is followed right away by '"' and
 // the value closes within the 32 bytes from p (all before end), the "=" and the closing quote;
 // otherwise the attribute is left to a byte-wise search. Most attributes are that short.
-template <class Char>
+template <bool kCheckValue = false, class Char>
 inline ShortAttributeMarks<Char> ShortAttribute(Char* p, const char* end) {
   if (end - p < 32) return {nullptr, nullptr};
   const char* const stop = p + 32;
@@ -118,9 +119,10 @@ inline ShortAttributeMarks<Char> ShortAttribute(Char* p, const char* end) {
   while (eq < stop && *eq != '=') ++eq;
   if (stop - eq < 3 || eq[1] != '"') return {nullptr, nullptr};
   Char* q = eq + 2;
-  while (q < stop && *q != '"') ++q;
+  bool suspect = false;
+  for (; q < stop && *q != '"'; ++q) suspect = suspect || (kCheckValue && (*q == '<' || *q == '\n'));
   if (q == stop) return {nullptr, nullptr};
-  return {eq, q};
+  return {eq, q, suspect};
 }
 
 // The end of the element text that starts at p (see TextEnd).
@@ -201,7 +203,7 @@ inline Char* FindNameEnd(Char* p, const char* end) {
   return plain::FindNameEnd(p, end);
 }
 
-template <class Char>
+template <bool kCheckValue = false, class Char>
 inline ShortAttributeMarks<Char> ShortAttribute(Char* p, const char* end) {
   if (end - p < 32) return {nullptr, nullptr};
   const __m128i lo = Load16(p);
@@ -213,7 +215,13 @@ inline ShortAttributeMarks<Char> ShortAttribute(Char* p, const char* end) {
   // The quotes after the one that opens the value.
   const unsigned closes = (Matches(lo, '"') | Matches(hi, '"') << 16) & (~3u << eq);
   if (!closes) return {nullptr, nullptr};
-  return {p + eq, p + __builtin_ctz(closes)};
+  const unsigned close = static_cast<unsigned>(__builtin_ctz(closes));
+  bool suspect = false;
+  if (kCheckValue) {
+    const unsigned marks = Matches(lo, '<') | Matches(lo, '\n') | (Matches(hi, '<') | Matches(hi, '\n')) << 16;
+    suspect = (marks & (~3u << eq) & ((1u << close) - 1)) != 0;
+  }
+  return {p + eq, p + close, suspect};
 }
 
 template <class Char>

@@ -130,4 +130,20 @@ std::size_t IncompleteUtf8Tail(std::string_view text) {
   return 0;
 }
 
+std::size_t CountInvalidUtf8(std::string_view text, std::size_t& first) {
+  first = std::string_view::npos;
+  std::size_t count = 0;
+  std::size_t done = 0;
+  while (done < text.size()) {
+    const std::size_t bad = FindInvalidUtf8(text.substr(done));
+    if (bad == std::string_view::npos) break;
+    if (count++ == 0) first = done + bad;
+    const auto* p = reinterpret_cast<const unsigned char*>(text.data()) + done + bad;
+    std::size_t subpart = 1;
+    SequenceLength(p, reinterpret_cast<const unsigned char*>(text.data() + text.size()), subpart);
+    done += bad + subpart;
+  }
+  return count;
+}
+
 }  // namespace menuconv

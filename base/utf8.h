@@ -26,4 +26,8 @@ bool IsValidUtf8InHalves(std::string_view text, std::size_t minimumToSplit = std
 // Appends the text to `out` with each maximal ill-formed subpart replaced by U+FFFD.
 void AppendRepairedUtf8(std::string_view text, ByteBuffer& out);
 
+// How many maximal ill-formed subparts AppendRepairedUtf8 would replace; `first` gets the
+// position of the first of them (npos when there is none).
+std::size_t CountInvalidUtf8(std::string_view text, std::size_t& first);
+
 }  // namespace menuconv

@@ -56,7 +56,7 @@ bool EndsWith(std::string_view s, std::string_view suffix) {
 MenuPiece BuildMenuPiece(ElementRef firstChild, std::size_t maxChildren, const XmlDocument& input,
                          const PictureRegistry& registry) {
   MenuPiece piece;
-  const PictureLookup pictures(registry, piece.notes);
+  PictureLookup pictures(registry, piece.notes);
   ModuleAttributes attributes(pictures);
   WidgetElement widget;
   std::size_t seen = 0;
@@ -65,10 +65,11 @@ MenuPiece BuildMenuPiece(ElementRef firstChild, std::size_t maxChildren, const X
     const Translation translate = FindTranslation(module.Name());
     if (!translate) {
       if (EndsWith(module.Name(), "_MODULE")) {
-        piece.notes.push_back(BuildNote{BuildNote::Kind::kUnhandledModule, std::string(module.Name())});
+        piece.notes.push_back(BuildNote{BuildNote::Kind::kUnhandledModule, std::string(module.Name()), child});
       }
       continue;
     }
+    pictures.SetModule(child);
     attributes.Read(module);
     translate(attributes, widget);
     piece.hasWidgets = true;

@@ -28,7 +28,7 @@ const PictureEntry* PictureRegistry::Find(std::string_view name) const {
 
 const PictureEntry& PictureLookup::operator()(std::string_view name) const {
   if (const PictureEntry* entry = registry_->Find(name)) return *entry;
-  notes_->push_back(BuildNote{BuildNote::Kind::kUndefinedPicture, std::string(name)});
+  notes_->push_back(BuildNote{BuildNote::Kind::kUndefinedPicture, std::string(name), module_});
   static const PictureEntry undefined;
   return undefined;
 }

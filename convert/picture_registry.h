@@ -53,6 +53,7 @@ struct BuildNote {
   enum class Kind : uint8_t { kUnhandledModule, kUndefinedPicture };
   Kind kind;
   std::string name;
+  ElementRef element;  // the module, whose start tag the warning points at
 };
 
 // Picture lookups that leave the registry unchanged, so that several threads may make them
@@ -63,10 +64,13 @@ class PictureLookup {
   PictureLookup(const PictureRegistry& registry, std::vector<BuildNote>& notes)
       : registry_(&registry), notes_(&notes) {}
   const PictureEntry& operator()(std::string_view name) const;
+  // The module whose pictures are looked up next, for the notes.
+  void SetModule(ElementRef module) { module_ = module; }
 
  private:
   const PictureRegistry* registry_;
   std::vector<BuildNote>* notes_;
+  ElementRef module_;
 };
 
 }  // namespace menuconv

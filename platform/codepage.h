@@ -16,10 +16,18 @@ bool NarrowIsUtf8();
 // True when the platform can convert the code page.
 bool CanConvert(uint32_t codePage);
 
+// Byte sequences that are invalid in a code page, met while decoding.
+struct DecodeFaults {
+  std::size_t count = 0;
+  std::size_t first = std::string_view::npos;  // the first one's position in the input
+};
+
 // File bytes in `codePage` to narrow text. Invalid sequences become U+FFFD where the narrow
 // encoding can hold it, characters the narrow encoding lacks a best-fit character or "?".
-// Fails only for a code page the platform cannot convert.
-bool ToNarrow(uint32_t codePage, std::string_view bytes, ByteBuffer& out);
+// Fails only for a code page the platform cannot convert. With `faults`, the invalid
+// sequences are counted there (on Windows only for utf-8, whose decoding the system does
+// not report).
+bool ToNarrow(uint32_t codePage, std::string_view bytes, ByteBuffer& out, DecodeFaults* faults = nullptr);
 
 // Narrow text to bytes in `codePage`; characters the code page lacks become a best-fit
 // character or "?". Fails only for a code page the platform cannot convert.

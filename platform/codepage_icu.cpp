@@ -71,6 +71,33 @@ UConverter* ConverterFor(uint32_t codePage) {
   return it->second.get();
 }
 
+// Counts the byte sequences a converter finds invalid or unmapped while decoding, then
+// substitutes them as ICU does by default.
+struct FaultCounter {
+  const char* start = nullptr;  // of the input, to give the first one's position
+  DecodeFaults* faults = nullptr;
+};
+
+void CountFault(const void* context, UConverterToUnicodeArgs* args, const char* codeUnits, int32_t length,
+                UConverterCallbackReason reason, UErrorCode* error) {
+  const auto* counter = static_cast<const FaultCounter*>(context);
+  if (counter && counter->faults && reason <= UCNV_IRREGULAR) {
+    DecodeFaults& faults = *counter->faults;
+    if (faults.count++ == 0) {
+      const std::ptrdiff_t at = args->source - counter->start - length;
+      faults.first = at > 0 ? static_cast<std::size_t>(at) : 0;
+    }
+  }
+  UCNV_TO_U_CALLBACK_SUBSTITUTE(nullptr, args, codeUnits, length, reason, error);
+}
+
+// Sets the counter for the decoding that follows; the converter keeps the pointer, so every
+// decoding with it sets its own first.
+void CountFaultsWith(UConverter* converter, const FaultCounter* counter) {
+  UErrorCode error = U_ZERO_ERROR;
+  ucnv_setToUCallBack(converter, CountFault, counter, nullptr, nullptr, &error);
+}
+
 // The narrow side of every conversion.
 UConverter* Utf8Converter() {
   static Converter utf8(Open("UTF-8"));
@@ -119,6 +146,8 @@ bool Convert(UConverter* to, UConverter* from, std::string_view in, ByteBuffer& 
 struct ByteTable {
   char bytes[256][4];
   uint8_t length[256];
+  bool invalid[256];  // the byte is not a character of the code page
+  bool anyInvalid;
 };
 
 const ByteTable* SingleByteTable(uint32_t codePage) {
@@ -130,14 +159,23 @@ const ByteTable* SingleByteTable(uint32_t codePage) {
   UConverter* utf8 = Utf8Converter();
   if (!from || !utf8) return nullptr;
   auto built = std::make_unique<ByteTable>();
+  built->anyInvalid = false;
+  built->invalid[0] = false;
   for (unsigned b = 1; b < 256; ++b) {
     const char in = static_cast<char>(b);
     ByteBuffer decoded;
     ucnv_reset(from);
     ucnv_reset(utf8);
-    if (!Convert(utf8, from, std::string_view(&in, 1), decoded, 3) || decoded.size() > 4) return nullptr;
+    DecodeFaults faults;
+    const FaultCounter counter{&in, &faults};
+    CountFaultsWith(from, &counter);
+    const bool converted = Convert(utf8, from, std::string_view(&in, 1), decoded, 3);
+    CountFaultsWith(from, nullptr);
+    if (!converted || decoded.size() > 4) return nullptr;
     std::memcpy(built->bytes[b], decoded.data(), decoded.size());
     built->length[b] = static_cast<uint8_t>(decoded.size());
+    built->invalid[b] = faults.count > 0;
+    built->anyInvalid = built->anyInvalid || built->invalid[b];
   }
   built->length[0] = 1;
   built->bytes[0][0] = '\0';
@@ -308,20 +346,31 @@ bool NarrowIsUtf8() { return true; }
 
 bool CanConvert(uint32_t codePage) { return codePage == 65001 || ConverterFor(codePage) != nullptr; }
 
-bool ToNarrow(uint32_t codePage, std::string_view bytes, ByteBuffer& out) {
+bool ToNarrow(uint32_t codePage, std::string_view bytes, ByteBuffer& out, DecodeFaults* faults) {
   if (codePage == 65001) {
+    if (faults) faults->count = CountInvalidUtf8(bytes, faults->first);
     AppendRepairedUtf8(bytes, out);
     return true;
   }
   if (const ByteTable* table = SingleByteTable(codePage)) {
+    if (faults && table->anyInvalid) {
+      for (std::size_t i = 0; i < bytes.size(); ++i) {
+        if (!table->invalid[static_cast<unsigned char>(bytes[i])]) continue;
+        if (faults->count++ == 0) faults->first = i;
+      }
+    }
     DecodeSingleBytes(*table, bytes, out);
     return true;
   }
   UConverter* from = ConverterFor(codePage);
   UConverter* utf8 = Utf8Converter();
   if (!from || !utf8) return false;
+  const FaultCounter counter{bytes.data(), faults};
+  CountFaultsWith(from, &counter);
   // No supported encoding takes more than three UTF-8 bytes per input byte.
-  return Convert(utf8, from, bytes, out, 3);
+  const bool converted = Convert(utf8, from, bytes, out, 3);
+  CountFaultsWith(from, nullptr);
+  return converted;
 }
 
 bool FromNarrow(uint32_t codePage, std::string_view text, ByteBuffer& out) {

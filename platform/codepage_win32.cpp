@@ -6,6 +6,7 @@
 #include <climits>
 #include <string>
 
+#include "base/utf8.h"
 #include "platform/codepage.h"
 
 namespace menuconv::platform {
@@ -38,7 +39,8 @@ bool NarrowIsUtf8() { return false; }
 
 bool CanConvert(uint32_t codePage) { return IsValidCodePage(codePage) != 0; }
 
-bool ToNarrow(uint32_t codePage, std::string_view bytes, ByteBuffer& out) {
+bool ToNarrow(uint32_t codePage, std::string_view bytes, ByteBuffer& out, DecodeFaults* faults) {
+  if (faults && codePage == CP_UTF8) faults->count = CountInvalidUtf8(bytes, faults->first);
   return Convert(codePage, CP_ACP, bytes, out);
 }
 

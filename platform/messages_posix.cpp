@@ -1,4 +1,6 @@
-// POSIX messages: one line "CAPTION: TEXT" on stderr, then the details indented by two blanks.
+// POSIX messages: one line "CAPTION: TEXT" on stderr, then the lines that point at the input
+// ("DOC:LINE:COL: error: REASON", as compilers write them, for editors and CI annotators to
+// find), then the details indented by two blanks. Warnings are "WHERE: warning: TEXT".
 // Names and paths come from the data: a control byte among them (a line feed, an escape
 // sequence) would start a line of its own or steer the terminal, so each is shown as "?": the
 // C0 controls, DEL, and the C1 controls U+0080 to U+009F (CSI among them), whether as the
@@ -46,12 +48,17 @@ std::string Printable(std::string_view text) {
 
 }  // namespace
 
-void ShowMessage(const std::string& caption, const std::string& text, const std::vector<std::string>& details) {
+void ShowMessage(const std::string& caption, const std::string& text, const std::vector<std::string>& errors,
+                 const std::vector<std::string>& details) {
   std::fprintf(stderr, "%s: %s\n", Printable(caption).c_str(), Printable(text).c_str());
+  for (const std::string& line : errors) std::fprintf(stderr, "%s\n", Printable(line).c_str());
   for (const std::string& line : details) std::fprintf(stderr, "  %s\n", Printable(line).c_str());
   std::fflush(stderr);
 }
 
-void ShowWarning(const std::string& text) { std::fprintf(stderr, "warning: %s\n", Printable(text).c_str()); }
+void ShowWarning(const std::string& where, const std::string& text) {
+  const std::string line = (where.empty() ? "" : where + ": ") + "warning: " + text;
+  std::fprintf(stderr, "%s\n", Printable(line).c_str());
+}
 
 }  // namespace menuconv::platform

@@ -6,11 +6,15 @@
 
 namespace menuconv::platform {
 
-void ShowMessage(const std::string& caption, const std::string& text, const std::vector<std::string>& details) {
+void ShowMessage(const std::string& caption, const std::string& text, const std::vector<std::string>& errors,
+                 const std::vector<std::string>& details) {
+  for (const std::string& line : errors) OutputDebugStringA((line + "\n").c_str());
   for (const std::string& line : details) OutputDebugStringA((caption + ": " + line + "\n").c_str());
   MessageBoxA(nullptr, text.c_str(), caption.c_str(), MB_OK);
 }
 
-void ShowWarning(const std::string& text) { OutputDebugStringA(("warning: " + text + "\n").c_str()); }
+void ShowWarning(const std::string& where, const std::string& text) {
+  OutputDebugStringA(((where.empty() ? "" : where + ": ") + "warning: " + text + "\n").c_str());
+}
 
 }  // namespace menuconv::platform

@@ -80,6 +80,9 @@ TEST(ByteScan, SearchesGiveWhatTheirPlainFormsGive) {
       const auto plainMarks = byte_scan::plain::ShortAttribute(at, end);
       EXPECT_EQ(marks.equals, plainMarks.equals) << where;
       EXPECT_EQ(marks.close, plainMarks.close) << where;
+      EXPECT_EQ(byte_scan::ShortAttribute<true>(at, end).suspect,
+                byte_scan::plain::ShortAttribute<true>(at, end).suspect)
+          << where;
       EXPECT_EQ(byte_scan::CountStartTags(at, end), byte_scan::plain::CountStartTags(at, end)) << where;
     }
   }

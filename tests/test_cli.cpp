@@ -197,7 +197,7 @@ TEST(CommandLine, StrictTurnsWarningsIntoFailure) {
     if (strict) args.insert(args.begin(), "--strict");
     const auto outcome = testing_support::RunMenuconv(folder.path(), args);
     EXPECT_EQ(outcome.exitStatus, strict ? 1 : 0) << outcome.err;
-    EXPECT_EQ(outcome.err.rfind("warning: picture \"nowhere\" is not defined in the picture list\n", 0), 0u)
+    EXPECT_EQ(outcome.err.rfind("menus:1:15: warning: picture \"nowhere\" is not defined in the picture list\n", 0), 0u)
         << outcome.err;
     EXPECT_EQ(outcome.err.find("menuconv: 1 warnings fail the run (--strict)") != std::string::npos, strict);
     EXPECT_TRUE(ReadBytes(folder.PathOf("m.xml")).has_value());

@@ -67,11 +67,12 @@ struct Message {
 // one list in the order shown.
 class RecordingReporter final : public Reporter {
  public:
-  void Failure(const std::string& caption, const std::string& text, const std::vector<std::string>&) override {
+  void Failure(const std::string& caption, const std::string& text, const std::vector<std::string>&,
+               const std::vector<std::string>&) override {
     if (events) events->push_back(caption + ": " + text);
     messages.push_back(Message{caption, text});
   }
-  void Warning(const std::string& text) override {
+  void Warning(const std::string&, const std::string& text) override {
     if (events) events->push_back("warning: " + text);
     warnings.push_back(text);
   }

@@ -450,25 +450,26 @@ TEST(FaultMessages, DataNeverAddsALineOrSteersTheTerminal) {
       {"picture name forging an error line",
        "<MENU_MODULE>m<SPRITE_MODULE _keyImg=\"x\nError: Cannot reparsing file!\"/></MENU_MODULE>",
        0,
-       {"warning: picture \"x?Error: Cannot reparsing file!\" is not defined in the picture list"}},
+       {"menus:1:38: warning: the value of attribute \"_keyImg\" holds a line break: is its closing quote missing?",
+        "menus:1:15: warning: picture \"x?Error: Cannot reparsing file!\" is not defined in the picture list"}},
       {"escape sequence in a module and a screen name",
        "<MENU_MODULE>\x1b[2Jm<\x1b[2J_MODULE/></MENU_MODULE>",
        0,
-       {"warning: screen \"?[2Jm\": ?[2J_MODULE is not converted"}},
+       {"menus:1:19: warning: screen \"?[2Jm\": ?[2J_MODULE is not converted"}},
       {"DEL and C1 controls, CSI U+009B among them, as UTF-8 and as undefined windows-1252 bytes",
        "<?xml version=\"1.0\" encoding=\"utf-8\"?><MENU_MODULE>m<SPRITE_MODULE _keyImg=\"a\x7F\xC2\x9B"
        "2J\xC2\x85z\xC2\xA0\"/></MENU_MODULE>",
        0,
-       {"warning: picture \"a??2J?z\xC2\xA0\" is not defined in the picture list"}},
+       {"menus:1:53: warning: picture \"a??2J?z\xC2\xA0\" is not defined in the picture list"}},
       {"C1 bytes of a single-byte code page",
        "<?xml version=\"1.0\" encoding=\"windows-1252\"?><MENU_MODULE>m<SPRITE_MODULE _keyImg=\"a\x81\x9D\x80\"/>"
        "</MENU_MODULE>",
        0,
-       {"warning: picture \"a??\xE2\x82\xAC\" is not defined in the picture list"}},
+       {"menus:1:60: warning: picture \"a??\xE2\x82\xAC\" is not defined in the picture list"}},
       {"long picture name",
        "<MENU_MODULE>m<SPRITE_MODULE _keyImg=\"" + longName + "\"/></MENU_MODULE>",
        0,
-       {"warning: picture \"" + longName.substr(0, 200) + "...\" is not defined in the picture list"}},
+       {"menus:1:15: warning: picture \"" + longName.substr(0, 200) + "...\" is not defined in the picture list"}},
       {"control bytes in a file that cannot be saved (blanks leave screen names)",
        "<MENU_MODULE>missing/a\x1b[2J\x07</MENU_MODULE>",
        1,
@@ -974,10 +975,10 @@ std::string Repeat(const std::string& piece, std::size_t times) {
   return out;
 }
 
-// `count` attributes named x0, x1, ... each with the value v.
-std::string Attributes(std::size_t count) {
+// `count` attributes named x0, x1, ... (or with another prefix) each with the value v.
+std::string Attributes(std::size_t count, const std::string& prefix = "x") {
   std::string out;
-  for (std::size_t i = 0; i < count; ++i) out += " x" + std::to_string(i) + "=\"v\"";
+  for (std::size_t i = 0; i < count; ++i) out += " " + prefix + std::to_string(i) + "=\"v\"";
   return out;
 }
 
@@ -992,11 +993,19 @@ std::string MenuWith(const std::string& ctr, const std::string& children) {
   return file;
 }
 
+// A screen and a sprite with many attributes each, the sprite's in two runs of names.
+std::string ManyAttributesDocument() {
+  return EditorDocument("<MENU_MODULE" + Attributes(kMany) + " ctr=\"9\">wide<SPRITE_MODULE ld.x=\"5\"" +
+                        Attributes(kMany / 2) + " _colObj=\"0\"" + Attributes(kMany / 2, "y") +
+                        " ld.y=\"6\" ld.x=\"late\"/></MENU_MODULE>");
+}
+
 struct ExtremeCase {
   const char* name;
   std::string inputName;
   std::function<Tree()> lay;      // the files before the run (the input among them)
   std::function<Tree()> written;  // the files the run creates or rewrites
+  std::function<std::vector<std::string>()> warnings = [] { return std::vector<std::string>(); };  // stderr
 };
 
 void PrintTo(const ExtremeCase& c, std::ostream* os) { *os << c.name; }
@@ -1035,13 +1044,19 @@ const std::vector<ExtremeCase>& ExtremeCases() {
        }},
       {"many_attributes", "screens",
        [] {
-         return Tree{{"screens", File(EditorDocument("<MENU_MODULE" + Attributes(kMany) +
-                                                     " ctr=\"9\">wide<SPRITE_MODULE ld.x=\"5\"" +
-                                                     Attributes(kMany / 2) + " _colObj=\"0\"" + Attributes(kMany / 2) +
-                                                     " ld.y=\"6\" ld.x=\"late\"/></MENU_MODULE>"))}};
+         return Tree{{"screens", File(ManyAttributesDocument())}};
        },
        [] {
          return Tree{{"wide.xml", File(MenuWith("9", "\r\n    <sprite color=\"255,0,0,0\" rect=\"5,6,,,,,,\"/>"))}};
+       },
+       [] {
+         // One repeated name among them all, on the second line: its first value counts.
+         const std::string document = ManyAttributesDocument();
+         const std::size_t line = document.find('\n') + 1;
+         const std::size_t column = document.find("ld.x=\"late\"") - line + 1;
+         return std::vector<std::string>{"screens:2:" + std::to_string(column) +
+                                         ": warning: attribute \"ld.x\" given again: its first value \"5\" counts, "
+                                         "not \"late\""};
        }},
       {"many_children", "screens",
        [] {
@@ -1124,7 +1139,7 @@ TEST_P(FaultExtremeTest, ConvertsWhole) {
   ASSERT_FALSE(outcome.timedOut);
   EXPECT_EQ(outcome.exitStatus, 0);
   EXPECT_EQ(outcome.out, "");
-  ExpectStderr(outcome, {});
+  ExpectStderr(outcome, c.warnings());
   for (auto& [name, entry] : c.written()) want[name] = std::move(entry);
   ExpectTree(TreeOf(space.path()), want);
   space.ExpectNothingBeside();

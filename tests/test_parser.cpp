@@ -360,7 +360,8 @@ TEST(XmlParser, SelfClosingTags) {
 }
 
 // A text that ends inside a construct: the document keeps what was read, and the status
-// names the unfinished construct and the byte offset of its "<".
+// names the unfinished construct and the byte offset of its "<" (of a value, its opening
+// quote).
 struct FailCase {
   const char* label;
   std::string text;
@@ -380,7 +381,7 @@ TEST(XmlParser, TruncatedTextsKeepWhatWasReadAndTellWhatWasLeftOpen) {
       {"white space after an attribute name", "<a x \n", {}, 0, "an attribute name"},
       {"before the opening quote", "<a x=", {}, 0, "an attribute value"},
       {"an unquoted value with no quote after it", "<a x=1>", {}, 0, "an attribute value"},
-      {"inside a value", "<a x=\"1", {}, 0, "an attribute value"},
+      {"inside a value: its opening quote", "<a x=\"1", {}, 5, "an attribute value"},
       {"right after the closing quote", "<a x=\"1\"", {}, 0, "a start tag"},
       {"white space after a value", "<a x=\"1\" \r\n\t", {}, 0, "a start tag"},
       {"before the > of a start tag", "<a x=\"1\" /", {R"("a" "" - - - - [x]=[1])"}, 0, "a start tag"},
@@ -847,8 +848,9 @@ class ReferenceReader {
       SkipWhite(pos);
       if (pos == n_) return Fail(r, start, "a start tag");
       while (!IsTagEnd(t_[pos])) {
-        const char* what = ParseAttribute(pos, e);
-        if (what != nullptr) return Fail(r, start, what);
+        std::size_t unfinishedAt = start;
+        const char* what = ParseAttribute(pos, e, unfinishedAt);
+        if (what != nullptr) return Fail(r, unfinishedAt, what);
         if (pos == n_) return Fail(r, start, "a start tag");
         SkipWhite(pos);
         if (pos == n_) return Fail(r, start, "a start tag");
@@ -951,18 +953,23 @@ class ReferenceReader {
     }
   }
 
-  // Null when the attribute was read, else the construct the text ended in.
-  const char* ParseAttribute(std::size_t& pos, Element& e) {
+  // Null when the attribute was read, else the construct the text ended in; a value that
+  // is never closed moves `unfinishedAt` to its opening quote.
+  const char* ParseAttribute(std::size_t& pos, Element& e, std::size_t& unfinishedAt) {
     std::string name;
     while (pos < n_ && t_[pos] != '=') name += t_[pos++];
     if (pos == n_) return "an attribute name";
     while (!name.empty() && IsWhite(name.back())) name.pop_back();
     while (pos < n_ && t_[pos] != '"' && t_[pos] != '\'') ++pos;
     if (pos == n_) return "an attribute value";
+    const std::size_t open = pos;
     const char quote = t_[pos++];
     std::string value;
     while (pos < n_ && t_[pos] != quote) value += t_[pos++];
-    if (pos == n_) return "an attribute value";
+    if (pos == n_) {
+      unfinishedAt = open;
+      return "an attribute value";
+    }
     ++pos;
     for (const auto& a : e.attributes) {
       if (a.first == name) return nullptr;
@@ -1219,8 +1226,8 @@ TEST(XmlParser, StatusTellsWhereTheUnfinishedConstructBegan) {
     std::string what;
   };
   const std::vector<StatusCase> cases = {
-      {"<a x=\"1", 0, 1, 1, "an attribute value"},
-      {"<a>\n  <b x=\"1", 6, 2, 3, "an attribute value"},
+      {"<a x=\"1", 5, 1, 6, "an attribute value"},
+      {"<a>\n  <b x=\"1", 11, 2, 8, "an attribute value"},
       // The squeezed text of "a" still counts its line breaks.
       {"<a>x\n y\n<b", 8, 3, 1, "a tag name"},
       {"<r>\r\n<!-- open", 5, 2, 1, "a comment"},
@@ -1230,7 +1237,7 @@ TEST(XmlParser, StatusTellsWhereTheUnfinishedConstructBegan) {
       {"<a>x y<b", 6, 1, 7, "a tag name"},
       {"<a>\n\t\t<b", 6, 2, 3, "a tag name"},
       {"<r>\n t\n\n<a x", 8, 4, 1, "an attribute name"},
-      {"<r>a\nb<c/>\n<d x='1", 11, 3, 1, "an attribute value"},
+      {"<r>a\nb<c/>\n<d x='1", 16, 3, 6, "an attribute value"},
       {"<menu>\n  <a>t</a>\n", 0, 1, 1, "the element \"menu\""},
       {"<r>\n <s>\n  <t/>\n", 5, 2, 2, "the element \"s\""},
       {"<r>\n<!DOCTYPE d [\n<!-- x -->\n", 4, 2, 1, "a document type declaration"},

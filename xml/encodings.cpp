@@ -18,33 +18,45 @@ const EncodingRow* FindEncodingByCodePage(uint32_t codePage) {
   return nullptr;
 }
 
+bool FindDeclaredEncoding(std::string_view fileBytes, std::string_view& name, std::size_t& at) {
+  static constexpr std::string_view kMarker = "encoding=\"";
+  const std::size_t marker = fileBytes.find(kMarker);
+  if (marker == std::string_view::npos) return false;
+  const std::size_t from = marker + kMarker.size();
+  const std::size_t quote = fileBytes.find('"', from);
+  if (quote == std::string_view::npos) return false;
+  name = fileBytes.substr(from, quote - from);
+  at = from - 1;
+  return true;
+}
+
+std::string LoweredEncodingName(std::string_view name) {
+  std::string lowered(name);
+  for (char& c : lowered) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 0x20);
+  }
+  return lowered;
+}
+
 void DetectEncoding(XmlDocument& document, std::string_view fileBytes, std::string_view encodingName) {
   document.codePage = 65001;
   std::string name = "windows-1251";
+  std::string_view declared;
+  std::size_t at = 0;
   if (!encodingName.empty()) {
     name = std::string(encodingName);
-  } else {
-    static constexpr std::string_view kMarker = "encoding=\"";
-    const std::size_t at = fileBytes.find(kMarker);
-    if (at != std::string_view::npos) {
-      const std::size_t from = at + kMarker.size();
-      const std::size_t quote = fileBytes.find('"', from);
-      if (quote != std::string_view::npos) {
-        name.assign(fileBytes.substr(from, quote - from));
-        for (char& c : name) {
-          if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 0x20);
-        }
-      }
-    }
+  } else if (FindDeclaredEncoding(fileBytes, declared, at)) {
+    name = LoweredEncodingName(declared);
   }
   if (const EncodingRow* row = FindEncodingByName(name)) document.codePage = row->codePage;
 }
 
-bool ConvertToAnsi(const XmlDocument& document, std::string_view bytes, ByteBuffer& out) {
+bool ConvertToAnsi(const XmlDocument& document, std::string_view bytes, ByteBuffer& out,
+                   platform::DecodeFaults* faults) {
   // Only the bytes before the first zero byte are text. (find, unlike memchr, takes the
   // empty view of a null pointer.)
   bytes = bytes.substr(0, bytes.find('\0'));
-  return platform::ToNarrow(document.codePage, bytes, out);
+  return platform::ToNarrow(document.codePage, bytes, out, faults);
 }
 
 bool ConvertFromAnsi(const XmlDocument& document, std::string_view text, ByteBuffer& out) {

@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "base/byte_buffer.h"
+#include "platform/codepage.h"
 #include "xml/xml_document.h"
 
 namespace menuconv {
@@ -35,14 +36,24 @@ const EncodingRow* FindEncodingByName(std::string_view name);
 // First row with this code page, or nullptr.
 const EncodingRow* FindEncodingByCodePage(uint32_t codePage);
 
+// The encoding name a file declares: the bytes between the first `encoding="` anywhere in
+// it and the next double quote, as written; `at` is the offset of the opening quote. False
+// when there is none.
+bool FindDeclaredEncoding(std::string_view fileBytes, std::string_view& name, std::size_t& at);
+
+// The declared name as it is looked up: capitals lowered.
+std::string LoweredEncodingName(std::string_view name);
+
 // Chooses the document's code page: the caller's encoding name when given, else the name
 // declared in the file (the first `encoding="` anywhere in it, capitals lowered), else
 // windows-1251; a name in no row gives utf-8.
 void DetectEncoding(XmlDocument& document, std::string_view fileBytes, std::string_view encodingName);
 
 // File bytes (up to their first zero byte) in the document's code page, appended to `out` as
-// narrow text. False only when the code page cannot be converted.
-bool ConvertToAnsi(const XmlDocument& document, std::string_view bytes, ByteBuffer& out);
+// narrow text; the sequences invalid in the code page are counted in `faults` where the
+// platform tells them. False only when the code page cannot be converted.
+bool ConvertToAnsi(const XmlDocument& document, std::string_view bytes, ByteBuffer& out,
+                   platform::DecodeFaults* faults = nullptr);
 
 // Narrow text appended to `out` in the document's code page. False only when the code page
 // cannot be converted.

@@ -20,6 +20,20 @@ void XmlDocument::Clear() {
   std::vector<uint32_t>().swap(lastChild_);
   cachedNode_ = ElementRef::kNone;
   cache_.clear();
+  std::vector<SqueezedText>().swap(squeezed_);
+  locator_ = TextLocator(std::string_view(), squeezed_);
+  std::vector<DocumentNote>().swap(notes_);
+}
+
+TextPlace XmlDocument::StartOfTag(ElementRef e) const {
+  if (e.IsNone() || !IsParsed(e.index)) return TextPlace{};
+  // Only blanks stand between a start tag's "<" and its name.
+  std::size_t at = nodes_[e.index].name.offset;
+  while (at > 0 && store_.data()[at - 1] != '<') --at;
+  if (at > 0) --at;
+  // A document that was moved or parsed again has a text of its own.
+  if (!locator_.Reads(store_.view(), squeezed_)) locator_ = TextLocator(store_.view(), squeezed_);
+  return locator_.Locate(at);
 }
 
 XmlDocument::Span XmlDocument::StoreString(std::string_view s) {

@@ -20,12 +20,33 @@
 #include "xml/attribute_reader.h"
 #include "xml/attribute_scan.h"
 #include "xml/element_ref.h"
+#include "xml/text_locator.h"
 #include "xml/xml_element.h"
 
 namespace menuconv {
 
 class XmlDocument;
 Status ParseDocument(XmlDocument& document, ByteBuffer text);
+
+// Something loading read past without failing, where the document may not hold what its
+// writer meant: the run warns about each. Names and values are bytes of the document's text.
+struct DocumentNote {
+  enum class Kind : uint8_t {
+    kUnknownEncoding,     // `name`: the encoding declared; the file was read as utf-8
+    kInvalidBytes,        // `count` sequences were replaced; the place is the first one's
+    kEndTagMismatch,      // `name`: the end tag's; `element`: the name of the element it closed
+    kRepeatedAttribute,   // `name` given again; `kept` is the value that counts, `dropped` not
+    kValueWithLineBreak,  // the value of `name` holds a line break
+    kValueWithTag,        // the value of `name` holds "<"
+  };
+  Kind kind;
+  TextPlace place;        // where: the tag's "<", the attribute's name or opening quote
+  std::size_t count = 0;  // kInvalidBytes
+  std::string name;
+  std::string element;
+  std::string kept;
+  std::string dropped;
+};
 
 // Read access to a stored element, through the ElementRef that designates it.
 class ElementView : public AttributeReader<ElementView> {
@@ -91,6 +112,16 @@ class XmlDocument {
   void AppendElement(const XmlElement& element);
   // A free-standing copy of a stored element, links included.
   XmlElement CopyElement(ElementRef e) const;
+
+  // What loading read past, in the order met (see DocumentNote).
+  const std::vector<DocumentNote>& Notes() const { return notes_; }
+  void AddNote(DocumentNote note) { notes_.push_back(std::move(note)); }
+  void InsertNotesFirst(std::vector<DocumentNote> notes) { notes_.insert(notes_.begin(), notes.begin(), notes.end()); }
+
+  // Where a parsed element's start tag begins, its "<", as line and column of the parsed
+  // text; line 0 for an element that was appended. Places asked for in document order cost
+  // one pass over the text altogether.
+  TextPlace StartOfTag(ElementRef e) const;
 
   // About the size of the document's text when serialised, to size output buffers once.
   std::size_t ApproximateTextSize() const {
@@ -164,6 +195,11 @@ class XmlDocument {
   std::vector<Node> nodes_;
   uint32_t parsedCount_ = 0;  // the elements ParseDocument added
   std::vector<AttributeSpan> attributes_;
+  // The element texts the parser squeezed in place that held line breaks, and the place of
+  // the last tag located: warnings are rare, so places are worked out only when one is shown.
+  std::vector<SqueezedText> squeezed_;
+  mutable TextLocator locator_{std::string_view(), squeezed_};
+  std::vector<DocumentNote> notes_;
   uint32_t lastTopLevel_ = ElementRef::kNone;
   // The child AppendChild gave each element last, by position: where the walk to its last
   // child starts, so that appending costs no walk along the siblings (the walk still follows

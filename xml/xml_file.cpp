@@ -1,5 +1,6 @@
 #include "xml/xml_file.h"
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -17,6 +18,30 @@ namespace menuconv {
 namespace {
 
 constexpr std::string_view kUtf8Mark = "\xEF\xBB\xBF";
+
+// The place in the text held in memory of an offset into the file's bytes, which the text
+// decodes: line breaks are the same bytes in every supported encoding, and the column counts
+// the decoded bytes of the line before it.
+TextPlace PlaceOfFileOffset(const XmlDocument& document, std::string_view bytes, std::size_t at) {
+  const std::size_t lineStart = at == 0 ? 0 : bytes.rfind('\n', at - 1) + 1;  // npos + 1 is 0
+  std::size_t lineBreaks = 0;
+  for (std::size_t i = 0; i < lineStart; ++i) lineBreaks += bytes[i] == '\n';
+  ByteBuffer line;
+  if (!ConvertToAnsi(document, bytes.substr(lineStart, at - lineStart), line)) line.Resize(at - lineStart);
+  return TextPlace{lineBreaks + 1, line.size() + 1};
+}
+
+// A declared encoding that no row names: the file is read as utf-8. Located in the text held
+// in memory, where it is found at the same place: reading as utf-8 changes no ASCII byte.
+void NoteUnknownEncoding(std::string_view declared, std::string_view text, std::vector<DocumentNote>& notes) {
+  std::string_view name;
+  std::size_t at = 0;
+  if (!FindDeclaredEncoding(text, name, at)) at = 0;
+  static const std::vector<SqueezedText> kNoneSqueezed;
+  DocumentNote note{DocumentNote::Kind::kUnknownEncoding, {}, 0, std::string(declared), {}, {}, {}};
+  note.place = TextLocator(text, kNoneSqueezed).Locate(at);
+  notes.insert(notes.begin(), std::move(note));  // it tells how the rest was read
+}
 
 }  // namespace
 
@@ -41,6 +66,13 @@ Status Load(XmlDocument& document, const std::string& path, std::string_view enc
   if (const void* zero = std::memchr(bytes.data(), 0, bytes.size())) {
     bytes = bytes.substr(0, static_cast<std::size_t>(static_cast<const char*>(zero) - bytes.data()));
   }
+  // What loading reads past is noted for the run to warn about.
+  std::vector<DocumentNote> notes;
+  std::string_view declared;
+  std::size_t declaredAt = 0;
+  const bool unknownEncoding = !marked && encodingName.empty() && FindDeclaredEncoding(bytes, declared, declaredAt) &&
+                               !FindEncodingByName(LoweredEncodingName(declared));
+  const std::string unknownName = unknownEncoding ? std::string(declared) : std::string();
 
   ByteBuffer text;
   const bool keepFileBytes = held == HeldText::kFileBytes && RoundTripsExactly(document.codePage);
@@ -54,17 +86,25 @@ Status Load(XmlDocument& document, const std::string& path, std::string_view enc
     raw.Resize(length);
     text = std::move(raw);
   } else {
-    if (!ConvertToAnsi(document, bytes, text)) {
+    platform::DecodeFaults faults;
+    if (!ConvertToAnsi(document, bytes, text, &faults)) {
       return UnconvertibleCodePage(document.codePage);
+    }
+    if (faults.count > 0) {
+      DocumentNote note{DocumentNote::Kind::kInvalidBytes, {}, faults.count, {}, {}, {}, {}};
+      note.place = PlaceOfFileOffset(document, bytes, std::min(faults.first, bytes.size()));
+      notes.push_back(std::move(note));
     }
     raw.Clear();
   }
+  if (unknownEncoding) NoteUnknownEncoding(unknownName, text.view(), notes);
   // The parser's text ends with the terminating zero byte.
   text.Append('\0');
   text.ShrinkToFit();
   const uint32_t codePage = document.codePage;
   const Status parsed = ParseDocument(document, std::move(text));
   if (parse) *parse = parsed;
+  document.InsertNotesFirst(std::move(notes));
   document.codePage = codePage;
   // Kept UTF-8 is narrow text where narrow text is UTF-8; elsewhere (Windows) it is held as
   // the file's bytes too, and names leave the document through NarrowText.

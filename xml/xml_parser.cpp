@@ -4,10 +4,12 @@
 #include <cstdint>
 #include <cstring>
 #include <stdexcept>
+#include <unordered_set>
 #include <vector>
 
 #include "base/byte_scan.h"
 #include "platform/file_io.h"
+#include "xml/attribute_scan.h"
 
 namespace menuconv {
 
@@ -39,6 +41,18 @@ class Parser {
   Parser(XmlDocument& doc) : doc_(doc) {}
 
   Status Run() {
+    const Status status = Parse();
+    // Notes come in the order of the text, so that locating them all is one pass over it.
+    TextLocator locator(doc_.store_.view(), doc_.squeezed_);
+    for (std::size_t i = 0; i < notes_.size(); ++i) {
+      notes_[i].place = locator.Locate(noteOffsets_[i]);
+      doc_.AddNote(std::move(notes_[i]));
+    }
+    return status;
+  }
+
+ private:
+  Status Parse() {
     base_ = doc_.store_.data();
     end_ = base_ + doc_.store_.size();
     char* const lt = Find(base_, end_, '<');
@@ -52,7 +66,15 @@ class Parser {
       const Construct c = ParseConstruct(p, parent);
       if (c.endTag) {
         if (c.failed) return Fail(c.start, c.what);
-        if (!stack_.empty()) stack_.pop_back();  // an end tag closes the innermost element
+        if (!stack_.empty()) {  // an end tag closes the innermost element, whatever it names
+          const std::string_view open = NameOf(stack_.back().node);
+          if (c.endTagName != open) {
+            Note(c.start,
+                 DocumentNote{
+                     DocumentNote::Kind::kEndTagMismatch, {}, 0, std::string(c.endTagName), std::string(open), {}, {}});
+          }
+          stack_.pop_back();
+        }
       } else if (c.node != kNone) {
         Link(c.node, parent, stack_.empty() ? topPrev : stack_.back().prev);
         if (c.failed) return Fail(c.start, c.what);
@@ -72,7 +94,6 @@ class Parser {
     }
   }
 
- private:
   struct Level {
     uint32_t node;
     uint32_t prev;      // the last child linked at this level
@@ -86,13 +107,66 @@ class Parser {
     bool endTag = false;
     bool open = false;  // an element whose children follow
     bool failed = false;
-    const char* start = nullptr;  // the construct's "<"
+    const char* start = nullptr;  // the construct's "<"; when failed, where its unfinished part began
     const char* what = nullptr;   // when failed: the construct the text ended inside
+    std::string_view endTagName;  // for an end tag
   };
-  // A text region whose interior blanks were squeezed out in place: the line breaks it held
-  // are remembered so that positions after it can still be given as line and column.
-  struct Squeezed {
-    std::size_t begin, end, lineBreaks, lastBreak;
+  // An attribute as written: its name (less the blanks before "="), its opening quote and
+  // its closing quote.
+  struct Attribute {
+    std::string_view name;
+    const char* open = nullptr;
+    const char* close = nullptr;
+    bool suspect = false;  // the value holds "<" or a line feed
+    std::string_view Value() const { return std::string_view(open + 1, static_cast<std::size_t>(close - open - 1)); }
+  };
+  // The attribute names of one start tag, to find a name given again: a small hash table
+  // over the first names (64 buckets, keyed by a name's length and three of its bytes, and
+  // chained), then a hash map for a long list, so that a tag with a million attributes costs
+  // no million comparisons each. Names are views into the text, whose bytes around a name
+  // (the blank before it, the "=" after it) may be read.
+  class NameSet {
+   public:
+    void Clear() {
+      count_ = 0;
+      used_ = 0;
+      if (!map_.empty()) map_.clear();
+    }
+    // Adds the name; true when it came before.
+    bool Add(std::string_view name) {
+      if (count_ >= kKept) return AddToMap(name);
+      const auto byte = [&name](std::ptrdiff_t i) {
+        return static_cast<unsigned>(static_cast<unsigned char>(name.data()[i]));
+      };
+      const auto size = static_cast<std::ptrdiff_t>(name.size());
+      const unsigned bucket = (byte(0) + 3 * byte(1) + 5 * byte(size - 1) + 7 * static_cast<unsigned>(size)) & 63;
+      uint8_t chain = kEnd;
+      if ((used_ >> bucket & 1) != 0) {
+        for (chain = head_[bucket]; chain != kEnd; chain = next_[chain]) {
+          if (names_[chain] == name) return true;
+        }
+        chain = head_[bucket];
+      }
+      used_ |= 1ull << bucket;
+      next_[count_] = chain;
+      head_[bucket] = static_cast<uint8_t>(count_);
+      names_[count_++] = name;
+      return false;
+    }
+
+   private:
+    static constexpr uint32_t kKept = 64;
+    static constexpr uint8_t kEnd = 0xFF;
+    bool AddToMap(std::string_view name) {
+      if (count_++ == kKept) map_.insert(names_, names_ + kKept);
+      return !map_.insert(name).second;
+    }
+    uint32_t count_ = 0;
+    uint64_t used_ = 0;  // the buckets whose head is set
+    uint8_t head_[64];   // the last name of each bucket
+    uint8_t next_[kKept];
+    std::string_view names_[kKept];
+    std::unordered_set<std::string_view> map_;
   };
 
   static Construct Failed(Construct c, const char* what) {
@@ -157,6 +231,7 @@ class Parser {
     char* const nameEnd = FindNameEnd(p, end_);
     if (!nameEnd) return Failed(c, c.endTag ? "an end tag" : "a tag name");
     if (!c.endTag) return ParseStartTag(c, p, nameEnd, parent);
+    c.endTagName = std::string_view(p, static_cast<std::size_t>(nameEnd - p));
     c.pos = IsBlank(*nameEnd) ? nameEnd + 1 : nameEnd;
     return c;
   }
@@ -170,8 +245,12 @@ class Parser {
     char* listEnd = p;
     if (IsBlank(*p)) {
       ++p;
-      const char* const unfinished = CheckAttributeList(p, listStart, listEnd);
-      if (unfinished) return Failed(c, unfinished);
+      const char* unfinishedAt = c.start;
+      const char* const unfinished = CheckAttributeList(p, listStart, listEnd, unfinishedAt);
+      if (unfinished) {
+        c.start = unfinishedAt;
+        return Failed(c, unfinished);
+      }
     }
     // The closing ">"; "?", "!" or "/" on the way make the element self-closing.
     bool selfClosing = false;
@@ -190,15 +269,36 @@ class Parser {
 
   // Checks the attribute list from p and moves p to the "/", ">" or "?" after it; [listStart,
   // listEnd) is the list without the blanks around it. Gives the construct that the text
-  // ended inside, or nullptr.
-  const char* CheckAttributeList(char*& p, char*& listStart, char*& listEnd) const {
+  // ended inside, or nullptr; `unfinishedAt` is then the opening quote of a value that was
+  // never closed (else it stays as it was). Notes what the list's reading repairs.
+  const char* CheckAttributeList(char*& p, char*& listStart, char*& listEnd, const char*& unfinishedAt) {
     while (p < end_ && IsBlank(*p)) ++p;
     if (p == end_) return "a start tag";
     listStart = listEnd = p;
+    names_.Clear();
     while (!IsTagEnd(*p)) {
-      const char* unfinished = nullptr;
-      char* const close = AttributeEnd(p, unfinished);
-      if (!close) return unfinished;
+      // Most attributes are short: their marks come from one look at 32 bytes, and the
+      // attribute is put together only for the rare note.
+      const auto marks = ShortAttribute<true>(p, end_);
+      const char* eq = marks.equals;
+      char* close = marks.close;
+      bool suspect = marks.suspect;
+      if (!close) {
+        const char* unfinished = nullptr;
+        const Attribute a = ReadAttribute(p, unfinished);
+        if (!a.close) {
+          if (a.open) unfinishedAt = a.open;
+          return unfinished;
+        }
+        eq = a.name.data() + a.name.size();  // the blanks before "=" are left out already
+        close = const_cast<char*>(a.close);
+        suspect = a.suspect;
+      }
+      const char* nameEnd = eq;
+      while (nameEnd > p && IsBlank(nameEnd[-1])) --nameEnd;
+      const std::string_view name(p, static_cast<std::size_t>(nameEnd - p));
+      if (suspect) NoteSuspectValue(AttributeAt(p, close));
+      if (names_.Add(name)) NoteRepeated(AttributeAt(p, close), listStart);
       p = close + 1;
       if (p == end_) return "a start tag";
       listEnd = p;
@@ -209,26 +309,80 @@ class Parser {
     return nullptr;
   }
 
-  // The closing quote of the attribute that starts at p: after the first "=", the first quote,
-  // then the next of that quote. When the text ends first, nullptr and `unfinished` tells
-  // which part of the attribute the text ended inside.
-  char* AttributeEnd(char* p, const char*& unfinished) const {
-    char* const close = ShortAttribute(p, end_).close;
-    return close ? close : SearchAttributeEnd(p, unfinished);
+  // The attribute that starts at p: after the first "=", the first quote, then the next of
+  // that quote. When the text ends first, `close` is null and `unfinished` tells which part
+  // of the attribute the text ended inside.
+  Attribute ReadAttribute(const char* p, const char*& unfinished) const {
+    Attribute a;
+    const char* eq;
+    if (const auto marks = ShortAttribute<true>(p, end_); marks.close) {
+      eq = marks.equals;
+      a.open = eq + 1;
+      a.close = marks.close;
+      a.suspect = marks.suspect;
+    } else {
+      eq = FindNear(p, end_, '=');
+      if (!eq) {
+        unfinished = "an attribute name";
+        return a;
+      }
+      const char* q = eq + 1;
+      while (q < end_ && *q != '"' && *q != '\'') ++q;
+      if (q == end_) {
+        unfinished = "an attribute value";
+        return a;
+      }
+      a.open = q;
+      a.close = FindNear(q + 1, end_, *q);
+      if (!a.close) {
+        unfinished = "an attribute value";
+      } else {
+        const std::size_t length = static_cast<std::size_t>(a.close - q - 1);
+        a.suspect = std::memchr(q + 1, '<', length) != nullptr || std::memchr(q + 1, '\n', length) != nullptr;
+      }
+    }
+    const char* nameEnd = eq;
+    while (nameEnd > p && IsBlank(nameEnd[-1])) --nameEnd;
+    a.name = std::string_view(p, static_cast<std::size_t>(nameEnd - p));
+    return a;
   }
 
-  // The same as AttributeEnd, byte by byte, for the attributes that are not short.
-  char* SearchAttributeEnd(char* p, const char*& unfinished) const {
-    p = FindNear(p, end_, '=');
-    if (!p) {
-      unfinished = "an attribute name";
-      return nullptr;
-    }
-    ++p;
-    while (p < end_ && *p != '"' && *p != '\'') ++p;
-    char* const close = p < end_ ? FindNear(p + 1, end_, *p) : nullptr;
-    if (!close) unfinished = "an attribute value";
-    return close;
+  // An attribute whose name came before in the list that starts at listStart: the first
+  // value counts.
+  void NoteRepeated(const Attribute& a, const char* listStart) {
+    const std::string_view before(listStart, static_cast<std::size_t>(a.name.data() - listStart));
+    std::string_view kept;
+    bool found = false;
+    ScanAttributeList(before, end_, [&](std::string_view name, std::string_view value) {
+      if (!found && name == a.name) {
+        found = true;
+        kept = value;
+      }
+    });
+    Note(a.name.data(), DocumentNote{DocumentNote::Kind::kRepeatedAttribute,
+                                     {},
+                                     0,
+                                     std::string(a.name),
+                                     {},
+                                     std::string(kept),
+                                     std::string(a.Value())});
+  }
+
+  // A value that holds "<" or a line break has most likely lost its closing quote, and the
+  // value took in what followed.
+  // The attribute from p to its closing quote, read again for a note.
+  Attribute AttributeAt(const char* p, const char* close) const {
+    const char* unfinished = nullptr;
+    Attribute a = ReadAttribute(p, unfinished);
+    a.close = close;
+    return a;
+  }
+
+  void NoteSuspectValue(const Attribute& a) {
+    const char* q = a.open + 1;
+    while (*q != '<' && *q != '\n') ++q;
+    const auto kind = *q == '<' ? DocumentNote::Kind::kValueWithTag : DocumentNote::Kind::kValueWithLineBreak;
+    Note(a.open, DocumentNote{kind, {}, 0, std::string(a.name), {}, {}, {}});
   }
 
   // Adds the element of a start tag as a child of parent and gives its index; Run links it
@@ -268,7 +422,7 @@ class Parser {
     char* out = b;
     while (out < last && !IsBlank(*out)) ++out;
     if (out == last) return SpanOf(b, last);  // no blank inside: the bytes stay where they are
-    Squeezed s{static_cast<std::size_t>(b - base_), static_cast<std::size_t>(last - base_), 0, 0};
+    SqueezedText s{static_cast<std::size_t>(b - base_), static_cast<std::size_t>(last - base_), 0, 0};
     for (char* in = out; in < last; ++in) {
       if (*in == '\n') {
         ++s.lineBreaks;
@@ -276,7 +430,8 @@ class Parser {
       }
       if (!IsBlank(*in)) *out++ = *in;
     }
-    squeezed_.push_back(s);
+    // Without line breaks the bytes left behind hold none either, and lines count as before.
+    if (s.lineBreaks > 0) doc_.squeezed_.push_back(s);
     return SpanOf(b, out);
   }
 
@@ -312,41 +467,35 @@ class Parser {
 
   Status FailOpenElement() {
     const Level& open = stack_.back();
-    const XmlDocument::Node& n = doc_.nodes_[open.node];
-    return Fail(open.start, "the element \"" + std::string(base_ + n.name.offset, n.name.length) + "\"");
+    return Fail(open.start, "the element \"" + std::string(NameOf(open.node)) + "\"");
   }
 
   Status Fail(const char* at, std::string what) {
     Status status = Status::Failure("the text ended inside " + what);
     status.offset = static_cast<std::size_t>(at - base_);
-    // Count line breaks up to the offset; squeezed texts report the breaks they held.
-    std::size_t lineBreaks = 0;
-    std::size_t lineStart = 0;
-    std::size_t from = 0;
-    auto countPlain = [&](std::size_t b, std::size_t e) {
-      for (const char* q = base_ + b; (q = Find(q, base_ + e, '\n')) != nullptr; ++q) {
-        ++lineBreaks;
-        lineStart = static_cast<std::size_t>(q - base_) + 1;
-      }
-    };
-    for (const Squeezed& s : squeezed_) {
-      if (s.begin >= status.offset) break;
-      countPlain(from, s.begin);
-      lineBreaks += s.lineBreaks;
-      if (s.lineBreaks) lineStart = s.lastBreak + 1;
-      from = s.end;
-    }
-    if (from < status.offset) countPlain(from, status.offset);
-    status.line = lineBreaks + 1;
-    status.column = status.offset - lineStart + 1;
+    const TextPlace place = TextLocator(doc_.store_.view(), doc_.squeezed_).Locate(status.offset);
+    status.line = place.line;
+    status.column = place.column;
     return status;
+  }
+
+  std::string_view NameOf(uint32_t node) const {
+    const XmlDocument::Span name = doc_.nodes_[node].name;
+    return std::string_view(base_ + name.offset, name.length);
+  }
+
+  void Note(const char* at, DocumentNote note) {
+    noteOffsets_.push_back(static_cast<std::size_t>(at - base_));
+    notes_.push_back(std::move(note));
   }
 
   XmlDocument& doc_;
   char* base_ = nullptr;
   char* end_ = nullptr;
   std::vector<Level> stack_;
-  std::vector<Squeezed> squeezed_;
+  NameSet names_;
+  std::vector<DocumentNote> notes_;
+  std::vector<std::size_t> noteOffsets_;
 };
 
 Status ParseDocument(XmlDocument& document, ByteBuffer text) {

@@ -38,8 +38,9 @@ inline std::string ReadFile(const std::filesystem::path& path) {
 // Shows nothing: the fuzzers look at what the run does, not what it says.
 class SilentReporter final : public Reporter {
  public:
-  void Failure(const std::string&, const std::string&, const std::vector<std::string>&) override {}
-  void Warning(const std::string&) override {}
+  void Failure(const std::string&, const std::string&, const std::vector<std::string>&,
+               const std::vector<std::string>&) override {}
+  void Warning(const std::string&, const std::string&) override {}
 };
 
 }  // namespace menuconv::fuzz
