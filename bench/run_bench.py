@@ -3,9 +3,11 @@
 
 For each preset the references and menuconv run alternately, ROUNDS times each:
   read   - cat FILE > /dev/null (reading the file)
-  floor  - reading the file whole, then creating the files one run of menuconv writes, with
-           their sizes, in its order (bench_io_floor; learnt from one untimed run): the cost of
-           the input and output alone
+  floor  - reading the file whole into fresh memory, then creating the files one run of
+           menuconv writes, with their sizes, in its order (bench_io_floor; learnt from one
+           untimed run): the cost of the input and output alone
+  mapfloor - the same with the input mapped instead of read: the floor of a program that never
+           copies its input into fresh memory
   pugixml - pugixml parsing the file into its tree (skipped when not built)
   xmllint - xmllint --noout FILE (libxml2; skipped when not installed)
   menuconv - the whole conversion run (menu documents and text tables written)
@@ -107,7 +109,8 @@ def main():
 
         manifest = learn_outputs(menuconv, source, folder, pristine, outputs)
 
-        tools = {"read": ["cat", source], "floor": [floor, source, manifest]}
+        tools = {"read": ["cat", source], "floor": [floor, source, manifest],
+                 "mapfloor": [floor, "--mapped", source, manifest]}
         if pugixml:
             tools["pugixml"] = [pugixml, source]
         if xmllint:
