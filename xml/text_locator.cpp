@@ -16,17 +16,9 @@ void TextLocator::CountPlain(std::size_t begin, std::size_t end) {
 
 TextPlace TextLocator::Locate(std::size_t offset) {
   offset = std::min(offset, text_.size());
-  if (offset < at_) *this = TextLocator(text_, *squeezed_);
-  const std::vector<SqueezedText>& squeezed = *squeezed_;
-  for (; nextSqueezed_ < squeezed.size() && squeezed[nextSqueezed_].end <= offset; ++nextSqueezed_) {
-    const SqueezedText& s = squeezed[nextSqueezed_];
-    if (s.begin > at_) CountPlain(at_, s.begin);
-    lineBreaks_ += s.lineBreaks;
-    lineStart_ = s.lastBreak + 1;
-    at_ = std::max(at_, s.end);
-  }
+  if (offset < at_) *this = TextLocator(text_);
   if (offset > at_) CountPlain(at_, offset);
-  at_ = std::max(at_, offset);
+  at_ = offset;
   return TextPlace{lineBreaks_ + 1, offset - lineStart_ + 1};
 }
 

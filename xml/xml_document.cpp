@@ -20,8 +20,7 @@ void XmlDocument::Clear() {
   std::vector<uint32_t>().swap(lastChild_);
   cachedNode_ = ElementRef::kNone;
   cache_.clear();
-  std::vector<SqueezedText>().swap(squeezed_);
-  locator_ = TextLocator(std::string_view(), squeezed_);
+  locator_ = TextLocator(std::string_view());
   std::vector<DocumentNote>().swap(notes_);
 }
 
@@ -32,7 +31,7 @@ TextPlace XmlDocument::StartOfTag(ElementRef e) const {
   while (at > 0 && store_.data()[at - 1] != '<') --at;
   if (at > 0) --at;
   // A document that was moved or parsed again has a text of its own.
-  if (!locator_.Reads(store_.view(), squeezed_)) locator_ = TextLocator(store_.view(), squeezed_);
+  if (!locator_.Reads(store_.view())) locator_ = TextLocator(store_.view());
   return locator_.Locate(at);
 }
 

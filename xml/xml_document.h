@@ -15,6 +15,7 @@
 
 #include "base/byte_buffer.h"
 #include "base/hash_index.h"
+#include "base/held_bytes.h"
 #include "base/status.h"
 #include "xml/attribute_order.h"
 #include "xml/attribute_reader.h"
@@ -26,7 +27,7 @@
 namespace menuconv {
 
 class XmlDocument;
-Status ParseDocument(XmlDocument& document, ByteBuffer text);
+Status ParseDocument(XmlDocument& document, HeldBytes text);
 
 // Something loading read past without failing, where the document may not hold what its
 // writer meant: the run warns about each. Names and values are bytes of the document's text.
@@ -131,7 +132,7 @@ class XmlDocument {
  private:
   friend class ElementView;
   friend class Parser;
-  friend Status ParseDocument(XmlDocument& document, ByteBuffer text);
+  friend Status ParseDocument(XmlDocument& document, HeldBytes text);
 
   struct Span {
     uint32_t offset = 0;
@@ -179,8 +180,8 @@ class XmlDocument {
   // Positions in RawAttributes of the first occurrence of each name.
   std::vector<uint32_t> DistinctRawAttributes(uint32_t index) const;
 
-  // The parsed text; it does not grow once parsed.
-  ByteBuffer store_;
+  // The parsed text, never written to: it may be the file itself, mapped.
+  HeldBytes store_;
   // Strings of appended elements, in blocks that cover whole pages of the offsets after the
   // parsed text; only the last block is filled.
   static constexpr std::size_t kPageSize = 64 * 1024;
@@ -195,10 +196,9 @@ class XmlDocument {
   std::vector<Node> nodes_;
   uint32_t parsedCount_ = 0;  // the elements ParseDocument added
   std::vector<AttributeSpan> attributes_;
-  // The element texts the parser squeezed in place that held line breaks, and the place of
-  // the last tag located: warnings are rare, so places are worked out only when one is shown.
-  std::vector<SqueezedText> squeezed_;
-  mutable TextLocator locator_{std::string_view(), squeezed_};
+  // The place of the last tag located: warnings are rare, so places are worked out only when
+  // one is shown.
+  mutable TextLocator locator_{std::string_view()};
   std::vector<DocumentNote> notes_;
   uint32_t lastTopLevel_ = ElementRef::kNone;
   // The child AppendChild gave each element last, by position: where the walk to its last

@@ -37,9 +37,8 @@ void NoteUnknownEncoding(std::string_view declared, std::string_view text, std::
   std::string_view name;
   std::size_t at = 0;
   if (!FindDeclaredEncoding(text, name, at)) at = 0;
-  static const std::vector<SqueezedText> kNoneSqueezed;
   DocumentNote note{DocumentNote::Kind::kUnknownEncoding, {}, 0, std::string(declared), {}, {}, {}};
-  note.place = TextLocator(text, kNoneSqueezed).Locate(at);
+  note.place = TextLocator(text).Locate(at);
   notes.insert(notes.begin(), std::move(note));  // it tells how the rest was read
 }
 

@@ -20,7 +20,7 @@ constexpr uint32_t kNone = ElementRef::kNone;
 using namespace byte_scan;
 
 // The first s in [p, end), or nullptr.
-char* FindSequence(char* p, const char* end, std::string_view s) {
+const char* FindSequence(const char* p, const char* end, std::string_view s) {
   while (p && p + s.size() <= end) {
     p = Find(p, end, s[0]);
     if (!p || p + s.size() > end) return nullptr;
@@ -43,7 +43,7 @@ class Parser {
   Status Run() {
     const Status status = Parse();
     // Notes come in the order of the text, so that locating them all is one pass over it.
-    TextLocator locator(doc_.store_.view(), doc_.squeezed_);
+    TextLocator locator(doc_.store_.view());
     for (std::size_t i = 0; i < notes_.size(); ++i) {
       notes_[i].place = locator.Locate(noteOffsets_[i]);
       doc_.AddNote(std::move(notes_[i]));
@@ -55,9 +55,9 @@ class Parser {
   Status Parse() {
     base_ = doc_.store_.data();
     end_ = base_ + doc_.store_.size();
-    char* const lt = Find(base_, end_, '<');
+    const char* const lt = Find(base_, end_, '<');
     if (!lt) return Status{};
-    char* p = lt + 1;
+    const char* p = lt + 1;
     uint32_t topPrev = kNone;  // the last top-level element linked
 
     for (;;) {
@@ -88,7 +88,7 @@ class Parser {
       }
 
       // The construct is complete; look for the next one at this level.
-      char* const next = c.pos < end_ ? FindNear(c.pos, end_, '<') : nullptr;
+      const char* const next = c.pos < end_ ? FindNear(c.pos, end_, '<') : nullptr;
       if (!next) return stack_.empty() ? Status{} : FailOpenElement();
       p = next + 1;
     }
@@ -102,7 +102,7 @@ class Parser {
   // What ParseConstruct read: a construct that was skipped, an end tag, or an element.
   struct Construct {
     // Where reading goes on; for an open element, right after the "<" that ends its text.
-    char* pos = nullptr;
+    const char* pos = nullptr;
     uint32_t node = kNone;
     bool endTag = false;
     bool open = false;  // an element whose children follow
@@ -177,7 +177,7 @@ class Parser {
 
   // A skipped construct whose closing bytes, `length` of them, start at close; nullptr when
   // the text ended before them.
-  static Construct Skipped(Construct c, char* close, std::size_t length, const char* what) {
+  static Construct Skipped(Construct c, const char* close, std::size_t length, const char* what) {
     if (!close) return Failed(c, what);
     c.pos = close + length;
     return c;
@@ -199,7 +199,7 @@ class Parser {
   }
 
   // The construct whose "<" stands right before p, inside the element `parent`.
-  Construct ParseConstruct(char* p, uint32_t parent) {
+  Construct ParseConstruct(const char* p, uint32_t parent) {
     Construct c;
     c.start = p - 1;
     if (p == end_) return Failed(c, "a tag");
@@ -221,14 +221,14 @@ class Parser {
   }
 
   // A start or end tag from p, the byte after its "<".
-  Construct ParseTag(Construct c, char* p, uint32_t parent) {
+  Construct ParseTag(Construct c, const char* p, uint32_t parent) {
     // The tag name; slashes before it mark an end tag.
     while (p < end_ && (IsBlank(*p) || *p == '/')) {
       if (*p == '/') c.endTag = true;
       ++p;
     }
     // It ends at a blank, at ">" or at a "/" right before ">".
-    char* const nameEnd = FindNameEnd(p, end_);
+    const char* const nameEnd = FindNameEnd(p, end_);
     if (!nameEnd) return Failed(c, c.endTag ? "an end tag" : "a tag name");
     if (!c.endTag) return ParseStartTag(c, p, nameEnd, parent);
     c.endTagName = std::string_view(p, static_cast<std::size_t>(nameEnd - p));
@@ -238,11 +238,11 @@ class Parser {
 
   // A start tag whose name is [name, nameEnd): its attribute list, its element, and the
   // element's text unless the tag closes the element.
-  Construct ParseStartTag(Construct c, const char* name, char* nameEnd, uint32_t parent) {
+  Construct ParseStartTag(Construct c, const char* name, const char* nameEnd, uint32_t parent) {
     // The attribute list after the blank that ends the name: checked here, read on demand later.
-    char* p = nameEnd;
-    char* listStart = p;
-    char* listEnd = p;
+    const char* p = nameEnd;
+    const char* listStart = p;
+    const char* listEnd = p;
     if (IsBlank(*p)) {
       ++p;
       const char* unfinishedAt = c.start;
@@ -254,7 +254,7 @@ class Parser {
     }
     // The closing ">"; "?", "!" or "/" on the way make the element self-closing.
     bool selfClosing = false;
-    char* gt = p;
+    const char* gt = p;
     for (; gt < end_ && *gt != '>'; ++gt) {
       if (*gt == '?' || *gt == '!' || *gt == '/') selfClosing = true;
     }
@@ -271,7 +271,8 @@ class Parser {
   // listEnd) is the list without the blanks around it. Gives the construct that the text
   // ended inside, or nullptr; `unfinishedAt` is then the opening quote of a value that was
   // never closed (else it stays as it was). Notes what the list's reading repairs.
-  const char* CheckAttributeList(char*& p, char*& listStart, char*& listEnd, const char*& unfinishedAt) {
+  const char* CheckAttributeList(const char*& p, const char*& listStart, const char*& listEnd,
+                                 const char*& unfinishedAt) {
     while (p < end_ && IsBlank(*p)) ++p;
     if (p == end_) return "a start tag";
     listStart = listEnd = p;
@@ -281,7 +282,7 @@ class Parser {
       // attribute is put together only for the rare note.
       const auto marks = ShortAttribute<true>(p, end_);
       const char* eq = marks.equals;
-      char* close = marks.close;
+      const char* close = marks.close;
       bool suspect = marks.suspect;
       if (!close) {
         const char* unfinished = nullptr;
@@ -291,7 +292,7 @@ class Parser {
           return unfinished;
         }
         eq = a.name.data() + a.name.size();  // the blanks before "=" are left out already
-        close = const_cast<char*>(a.close);
+        close = const_cast<const char*>(a.close);
         suspect = a.suspect;
       }
       const char* nameEnd = eq;
@@ -404,8 +405,8 @@ class Parser {
 
   // The text of the element c from p: every byte up to the next "<" except blanks. The
   // element stays open for the children that follow.
-  Construct ReadText(Construct c, char* p) {
-    const TextEnd<char> end = FindTextEnd(p, end_);
+  Construct ReadText(Construct c, const char* p) {
+    const TextEnd<const char> end = FindTextEnd(p, end_);
     // Most texts are short words that stand as written.
     doc_.nodes_[c.node].text = end.blankFree ? SpanOf(p, end.lt) : CollectText(p, end.lt ? end.lt : end_);
     if (!end.lt) return Failed(c, "an element's text");
@@ -414,42 +415,37 @@ class Parser {
     return c;
   }
 
-  // Drops the blanks of [b, e) and gives the span of what is left.
-  XmlDocument::Span CollectText(char* b, char* e) {
+  // Drops the blanks of [b, e) and gives the span of what is left: the text's own bytes when
+  // no blank lies inside, else a copy without them (the text itself is never written to).
+  XmlDocument::Span CollectText(const char* b, const char* e) {
     while (b < e && IsBlank(*b)) ++b;
-    char* last = e;
+    const char* last = e;
     while (last > b && IsBlank(last[-1])) --last;
-    char* out = b;
-    while (out < last && !IsBlank(*out)) ++out;
-    if (out == last) return SpanOf(b, last);  // no blank inside: the bytes stay where they are
-    SqueezedText s{static_cast<std::size_t>(b - base_), static_cast<std::size_t>(last - base_), 0, 0};
-    for (char* in = out; in < last; ++in) {
-      if (*in == '\n') {
-        ++s.lineBreaks;
-        s.lastBreak = static_cast<std::size_t>(in - base_);
-      }
-      if (!IsBlank(*in)) *out++ = *in;
+    const char* blank = b;
+    while (blank < last && !IsBlank(*blank)) ++blank;
+    if (blank == last) return SpanOf(b, last);
+    std::string squeezed(b, blank);
+    for (const char* in = blank; in < last; ++in) {
+      if (!IsBlank(*in)) squeezed += *in;
     }
-    // Without line breaks the bytes left behind hold none either, and lines count as before.
-    if (s.lineBreaks > 0) doc_.squeezed_.push_back(s);
-    return SpanOf(b, out);
+    return doc_.StoreString(squeezed);
   }
 
   // The ">" that ends a document type declaration, past quoted strings and an internal
   // subset in square brackets (which may itself hold ">" and comments).
-  char* SkipDoctype(char* p) const {
+  const char* SkipDoctype(const char* p) const {
     bool inSubset = false;
     while (p < end_) {
       const char ch = *p;
       if (ch == '"' || ch == '\'') {
-        char* const close = Find(p + 1, end_, ch);
+        const char* const close = Find(p + 1, end_, ch);
         if (!close) return nullptr;
         p = close + 1;
         continue;
       }
       if (inSubset) {
         if (StartsWith(p, end_, "<!--")) {
-          char* const close = FindSequence(p + 4, end_, "-->");
+          const char* const close = FindSequence(p + 4, end_, "-->");
           if (!close) return nullptr;
           p = close + 3;
           continue;
@@ -473,7 +469,7 @@ class Parser {
   Status Fail(const char* at, std::string what) {
     Status status = Status::Failure("the text ended inside " + what);
     status.offset = static_cast<std::size_t>(at - base_);
-    const TextPlace place = TextLocator(doc_.store_.view(), doc_.squeezed_).Locate(status.offset);
+    const TextPlace place = TextLocator(doc_.store_.view()).Locate(status.offset);
     status.line = place.line;
     status.column = place.column;
     return status;
@@ -490,15 +486,15 @@ class Parser {
   }
 
   XmlDocument& doc_;
-  char* base_ = nullptr;
-  char* end_ = nullptr;
+  const char* base_ = nullptr;
+  const char* end_ = nullptr;
   std::vector<Level> stack_;
   NameSet names_;
   std::vector<DocumentNote> notes_;
   std::vector<std::size_t> noteOffsets_;
 };
 
-Status ParseDocument(XmlDocument& document, ByteBuffer text) {
+Status ParseDocument(XmlDocument& document, HeldBytes text) {
   document.Clear();
   if (text.size() > 0xFFFFFFFFu) throw std::length_error("document larger than 4 GiB");
   document.store_ = std::move(text);
@@ -511,6 +507,10 @@ Status ParseDocument(XmlDocument& document, ByteBuffer text) {
   platform::AdviseLargePages(reinterpret_cast<char*>(document.nodes_.data()),
                              document.nodes_.capacity() * sizeof(XmlDocument::Node));
   return Parser(document).Run();
+}
+
+Status ParseDocument(XmlDocument& document, ByteBuffer text) {
+  return ParseDocument(document, HeldBytes(std::move(text)));
 }
 
 Status ParseDocument(XmlDocument& document, std::string_view text) {

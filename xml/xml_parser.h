@@ -6,16 +6,19 @@
 #include <string_view>
 
 #include "base/byte_buffer.h"
+#include "base/held_bytes.h"
 #include "base/status.h"
 #include "xml/xml_document.h"
 
 namespace menuconv {
 
-// Replaces the document's content with the elements read from the text. The document
-// takes the buffer over: names, values and texts are kept in it without copies.
+// Replaces the document's content with the elements read from the text, which ends with a
+// zero byte. The document takes the bytes over: names, values and texts are kept in them
+// without copies, and they are never written to.
 // Fails when the text ended inside a construct or an open element: the document keeps every
 // element read so far, the reason is "the text ended inside WHAT" (a comment, the element
 // "menu", ...), and the position is where that construct began.
+Status ParseDocument(XmlDocument& document, HeldBytes text);
 Status ParseDocument(XmlDocument& document, ByteBuffer text);
 Status ParseDocument(XmlDocument& document, std::string_view text);
 
