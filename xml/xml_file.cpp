@@ -2,12 +2,14 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "base/byte_scan.h"
 #include "base/utf8.h"
 #include "platform/codepage.h"
 #include "platform/file_io.h"
+#include "platform/mapped_file.h"
 #include "xml/document_writer.h"
 #include "xml/encodings.h"
 #include "xml/held_text.h"
@@ -42,6 +44,11 @@ void NoteUnknownEncoding(std::string_view declared, std::string_view text, std::
   notes.insert(notes.begin(), std::move(note));  // it tells how the rest was read
 }
 
+// Keeps a mapped file for the document that reads its bytes in place.
+struct HeldFile final : HeldBytes::Owner {
+  platform::MappedFile file;
+};
+
 }  // namespace
 
 Status Load(XmlDocument& document, const std::string& path, std::string_view encodingName, Status* parse,
@@ -49,10 +56,10 @@ Status Load(XmlDocument& document, const std::string& path, std::string_view enc
   if (parse) *parse = Status::Success();
   document.Clear();
 
-  ByteBuffer raw;
-  if (Status read = platform::ReadWholeFile(path, raw, 0xFFFFFFF0u); !read) return read;
-  if (raw.empty()) return Status::Failure("the file is empty");
-  std::string_view bytes = raw.view();
+  auto input = std::make_unique<HeldFile>();
+  if (Status read = input->file.Open(path, 0xFFFFFFF0u); !read) return read;
+  std::string_view bytes = input->file.Bytes();
+  if (bytes.empty()) return Status::Failure("the file is empty");
   // A file that starts with the UTF-8 mark is UTF-8, whatever it declares, unless the
   // caller names the encoding; the mark itself is not part of the text.
   const bool marked = encodingName.empty() && bytes.substr(0, 3) == kUtf8Mark;
@@ -73,20 +80,18 @@ Status Load(XmlDocument& document, const std::string& path, std::string_view enc
                                !FindEncodingByName(LoweredEncodingName(declared));
   const std::string unknownName = unknownEncoding ? std::string(declared) : std::string();
 
-  ByteBuffer text;
+  HeldBytes text;
   const bool keepFileBytes = held == HeldText::kFileBytes && RoundTripsExactly(document.codePage);
   const bool keepUtf8 = document.codePage == 65001 && IsValidUtf8InHalves(bytes);
   if (keepFileBytes || keepUtf8) {
     // Well-formed UTF-8 is already the text held in memory, and so are the bytes of a code
-    // page the caller takes as they are: keep the buffer.
-    const std::size_t offset = static_cast<std::size_t>(bytes.data() - raw.data());
-    const std::size_t length = bytes.size();
-    if (offset != 0) std::memmove(raw.data(), raw.data() + offset, length);
-    raw.Resize(length);
-    text = std::move(raw);
+    // page the caller takes as they are: the file's bytes are read where they are. A zero
+    // byte follows them, in the file or after it, and ends the parser's text.
+    text = HeldBytes(std::string_view(bytes.data(), bytes.size() + 1), std::move(input));
   } else {
+    ByteBuffer converted;
     platform::DecodeFaults faults;
-    if (!ConvertToAnsi(document, bytes, text, &faults)) {
+    if (!ConvertToAnsi(document, bytes, converted, &faults)) {
       return UnconvertibleCodePage(document.codePage);
     }
     if (faults.count > 0) {
@@ -94,12 +99,13 @@ Status Load(XmlDocument& document, const std::string& path, std::string_view enc
       note.place = PlaceOfFileOffset(document, bytes, std::min(faults.first, bytes.size()));
       notes.push_back(std::move(note));
     }
-    raw.Clear();
+    input.reset();
+    // The parser's text ends with the terminating zero byte.
+    converted.Append('\0');
+    converted.ShrinkToFit();
+    text = HeldBytes(std::move(converted));
   }
   if (unknownEncoding) NoteUnknownEncoding(unknownName, text.view(), notes);
-  // The parser's text ends with the terminating zero byte.
-  text.Append('\0');
-  text.ShrinkToFit();
   const uint32_t codePage = document.codePage;
   const Status parsed = ParseDocument(document, std::move(text));
   if (parse) *parse = parsed;

@@ -1,0 +1,177 @@
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdint>
+#include <utility>
+
+#include "platform/file_io.h"
+#include "platform/mapped_file.h"
+
+namespace menuconv::platform {
+
+namespace {
+
+// The mapped ranges a fault may hit when another process cuts their file short. The signal
+// handler reads this table, so it is a fixed array of lock-free words rather than anything
+// that allocates or locks; it is the one process-wide table besides the temporary names, and
+// for the same reason: a signal handler has no other way to find it.
+struct GuardedRange {
+  std::atomic<std::uintptr_t> begin{0};
+  std::atomic<std::uintptr_t> end{0};
+};
+constexpr int kGuardedRanges = 4;
+GuardedRange guarded[kGuardedRanges];
+volatile sig_atomic_t inputCut = 0;
+std::uintptr_t pageSize = 0;
+
+// A fault inside a guarded range is a page whose file was cut short: a page of zeros takes
+// its place, and the faulting read, repeated, finds the text ended there. Any other fault
+// ends the process as it would have. (mmap is a plain system call on the systems that have
+// MAP_ANONYMOUS: it is safe here although POSIX does not list it.)
+extern "C" void ReplaceCutPage(int signal, siginfo_t* info, void*) {
+  const auto at = reinterpret_cast<std::uintptr_t>(info->si_addr);
+  if (info->si_code > 0) {
+    for (const GuardedRange& range : guarded) {
+      if (at < range.begin.load() || at >= range.end.load()) continue;
+      void* page = reinterpret_cast<void*>(at & ~(pageSize - 1));
+      if (::mmap(page, pageSize, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0) != MAP_FAILED) {
+        inputCut = 1;
+        return;
+      }
+    }
+  }
+  struct sigaction fallback {};
+  fallback.sa_handler = SIG_DFL;
+  sigemptyset(&fallback.sa_mask);
+  ::sigaction(signal, &fallback, nullptr);
+  if (info->si_code <= 0) ::raise(signal);  // sent, not a fault: end as the sender meant
+}
+
+// Installs the handler once, and only over the default action: a caller that set its own
+// keeps it, and then nothing is mapped.
+bool GuardInstalled() {
+  static const bool installed = [] {
+    pageSize = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
+    struct sigaction current {};
+    if (::sigaction(SIGBUS, nullptr, &current) != 0 || current.sa_handler != SIG_DFL) return false;
+    struct sigaction action {};
+    action.sa_sigaction = ReplaceCutPage;
+    action.sa_flags = SA_SIGINFO;
+    sigemptyset(&action.sa_mask);
+    return ::sigaction(SIGBUS, &action, nullptr) == 0;
+  }();
+  return installed;
+}
+
+int Guard(const char* begin, std::size_t length) {
+  for (int i = 0; i < kGuardedRanges; ++i) {
+    if (guarded[i].end.load() != 0) continue;
+    guarded[i].begin.store(reinterpret_cast<std::uintptr_t>(begin));
+    guarded[i].end.store(reinterpret_cast<std::uintptr_t>(begin) + length);
+    return i;
+  }
+  return -1;
+}
+
+void Unguard(int slot) {
+  if (slot < 0) return;
+  guarded[slot].end.store(0);
+  guarded[slot].begin.store(0);
+}
+
+// Reads [offset, offset + size) into `into`; the bytes read, fewer at the end of the file.
+std::size_t ReadAt(int fd, char* into, std::size_t size, std::size_t offset) {
+  std::size_t total = 0;
+  while (total < size) {
+    const ssize_t n = ::pread(fd, into + total, size - total, static_cast<off_t>(offset + total));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    total += static_cast<std::size_t>(n);
+  }
+  return total;
+}
+
+}  // namespace
+
+bool MappedInputChanged() { return inputCut != 0; }
+
+Status MappedFile::Open(const std::string& path, std::size_t maxSize) {
+  Close();
+  // Non-blocking, so that a FIFO is refused below instead of waiting for a writer.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return Status::SystemFailure(errno);
+  struct stat info {};
+  Status status;
+  if (::fstat(fd, &info) != 0) {
+    status = Status::SystemFailure(errno);
+  } else if (S_ISDIR(info.st_mode)) {
+    status = Status::SystemFailure(EISDIR);
+  } else if (!S_ISREG(info.st_mode)) {
+    status = Status::Failure("not a regular file");
+  } else if (static_cast<std::size_t>(info.st_size) > maxSize) {
+    status = Status::Failure("file too large");
+  }
+  const auto size = static_cast<std::size_t>(info.st_size);
+  if (status && size > 0 && GuardInstalled()) {
+    // The whole pages of the file are mapped; its last, partial page is copied into fresh
+    // memory behind them, followed by zeros, so that the zero after the bytes stays there
+    // even if the file grows meanwhile.
+    const std::size_t whole = size & ~(pageSize - 1);
+    const std::size_t length = whole + pageSize;
+    void* region = ::mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (region != MAP_FAILED) {
+      char* const begin = static_cast<char*>(region);
+      const bool mapped =
+          whole == 0 || ::mmap(begin, whole, PROT_READ, MAP_PRIVATE | MAP_FIXED | MAP_POPULATE, fd, 0) != MAP_FAILED;
+      const int slot = mapped ? Guard(begin, whole) : -1;
+      if (slot >= 0) {
+        // A file cut shorter meanwhile ends where the read stopped; a fault in its mapped
+        // pages is taken care of by the guard.
+        const std::size_t tail = ReadAt(fd, begin + whole, size - whole, whole);
+        (void)::mprotect(begin + whole, pageSize, PROT_READ);
+        data_ = begin;
+        size_ = whole + tail;
+        mappedLength_ = length;
+        slot_ = slot;
+        ::close(fd);
+        return Status::Success();
+      }
+      ::munmap(region, length);
+    }
+  }
+  ::close(fd);
+  if (!status) return status;
+  // Empty, or where nothing can be mapped: read into fresh memory.
+  if (Status read = ReadWholeFile(path, read_, maxSize); !read) return read;
+  read_.Append('\0');
+  data_ = read_.data();
+  size_ = read_.size() - 1;
+  return Status::Success();
+}
+
+void MappedFile::Close() {
+  if (mappedLength_ != 0) {
+    Unguard(slot_);
+    ::munmap(const_cast<char*>(data_), mappedLength_);
+  }
+  read_.Clear();
+  data_ = nullptr;
+  size_ = 0;
+  mappedLength_ = 0;
+  slot_ = -1;
+}
+
+void MappedFile::Swap(MappedFile& other) noexcept {
+  std::swap(data_, other.data_);
+  std::swap(size_, other.size_);
+  read_.Swap(other.read_);
+  std::swap(mappedLength_, other.mappedLength_);
+  std::swap(slot_, other.slot_);
+}
+
+}  // namespace menuconv::platform
