@@ -8,6 +8,7 @@
 #include "app/menu_output.h"
 #include "app/piece_builder.h"
 #include "app/text_table_step.h"
+#include "platform/mapped_file.h"
 #include "xml/xml_file.h"
 
 namespace menuconv {
@@ -16,6 +17,7 @@ namespace {
 
 constexpr const char* kLoadFailed = "Cannot load file, check file exist!";
 constexpr const char* kConvertFailed = "Cannot reparsing file!";
+constexpr const char* kInputCut = "the file was cut short while it was read";
 
 // The first MENU_MODULE down the chain of first children: siblings on the way are never
 // examined.
@@ -94,6 +96,10 @@ int ConvertFile(const std::string& path, RunContext& context, bool& loaded) {
     context.reporter.Failure("Error", kLoadFailed, {}, {path + ": " + status.reason});
     return 1;
   }
+  if (platform::MappedInputChanged()) {
+    context.reporter.Failure("Error", kLoadFailed, {}, {path + ": " + kInputCut});
+    return 1;
+  }
   loaded = true;
   ReportDocumentNotes(document, context);
   // A text that ended inside a construct or an open element is not converted at all.
@@ -133,6 +139,7 @@ Status ConvertDocument(const XmlDocument& document, RunContext& context) {
   std::vector<ElementRef> screens;
   const std::vector<PieceJob> jobs = PlanPieces(document, first, screens);
   bool saved = true;
+  bool cut = false;
   {
     PieceBuilder builder(document, jobs, context.pictures);
     std::size_t job = 0;
@@ -143,11 +150,16 @@ Status ConvertDocument(const XmlDocument& document, RunContext& context) {
         ReportNotes(piece, document, screens[screen], context);
         output.Add(std::move(piece));
       }
+      // A screen read after another process cut the input short is made of zeros where the
+      // file was: it is dropped, not put in place.
+      cut = platform::MappedInputChanged();
+      if (cut) break;
       const std::size_t listed = context.written.size();
       saved = ReportMenuSaved(output.Path(), output.Finish(), document, screens[screen], context);
       if (output.Kept() && context.written.size() > listed) ++context.kept;
     }
   }
+  if (cut) return Status::Failure(kInputCut);
   // The registry gets the entries the undefined pictures stand for, once nothing reads it.
   for (const std::string& name : context.undefinedPictures) context.pictures.Insert(name, PictureEntry{});
   return saved ? Status::Success() : Status::Failure("");

@@ -1,0 +1,93 @@
+// An input document that another process cuts short while a run reads it: the run never
+// crashes. It fails with the load or conversion message, or completes on what it read, and
+// every menu document it put in place is the one an undisturbed run writes.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/test_support.h"
+
+namespace menuconv {
+namespace {
+
+namespace fs = std::filesystem;
+using testing_support::ReadBytes;
+using testing_support::TempFolder;
+using testing_support::WriteBytes;
+
+// Some 24 MB: 300 screens of 800 sprites each, so that a run takes a good while to read it.
+std::string LargeDocument() {
+  std::string sprites;
+  for (int i = 0; i < 800; ++i) {
+    sprites += "<SPRITE_MODULE _keyImg=\"pic\" _sModeDraw=\"normal\" _colObj=\"" + std::to_string(i) +
+               "\" _iAlph=\"255\" _fX=\"1.5\" _fY=\"2.5\"/>\n";
+  }
+  std::string document = "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<ROOT>\n";
+  for (int screen = 0; screen < 300; ++screen) {
+    document += "<MENU_MODULE>s" + std::to_string(screen) + "\n" + sprites + "</MENU_MODULE>\n";
+  }
+  return document + "<PICTURES_MODULE><IMAGE_MODULE path=\"p.png\">pic</IMAGE_MODULE></PICTURES_MODULE>\n</ROOT>\n";
+}
+
+// Starts menuconv in the folder on menus.xml, with stdout and stderr going to files there.
+pid_t StartRun(const fs::path& folder) {
+  const pid_t child = ::fork();
+  if (child == 0) {
+    const std::string err = (folder / "stderr").string();
+    if (::chdir(folder.c_str()) != 0 || !std::freopen(err.c_str(), "w", stderr)) ::_exit(126);
+    ::execl(MENUCONV_EXE, MENUCONV_EXE, "-o", "out", "menus.xml", static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  return child;
+}
+
+int WaitFor(pid_t child) {
+  int status = 0;
+  while (::waitpid(child, &status, 0) < 0) {
+  }
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 1000 + WTERMSIG(status);
+}
+
+TEST(InputChanges, CutShortDuringARunNeverCrashesIt) {
+  const std::string document = LargeDocument();
+  TempFolder reference;
+  WriteBytes(reference.PathOf("menus.xml"), document);
+  fs::create_directory(reference.path() / "out");
+  ASSERT_EQ(WaitFor(StartRun(reference.path())), 0) << ReadBytes(reference.PathOf("stderr")).value_or("");
+
+  int failed = 0;
+  for (int delayMs = 0; delayMs <= 180; delayMs += 20) {
+    SCOPED_TRACE("cut after " + std::to_string(delayMs) + " ms");
+    TempFolder trial;
+    WriteBytes(trial.PathOf("menus.xml"), document);
+    fs::create_directory(trial.path() / "out");
+    const pid_t child = StartRun(trial.path());
+    std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
+    fs::resize_file(trial.path() / "menus.xml", document.size() / 3);
+    const int status = WaitFor(child);
+    const std::string err = ReadBytes(trial.PathOf("stderr")).value_or("");
+    ASSERT_TRUE(status == 0 || status == 1) << "exit " << status << "\n" << err;
+    if (status == 1) {
+      ++failed;
+      EXPECT_TRUE(err.rfind("Error: Cannot load file, check file exist!\n", 0) == 0 ||
+                  err.rfind("Error: Cannot reparsing file!\n", 0) == 0)
+          << err;
+    }
+    for (const auto& entry : fs::directory_iterator(trial.path() / "out")) {
+      const fs::path name = entry.path().filename();
+      EXPECT_EQ(ReadBytes(entry.path().string()), ReadBytes((reference.path() / "out" / name).string())) << name;
+    }
+  }
+  // Cut early, the run cannot have completed: the loop met the cut at least once.
+  EXPECT_GT(failed, 0);
+}
+
+}  // namespace
+}  // namespace menuconv
