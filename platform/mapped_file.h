@@ -36,6 +36,9 @@ class MappedFile {
   void Swap(MappedFile& other) noexcept;
 
  private:
+  // Reads the file into fresh memory instead, where it cannot be mapped.
+  Status Read(const std::string& path, std::size_t maxSize);
+
   const char* data_ = nullptr;
   std::size_t size_ = 0;
   // Where the system cannot map, the bytes are read into this buffer instead.

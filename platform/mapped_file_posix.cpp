@@ -7,9 +7,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdint>
-#include <utility>
 
-#include "platform/file_io.h"
 #include "platform/mapped_file.h"
 
 namespace menuconv::platform {
@@ -147,11 +145,7 @@ Status MappedFile::Open(const std::string& path, std::size_t maxSize) {
   ::close(fd);
   if (!status) return status;
   // Empty, or where nothing can be mapped: read into fresh memory.
-  if (Status read = ReadWholeFile(path, read_, maxSize); !read) return read;
-  read_.Append('\0');
-  data_ = read_.data();
-  size_ = read_.size() - 1;
-  return Status::Success();
+  return Read(path, maxSize);
 }
 
 void MappedFile::Close() {
@@ -164,14 +158,6 @@ void MappedFile::Close() {
   size_ = 0;
   mappedLength_ = 0;
   slot_ = -1;
-}
-
-void MappedFile::Swap(MappedFile& other) noexcept {
-  std::swap(data_, other.data_);
-  std::swap(size_, other.size_);
-  read_.Swap(other.read_);
-  std::swap(mappedLength_, other.mappedLength_);
-  std::swap(slot_, other.slot_);
 }
 
 }  // namespace menuconv::platform
