@@ -139,6 +139,48 @@ Status TextTable::AddFile(const std::string& path) {
   return AddBytes(std::move(bytes));
 }
 
+namespace {
+
+// Sorts the records by key, and of equal keys the one read first first (records read later
+// lie at higher addresses, and come later here). Each record is first told apart by the four
+// units that follow what every key starts with, held in one number that compares as the
+// units do (a key that ends before them counts U+0000 there, which no key holds); only
+// records alike in those compare their whole keys.
+void SortByKey(std::vector<TextRecord>::iterator first, std::vector<TextRecord>::iterator last) {
+  const auto count = static_cast<std::size_t>(last - first);
+  const TextUnits leading = first->key();
+  std::size_t common = leading.size();
+  for (auto it = first + 1; it != last && common > 0; ++it) {
+    const TextUnits key = it->key();
+    const std::size_t limit = std::min(common, key.size());
+    std::size_t i = 0;
+    while (i < limit && key[i] == leading[i]) ++i;
+    common = i;
+  }
+  struct Entry {
+    std::uint64_t prefix;
+    std::size_t index;
+  };
+  std::vector<Entry> entries(count);
+  for (std::size_t i = 0; i < count; ++i) {
+    const TextUnits key = first[static_cast<std::ptrdiff_t>(i)].key();
+    std::uint64_t prefix = 0;
+    for (std::size_t u = common; u < common + 4; ++u) prefix = prefix << 16 | (u < key.size() ? key[u] : 0u);
+    entries[i] = Entry{prefix, i};
+  }
+  std::sort(entries.begin(), entries.end(), [first](const Entry& a, const Entry& b) {
+    if (a.prefix != b.prefix) return a.prefix < b.prefix;
+    const int order = CompareUnits(first[static_cast<std::ptrdiff_t>(a.index)].key(),
+                                   first[static_cast<std::ptrdiff_t>(b.index)].key());
+    return order != 0 ? order < 0 : a.index < b.index;
+  });
+  std::vector<TextRecord> sorted(count);
+  for (std::size_t i = 0; i < count; ++i) sorted[i] = first[static_cast<std::ptrdiff_t>(entries[i].index)];
+  std::copy(sorted.begin(), sorted.end(), first);
+}
+
+}  // namespace
+
 Status TextTable::AddBytes(ByteBuffer bytes) {
   Status status;
   if (bytes.empty()) return status;  // nothing to read
@@ -172,12 +214,7 @@ Status TextTable::AddBytes(ByteBuffer bytes) {
   const auto first = records_.begin() + static_cast<std::ptrdiff_t>(held);
   const auto keyLess = [](const TextRecord& a, const TextRecord& b) { return UnitsLess(a.key(), b.key()); };
   const auto sameKey = [](const TextRecord& a, const TextRecord& b) { return UnitsEqual(a.key(), b.key()); };
-  if (!std::is_sorted(first, records_.end(), keyLess)) {
-    std::sort(first, records_.end(), [](const TextRecord& a, const TextRecord& b) {
-      const int order = CompareUnits(a.key(), b.key());
-      return order != 0 ? order < 0 : a.key().bytes().data() < b.key().bytes().data();
-    });
-  }
+  if (!std::is_sorted(first, records_.end(), keyLess)) SortByKey(first, records_.end());
   records_.erase(std::unique(first, records_.end(), sameKey), records_.end());
   // Then merged with the table's; the merge is stable, so of a key in both the table's record
   // comes first and is kept.
