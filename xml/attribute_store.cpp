@@ -63,7 +63,7 @@ bool AttributeStore::Insert(std::string_view name, std::string_view value) {
   if (size_ == entries_.size()) entries_.emplace_back();
   entries_[size_].name.assign(name);
   entries_[size_].value.assign(value);
-  entries_[size_].scrambled = ScrambleHash(AttributeNameHash(name));
+  entries_[size_].scrambled = ScrambledNameHash(name);
   ++size_;
   if (size_ > kIndexThreshold) {
     if (index_.empty()) {
@@ -89,15 +89,12 @@ void AttributeStore::Clear() {
 
 const std::vector<uint32_t>& AttributeStore::Order() const {
   if (orderValid_) return order_;
-  // By bucket, then by name; the bucket comes from the hash kept with each entry.
-  const uint32_t mask = BucketCount() - 1;
   order_.resize(size_);
   for (uint32_t i = 0; i < size_; ++i) order_[i] = i;
-  std::sort(order_.begin(), order_.end(), [this, mask](uint32_t a, uint32_t b) {
-    const uint32_t bucketA = entries_[a].scrambled & mask, bucketB = entries_[b].scrambled & mask;
-    if (bucketA != bucketB) return bucketA < bucketB;
-    return NameLess(entries_[a].name, entries_[b].name);
-  });
+  // The bucket comes from the hash kept with each entry.
+  SortInIterationOrder(
+      order_, BucketCount(), [this](uint32_t i) { return entries_[i].scrambled; },
+      [this](uint32_t i) { return std::string_view(entries_[i].name); });
   orderValid_ = true;
   return order_;
 }

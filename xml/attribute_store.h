@@ -18,7 +18,7 @@ class AttributeStore {
   struct Entry {
     std::string name;
     std::string value;
-    uint32_t scrambled = 0;  // ScrambleHash of the name, which fixes its bucket for any count
+    uint32_t scrambled = 0;  // ScrambledNameHash of the name, which fixes its bucket for any count
   };
 
   std::optional<std::string_view> Find(std::string_view name) const;
