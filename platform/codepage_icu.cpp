@@ -322,11 +322,12 @@ bool EncodeSingleBytes(const ReverseByteTable& table, std::string_view text, Byt
       continue;
     }
     uint32_t cp = ReverseByteTable::kSize;
-    if (lead >= 0xC2 && lead <= 0xDF && end - p >= 2 && (p[1] & 0xC0) == 0x80) {
+    const Utf8Lead form = Utf8LeadOf(lead);
+    if (form.length == 2 && end - p >= 2 && IsUtf8Continuation(p[1])) {
       cp = (lead & 0x1Fu) << 6 | (p[1] & 0x3Fu);
       p += 2;
-    } else if (lead >= 0xE0 && lead <= 0xE2 && end - p >= 3 && (p[1] & 0xC0) == 0x80 && (p[2] & 0xC0) == 0x80 &&
-               (lead != 0xE0 || p[1] >= 0xA0)) {  // E0 below A0 would be an overlong form
+    } else if (form.length == 3 && lead <= 0xE2 && end - p >= 3 && p[1] >= form.secondLow && p[1] <= form.secondHigh &&
+               IsUtf8Continuation(p[2])) {  // leads past E2 lie beyond the table
       cp = (lead & 0x0Fu) << 12 | (p[1] & 0x3Fu) << 6 | (p[2] & 0x3Fu);
       p += 3;
     }
