@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "base/byte_buffer.h"
+#include "base/code_page.h"
 
 namespace menuconv::platform {
 

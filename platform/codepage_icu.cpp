@@ -17,25 +17,25 @@ namespace {
 // ICU names of the code pages of the encoding table.
 const char* IcuName(uint32_t codePage) {
   switch (codePage) {
-    case 65001:
+    case code_page::kUtf8:
       return "UTF-8";
-    case 65000:
+    case code_page::kUtf7:
       return "UTF-7";
-    case 1250:
+    case code_page::kWindows1250:
       return "windows-1250";
-    case 1251:
+    case code_page::kWindows1251:
       return "windows-1251";
-    case 1252:
+    case code_page::kWindows1252:
       return "windows-1252";
-    case 1253:
+    case code_page::kWindows1253:
       return "windows-1253";
-    case 1254:
+    case code_page::kWindows1254:
       return "windows-1254";
-    case 932:
+    case code_page::kShiftJis:
       return "windows-31j";  // Windows' own 932 table, not plain Shift_JIS
-    case 50221:
+    case code_page::kIso2022Jp:
       return "ISO-2022-JP";
-    case 50225:
+    case code_page::kIso2022Kr:
       return "ISO-2022-KR";
     default:
       return nullptr;
@@ -151,7 +151,7 @@ struct ByteTable {
 };
 
 const ByteTable* SingleByteTable(uint32_t codePage) {
-  if (codePage < 1250 || codePage > 1254) return nullptr;
+  if (!code_page::IsWindows125x(codePage)) return nullptr;
   static std::map<uint32_t, std::unique_ptr<ByteTable>> tables;
   auto& table = tables[codePage];
   if (table) return table.get();
@@ -345,10 +345,10 @@ bool EncodeSingleBytes(const ReverseByteTable& table, std::string_view text, Byt
 
 bool NarrowIsUtf8() { return true; }
 
-bool CanConvert(uint32_t codePage) { return codePage == 65001 || ConverterFor(codePage) != nullptr; }
+bool CanConvert(uint32_t codePage) { return codePage == code_page::kUtf8 || ConverterFor(codePage) != nullptr; }
 
 bool ToNarrow(uint32_t codePage, std::string_view bytes, ByteBuffer& out, DecodeFaults* faults) {
-  if (codePage == 65001) {
+  if (codePage == code_page::kUtf8) {
     if (faults) faults->count = CountInvalidUtf8(bytes, faults->first);
     AppendRepairedUtf8(bytes, out);
     return true;
@@ -375,7 +375,7 @@ bool ToNarrow(uint32_t codePage, std::string_view bytes, ByteBuffer& out, Decode
 }
 
 bool FromNarrow(uint32_t codePage, std::string_view text, ByteBuffer& out) {
-  if (codePage == 65001) {
+  if (codePage == code_page::kUtf8) {
     AppendRepairedUtf8(text, out);
     return true;
   }

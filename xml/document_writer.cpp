@@ -12,7 +12,6 @@ namespace {
 
 constexpr std::string_view kDeclarationStart = "<?xml version=\"1.0\" encoding=\"";
 constexpr std::string_view kDeclarationEnd = "\" ?>";
-constexpr uint32_t kUtf8 = 65001;
 // Body text handed to the sink at once: few system calls, little held in memory.
 constexpr std::size_t kFlushBytes = std::size_t{256} << 10;
 
@@ -32,7 +31,7 @@ DocumentWriter::DocumentWriter(std::string_view encodingName, uint32_t codePage,
   declaration_ = kDeclarationStart;
   declaration_ += declared ? declared->name : std::string_view();
   declaration_ += kDeclarationEnd;
-  repairPieces_ = textCodePage_ == 0 && codePage_ == kUtf8 && platform::NarrowIsUtf8();
+  repairPieces_ = textCodePage_ == 0 && codePage_ == code_page::kUtf8 && platform::NarrowIsUtf8();
   pieceByPiece_ = repairPieces_ || (textCodePage_ != 0 && textCodePage_ == codePage_);
 }
 
@@ -81,7 +80,7 @@ Status DocumentWriter::Flush() {
 // A body that is not written piece by piece goes out whole: as it is when the file is UTF-8
 // and every piece well-formed, else converted through the code page.
 Status DocumentWriter::ConvertWhole() {
-  bool asItIs = codePage_ == kUtf8 && textCodePage_ == 0;
+  bool asItIs = codePage_ == code_page::kUtf8 && textCodePage_ == 0;
   for (std::size_t i = 0; asItIs && i < pending_.size(); ++i) asItIs = IsValidUtf8(pending_[i].view());
   if (asItIs) return Status::Success();
   ByteBuffer joined;

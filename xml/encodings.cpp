@@ -1,5 +1,6 @@
 #include "xml/encodings.h"
 
+#include "base/byte_scan.h"
 #include "platform/codepage.h"
 
 namespace menuconv {
@@ -39,7 +40,7 @@ std::string LoweredEncodingName(std::string_view name) {
 }
 
 void DetectEncoding(XmlDocument& document, std::string_view fileBytes, std::string_view encodingName) {
-  document.codePage = 65001;
+  document.codePage = code_page::kUtf8;
   std::string name = "windows-1251";
   std::string_view declared;
   std::size_t at = 0;
@@ -53,10 +54,7 @@ void DetectEncoding(XmlDocument& document, std::string_view fileBytes, std::stri
 
 bool ConvertToAnsi(const XmlDocument& document, std::string_view bytes, ByteBuffer& out,
                    platform::DecodeFaults* faults) {
-  // Only the bytes before the first zero byte are text. (find, unlike memchr, takes the
-  // empty view of a null pointer.)
-  bytes = bytes.substr(0, bytes.find('\0'));
-  return platform::ToNarrow(document.codePage, bytes, out, faults);
+  return platform::ToNarrow(document.codePage, byte_scan::BeforeFirstZero(bytes), out, faults);
 }
 
 bool ConvertFromAnsi(const XmlDocument& document, std::string_view text, ByteBuffer& out) {

@@ -6,9 +6,9 @@
 namespace menuconv {
 
 bool RoundTripsExactly(uint32_t codePage) {
-  // The single-byte code pages of the encoding table (windows-1250 to windows-1254); as each
-  // byte is a character of its own, one conversion of all of them tells.
-  if (codePage < 1250 || codePage > 1254) return false;
+  // Only the single-byte code pages of the encoding table: as each byte is a character of its
+  // own, one conversion of all of them tells.
+  if (!code_page::IsWindows125x(codePage)) return false;
   char every[255];
   for (int i = 0; i < 255; ++i) every[i] = static_cast<char>(i + 1);
   const std::string_view bytes(every, sizeof every);

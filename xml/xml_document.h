@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "base/byte_buffer.h"
+#include "base/code_page.h"
 #include "base/hash_index.h"
 #include "base/held_bytes.h"
 #include "base/status.h"
@@ -84,7 +85,7 @@ class ElementView : public AttributeReader<ElementView> {
 class XmlDocument {
  public:
   // Windows code page of the document's file; set by Load and Save.
-  uint32_t codePage = 65001;
+  uint32_t codePage = code_page::kUtf8;
   // The code page of the text held in memory: 0 for narrow text (the usual form), else the
   // code page of the file's bytes as Load kept them (see HeldText).
   uint32_t textCodePage = 0;

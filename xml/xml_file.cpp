@@ -25,12 +25,11 @@ constexpr std::string_view kUtf8Mark = "\xEF\xBB\xBF";
 // decodes: line breaks are the same bytes in every supported encoding, and the column counts
 // the decoded bytes of the line before it.
 TextPlace PlaceOfFileOffset(const XmlDocument& document, std::string_view bytes, std::size_t at) {
-  const std::size_t lineStart = at == 0 ? 0 : bytes.rfind('\n', at - 1) + 1;  // npos + 1 is 0
-  std::size_t lineBreaks = 0;
-  for (std::size_t i = 0; i < lineStart; ++i) lineBreaks += bytes[i] == '\n';
+  const TextPlace inFile = TextLocator(bytes).Locate(at);
+  const std::size_t lineStart = at - (inFile.column - 1);
   ByteBuffer line;
   if (!ConvertToAnsi(document, bytes.substr(lineStart, at - lineStart), line)) line.Resize(at - lineStart);
-  return TextPlace{lineBreaks + 1, line.size() + 1};
+  return TextPlace{inFile.line, line.size() + 1};
 }
 
 // A declared encoding that no row names: the file is read as utf-8. Located in the text held
@@ -64,14 +63,12 @@ Status Load(XmlDocument& document, const std::string& path, std::string_view enc
   // caller names the encoding; the mark itself is not part of the text.
   const bool marked = encodingName.empty() && bytes.substr(0, 3) == kUtf8Mark;
   if (marked) {
-    document.codePage = 65001;
+    document.codePage = code_page::kUtf8;
     bytes.remove_prefix(3);
   } else {
     DetectEncoding(document, bytes, encodingName);
   }
-  if (const void* zero = std::memchr(bytes.data(), 0, bytes.size())) {
-    bytes = bytes.substr(0, static_cast<std::size_t>(static_cast<const char*>(zero) - bytes.data()));
-  }
+  bytes = byte_scan::BeforeFirstZero(bytes);
   // What loading reads past is noted for the run to warn about.
   std::vector<DocumentNote> notes;
   std::string_view declared;
@@ -82,7 +79,7 @@ Status Load(XmlDocument& document, const std::string& path, std::string_view enc
 
   HeldBytes text;
   const bool keepFileBytes = held == HeldText::kFileBytes && RoundTripsExactly(document.codePage);
-  const bool keepUtf8 = document.codePage == 65001 && IsValidUtf8InHalves(bytes);
+  const bool keepUtf8 = document.codePage == code_page::kUtf8 && IsValidUtf8InHalves(bytes);
   if (keepFileBytes || keepUtf8) {
     // Well-formed UTF-8 is already the text held in memory, and so are the bytes of a code
     // page the caller takes as they are: the file's bytes are read where they are. A zero
