@@ -15,31 +15,28 @@ namespace menuconv::platform {
 namespace {
 
 // ICU names of the code pages of the encoding table.
+struct IcuNameRow {
+  uint32_t codePage;
+  const char* name;
+};
+constexpr IcuNameRow kIcuNames[] = {
+    {code_page::kUtf8, "UTF-8"},
+    {code_page::kUtf7, "UTF-7"},
+    {code_page::kWindows1250, "windows-1250"},
+    {code_page::kWindows1251, "windows-1251"},
+    {code_page::kWindows1252, "windows-1252"},
+    {code_page::kWindows1253, "windows-1253"},
+    {code_page::kWindows1254, "windows-1254"},
+    {code_page::kShiftJis, "windows-31j"},  // Windows' own 932 table, not plain Shift_JIS
+    {code_page::kIso2022Jp, "ISO-2022-JP"},
+    {code_page::kIso2022Kr, "ISO-2022-KR"},
+};
+
 const char* IcuName(uint32_t codePage) {
-  switch (codePage) {
-    case code_page::kUtf8:
-      return "UTF-8";
-    case code_page::kUtf7:
-      return "UTF-7";
-    case code_page::kWindows1250:
-      return "windows-1250";
-    case code_page::kWindows1251:
-      return "windows-1251";
-    case code_page::kWindows1252:
-      return "windows-1252";
-    case code_page::kWindows1253:
-      return "windows-1253";
-    case code_page::kWindows1254:
-      return "windows-1254";
-    case code_page::kShiftJis:
-      return "windows-31j";  // Windows' own 932 table, not plain Shift_JIS
-    case code_page::kIso2022Jp:
-      return "ISO-2022-JP";
-    case code_page::kIso2022Kr:
-      return "ISO-2022-KR";
-    default:
-      return nullptr;
+  for (const IcuNameRow& row : kIcuNames) {
+    if (row.codePage == codePage) return row.name;
   }
+  return nullptr;
 }
 
 struct ConverterCloser {
