@@ -38,8 +38,8 @@ std::string NoteText(const XmlDocument& document, const DocumentNote& note) {
 
 }  // namespace
 
-std::string PlaceOfElement(const XmlDocument& document, ElementRef element, const RunContext& context) {
-  const TextPlace place = document.StartOfTag(element);
+std::string PlaceOfElement(const XmlDocument& document, ElementRef element, RunContext& context) {
+  const TextPlace place = document.StartOfTag(element, context.inputPlaces);
   if (place.line == 0) return context.documentPath;
   return PlaceInFile(context.documentPath, place.line, place.column);
 }

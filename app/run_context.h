@@ -10,6 +10,7 @@
 
 #include "app/reporter.h"
 #include "convert/picture_registry.h"
+#include "xml/text_locator.h"
 
 namespace menuconv {
 
@@ -35,6 +36,8 @@ struct RunContext {
   const RunSettings settings;
   // The input document's path as given: messages that point into it begin with it.
   std::string documentPath;
+  // Counts the lines of the input document's text for the warnings that point into it.
+  TextLocator inputPlaces{std::string_view()};
   PictureRegistry pictures;
   // What was written or kept unchanged (or, writing nothing, would have been), in order.
   std::vector<std::string> written;

@@ -74,7 +74,6 @@ bool AttributeStore::Insert(std::string_view name, std::string_view value) {
       index_.emplace(AttributeNameHash(name), position);
     }
   }
-  orderValid_ = false;
   return true;
 }
 
@@ -83,20 +82,16 @@ void AttributeStore::Clear() {
   if (entries_.size() > 4 * kIndexThreshold) entries_.clear();
   size_ = 0;
   index_.clear();
-  order_.clear();
-  orderValid_ = true;
 }
 
-const std::vector<uint32_t>& AttributeStore::Order() const {
-  if (orderValid_) return order_;
-  order_.resize(size_);
-  for (uint32_t i = 0; i < size_; ++i) order_[i] = i;
+std::vector<uint32_t> AttributeStore::Order() const {
+  std::vector<uint32_t> order(size_);
+  for (uint32_t i = 0; i < size_; ++i) order[i] = i;
   // The bucket comes from the hash kept with each entry.
   SortInIterationOrder(
-      order_, BucketCount(), [this](uint32_t i) { return entries_[i].scrambled; },
+      order, BucketCount(), [this](uint32_t i) { return entries_[i].scrambled; },
       [this](uint32_t i) { return std::string_view(entries_[i].name); });
-  orderValid_ = true;
-  return order_;
+  return order;
 }
 
 }  // namespace menuconv
