@@ -69,11 +69,14 @@ std::string PathOfDescriptor(int fd, const std::string& fallback) {
 
 bool SameFile(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
 
-// A name for a temporary file that nothing else uses yet.
+// A name for a temporary file that nothing else uses yet: 48 bits from the system's source
+// of randomness, drawn afresh for each name (rarely needed: only where the file system has
+// no unnamed files).
 std::string FreshTemporaryName() {
-  static std::mt19937_64 random{std::random_device{}()};
+  std::random_device source;
+  const uint64_t bits = (uint64_t{source()} << 32 | source()) & 0xFFFFFFFFFFFFull;
   char suffix[20];
-  std::snprintf(suffix, sizeof suffix, "%012llx", static_cast<unsigned long long>(random() & 0xFFFFFFFFFFFFull));
+  std::snprintf(suffix, sizeof suffix, "%012llx", static_cast<unsigned long long>(bits));
   return std::string(".menuconv-") + suffix;
 }
 
