@@ -160,8 +160,6 @@ Status ConvertDocument(const XmlDocument& document, RunContext& context) {
     }
   }
   if (cut) return Status::Failure(kInputCut);
-  // The registry gets the entries the undefined pictures stand for, once nothing reads it.
-  for (const std::string& name : context.undefinedPictures) context.pictures.Insert(name, PictureEntry{});
   return saved ? Status::Success() : Status::Failure("");
 }
 

@@ -48,7 +48,9 @@ struct RunContext {
   std::size_t textRecordsMerged = 0;
   std::size_t textRecordsWritten = 0;
   std::size_t warnings = 0;
-  // What the warnings were shown for already, so that each shows once in a run.
+  // What the warnings were shown for already, so that each shows once in a run: the names
+  // of undefined pictures are what the run reports of them (the registry keeps what the
+  // picture list defined).
   std::set<std::string, std::less<>> outputsWritten;  // menu documents, names normalised
   std::set<std::string, std::less<>> unhandledModules;
   std::set<std::string, std::less<>> undefinedPictures;
