@@ -38,14 +38,15 @@ bool EscapesCurrentFolder(std::string_view name) {
 
 // A menu document is written in the input's encoding, from the code page a new document has;
 // its text is in the form the input holds.
-MenuOutput::MenuOutput(ElementRef menuModule, const XmlDocument& input, const RunSettings& settings)
+MenuOutput::MenuOutput(ElementRef menuModule, const XmlDocument& input, const RunSettings& settings,
+                       platform::CodePageConverters& converters)
     : text_(menuModule, input),
-      fileName_(NarrowText(input, text_.FileName())),
+      fileName_(NarrowText(converters, input, text_.FileName())),
       outputFolder_(settings.outputFolder),
       path_(settings.outputFolder.empty() ? fileName_ : settings.outputFolder + "/" + fileName_),
       writeNothing_(settings.writeNothing),
       keepUnchanged_(settings.keepUnchanged),
-      writer_(EncodingName(input), XmlDocument().codePage, input.textCodePage,
+      writer_(converters, EncodingName(input), XmlDocument().codePage, input.textCodePage,
               [this](const std::vector<std::string_view>& bytes) {
                 if (writeNothing_) return Status::Success();
                 Status opened = file_.IsOpen() ? Status::Success() : Open();

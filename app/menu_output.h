@@ -28,8 +28,10 @@ bool EscapesCurrentFolder(std::string_view fileName);
 
 class MenuOutput {
  public:
-  // Writing nothing, the document is made all the same, and thrown away.
-  MenuOutput(ElementRef menuModule, const XmlDocument& input, const RunSettings& settings);
+  // Writing nothing, the document is made all the same, and thrown away. The converters must
+  // outlive the output.
+  MenuOutput(ElementRef menuModule, const XmlDocument& input, const RunSettings& settings,
+             platform::CodePageConverters& converters);
 
   // Writes what the piece settles; after a failure nothing more is written.
   void Add(MenuPiece piece);

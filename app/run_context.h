@@ -10,6 +10,7 @@
 
 #include "app/reporter.h"
 #include "convert/picture_registry.h"
+#include "platform/codepage.h"
 #include "xml/text_locator.h"
 
 namespace menuconv {
@@ -39,6 +40,8 @@ struct RunContext {
   // Counts the lines of the input document's text for the warnings that point into it.
   TextLocator inputPlaces{std::string_view()};
   PictureRegistry pictures;
+  // Every conversion between the input's code page and narrow text goes through these.
+  platform::CodePageConverters codePages;
   // What was written or kept unchanged (or, writing nothing, would have been), in order.
   std::vector<std::string> written;
   std::size_t kept = 0;  // of `written`, the files left as they were

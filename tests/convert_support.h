@@ -175,7 +175,8 @@ inline std::string WholeScreenFile(const XmlDocument& doc, const PictureRegistry
   ByteBuffer whole;
   for (const ByteBuffer& part : parts) whole.Append(part.view());
   std::string file;
-  DocumentWriter writer("utf-8", 65001, 0, [&file](const std::vector<std::string_view>& bytes) {
+  platform::CodePageConverters converters;
+  DocumentWriter writer(converters, "utf-8", 65001, 0, [&file](const std::vector<std::string_view>& bytes) {
     for (std::string_view b : bytes) file += b;
     return Status::Success();
   });

@@ -23,8 +23,9 @@ ByteBuffer Copied(std::string_view text) {
 
 }  // namespace
 
-DocumentWriter::DocumentWriter(std::string_view encodingName, uint32_t codePage, uint32_t textCodePage, Sink sink)
-    : codePage_(codePage), textCodePage_(textCodePage), sink_(std::move(sink)) {
+DocumentWriter::DocumentWriter(platform::CodePageConverters& converters, std::string_view encodingName,
+                               uint32_t codePage, uint32_t textCodePage, Sink sink)
+    : converters_(&converters), codePage_(codePage), textCodePage_(textCodePage), sink_(std::move(sink)) {
   if (encodingName.empty()) encodingName = "utf-8";
   if (const EncodingRow* row = FindEncodingByName(encodingName)) codePage_ = row->codePage;
   const EncodingRow* declared = FindEncodingByCodePage(codePage_);
@@ -91,13 +92,13 @@ Status DocumentWriter::ConvertWhole() {
     // Another code page's bytes: to narrow text first, which cannot fail for a code page
     // that round-trips exactly.
     ByteBuffer narrow;
-    if (!platform::ToNarrow(textCodePage_, joined.view(), narrow)) {
+    if (!converters_->ToNarrow(textCodePage_, joined.view(), narrow)) {
       return UnconvertibleCodePage(textCodePage_);
     }
     joined = std::move(narrow);
   }
   ByteBuffer converted;
-  if (!platform::FromNarrow(codePage_, joined.view(), converted)) {
+  if (!converters_->FromNarrow(codePage_, joined.view(), converted)) {
     return UnconvertibleCodePage(codePage_);
   }
   pending_.push_back(std::move(converted));

@@ -13,6 +13,7 @@
 
 #include "base/byte_buffer.h"
 #include "base/status.h"
+#include "platform/codepage.h"
 
 namespace menuconv {
 
@@ -24,8 +25,10 @@ class DocumentWriter {
 
   // The file's code page is the named encoding's (empty: utf-8), or `codePage` when the name
   // is in no row of the encoding table; the declaration names the row of that code page. The
-  // body comes in `textCodePage` (a document's textCodePage: 0 for narrow text).
-  DocumentWriter(std::string_view encodingName, uint32_t codePage, uint32_t textCodePage, Sink sink);
+  // body comes in `textCodePage` (a document's textCodePage: 0 for narrow text). The
+  // converters must outlive the writer.
+  DocumentWriter(platform::CodePageConverters& converters, std::string_view encodingName, uint32_t codePage,
+                 uint32_t textCodePage, Sink sink);
 
   uint32_t CodePage() const { return codePage_; }
 
@@ -42,6 +45,7 @@ class DocumentWriter {
   Status ConvertWhole();
   ByteBuffer RepairedPiece(ByteBuffer text);
 
+  platform::CodePageConverters* converters_;
   uint32_t codePage_;
   uint32_t textCodePage_;
   Sink sink_;

@@ -52,13 +52,14 @@ void DetectEncoding(XmlDocument& document, std::string_view fileBytes, std::stri
   if (const EncodingRow* row = FindEncodingByName(name)) document.codePage = row->codePage;
 }
 
-bool ConvertToAnsi(const XmlDocument& document, std::string_view bytes, ByteBuffer& out,
-                   platform::DecodeFaults* faults) {
-  return platform::ToNarrow(document.codePage, byte_scan::BeforeFirstZero(bytes), out, faults);
+bool ConvertToAnsi(platform::CodePageConverters& converters, const XmlDocument& document, std::string_view bytes,
+                   ByteBuffer& out, platform::DecodeFaults* faults) {
+  return converters.ToNarrow(document.codePage, byte_scan::BeforeFirstZero(bytes), out, faults);
 }
 
-bool ConvertFromAnsi(const XmlDocument& document, std::string_view text, ByteBuffer& out) {
-  return platform::FromNarrow(document.codePage, text, out);
+bool ConvertFromAnsi(platform::CodePageConverters& converters, const XmlDocument& document, std::string_view text,
+                     ByteBuffer& out) {
+  return converters.FromNarrow(document.codePage, text, out);
 }
 
 Status UnconvertibleCodePage(uint32_t codePage) {

@@ -13,6 +13,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/codepage.h"
 #include "xml/xml_document.h"
 
 namespace menuconv {
@@ -24,9 +25,9 @@ enum class HeldText { kNarrow, kFileBytes };
 
 // True for a single-byte code page in which every byte but zero comes back unchanged when
 // converted to narrow text and back.
-bool RoundTripsExactly(uint32_t codePage);
+bool RoundTripsExactly(platform::CodePageConverters& converters, uint32_t codePage);
 
 // Text of the document (a name, a value) as narrow text.
-std::string NarrowText(const XmlDocument& document, std::string_view text);
+std::string NarrowText(platform::CodePageConverters& converters, const XmlDocument& document, std::string_view text);
 
 }  // namespace menuconv

@@ -24,11 +24,12 @@ constexpr std::string_view kUtf8Mark = "\xEF\xBB\xBF";
 // The place in the text held in memory of an offset into the file's bytes, which the text
 // decodes: line breaks are the same bytes in every supported encoding, and the column counts
 // the decoded bytes of the line before it.
-TextPlace PlaceOfFileOffset(const XmlDocument& document, std::string_view bytes, std::size_t at) {
+TextPlace PlaceOfFileOffset(platform::CodePageConverters& converters, const XmlDocument& document,
+                            std::string_view bytes, std::size_t at) {
   const TextPlace inFile = TextLocator(bytes).Locate(at);
   const std::size_t lineStart = at - (inFile.column - 1);
   ByteBuffer line;
-  if (!ConvertToAnsi(document, bytes.substr(lineStart, at - lineStart), line)) line.Resize(at - lineStart);
+  if (!ConvertToAnsi(converters, document, bytes.substr(lineStart, at - lineStart), line)) line.Resize(at - lineStart);
   return TextPlace{inFile.line, line.size() + 1};
 }
 
@@ -50,8 +51,8 @@ struct HeldFile final : HeldBytes::Owner {
 
 }  // namespace
 
-Status Load(XmlDocument& document, const std::string& path, std::string_view encodingName, Status* parse,
-            HeldText held) {
+Status Load(platform::CodePageConverters& converters, XmlDocument& document, const std::string& path,
+            std::string_view encodingName, Status* parse, HeldText held) {
   if (parse) *parse = Status::Success();
   document.Clear();
 
@@ -78,7 +79,7 @@ Status Load(XmlDocument& document, const std::string& path, std::string_view enc
   const std::string unknownName = unknownEncoding ? std::string(declared) : std::string();
 
   HeldBytes text;
-  const bool keepFileBytes = held == HeldText::kFileBytes && RoundTripsExactly(document.codePage);
+  const bool keepFileBytes = held == HeldText::kFileBytes && RoundTripsExactly(converters, document.codePage);
   const bool keepUtf8 = document.codePage == code_page::kUtf8 && IsValidUtf8InHalves(bytes);
   if (keepFileBytes || keepUtf8) {
     // Well-formed UTF-8 is already the text held in memory, and so are the bytes of a code
@@ -88,12 +89,12 @@ Status Load(XmlDocument& document, const std::string& path, std::string_view enc
   } else {
     ByteBuffer converted;
     platform::DecodeFaults faults;
-    if (!ConvertToAnsi(document, bytes, converted, &faults)) {
+    if (!ConvertToAnsi(converters, document, bytes, converted, &faults)) {
       return UnconvertibleCodePage(document.codePage);
     }
     if (faults.count > 0) {
       DocumentNote note{DocumentNote::Kind::kInvalidBytes, {}, faults.count, {}, {}, {}, {}};
-      note.place = PlaceOfFileOffset(document, bytes, std::min(faults.first, bytes.size()));
+      note.place = PlaceOfFileOffset(converters, document, bytes, std::min(faults.first, bytes.size()));
       notes.push_back(std::move(note));
     }
     input.reset();
@@ -114,12 +115,13 @@ Status Load(XmlDocument& document, const std::string& path, std::string_view enc
   return Status::Success();
 }
 
-Status Save(XmlDocument& document, const std::string& path, std::string_view encodingName) {
+Status Save(platform::CodePageConverters& converters, XmlDocument& document, const std::string& path,
+            std::string_view encodingName) {
   ByteBuffer body;
   SerializeDocument(document, body);
   platform::AtomicFile file;
   bool fileFailed = false;
-  DocumentWriter writer(encodingName, document.codePage, document.textCodePage,
+  DocumentWriter writer(converters, encodingName, document.codePage, document.textCodePage,
                         [&](const std::vector<std::string_view>& bytes) {
                           Status status = file.IsOpen() ? Status::Success() : file.Open(path);
                           if (status) status = file.Write(bytes);
@@ -135,6 +137,17 @@ Status Save(XmlDocument& document, const std::string& path, std::string_view enc
   // The document takes the code page of its file, unless the file could not be written.
   if (!fileFailed) document.codePage = writer.CodePage();
   return status;
+}
+
+Status Load(XmlDocument& document, const std::string& path, std::string_view encodingName, Status* parse,
+            HeldText held) {
+  platform::CodePageConverters converters;
+  return Load(converters, document, path, encodingName, parse, held);
+}
+
+Status Save(XmlDocument& document, const std::string& path, std::string_view encodingName) {
+  platform::CodePageConverters converters;
+  return Save(converters, document, path, encodingName);
 }
 
 }  // namespace menuconv
