@@ -46,15 +46,8 @@ MenuOutput::MenuOutput(ElementRef menuModule, const XmlDocument& input, const Ru
       path_(settings.outputFolder.empty() ? fileName_ : settings.outputFolder + "/" + fileName_),
       writeNothing_(settings.writeNothing),
       keepUnchanged_(settings.keepUnchanged),
-      writer_(converters, EncodingName(input), XmlDocument().codePage, input.textCodePage,
-              [this](const std::vector<std::string_view>& bytes) {
-                if (writeNothing_) return Status::Success();
-                Status opened = file_.IsOpen() ? Status::Success() : Open();
-                if (unchanged_) {
-                  for (std::string_view piece : bytes) unchanged_->Add(piece);
-                }
-                return opened ? file_.Write(bytes) : opened;
-              }) {
+      file_(outputFolder_, fileName_),
+      writer_(converters, EncodingName(input), XmlDocument().codePage, input.textCodePage, *this) {
   // The name is checked as the screen gives it, and where its folder leads once links are
   // followed, against the folder it is written into; the writing checks that folder again
   // by its descriptor and writes in the folder it checked.
@@ -63,7 +56,7 @@ MenuOutput::MenuOutput(ElementRef menuModule, const XmlDocument& input, const Ru
   }
 }
 
-Status MenuOutput::Write(std::vector<ByteBuffer> parts) {
+Status MenuOutput::WriteParts(std::vector<ByteBuffer> parts) {
   for (ByteBuffer& part : parts) {
     if (!status_) break;
     status_ = writer_.Append(std::move(part));
@@ -72,17 +65,21 @@ Status MenuOutput::Write(std::vector<ByteBuffer> parts) {
 }
 
 void MenuOutput::Add(MenuPiece piece) {
-  if (status_) Write(text_.Add(std::move(piece)));
+  if (status_) WriteParts(text_.Add(std::move(piece)));
 }
 
-Status MenuOutput::Open() {
+Status MenuOutput::Write(const std::vector<std::string_view>& bytes) {
+  if (writeNothing_) return Status::Success();
   // Compared with what is there before anything can replace it.
-  if (keepUnchanged_) unchanged_.emplace(path_);
-  return file_.Open(outputFolder_, fileName_);
+  if (keepUnchanged_ && !unchanged_) unchanged_.emplace(path_);
+  if (unchanged_) {
+    for (std::string_view piece : bytes) unchanged_->Add(piece);
+  }
+  return file_.Write(bytes);
 }
 
 Status MenuOutput::Finish() {
-  if (status_ && Write(text_.Finish())) status_ = writer_.Finish();
+  if (status_ && WriteParts(text_.Finish())) status_ = writer_.Finish();
   if (status_ && writeNothing_) status_ = CheckWritable(outputFolder_, fileName_);
   kept_ = status_ && !writeNothing_ && unchanged_ && unchanged_->Unchanged();
   if (status_ && !writeNothing_ && !kept_) status_ = file_.Commit();

@@ -164,6 +164,15 @@ inline std::string MenuFile(const std::string& encoding, const std::vector<std::
   return file;
 }
 
+// A sink that keeps what is written.
+struct StringSink final : ByteSink {
+  std::string bytes;
+  Status Write(const std::vector<std::string_view>& pieces) override {
+    for (std::string_view piece : pieces) bytes += piece;
+    return Status::Success();
+  }
+};
+
 // The UTF-8 file of the document's first screen built in one piece and written in one step,
 // the reference for what building in pieces on two threads and writing as they come gives.
 inline std::string WholeScreenFile(const XmlDocument& doc, const PictureRegistry& pictures) {
@@ -174,15 +183,12 @@ inline std::string WholeScreenFile(const XmlDocument& doc, const PictureRegistry
   for (ByteBuffer& part : text.Finish()) parts.push_back(std::move(part));
   ByteBuffer whole;
   for (const ByteBuffer& part : parts) whole.Append(part.view());
-  std::string file;
+  StringSink file;
   platform::CodePageConverters converters;
-  DocumentWriter writer(converters, "utf-8", 65001, 0, [&file](const std::vector<std::string_view>& bytes) {
-    for (std::string_view b : bytes) file += b;
-    return Status::Success();
-  });
+  DocumentWriter writer(converters, "utf-8", 65001, 0, file);
   EXPECT_TRUE(writer.Append(std::move(whole)).ok);
   EXPECT_TRUE(writer.Finish().ok);
-  return file;
+  return file.bytes;
 }
 
 }  // namespace menuconv::convert_tests

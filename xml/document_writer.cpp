@@ -24,16 +24,21 @@ ByteBuffer Copied(std::string_view text) {
 }  // namespace
 
 DocumentWriter::DocumentWriter(platform::CodePageConverters& converters, std::string_view encodingName,
-                               uint32_t codePage, uint32_t textCodePage, Sink sink)
-    : converters_(&converters), codePage_(codePage), textCodePage_(textCodePage), sink_(std::move(sink)) {
+                               uint32_t codePage, uint32_t textCodePage, ByteSink& sink)
+    : converters_(&converters), codePage_(codePage), textCodePage_(textCodePage), sink_(&sink) {
   if (encodingName.empty()) encodingName = "utf-8";
   if (const EncodingRow* row = FindEncodingByName(encodingName)) codePage_ = row->codePage;
   const EncodingRow* declared = FindEncodingByCodePage(codePage_);
   declaration_ = kDeclarationStart;
   declaration_ += declared ? declared->name : std::string_view();
   declaration_ += kDeclarationEnd;
-  repairPieces_ = textCodePage_ == 0 && codePage_ == code_page::kUtf8 && platform::NarrowIsUtf8();
-  pieceByPiece_ = repairPieces_ || (textCodePage_ != 0 && textCodePage_ == codePage_);
+  if (textCodePage_ == 0 && codePage_ == code_page::kUtf8 && platform::NarrowIsUtf8()) {
+    flow_ = Flow::kRepairedPieces;
+  } else if (textCodePage_ != 0 && textCodePage_ == codePage_) {
+    flow_ = Flow::kPiecesAsTheyAre;
+  } else {
+    flow_ = Flow::kWhole;
+  }
 }
 
 Status DocumentWriter::Append(std::string_view text) {
@@ -42,10 +47,10 @@ Status DocumentWriter::Append(std::string_view text) {
 }
 
 Status DocumentWriter::Append(ByteBuffer text) {
-  if (repairPieces_) text = RepairedPiece(std::move(text));
+  if (flow_ == Flow::kRepairedPieces) text = RepairedPiece(std::move(text));
   pendingBytes_ += text.size();
   pending_.push_back(std::move(text));
-  return pieceByPiece_ && pendingBytes_ >= kFlushBytes ? Flush() : Status::Success();
+  return flow_ != Flow::kWhole && pendingBytes_ >= kFlushBytes ? Flush() : Status::Success();
 }
 
 // The piece with the character its start completes, without the end that may begin a
@@ -69,10 +74,10 @@ ByteBuffer DocumentWriter::RepairedPiece(ByteBuffer text) {
 Status DocumentWriter::Flush() {
   std::vector<std::string_view> bytes;
   bytes.reserve(pending_.size() + 1);
-  if (!declared_) bytes.push_back(declaration_);
+  if (!declaration_.empty()) bytes.push_back(declaration_);
   for (const ByteBuffer& piece : pending_) bytes.push_back(piece.view());
-  Status status = sink_(bytes);
-  declared_ = true;
+  Status status = sink_->Write(bytes);
+  declaration_.clear();
   pending_.clear();
   pendingBytes_ = 0;
   return status;
@@ -106,7 +111,7 @@ Status DocumentWriter::ConvertWhole() {
 }
 
 Status DocumentWriter::Finish() {
-  if (!pieceByPiece_) {
+  if (flow_ == Flow::kWhole) {
     if (Status converted = ConvertWhole(); !converted) return converted;
   } else if (!carry_.empty()) {
     // The end of a UTF-8 body that no later piece completes.

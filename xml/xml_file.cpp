@@ -119,23 +119,13 @@ Status Save(platform::CodePageConverters& converters, XmlDocument& document, con
             std::string_view encodingName) {
   ByteBuffer body;
   SerializeDocument(document, body);
-  platform::AtomicFile file;
-  bool fileFailed = false;
-  DocumentWriter writer(converters, encodingName, document.codePage, document.textCodePage,
-                        [&](const std::vector<std::string_view>& bytes) {
-                          Status status = file.IsOpen() ? Status::Success() : file.Open(path);
-                          if (status) status = file.Write(bytes);
-                          fileFailed = !status;
-                          return status;
-                        });
+  platform::FileSink file(path);
+  DocumentWriter writer(converters, encodingName, document.codePage, document.textCodePage, file);
   Status status = writer.Append(std::move(body));
   if (status) status = writer.Finish();
-  if (status) {
-    status = file.Commit();
-    fileFailed = !status;
-  }
+  if (status) status = file.Commit();
   // The document takes the code page of its file, unless the file could not be written.
-  if (!fileFailed) document.codePage = writer.CodePage();
+  if (!file.Failed()) document.codePage = writer.CodePage();
   return status;
 }
 
