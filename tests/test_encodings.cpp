@@ -214,13 +214,13 @@ TEST(EncodingConvert, EmptyTextConvertsToNothing) {
     XmlDocument doc;
     doc.codePage = row.codePage;
     ByteBuffer decoded, encoded;
-    EXPECT_TRUE(ConvertToAnsi(converters, doc, "", decoded)) << row.name;
-    EXPECT_TRUE(ConvertFromAnsi(converters, doc, "", encoded)) << row.name;
+    EXPECT_TRUE(DecodeToNarrow(converters, doc, "", decoded)) << row.name;
+    EXPECT_TRUE(EncodeFromNarrow(converters, doc, "", encoded)) << row.name;
     EXPECT_EQ(decoded.size(), 0u) << row.name;
     EXPECT_EQ(encoded.size(), 0u) << row.name;
     // The empty view of no buffer at all.
-    EXPECT_TRUE(ConvertToAnsi(converters, doc, std::string_view(), decoded)) << row.name;
-    EXPECT_TRUE(ConvertFromAnsi(converters, doc, std::string_view(), encoded)) << row.name;
+    EXPECT_TRUE(DecodeToNarrow(converters, doc, std::string_view(), decoded)) << row.name;
+    EXPECT_TRUE(EncodeFromNarrow(converters, doc, std::string_view(), encoded)) << row.name;
     EXPECT_EQ(decoded.size() + encoded.size(), 0u) << row.name;
   }
 }
@@ -234,7 +234,7 @@ TEST(EncodingConvert, AsciiPassesEveryTableEncoding) {
     doc.codePage = row.codePage;
     ByteBuffer decoded;
     decoded.Append("kept");
-    ASSERT_TRUE(ConvertToAnsi(converters, doc, "<a b=\"c\">d</a>", decoded)) << row.name;
+    ASSERT_TRUE(DecodeToNarrow(converters, doc, "<a b=\"c\">d</a>", decoded)) << row.name;
     EXPECT_EQ(decoded.view(), "kept<a b=\"c\">d</a>") << row.name;
   }
 }
@@ -296,7 +296,7 @@ TEST(EncodingConvert, ToAnsiDecodesEachCodePage) {
     XmlDocument doc;
     doc.codePage = c.codePage;
     ByteBuffer out;
-    ASSERT_TRUE(ConvertToAnsi(converters, doc, c.fileBytes, out)) << c.label;
+    ASSERT_TRUE(DecodeToNarrow(converters, doc, c.fileBytes, out)) << c.label;
     EXPECT_EQ(Hex(out.view()), Hex(c.text)) << c.label;
   }
 }
@@ -307,7 +307,7 @@ TEST(EncodingConvert, FromAnsiEncodesEachCodePage) {
     XmlDocument doc;
     doc.codePage = c.codePage;
     ByteBuffer out;
-    ASSERT_TRUE(ConvertFromAnsi(converters, doc, c.text, out)) << c.label;
+    ASSERT_TRUE(EncodeFromNarrow(converters, doc, c.text, out)) << c.label;
     EXPECT_EQ(Hex(out.view()), Hex(c.fileBytes)) << c.label;
   }
 }
@@ -321,7 +321,7 @@ TEST(EncodingConvert, ConvertersStartFreshForEveryText) {
       XmlDocument doc;
       doc.codePage = c.codePage;
       ByteBuffer encoded;
-      ASSERT_TRUE(ConvertFromAnsi(converters, doc, c.text, encoded)) << c.label;
+      ASSERT_TRUE(EncodeFromNarrow(converters, doc, c.text, encoded)) << c.label;
       EXPECT_EQ(Hex(encoded.view()), Hex(c.fileBytes)) << c.label << " round " << round;
     }
   }
@@ -342,7 +342,7 @@ TEST(EncodingConvert, DecodeOnlyForms) {
     XmlDocument doc;
     doc.codePage = c.codePage;
     ByteBuffer out;
-    ASSERT_TRUE(ConvertToAnsi(converters, doc, c.fileBytes, out)) << c.label;
+    ASSERT_TRUE(DecodeToNarrow(converters, doc, c.fileBytes, out)) << c.label;
     EXPECT_EQ(Hex(out.view()), Hex(c.text)) << c.label;
   }
 }
@@ -377,7 +377,7 @@ TEST(EncodingConvert, InvalidInputDecodesToReplacementCharacter) {
     XmlDocument doc;
     doc.codePage = c.codePage;
     ByteBuffer out;
-    ASSERT_TRUE(ConvertToAnsi(converters, doc, c.fileBytes, out)) << c.label;
+    ASSERT_TRUE(DecodeToNarrow(converters, doc, c.fileBytes, out)) << c.label;
     EXPECT_EQ(Hex(out.view()), Hex(c.text)) << c.label;
   }
 }
@@ -412,7 +412,7 @@ TEST(EncodingConvert, MissingCharactersBecomeQuestionMarksOrFallbacks) {
     XmlDocument doc;
     doc.codePage = c.codePage;
     ByteBuffer out;
-    ASSERT_TRUE(ConvertFromAnsi(converters, doc, c.text, out)) << c.label;
+    ASSERT_TRUE(EncodeFromNarrow(converters, doc, c.text, out)) << c.label;
     EXPECT_EQ(Hex(out.view()), Hex(c.fileBytes)) << c.label;
   }
 }
@@ -430,7 +430,7 @@ TEST(EncodingConvert, ToAnsiStopsAtTheFirstZeroByte) {
     XmlDocument doc;
     doc.codePage = c.codePage;
     ByteBuffer out;
-    ASSERT_TRUE(ConvertToAnsi(converters, doc, c.fileBytes, out)) << c.label;
+    ASSERT_TRUE(DecodeToNarrow(converters, doc, c.fileBytes, out)) << c.label;
     EXPECT_EQ(Hex(out.view()), Hex(c.text)) << c.label;
   }
 }
@@ -441,7 +441,7 @@ TEST(EncodingConvert, FromAnsiAppends) {
   doc.codePage = 1251;
   ByteBuffer encoded;
   encoded.Append("\xFF");
-  ASSERT_TRUE(ConvertFromAnsi(converters, doc, "\xD0\x9F", encoded));
+  ASSERT_TRUE(EncodeFromNarrow(converters, doc, "\xD0\x9F", encoded));
   EXPECT_EQ(Hex(encoded.view()), "FF CF");
 }
 
@@ -453,8 +453,8 @@ TEST(EncodingConvert, CodePagesOutsideTheTableFail) {
     ByteBuffer decoded, encoded;
     decoded.Append("x");
     encoded.Append("y");
-    EXPECT_FALSE(ConvertToAnsi(converters, doc, "<a/>", decoded)) << codePage;
-    EXPECT_FALSE(ConvertFromAnsi(converters, doc, "<a/>", encoded)) << codePage;
+    EXPECT_FALSE(DecodeToNarrow(converters, doc, "<a/>", decoded)) << codePage;
+    EXPECT_FALSE(EncodeFromNarrow(converters, doc, "<a/>", encoded)) << codePage;
     EXPECT_EQ(decoded.view(), "x") << codePage;
     EXPECT_EQ(encoded.view(), "y") << codePage;
   }
@@ -492,10 +492,10 @@ TEST(EncodingConvert, LongTextsConvertCompletely) {
     XmlDocument doc;
     doc.codePage = u.codePage;
     ByteBuffer encoded, decoded;
-    ASSERT_TRUE(ConvertFromAnsi(converters, doc, text, encoded)) << u.label;
+    ASSERT_TRUE(EncodeFromNarrow(converters, doc, text, encoded)) << u.label;
     EXPECT_EQ(encoded.size(), file.size()) << u.label;
     EXPECT_TRUE(encoded.view() == file) << u.label;
-    ASSERT_TRUE(ConvertToAnsi(converters, doc, file, decoded)) << u.label;
+    ASSERT_TRUE(DecodeToNarrow(converters, doc, file, decoded)) << u.label;
     EXPECT_EQ(decoded.size(), text.size()) << u.label;
     EXPECT_TRUE(decoded.view() == text) << u.label;
   }

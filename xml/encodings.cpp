@@ -52,13 +52,13 @@ void DetectEncoding(XmlDocument& document, std::string_view fileBytes, std::stri
   if (const EncodingRow* row = FindEncodingByName(name)) document.codePage = row->codePage;
 }
 
-bool ConvertToAnsi(platform::CodePageConverters& converters, const XmlDocument& document, std::string_view bytes,
-                   ByteBuffer& out, platform::DecodeFaults* faults) {
+bool DecodeToNarrow(platform::CodePageConverters& converters, const XmlDocument& document, std::string_view bytes,
+                    ByteBuffer& out, platform::DecodeFaults* faults) {
   return converters.ToNarrow(document.codePage, byte_scan::BeforeFirstZero(bytes), out, faults);
 }
 
-bool ConvertFromAnsi(platform::CodePageConverters& converters, const XmlDocument& document, std::string_view text,
-                     ByteBuffer& out) {
+bool EncodeFromNarrow(platform::CodePageConverters& converters, const XmlDocument& document, std::string_view text,
+                      ByteBuffer& out) {
   return converters.FromNarrow(document.codePage, text, out);
 }
 

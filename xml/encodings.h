@@ -52,13 +52,13 @@ void DetectEncoding(XmlDocument& document, std::string_view fileBytes, std::stri
 // File bytes (up to their first zero byte) in the document's code page, appended to `out` as
 // narrow text; the sequences invalid in the code page are counted in `faults` where the
 // platform tells them. False only when the code page cannot be converted.
-bool ConvertToAnsi(platform::CodePageConverters& converters, const XmlDocument& document, std::string_view bytes,
-                   ByteBuffer& out, platform::DecodeFaults* faults = nullptr);
+bool DecodeToNarrow(platform::CodePageConverters& converters, const XmlDocument& document, std::string_view bytes,
+                    ByteBuffer& out, platform::DecodeFaults* faults = nullptr);
 
 // Narrow text appended to `out` in the document's code page. False only when the code page
 // cannot be converted.
-bool ConvertFromAnsi(platform::CodePageConverters& converters, const XmlDocument& document, std::string_view text,
-                     ByteBuffer& out);
+bool EncodeFromNarrow(platform::CodePageConverters& converters, const XmlDocument& document, std::string_view text,
+                      ByteBuffer& out);
 
 // The failure of a conversion that the platform cannot do for the code page.
 Status UnconvertibleCodePage(uint32_t codePage);

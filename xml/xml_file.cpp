@@ -29,7 +29,7 @@ TextPlace PlaceOfFileOffset(platform::CodePageConverters& converters, const XmlD
   const TextPlace inFile = TextLocator(bytes).Locate(at);
   const std::size_t lineStart = at - (inFile.column - 1);
   ByteBuffer line;
-  if (!ConvertToAnsi(converters, document, bytes.substr(lineStart, at - lineStart), line)) line.Resize(at - lineStart);
+  if (!DecodeToNarrow(converters, document, bytes.substr(lineStart, at - lineStart), line)) line.Resize(at - lineStart);
   return TextPlace{inFile.line, line.size() + 1};
 }
 
@@ -89,7 +89,7 @@ Status Load(platform::CodePageConverters& converters, XmlDocument& document, con
   } else {
     ByteBuffer converted;
     platform::DecodeFaults faults;
-    if (!ConvertToAnsi(converters, document, bytes, converted, &faults)) {
+    if (!DecodeToNarrow(converters, document, bytes, converted, &faults)) {
       return UnconvertibleCodePage(document.codePage);
     }
     if (faults.count > 0) {
