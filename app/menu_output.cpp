@@ -36,8 +36,18 @@ bool EscapesCurrentFolder(std::string_view name) {
   return false;
 }
 
-// A menu document is written in the input's encoding, from the code page a new document has;
-// its text is in the form the input holds.
+namespace {
+
+// A menu document is written in the input's encoding, from the code page a new document has
+// (which counts only for a name in no row); its text is in the form the input holds.
+Encoding MenuEncoding(const XmlDocument& input) {
+  Encoding encoding = input.GetEncoding();
+  encoding.codePage = Encoding().codePage;
+  return encoding;
+}
+
+}  // namespace
+
 MenuOutput::MenuOutput(ElementRef menuModule, const XmlDocument& input, const RunSettings& settings,
                        platform::CodePageConverters& converters)
     : text_(menuModule, input),
@@ -47,7 +57,7 @@ MenuOutput::MenuOutput(ElementRef menuModule, const XmlDocument& input, const Ru
       writeNothing_(settings.writeNothing),
       keepUnchanged_(settings.keepUnchanged),
       file_(outputFolder_, fileName_),
-      writer_(converters, EncodingName(input), XmlDocument().codePage, input.textCodePage, *this) {
+      writer_(converters, EncodingName(input), MenuEncoding(input), *this) {
   // The name is checked as the screen gives it, and where its folder leads once links are
   // followed, against the folder it is written into; the writing checks that folder again
   // by its descriptor and writes in the folder it checked.

@@ -185,7 +185,7 @@ inline std::string WholeScreenFile(const XmlDocument& doc, const PictureRegistry
   for (const ByteBuffer& part : parts) whole.Append(part.view());
   StringSink file;
   platform::CodePageConverters converters;
-  DocumentWriter writer(converters, "utf-8", 65001, 0, file);
+  DocumentWriter writer(converters, "utf-8", Encoding{code_page::kUtf8}, file);
   EXPECT_TRUE(writer.Append(std::move(whole)).ok);
   EXPECT_TRUE(writer.Finish().ok);
   return file.bytes;

@@ -51,7 +51,7 @@ TEST_F(ConvertDocumentTest, FindsTheScreensAlongTheChainOfFirstChildren) {
     for (const std::string& f : scratch.Files()) fs::remove(scratch.path() / f);
     XmlDocument doc;
     ParseDocument(doc, std::string_view(c.document));
-    doc.codePage = 65001;
+    doc.SetEncoding(Encoding{65001});
     EXPECT_EQ(ConvertDocument(doc, context).ok, c.converted) << c.label;
     EXPECT_EQ(scratch.Files(), c.files) << c.label;
   }
@@ -71,7 +71,7 @@ TEST_F(ConvertDocumentTest, ReadsOnlyTheFirstPictureListAfterTheFirstScreen) {
                                 "</ROOT>"
                                 "<PICTURES_MODULE><IMAGE_MODULE path=\"far.png\">far</IMAGE_MODULE></PICTURES_MODULE>"))
           .ok);
-  doc.codePage = 65001;
+  doc.SetEncoding(Encoding{65001});
   ASSERT_TRUE(ConvertDocument(doc, context).ok);
   EXPECT_EQ(ReadFile("s1.xml"),
             MenuFile("utf-8", {R"(<menu ddur="" dtr="" on_del_anim="" cdur="" ctr="" on_create_anim="">)",
@@ -88,7 +88,7 @@ TEST_F(ConvertDocumentTest, StopsAtTheFirstScreenThatCannotBeSaved) {
       ParseDocument(doc, std::string_view("<ROOT><MENU_MODULE>one</MENU_MODULE><MENU_MODULE>missing/two</MENU_MODULE>"
                                           "<MENU_MODULE>three</MENU_MODULE></ROOT>"))
           .ok);
-  doc.codePage = 65001;
+  doc.SetEncoding(Encoding{65001});
   EXPECT_FALSE(ConvertDocument(doc, context).ok);
   EXPECT_EQ(scratch.Files(), (std::vector<std::string>{"one.xml"}));
   ASSERT_EQ(messages.size(), 1u);
@@ -110,7 +110,7 @@ TEST_F(ConvertDocumentTest, LargeScreensReportInOrderAndStopAtTheFirstFailedSave
   ASSERT_TRUE(ParseDocument(doc, "<ROOT>" + screen("big1", "pa") + screen("missing/big2", "pb") + screen("big3", "pc") +
                                      "</ROOT>")
                   .ok);
-  doc.codePage = 65001;
+  doc.SetEncoding(Encoding{65001});
   std::vector<std::string> events;
   RecordEventsInto(events);
   EXPECT_FALSE(ConvertDocument(doc, context).ok);
@@ -155,7 +155,7 @@ TEST_F(ConvertDocumentTest, ScreensBuiltInPiecesWarnInDocumentOrder) {
   }
   XmlDocument doc;
   ASSERT_TRUE(ParseDocument(doc, "<ROOT>" + big + pictures + small + "</ROOT>").ok);
-  doc.codePage = 65001;
+  doc.SetEncoding(Encoding{65001});
   ASSERT_TRUE(ConvertDocument(doc, context).ok);
   const std::vector<std::string> expected = {
       "picture \"u1\" is not defined in the picture list", "screen \"big\": ODD_MODULE is not converted",
@@ -206,7 +206,7 @@ TEST_F(PieceByPieceTest, WritesWhatTheWholeScreenWrites) {
     for (const std::string& f : scratch.Files()) fs::remove(scratch.path() / f);
     XmlDocument doc;
     ASSERT_TRUE(ParseDocument(doc, "<ROOT>" + BigScreen("big", 1500, c.oddText) + "</ROOT>").ok);
-    doc.codePage = 65001;
+    doc.SetEncoding(Encoding{65001});
     // An older file of that name is replaced, keeping its permissions.
     testing_support::WriteBytes("big.xml", "old");
 #ifndef _WIN32
@@ -231,7 +231,7 @@ TEST_F(PieceByPieceTest, WritesWhatTheWholeScreenWrites) {
 TEST_F(PieceByPieceTest, FailureShowsAfterTheScreensWarningsAndStopsTheRun) {
   XmlDocument doc;
   ASSERT_TRUE(ParseDocument(doc, "<ROOT>" + BigScreen("missing/big") + BigScreen("next") + "</ROOT>").ok);
-  doc.codePage = 65001;
+  doc.SetEncoding(Encoding{65001});
   std::vector<std::string> events;
   RecordEventsInto(events);
   EXPECT_FALSE(ConvertDocument(doc, context).ok);
@@ -248,7 +248,7 @@ TEST_F(PieceByPieceTest, FailureShowsAfterTheScreensWarningsAndStopsTheRun) {
 TEST_F(PieceByPieceTest, WriteFailingMidwayKeepsTheOldFile) {
   XmlDocument doc;
   ASSERT_TRUE(ParseDocument(doc, "<ROOT>" + BigScreen("big") + "</ROOT>").ok);
-  doc.codePage = 65001;
+  doc.SetEncoding(Encoding{65001});
   testing_support::WriteBytes("big.xml", "old");
   // Files may not grow past 64 KiB: the second piece no longer fits.
   const bool converted =

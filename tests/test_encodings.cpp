@@ -29,9 +29,9 @@ constexpr auto Hex = testing_support::HexOf;
 
 uint32_t Detect(std::string_view fileBytes, std::string_view encodingName, uint32_t before = 437) {
   XmlDocument doc;
-  doc.codePage = before;
+  doc.SetEncoding(Encoding{before});
   DetectEncoding(doc, fileBytes, encodingName);
-  return doc.codePage;
+  return doc.GetEncoding().codePage;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -100,7 +100,7 @@ TEST(EncodingName, NameOfTheFirstRowWithTheCodePage) {
                                                                {1200, ""}};
   for (const auto& [codePage, name] : cases) {
     XmlDocument doc;
-    doc.codePage = codePage;
+    doc.SetEncoding(Encoding{codePage});
     EXPECT_EQ(EncodingName(doc), name) << codePage;
   }
 }
@@ -212,7 +212,7 @@ TEST(EncodingConvert, EmptyTextConvertsToNothing) {
   for (const EncodingRow& row : EncodingTable) {
     if (SystemLacks(row.codePage)) continue;
     XmlDocument doc;
-    doc.codePage = row.codePage;
+    doc.SetEncoding(Encoding{row.codePage});
     ByteBuffer decoded, encoded;
     EXPECT_TRUE(DecodeToNarrow(converters, doc, "", decoded)) << row.name;
     EXPECT_TRUE(EncodeFromNarrow(converters, doc, "", encoded)) << row.name;
@@ -231,7 +231,7 @@ TEST(EncodingConvert, AsciiPassesEveryTableEncoding) {
   for (const EncodingRow& row : EncodingTable) {
     if (SystemLacks(row.codePage)) continue;
     XmlDocument doc;
-    doc.codePage = row.codePage;
+    doc.SetEncoding(Encoding{row.codePage});
     ByteBuffer decoded;
     decoded.Append("kept");
     ASSERT_TRUE(DecodeToNarrow(converters, doc, "<a b=\"c\">d</a>", decoded)) << row.name;
@@ -294,7 +294,7 @@ TEST(EncodingConvert, ToAnsiDecodesEachCodePage) {
   platform::CodePageConverters converters;
   for (const ConvertCase& c : BothWays()) {
     XmlDocument doc;
-    doc.codePage = c.codePage;
+    doc.SetEncoding(Encoding{c.codePage});
     ByteBuffer out;
     ASSERT_TRUE(DecodeToNarrow(converters, doc, c.fileBytes, out)) << c.label;
     EXPECT_EQ(Hex(out.view()), Hex(c.text)) << c.label;
@@ -305,7 +305,7 @@ TEST(EncodingConvert, FromAnsiEncodesEachCodePage) {
   platform::CodePageConverters converters;
   for (const ConvertCase& c : BothWays()) {
     XmlDocument doc;
-    doc.codePage = c.codePage;
+    doc.SetEncoding(Encoding{c.codePage});
     ByteBuffer out;
     ASSERT_TRUE(EncodeFromNarrow(converters, doc, c.text, out)) << c.label;
     EXPECT_EQ(Hex(out.view()), Hex(c.fileBytes)) << c.label;
@@ -319,7 +319,7 @@ TEST(EncodingConvert, ConvertersStartFreshForEveryText) {
   for (int round = 0; round < 3; ++round) {
     for (const ConvertCase& c : BothWays()) {
       XmlDocument doc;
-      doc.codePage = c.codePage;
+      doc.SetEncoding(Encoding{c.codePage});
       ByteBuffer encoded;
       ASSERT_TRUE(EncodeFromNarrow(converters, doc, c.text, encoded)) << c.label;
       EXPECT_EQ(Hex(encoded.view()), Hex(c.fileBytes)) << c.label << " round " << round;
@@ -340,7 +340,7 @@ TEST(EncodingConvert, DecodeOnlyForms) {
   };
   for (const ConvertCase& c : cases) {
     XmlDocument doc;
-    doc.codePage = c.codePage;
+    doc.SetEncoding(Encoding{c.codePage});
     ByteBuffer out;
     ASSERT_TRUE(DecodeToNarrow(converters, doc, c.fileBytes, out)) << c.label;
     EXPECT_EQ(Hex(out.view()), Hex(c.text)) << c.label;
@@ -375,7 +375,7 @@ TEST(EncodingConvert, InvalidInputDecodesToReplacementCharacter) {
   };
   for (const ConvertCase& c : cases) {
     XmlDocument doc;
-    doc.codePage = c.codePage;
+    doc.SetEncoding(Encoding{c.codePage});
     ByteBuffer out;
     ASSERT_TRUE(DecodeToNarrow(converters, doc, c.fileBytes, out)) << c.label;
     EXPECT_EQ(Hex(out.view()), Hex(c.text)) << c.label;
@@ -410,7 +410,7 @@ TEST(EncodingConvert, MissingCharactersBecomeQuestionMarksOrFallbacks) {
   };
   for (const ConvertCase& c : cases) {
     XmlDocument doc;
-    doc.codePage = c.codePage;
+    doc.SetEncoding(Encoding{c.codePage});
     ByteBuffer out;
     ASSERT_TRUE(EncodeFromNarrow(converters, doc, c.text, out)) << c.label;
     EXPECT_EQ(Hex(out.view()), Hex(c.fileBytes)) << c.label;
@@ -428,7 +428,7 @@ TEST(EncodingConvert, ToAnsiStopsAtTheFirstZeroByte) {
   };
   for (const ConvertCase& c : cases) {
     XmlDocument doc;
-    doc.codePage = c.codePage;
+    doc.SetEncoding(Encoding{c.codePage});
     ByteBuffer out;
     ASSERT_TRUE(DecodeToNarrow(converters, doc, c.fileBytes, out)) << c.label;
     EXPECT_EQ(Hex(out.view()), Hex(c.text)) << c.label;
@@ -438,7 +438,7 @@ TEST(EncodingConvert, ToAnsiStopsAtTheFirstZeroByte) {
 TEST(EncodingConvert, FromAnsiAppends) {
   platform::CodePageConverters converters;
   XmlDocument doc;
-  doc.codePage = 1251;
+  doc.SetEncoding(Encoding{1251});
   ByteBuffer encoded;
   encoded.Append("\xFF");
   ASSERT_TRUE(EncodeFromNarrow(converters, doc, "\xD0\x9F", encoded));
@@ -449,7 +449,7 @@ TEST(EncodingConvert, CodePagesOutsideTheTableFail) {
   platform::CodePageConverters converters;
   for (uint32_t codePage : {0u, 437u, 1200u, 1255u, 20866u, 50220u, 0xFFFFFFFFu}) {
     XmlDocument doc;
-    doc.codePage = codePage;
+    doc.SetEncoding(Encoding{codePage});
     ByteBuffer decoded, encoded;
     decoded.Append("x");
     encoded.Append("y");
@@ -490,7 +490,7 @@ TEST(EncodingConvert, LongTextsConvertCompletely) {
       text += u.text;
     }
     XmlDocument doc;
-    doc.codePage = u.codePage;
+    doc.SetEncoding(Encoding{u.codePage});
     ByteBuffer encoded, decoded;
     ASSERT_TRUE(EncodeFromNarrow(converters, doc, text, encoded)) << u.label;
     EXPECT_EQ(encoded.size(), file.size()) << u.label;

@@ -73,7 +73,7 @@ TEST(LoadFile, DecodesTheChosenEncoding) {
     XmlDocument doc;
     LoadResult status;
     ASSERT_TRUE(status.Load(doc, folder / "in.xml", c.encodingName)) << c.label << ": " << status.reason;
-    EXPECT_EQ(doc.codePage, c.codePage) << c.label;
+    EXPECT_EQ(doc.GetEncoding().codePage, c.codePage) << c.label;
     ASSERT_FALSE(doc.FirstElement().IsNone()) << c.label;
     EXPECT_EQ(doc.Element(doc.FirstElement()).Name(), "a") << c.label;
     EXPECT_EQ(Hex(doc.Element(doc.FirstElement()).GetAttribute("v")), Hex(c.value)) << c.label;
@@ -97,7 +97,7 @@ TEST(LoadFile, Utf16FileIsCutAtItsFirstZeroByte) {
   XmlDocument doc;
   LoadResult status;
   EXPECT_TRUE(status.Load(doc, folder / "in.xml", ""));
-  EXPECT_EQ(doc.codePage, 1251u);
+  EXPECT_EQ(doc.GetEncoding().codePage, 1251u);
   EXPECT_EQ(doc.ElementCount(), 0u);
 }
 
@@ -118,7 +118,7 @@ TEST(LoadFile, Utf8MarkMeansUtf8) {
     WriteBytes(folder / "in.xml", c.file);
     XmlDocument doc;
     ASSERT_TRUE(Load(doc, folder / "in.xml", c.encodingName)) << c.label;
-    EXPECT_EQ(doc.codePage, c.codePage) << c.label;
+    EXPECT_EQ(doc.GetEncoding().codePage, c.codePage) << c.label;
     ASSERT_FALSE(doc.FirstElement().IsNone()) << c.label;
     EXPECT_EQ(Hex(doc.Element(doc.FirstElement()).GetAttribute("v")), Hex(c.value)) << c.label;
   }
@@ -135,9 +135,9 @@ TEST(LoadFile, HeldAsFileBytesWhereTheCodePageRoundTrips) {
   struct HeldCase {
     const char* label;
     std::string file;
-    uint32_t textCodePage;
-    std::string value;  // attribute v as held
-    std::string shown;  // the same through NarrowText
+    uint32_t heldCodePage;  // 0: held as narrow text
+    std::string value;      // attribute v as held
+    std::string shown;      // the same through NarrowText
   };
   const std::vector<HeldCase> cases = {
       {"declared windows-1251", "<?xml encoding=\"windows-1251\"?><a v=\"\xCF\xF0\"/>", 1251, "\xCF\xF0", narrow},
@@ -151,7 +151,8 @@ TEST(LoadFile, HeldAsFileBytesWhereTheCodePageRoundTrips) {
     WriteBytes(folder / "in.xml", c.file);
     XmlDocument doc;
     ASSERT_TRUE(Load(doc, folder / "in.xml", "", nullptr, HeldText::kFileBytes).ok) << c.label;
-    EXPECT_EQ(doc.textCodePage, c.textCodePage) << c.label;
+    const Encoding& held = doc.GetEncoding();
+    EXPECT_EQ(held.IsNarrowText() ? 0u : held.heldCodePage, c.heldCodePage) << c.label;
     const std::string value = doc.Element(doc.FirstElement()).GetAttribute("v");
     EXPECT_EQ(Hex(value), Hex(c.value)) << c.label;
     EXPECT_EQ(Hex(NarrowText(converters, doc, value)), Hex(c.shown)) << c.label;
@@ -224,7 +225,7 @@ TEST(LoadFile, ParserFailureIsReportedButLoadSucceeds) {
   ASSERT_EQ(doc.ElementCount(), 2u);
   EXPECT_EQ(doc.Element(doc.FirstElement()).GetAttribute("ctr"), "1");
   EXPECT_EQ(doc.Element(doc.FirstChild(doc.FirstElement())).Name(), "a");
-  EXPECT_EQ(doc.codePage, 65001u);
+  EXPECT_EQ(doc.GetEncoding().codePage, 65001u);
 }
 
 TEST(LoadFile, WellFormedFileReportsAFinishedParse) {
@@ -296,14 +297,14 @@ TEST(LoadFile, FailuresEmptyTheDocumentAndKeepTheCodePage) {
     Folder folder;
     const std::string path = c.prepare(folder);
     XmlDocument doc;
-    doc.codePage = 1253;
+    doc.SetEncoding(Encoding{1253});
     const ElementRef old = doc.AppendChild(ElementRef::None(), Element("old"));
     doc.AppendChild(old, Element("child"));
     LoadResult status;
     EXPECT_FALSE(status.Load(doc, path, "")) << c.label;
     EXPECT_EQ(doc.ElementCount(), 0u) << c.label;
     EXPECT_TRUE(doc.FirstElement().IsNone()) << c.label;
-    EXPECT_EQ(doc.codePage, 1253u) << c.label;
+    EXPECT_EQ(doc.GetEncoding().codePage, 1253u) << c.label;
     EXPECT_FALSE(status.reason.empty()) << c.label;
     if (c.error != 0) ExpectSystemReason(status.reason, c.error, c.label);
   }

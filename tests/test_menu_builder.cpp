@@ -17,7 +17,7 @@ class MenuBuilderTest : public ConvertTestBase {
   bool Convert(std::string_view text) {
     const Status status = ParseDocument(input, text);
     EXPECT_TRUE(status.ok);
-    input.codePage = 1251;
+    input.SetEncoding(Encoding{1251});
     return ConvertDocument(input, context).ok;
   }
 
@@ -76,7 +76,7 @@ TEST_F(MenuBuilderTest, SavesInTheInputDocumentsEncoding) {
   const std::vector<std::string> bodies = {"\xC6", "\xD0\x96"};
   const std::vector<std::string> texts = {"\xDF", "\xD0\xAF"};
   for (std::size_t i = 0; i < encodings.size(); ++i) {
-    input.codePage = encodings[i].first;
+    input.SetEncoding(Encoding{encodings[i].first});
     ASSERT_TRUE(ConvertDocument(input, context).ok);
     EXPECT_EQ(
         ReadFile("enc.xml"),
@@ -93,7 +93,7 @@ TEST_F(MenuBuilderTest, SameOutputTwiceReplacesAndWarns) {
   EXPECT_TRUE(warnings.empty());
   XmlDocument second;
   ASSERT_TRUE(ParseDocument(second, std::string_view("<MENU_MODULE ctr=\"second\">same</MENU_MODULE>")).ok);
-  second.codePage = 1251;
+  second.SetEncoding(Encoding{1251});
   ASSERT_TRUE(ConvertDocument(second, context).ok);
   EXPECT_EQ(
       ReadFile("same.xml"),
@@ -106,7 +106,7 @@ TEST_F(MenuBuilderTest, SameOutputTwiceReplacesAndWarns) {
     warnings.clear();
     XmlDocument again;
     ASSERT_TRUE(ParseDocument(again, std::string_view(std::string("<MENU_MODULE>") + screen + "</MENU_MODULE>")).ok);
-    again.codePage = 1251;
+    again.SetEncoding(Encoding{1251});
     ASSERT_TRUE(ConvertDocument(again, context).ok);
     EXPECT_EQ(warnings.size(), 1u) << screen;
   }
@@ -114,7 +114,7 @@ TEST_F(MenuBuilderTest, SameOutputTwiceReplacesAndWarns) {
   warnings.clear();
   XmlDocument different;
   ASSERT_TRUE(ParseDocument(different, std::string_view("<MENU_MODULE>same2</MENU_MODULE>")).ok);
-  different.codePage = 1251;
+  different.SetEncoding(Encoding{1251});
   ASSERT_TRUE(ConvertDocument(different, context).ok);
   EXPECT_TRUE(warnings.empty());
 }
@@ -138,7 +138,7 @@ TEST_F(MenuBuilderTest, RefusedOrFailedSaveShowsTheNameAndReturnsFalse) {
     messages.clear();
     XmlDocument doc;
     ASSERT_TRUE(ParseDocument(doc, std::string_view("<MENU_MODULE>" + c.screen + "</MENU_MODULE>")).ok);
-    doc.codePage = 65001;
+    doc.SetEncoding(Encoding{65001});
     EXPECT_FALSE(ConvertDocument(doc, context).ok) << c.label;
     ASSERT_EQ(messages.size(), 1u) << c.label;
     EXPECT_EQ(messages[0].caption, c.caption) << c.label;
@@ -161,7 +161,7 @@ TEST_F(MenuBuilderTest, RelativeNamesWithSubFoldersAreAllowed) {
   for (const std::string& screen : screens) {
     XmlDocument doc;
     ASSERT_TRUE(ParseDocument(doc, std::string_view("<MENU_MODULE>" + screen + "</MENU_MODULE>")).ok);
-    doc.codePage = 65001;
+    doc.SetEncoding(Encoding{65001});
     EXPECT_TRUE(ConvertDocument(doc, context).ok) << screen;
   }
   EXPECT_TRUE(messages.empty());

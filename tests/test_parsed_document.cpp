@@ -101,9 +101,9 @@ TEST(XmlParser, ParsingReplacesTheDocumentsContent) {
 
 TEST(XmlParser, ParsingLeavesTheCodePageAlone) {
   XmlDocument doc;
-  doc.codePage = 1252;
+  doc.SetEncoding(Encoding{1252});
   ParseDocument(doc, std::string_view("<a />"));
-  EXPECT_EQ(doc.codePage, 1252u);
+  EXPECT_EQ(doc.GetEncoding().codePage, 1252u);
 }
 
 TEST(XmlParser, ByteBufferTextGivesTheSameDocument) {

@@ -54,7 +54,7 @@ TEST(SaveFile, DocumentedExample) {
       "    <button>OK</button>\r\n"
       "</menu>\0"s;
   EXPECT_BYTES(FileBytes(folder / "menu.xml"), expected);
-  EXPECT_EQ(doc.codePage, 1251u);
+  EXPECT_EQ(doc.GetEncoding().codePage, 1251u);
 }
 
 TEST(SaveFile, EmptyDocumentIsDeclarationAndZeroByte) {
@@ -111,7 +111,7 @@ TEST(SaveFile, EachEncodingWritesItsBytesAndDeclaresItsName) {
     doc.AppendChild(ElementRef::None(), Element("t", "", {{"v", c.value}}));
     const Status saved = Save(doc, folder / "t.xml", c.name);
     ASSERT_TRUE(saved.ok) << c.name << ": " << saved.reason;
-    EXPECT_EQ(doc.codePage, c.codePage) << c.name;
+    EXPECT_EQ(doc.GetEncoding().codePage, c.codePage) << c.name;
     EXPECT_BYTES(FileBytes(folder / "t.xml"), Declaration(c.name) + c.body + "\0"s) << c.name;
   }
 }
@@ -127,7 +127,7 @@ TEST(LoadFile, EachEncodingReadsBackWhatWasSaved) {
     LoadResult status;
     ASSERT_TRUE(status.Load(doc, path, name)) << c.name << ": " << status.reason;
     EXPECT_TRUE(status.parse.ok) << c.name << ": " << status.parse.reason;
-    EXPECT_EQ(doc.codePage, c.codePage) << c.name;
+    EXPECT_EQ(doc.GetEncoding().codePage, c.codePage) << c.name;
     ASSERT_EQ(doc.ElementCount(), 1u) << c.name;
     EXPECT_EQ(doc.Element(doc.FirstElement()).Name(), "t") << c.name;
     EXPECT_EQ(Hex(doc.Element(doc.FirstElement()).GetAttribute("v")), Hex(c.value)) << c.name;
@@ -172,10 +172,10 @@ TEST(SaveFile, EncodingNameChoosesTheCodePage) {
   for (const Case& c : cases) {
     Folder folder;
     XmlDocument doc;
-    doc.codePage = c.before;
+    doc.SetEncoding(Encoding{c.before});
     doc.AppendChild(ElementRef::None(), Element("t", "", {{"v", "\xD0\x96\xC3\xA9"}}));
     ASSERT_TRUE(Save(doc, folder / "t.xml", c.name).ok) << c.label;
-    EXPECT_EQ(doc.codePage, c.after) << c.label;
+    EXPECT_EQ(doc.GetEncoding().codePage, c.after) << c.label;
     EXPECT_BYTES(FileBytes(folder / "t.xml"), c.file) << c.label;
   }
 }
@@ -188,7 +188,7 @@ TEST(SaveFile, Iso2022JpFileIsReadBackAsUtf8WithoutTheName) {
 
   XmlDocument back;
   ASSERT_TRUE(Load(back, folder / "jp.xml", ""));
-  EXPECT_EQ(back.codePage, 65001u);
+  EXPECT_EQ(back.GetEncoding().codePage, 65001u);
   // The escape sequences are plain ASCII, so they reach the text unchanged.
   EXPECT_EQ(back.Element(back.FirstElement()).GetAttribute("v"), "\x1B$BF|K\\\x1B(B");
 }
@@ -281,13 +281,13 @@ TEST(SaveFile, UnwritableTargetsFailAndLeaveTheFolderAsItWas) {
     const std::string path = c.prepare(folder);
     const std::set<std::string> before = folder.Entries();
     XmlDocument doc;
-    doc.codePage = 1251;
+    doc.SetEncoding(Encoding{1251});
     doc.AppendChild(ElementRef::None(), Element("a", "text"));
     const Status saved = Save(doc, path, "windows-1252");
     EXPECT_FALSE(saved.ok) << c.label;
     ExpectSystemReason(saved.reason, c.error, c.label);
     EXPECT_EQ(folder.Entries(), before) << c.label;
-    EXPECT_EQ(doc.codePage, 1251u) << c.label;  // nothing was written: the document is unchanged
+    EXPECT_EQ(doc.GetEncoding().codePage, 1251u) << c.label;  // nothing was written: the document is unchanged
   }
 }
 
@@ -433,12 +433,12 @@ TEST(SaveFile, UnconvertibleCodePageKeepsTheOldFile) {
   const std::string old = Declaration("utf-8") + "\r\n<old/>\0"s;
   WriteBytes(path, old);
   XmlDocument doc;
-  doc.codePage = 437;  // in no row of the table, and not convertible
+  doc.SetEncoding(Encoding{437});  // in no row of the table, and not convertible
   doc.AppendChild(ElementRef::None(), Element("a", "text"));
   const Status saved = Save(doc, path, "UTF-8");
   EXPECT_FALSE(saved.ok);  // no row: the code page stays 437
   EXPECT_FALSE(saved.reason.empty());
-  EXPECT_EQ(doc.codePage, 437u);
+  EXPECT_EQ(doc.GetEncoding().codePage, 437u);
   EXPECT_BYTES(FileBytes(path), old);
   EXPECT_EQ(folder.Entries(), (std::set<std::string>{"out.xml"}));
 }
@@ -446,7 +446,7 @@ TEST(SaveFile, UnconvertibleCodePageKeepsTheOldFile) {
 TEST(SaveFile, UnconvertibleCodePageCreatesNoFile) {
   Folder folder;
   XmlDocument doc;
-  doc.codePage = 437;
+  doc.SetEncoding(Encoding{437});
   const Status saved = Save(doc, folder / "new.xml", "ibm437");
   EXPECT_FALSE(saved.ok);
   EXPECT_FALSE(saved.reason.empty());

@@ -24,17 +24,17 @@ ByteBuffer Copied(std::string_view text) {
 }  // namespace
 
 DocumentWriter::DocumentWriter(platform::CodePageConverters& converters, std::string_view encodingName,
-                               uint32_t codePage, uint32_t textCodePage, ByteSink& sink)
-    : converters_(&converters), codePage_(codePage), textCodePage_(textCodePage), sink_(&sink) {
+                               const Encoding& text, ByteSink& sink)
+    : converters_(&converters), codePage_(text.codePage), text_(text), sink_(&sink) {
   if (encodingName.empty()) encodingName = "utf-8";
   if (const EncodingRow* row = FindEncodingByName(encodingName)) codePage_ = row->codePage;
   const EncodingRow* declared = FindEncodingByCodePage(codePage_);
   declaration_ = kDeclarationStart;
   declaration_ += declared ? declared->name : std::string_view();
   declaration_ += kDeclarationEnd;
-  if (textCodePage_ == 0 && codePage_ == code_page::kUtf8 && platform::NarrowIsUtf8()) {
+  if (text_.IsNarrowText() && codePage_ == code_page::kUtf8 && platform::NarrowIsUtf8()) {
     flow_ = Flow::kRepairedPieces;
-  } else if (textCodePage_ != 0 && textCodePage_ == codePage_) {
+  } else if (!text_.IsNarrowText() && text_.heldCodePage == codePage_) {
     flow_ = Flow::kPiecesAsTheyAre;
   } else {
     flow_ = Flow::kWhole;
@@ -86,19 +86,19 @@ Status DocumentWriter::Flush() {
 // A body that is not written piece by piece goes out whole: as it is when the file is UTF-8
 // and every piece well-formed, else converted through the code page.
 Status DocumentWriter::ConvertWhole() {
-  bool asItIs = codePage_ == code_page::kUtf8 && textCodePage_ == 0;
+  bool asItIs = codePage_ == code_page::kUtf8 && text_.IsNarrowText();
   for (std::size_t i = 0; asItIs && i < pending_.size(); ++i) asItIs = IsValidUtf8(pending_[i].view());
   if (asItIs) return Status::Success();
   ByteBuffer joined;
   joined.Reserve(pendingBytes_);
   for (const ByteBuffer& piece : pending_) joined.Append(piece.view());
   pending_.clear();
-  if (textCodePage_ != 0) {
+  if (!text_.IsNarrowText()) {
     // Another code page's bytes: to narrow text first, which cannot fail for a code page
     // that round-trips exactly.
     ByteBuffer narrow;
-    if (!converters_->ToNarrow(textCodePage_, joined.view(), narrow)) {
-      return UnconvertibleCodePage(textCodePage_);
+    if (!converters_->ToNarrow(text_.heldCodePage, joined.view(), narrow)) {
+      return UnconvertibleCodePage(text_.heldCodePage);
     }
     joined = std::move(narrow);
   }

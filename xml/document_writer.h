@@ -14,17 +14,18 @@
 #include "base/byte_sink.h"
 #include "base/status.h"
 #include "platform/codepage.h"
+#include "xml/xml_document.h"
 
 namespace menuconv {
 
 class DocumentWriter {
  public:
-  // The file's code page is the named encoding's (empty: utf-8), or `codePage` when the name
-  // is in no row of the encoding table; the declaration names the row of that code page. The
-  // body comes in `textCodePage` (a document's textCodePage: 0 for narrow text). The
-  // converters and the sink, where the file's bytes go, must outlive the writer.
-  DocumentWriter(platform::CodePageConverters& converters, std::string_view encodingName, uint32_t codePage,
-                 uint32_t textCodePage, ByteSink& sink);
+  // The file's code page is the named encoding's (empty: utf-8), or the text's code page when
+  // the name is in no row of the encoding table; the declaration names the row of that code
+  // page. The body comes in the text's form. The converters and the sink, where the file's
+  // bytes go, must outlive the writer.
+  DocumentWriter(platform::CodePageConverters& converters, std::string_view encodingName, const Encoding& text,
+                 ByteSink& sink);
 
   uint32_t CodePage() const { return codePage_; }
 
@@ -48,7 +49,7 @@ class DocumentWriter {
 
   platform::CodePageConverters* converters_;
   uint32_t codePage_;
-  uint32_t textCodePage_;
+  Encoding text_;
   ByteSink* sink_;
   std::string declaration_;  // emptied once it went to the sink
   Flow flow_;

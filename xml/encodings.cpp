@@ -40,7 +40,7 @@ std::string LoweredEncodingName(std::string_view name) {
 }
 
 void DetectEncoding(XmlDocument& document, std::string_view fileBytes, std::string_view encodingName) {
-  document.codePage = code_page::kUtf8;
+  uint32_t codePage = code_page::kUtf8;
   std::string name = "windows-1251";
   std::string_view declared;
   std::size_t at = 0;
@@ -49,17 +49,18 @@ void DetectEncoding(XmlDocument& document, std::string_view fileBytes, std::stri
   } else if (FindDeclaredEncoding(fileBytes, declared, at)) {
     name = LoweredEncodingName(declared);
   }
-  if (const EncodingRow* row = FindEncodingByName(name)) document.codePage = row->codePage;
+  if (const EncodingRow* row = FindEncodingByName(name)) codePage = row->codePage;
+  document.SetEncoding(Encoding{codePage});
 }
 
 bool DecodeToNarrow(platform::CodePageConverters& converters, const XmlDocument& document, std::string_view bytes,
                     ByteBuffer& out, platform::DecodeFaults* faults) {
-  return converters.ToNarrow(document.codePage, byte_scan::BeforeFirstZero(bytes), out, faults);
+  return converters.ToNarrow(document.GetEncoding().codePage, byte_scan::BeforeFirstZero(bytes), out, faults);
 }
 
 bool EncodeFromNarrow(platform::CodePageConverters& converters, const XmlDocument& document, std::string_view text,
                       ByteBuffer& out) {
-  return converters.FromNarrow(document.codePage, text, out);
+  return converters.FromNarrow(document.GetEncoding().codePage, text, out);
 }
 
 Status UnconvertibleCodePage(uint32_t codePage) {
@@ -67,7 +68,7 @@ Status UnconvertibleCodePage(uint32_t codePage) {
 }
 
 std::string EncodingName(const XmlDocument& document) {
-  const EncodingRow* row = FindEncodingByCodePage(document.codePage);
+  const EncodingRow* row = FindEncodingByCodePage(document.GetEncoding().codePage);
   return row ? std::string(row->name) : std::string();
 }
 

@@ -18,10 +18,11 @@ bool RoundTripsExactly(platform::CodePageConverters& converters, uint32_t codePa
 }
 
 std::string NarrowText(platform::CodePageConverters& converters, const XmlDocument& document, std::string_view text) {
-  if (document.textCodePage == 0) return std::string(text);
+  const Encoding& encoding = document.GetEncoding();
+  if (encoding.IsNarrowText()) return std::string(text);
   ByteBuffer narrow;
   // Cannot fail: Load holds UTF-8, or bytes of a code page after converting all of them.
-  if (!converters.ToNarrow(document.textCodePage, text, narrow)) return std::string(text);
+  if (!converters.ToNarrow(encoding.heldCodePage, text, narrow)) return std::string(text);
   return std::string(narrow.view());
 }
 

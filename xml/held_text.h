@@ -20,7 +20,7 @@ namespace menuconv {
 
 // What Load is allowed to hold: kNarrow decodes every text but well-formed UTF-8 to narrow
 // text; kFileBytes also keeps the file's bytes where the code page round-trips exactly.
-// XmlDocument::textCodePage tells which form a loaded document has.
+// The document's Encoding tells which form a loaded document has.
 enum class HeldText { kNarrow, kFileBytes };
 
 // True for a single-byte code page in which every byte but zero comes back unchanged when

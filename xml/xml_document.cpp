@@ -11,7 +11,7 @@ namespace menuconv {
 
 void XmlDocument::Clear() {
   store_.Clear();
-  textCodePage = 0;
+  encoding_ = Encoding{encoding_.codePage};
   std::vector<Block>().swap(blocks_);
   std::vector<uint32_t>().swap(pageToBlock_);
   std::vector<Node>().swap(nodes_);

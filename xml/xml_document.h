@@ -83,20 +83,37 @@ class ElementView : public AttributeReader<ElementView> {
   ElementRef ref_;
 };
 
+// How a document's text is encoded: the code page of its file, and the form the text is held
+// in memory (see HeldText).
+struct Encoding {
+  enum class Form : uint8_t {
+    kNarrowText,  // UTF-8 on POSIX, the ANSI code page on Windows: the usual form
+    kFileBytes,   // the bytes of a file in `heldCodePage`, as Load kept them
+  };
+
+  uint32_t codePage = code_page::kUtf8;  // Windows code page of the document's file
+  Form form = Form::kNarrowText;
+  uint32_t heldCodePage = 0;  // with kFileBytes
+
+  bool IsNarrowText() const { return form == Form::kNarrowText; }
+  // Held as the file's own bytes, of the file's code page.
+  static Encoding FileBytes(uint32_t codePage) { return Encoding{codePage, Form::kFileBytes, codePage}; }
+};
+
 class XmlDocument {
  public:
-  // Windows code page of the document's file; set by Load and Save.
-  uint32_t codePage = code_page::kUtf8;
-  // The code page of the text held in memory: 0 for narrow text (the usual form), else the
-  // code page of the file's bytes as Load kept them (see HeldText).
-  uint32_t textCodePage = 0;
-
   XmlDocument() = default;
   XmlDocument(const XmlDocument&) = delete;
   XmlDocument& operator=(const XmlDocument&) = delete;
   XmlDocument(XmlDocument&&) = default;
   XmlDocument& operator=(XmlDocument&&) = default;
 
+  // Set by Load and Save, and by whoever builds a document to be saved; a new document's is
+  // narrow text for a utf-8 file.
+  const Encoding& GetEncoding() const { return encoding_; }
+  void SetEncoding(const Encoding& encoding) { encoding_ = encoding; }
+
+  // Empties the document; its text is narrow text again, its file's code page stays.
   void Clear();
   std::size_t ElementCount() const { return nodes_.size(); }
   bool Empty() const { return nodes_.empty(); }
@@ -176,6 +193,7 @@ class XmlDocument {
   Span StoreString(std::string_view s);
   uint32_t AppendCopy(const XmlElement& element);
 
+  Encoding encoding_;
   // The parsed text, never written to: it may be the file itself, mapped.
   HeldBytes store_;
   // Strings of appended elements, in blocks that cover whole pages of the offsets after the

@@ -64,7 +64,7 @@ Status Load(platform::CodePageConverters& converters, XmlDocument& document, con
   // caller names the encoding; the mark itself is not part of the text.
   const bool marked = encodingName.empty() && bytes.substr(0, 3) == kUtf8Mark;
   if (marked) {
-    document.codePage = code_page::kUtf8;
+    document.SetEncoding(Encoding{code_page::kUtf8});
     bytes.remove_prefix(3);
   } else {
     DetectEncoding(document, bytes, encodingName);
@@ -79,8 +79,9 @@ Status Load(platform::CodePageConverters& converters, XmlDocument& document, con
   const std::string unknownName = unknownEncoding ? std::string(declared) : std::string();
 
   HeldBytes text;
-  const bool keepFileBytes = held == HeldText::kFileBytes && RoundTripsExactly(converters, document.codePage);
-  const bool keepUtf8 = document.codePage == code_page::kUtf8 && IsValidUtf8InHalves(bytes);
+  const bool keepFileBytes =
+      held == HeldText::kFileBytes && RoundTripsExactly(converters, document.GetEncoding().codePage);
+  const bool keepUtf8 = document.GetEncoding().codePage == code_page::kUtf8 && IsValidUtf8InHalves(bytes);
   if (keepFileBytes || keepUtf8) {
     // Well-formed UTF-8 is already the text held in memory, and so are the bytes of a code
     // page the caller takes as they are: the file's bytes are read where they are. A zero
@@ -90,7 +91,7 @@ Status Load(platform::CodePageConverters& converters, XmlDocument& document, con
     ByteBuffer converted;
     platform::DecodeFaults faults;
     if (!DecodeToNarrow(converters, document, bytes, converted, &faults)) {
-      return UnconvertibleCodePage(document.codePage);
+      return UnconvertibleCodePage(document.GetEncoding().codePage);
     }
     if (faults.count > 0) {
       DocumentNote note{DocumentNote::Kind::kInvalidBytes, {}, faults.count, {}, {}, {}, {}};
@@ -104,14 +105,14 @@ Status Load(platform::CodePageConverters& converters, XmlDocument& document, con
     text = HeldBytes(std::move(converted));
   }
   if (unknownEncoding) NoteUnknownEncoding(unknownName, text.view(), notes);
-  const uint32_t codePage = document.codePage;
+  const uint32_t codePage = document.GetEncoding().codePage;
   const Status parsed = ParseDocument(document, std::move(text));
   if (parse) *parse = parsed;
   document.InsertNotesFirst(std::move(notes));
-  document.codePage = codePage;
   // Kept UTF-8 is narrow text where narrow text is UTF-8; elsewhere (Windows) it is held as
   // the file's bytes too, and names leave the document through NarrowText.
-  if (keepFileBytes || (keepUtf8 && !platform::NarrowIsUtf8())) document.textCodePage = codePage;
+  const bool heldAsFileBytes = keepFileBytes || (keepUtf8 && !platform::NarrowIsUtf8());
+  document.SetEncoding(heldAsFileBytes ? Encoding::FileBytes(codePage) : Encoding{codePage});
   return Status::Success();
 }
 
@@ -120,12 +121,16 @@ Status Save(platform::CodePageConverters& converters, XmlDocument& document, con
   ByteBuffer body;
   SerializeDocument(document, body);
   platform::FileSink file(path);
-  DocumentWriter writer(converters, encodingName, document.codePage, document.textCodePage, file);
+  DocumentWriter writer(converters, encodingName, document.GetEncoding(), file);
   Status status = writer.Append(std::move(body));
   if (status) status = writer.Finish();
   if (status) status = file.Commit();
   // The document takes the code page of its file, unless the file could not be written.
-  if (!file.Failed()) document.codePage = writer.CodePage();
+  if (!file.Failed()) {
+    Encoding saved = document.GetEncoding();
+    saved.codePage = writer.CodePage();
+    document.SetEncoding(saved);
+  }
   return status;
 }
 
