@@ -11,7 +11,7 @@
 namespace menuconv {
 
 // "DOC:LINE:COL" of a parsed element's "<".
-std::string PlaceOfElement(const XmlDocument& document, ElementRef element, const RunContext& context);
+std::string PlaceOfElement(const XmlDocument& document, ElementRef element, RunContext& context);
 
 // One warning for each note of loading: an unknown encoding, invalid bytes, the parser's
 // repairs.

@@ -36,24 +36,28 @@ bool EscapesCurrentFolder(std::string_view name) {
   return false;
 }
 
-// A menu document is written in the input's encoding, from the code page a new document has;
-// its text is in the form the input holds.
-MenuOutput::MenuOutput(ElementRef menuModule, const XmlDocument& input, const RunSettings& settings)
+namespace {
+
+// A menu document is written in the input's encoding, from the code page a new document has
+// (which counts only for a name in no row); its text is in the form the input holds.
+Encoding MenuEncoding(const XmlDocument& input) {
+  Encoding encoding = input.GetEncoding();
+  encoding.codePage = Encoding().codePage;
+  return encoding;
+}
+
+}  // namespace
+
+MenuOutput::MenuOutput(ElementRef menuModule, const XmlDocument& input, const RunSettings& settings,
+                       platform::CodePageConverters& converters)
     : text_(menuModule, input),
-      fileName_(NarrowText(input, text_.FileName())),
+      fileName_(NarrowText(converters, input, text_.FileName())),
       outputFolder_(settings.outputFolder),
       path_(settings.outputFolder.empty() ? fileName_ : settings.outputFolder + "/" + fileName_),
       writeNothing_(settings.writeNothing),
       keepUnchanged_(settings.keepUnchanged),
-      writer_(EncodingName(input), XmlDocument().codePage, input.textCodePage,
-              [this](const std::vector<std::string_view>& bytes) {
-                if (writeNothing_) return Status::Success();
-                Status opened = file_.IsOpen() ? Status::Success() : Open();
-                if (unchanged_) {
-                  for (std::string_view piece : bytes) unchanged_->Add(piece);
-                }
-                return opened ? file_.Write(bytes) : opened;
-              }) {
+      file_(outputFolder_, fileName_),
+      writer_(converters, EncodingName(input), MenuEncoding(input), *this) {
   // The name is checked as the screen gives it, and where its folder leads once links are
   // followed, against the folder it is written into; the writing checks that folder again
   // by its descriptor and writes in the folder it checked.
@@ -62,7 +66,7 @@ MenuOutput::MenuOutput(ElementRef menuModule, const XmlDocument& input, const Ru
   }
 }
 
-Status MenuOutput::Write(std::vector<ByteBuffer> parts) {
+Status MenuOutput::WriteParts(std::vector<ByteBuffer> parts) {
   for (ByteBuffer& part : parts) {
     if (!status_) break;
     status_ = writer_.Append(std::move(part));
@@ -71,17 +75,21 @@ Status MenuOutput::Write(std::vector<ByteBuffer> parts) {
 }
 
 void MenuOutput::Add(MenuPiece piece) {
-  if (status_) Write(text_.Add(std::move(piece)));
+  if (status_) WriteParts(text_.Add(std::move(piece)));
 }
 
-Status MenuOutput::Open() {
+Status MenuOutput::Write(const std::vector<std::string_view>& bytes) {
+  if (writeNothing_) return Status::Success();
   // Compared with what is there before anything can replace it.
-  if (keepUnchanged_) unchanged_.emplace(path_);
-  return file_.Open(outputFolder_, fileName_);
+  if (keepUnchanged_ && !unchanged_) unchanged_.emplace(path_);
+  if (unchanged_) {
+    for (std::string_view piece : bytes) unchanged_->Add(piece);
+  }
+  return file_.Write(bytes);
 }
 
 Status MenuOutput::Finish() {
-  if (status_ && Write(text_.Finish())) status_ = writer_.Finish();
+  if (status_ && WriteParts(text_.Finish())) status_ = writer_.Finish();
   if (status_ && writeNothing_) status_ = CheckWritable(outputFolder_, fileName_);
   kept_ = status_ && !writeNothing_ && unchanged_ && unchanged_->Unchanged();
   if (status_ && !writeNothing_ && !kept_) status_ = file_.Commit();

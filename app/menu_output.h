@@ -9,6 +9,7 @@
 
 #include "app/run_context.h"
 #include "app/unchanged_check.h"
+#include "base/byte_sink.h"
 #include "base/status.h"
 #include "convert/menu_builder.h"
 #include "platform/file_io.h"
@@ -26,10 +27,12 @@ Status CheckWritable(const std::string& folder, const std::string& name);
 // True for a name that would leave the current folder: absolute, or with a ".." component.
 bool EscapesCurrentFolder(std::string_view fileName);
 
-class MenuOutput {
+class MenuOutput : private ByteSink {
  public:
-  // Writing nothing, the document is made all the same, and thrown away.
-  MenuOutput(ElementRef menuModule, const XmlDocument& input, const RunSettings& settings);
+  // Writing nothing, the document is made all the same, and thrown away. The converters must
+  // outlive the output.
+  MenuOutput(ElementRef menuModule, const XmlDocument& input, const RunSettings& settings,
+             platform::CodePageConverters& converters);
 
   // Writes what the piece settles; after a failure nothing more is written.
   void Add(MenuPiece piece);
@@ -44,8 +47,9 @@ class MenuOutput {
   const std::string& Path() const { return path_; }
 
  private:
-  Status Write(std::vector<ByteBuffer> parts);
-  Status Open();
+  Status WriteParts(std::vector<ByteBuffer> parts);
+  // The writer's sink: the file, and the comparison with what is there.
+  Status Write(const std::vector<std::string_view>& bytes) override;
 
   MenuText text_;
   std::string fileName_;
@@ -55,7 +59,7 @@ class MenuOutput {
   bool keepUnchanged_;
   bool kept_ = false;
   std::optional<UnchangedCheck> unchanged_;
-  platform::AtomicFile file_;
+  platform::FileSink file_;
   DocumentWriter writer_;
   Status status_;
 };

@@ -1,5 +1,6 @@
 #include "app/reporter.h"
 
+#include "base/utf8.h"
 #include "platform/codepage.h"
 #include "platform/messages.h"
 
@@ -10,7 +11,7 @@ std::string NameInWarning(std::string_view name) {
   if (name.size() <= kLongest) return std::string(name);
   std::size_t cut = kLongest;
   if (platform::NarrowIsUtf8()) {
-    while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80) --cut;
+    while (cut > 0 && IsUtf8Continuation(static_cast<unsigned char>(name[cut]))) --cut;
   }
   return std::string(name.substr(0, cut)) + "...";
 }

@@ -92,7 +92,7 @@ int ConvertFile(const std::string& path, RunContext& context, bool& loaded) {
   Status parse;
   // Nothing but file names and messages leaves the document, so a code page that round-trips
   // exactly is held as the file's bytes: nothing to decode, nothing to encode when written.
-  if (const Status status = Load(document, path, "", &parse, HeldText::kFileBytes); !status) {
+  if (const Status status = Load(context.codePages, document, path, "", &parse, HeldText::kFileBytes); !status) {
     context.reporter.Failure("Error", kLoadFailed, {}, {path + ": " + status.reason});
     return 1;
   }
@@ -144,7 +144,7 @@ Status ConvertDocument(const XmlDocument& document, RunContext& context) {
     PieceBuilder builder(document, jobs, context.pictures);
     std::size_t job = 0;
     for (std::size_t screen = 0; screen < screens.size() && saved; ++screen) {
-      MenuOutput output(screens[screen], document, context.settings);
+      MenuOutput output(screens[screen], document, context.settings, context.codePages);
       for (; job < jobs.size() && jobs[job].screen == screen; ++job) {
         MenuPiece piece = builder.Take(job);
         ReportNotes(piece, document, screens[screen], context);
@@ -160,8 +160,6 @@ Status ConvertDocument(const XmlDocument& document, RunContext& context) {
     }
   }
   if (cut) return Status::Failure(kInputCut);
-  // The registry gets the entries the undefined pictures stand for, once nothing reads it.
-  for (const std::string& name : context.undefinedPictures) context.pictures.Insert(name, PictureEntry{});
   return saved ? Status::Success() : Status::Failure("");
 }
 

@@ -10,6 +10,8 @@
 
 #include "app/reporter.h"
 #include "convert/picture_registry.h"
+#include "platform/codepage.h"
+#include "xml/text_locator.h"
 
 namespace menuconv {
 
@@ -35,7 +37,11 @@ struct RunContext {
   const RunSettings settings;
   // The input document's path as given: messages that point into it begin with it.
   std::string documentPath;
+  // Counts the lines of the input document's text for the warnings that point into it.
+  TextLocator inputPlaces{std::string_view()};
   PictureRegistry pictures;
+  // Every conversion between the input's code page and narrow text goes through these.
+  platform::CodePageConverters codePages;
   // What was written or kept unchanged (or, writing nothing, would have been), in order.
   std::vector<std::string> written;
   std::size_t kept = 0;  // of `written`, the files left as they were
@@ -45,7 +51,9 @@ struct RunContext {
   std::size_t textRecordsMerged = 0;
   std::size_t textRecordsWritten = 0;
   std::size_t warnings = 0;
-  // What the warnings were shown for already, so that each shows once in a run.
+  // What the warnings were shown for already, so that each shows once in a run: the names
+  // of undefined pictures are what the run reports of them (the registry keeps what the
+  // picture list defined).
   std::set<std::string, std::less<>> outputsWritten;  // menu documents, names normalised
   std::set<std::string, std::less<>> unhandledModules;
   std::set<std::string, std::less<>> undefinedPictures;

@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <string_view>
 
 #if defined(__SSE2__) && defined(__GNUC__)
 #include <emmintrin.h>
@@ -40,6 +41,24 @@ inline Char* Find(Char* p, const char* end, char c) {
   // The position found, as a pointer of p's kind.
   return found ? p + (static_cast<const char*>(found) - p) : nullptr;
 }
+
+// Eight bytes from p as one word, in the host's byte order.
+inline uint64_t Load8(const char* p) {
+  uint64_t word;
+  std::memcpy(&word, p, sizeof word);
+  return word;
+}
+
+// Four bytes from p as one word, in the host's byte order.
+inline uint32_t Load4(const char* p) {
+  uint32_t word;
+  std::memcpy(&word, p, sizeof word);
+  return word;
+}
+
+// The bytes before the first zero byte: a file's text ends there. (find, unlike memchr,
+// takes the empty view of a null pointer.)
+inline std::string_view BeforeFirstZero(std::string_view bytes) { return bytes.substr(0, bytes.find('\0')); }
 
 // Whether the bytes hold c; short texts are looked at a word at a time.
 inline bool Contains(const char* p, std::size_t n, char c) {

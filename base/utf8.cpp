@@ -11,36 +11,22 @@ namespace menuconv {
 
 namespace {
 
-bool IsContinuation(unsigned char c) { return (c & 0xC0) == 0x80; }
-
 // Length of the well-formed sequence at p (2 to 4 bytes; p[0] is not ASCII), or 0 when
 // ill-formed; `subpart` is then the length of its maximal ill-formed subpart (at least 1).
 std::size_t SequenceLength(const unsigned char* p, const unsigned char* end, std::size_t& subpart) {
-  const unsigned char lead = p[0];
-  std::size_t need = 0;
-  unsigned char lo = 0x80, hi = 0xBF;  // range of the second byte
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    need = 1;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    need = 2;
-    if (lead == 0xE0) lo = 0xA0;
-    if (lead == 0xED) hi = 0x9F;
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    need = 3;
-    if (lead == 0xF0) lo = 0x90;
-    if (lead == 0xF4) hi = 0x8F;
-  } else {
+  const Utf8Lead lead = Utf8LeadOf(p[0]);
+  if (lead.length < 2) {
     subpart = 1;
     return 0;
   }
   std::size_t i = 1;
-  for (; i <= need; ++i) {
+  for (; i < lead.length; ++i) {
     if (p + i >= end) break;
     const unsigned char c = p[i];
-    const bool ok = i == 1 ? (c >= lo && c <= hi) : (c >= 0x80 && c <= 0xBF);
+    const bool ok = i == 1 ? (c >= lead.secondLow && c <= lead.secondHigh) : IsUtf8Continuation(c);
     if (!ok) break;
   }
-  if (i == need + 1) return need + 1;
+  if (i == lead.length) return lead.length;
   subpart = i;
   return 0;
 }
@@ -57,12 +43,12 @@ std::size_t FindInvalidUtf8(std::string_view text) {
     // A run of non-ASCII characters: the common two- and three-byte forms are checked
     // inline, the rest (and every ill-formed case) by SequenceLength.
     do {
-      const unsigned char lead = *p;
+      const Utf8Lead lead = Utf8LeadOf(*p);
       const std::ptrdiff_t left = end - p;
-      if (lead >= 0xC2 && lead <= 0xDF && left >= 2 && IsContinuation(p[1])) {
+      if (lead.length == 2 && left >= 2 && IsUtf8Continuation(p[1])) {
         p += 2;
-      } else if (lead >= 0xE1 && lead <= 0xEF && lead != 0xED && left >= 3 && IsContinuation(p[1]) &&
-                 IsContinuation(p[2])) {
+      } else if (lead.length == 3 && left >= 3 && p[1] >= lead.secondLow && p[1] <= lead.secondHigh &&
+                 IsUtf8Continuation(p[2])) {
         p += 3;
       } else {
         std::size_t subpart = 0;
@@ -81,7 +67,7 @@ bool IsValidUtf8InHalves(std::string_view text, std::size_t minimumToSplit) {
   auto splitPoint = [text](std::size_t size) {
     std::size_t split = size / 2;
     const std::size_t limit = std::min(split + 4, size);
-    while (split < limit && IsContinuation(static_cast<unsigned char>(text[split]))) ++split;
+    while (split < limit && IsUtf8Continuation(static_cast<unsigned char>(text[split]))) ++split;
     return split == limit ? size : split;
   };
   bool valid[2] = {true, true};
@@ -111,19 +97,13 @@ void AppendRepairedUtf8(std::string_view text, ByteBuffer& out) {
 std::size_t IncompleteUtf8Tail(std::string_view text) {
   const std::size_t size = text.size();
   for (std::size_t back = 1; back <= 3 && back <= size; ++back) {
-    const auto lead = static_cast<unsigned char>(text[size - back]);
-    if ((lead & 0xC0) == 0x80) continue;  // a continuation byte: the lead is further back
-    const std::size_t length = lead >= 0xC2 && lead <= 0xDF   ? 2
-                               : lead >= 0xE0 && lead <= 0xEF ? 3
-                               : lead >= 0xF0 && lead <= 0xF4 ? 4
-                                                              : 0;
-    if (length <= back) return 0;  // complete, or no lead byte at all
+    const auto first = static_cast<unsigned char>(text[size - back]);
+    if (IsUtf8Continuation(first)) continue;  // the lead is further back
+    const Utf8Lead lead = Utf8LeadOf(first);
+    if (lead.length <= back) return 0;  // complete, or no lead byte at all
     if (back >= 2) {
-      // The second byte's range depends on the lead (no overlong forms, no surrogates).
       const auto second = static_cast<unsigned char>(text[size - back + 1]);
-      const unsigned char low = lead == 0xE0 ? 0xA0 : lead == 0xF0 ? 0x90 : 0x80;
-      const unsigned char high = lead == 0xED ? 0x9F : lead == 0xF4 ? 0x8F : 0xBF;
-      if (second < low || second > high) return 0;
+      if (second < lead.secondLow || second > lead.secondHigh) return 0;
     }
     return back;
   }

@@ -2,11 +2,42 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string_view>
 
 #include "base/byte_buffer.h"
 
 namespace menuconv {
+
+// What the first byte of a UTF-8 sequence says about it: how many bytes the sequence takes (1
+// for ASCII; 0 for a byte that begins none: a continuation byte, C0, C1, F5 to FF) and the
+// range of its second byte, which rules out overlong forms, surrogates and values past
+// U+10FFFF. Every later byte is a continuation byte.
+struct Utf8Lead {
+  uint8_t length = 0;
+  unsigned char secondLow = 0x80;
+  unsigned char secondHigh = 0xBF;
+};
+
+constexpr Utf8Lead Utf8LeadOf(unsigned char lead) {
+  Utf8Lead l;
+  if (lead < 0x80) {
+    l.length = 1;
+  } else if (lead >= 0xC2 && lead <= 0xDF) {
+    l.length = 2;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    l.length = 3;
+    if (lead == 0xE0) l.secondLow = 0xA0;
+    if (lead == 0xED) l.secondHigh = 0x9F;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    l.length = 4;
+    if (lead == 0xF0) l.secondLow = 0x90;
+    if (lead == 0xF4) l.secondHigh = 0x8F;
+  }
+  return l;
+}
+
+constexpr bool IsUtf8Continuation(unsigned char c) { return (c & 0xC0) == 0x80; }
 
 // Position of the first byte that does not start a well-formed UTF-8 sequence (overlong
 // forms, surrogates and values past U+10FFFF are ill-formed), or npos when all are fine.

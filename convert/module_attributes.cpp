@@ -3,6 +3,7 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "base/byte_scan.h"
 #include "base/hash_index.h"
 
 namespace menuconv {
@@ -84,19 +85,12 @@ class NameTable {
     uint8_t attribute = 0;
   };
 
-  static uint64_t Load8(const char* p) {
-    uint64_t word;
-    std::memcpy(&word, p, 8);
-    return word;
+  static uint64_t Head(std::string_view name) {
+    return name.size() >= 8 ? byte_scan::Load8(name.data()) : byte_scan::Load4(name.data());
   }
-  static uint64_t Load4(const char* p) {
-    uint32_t word;
-    std::memcpy(&word, p, 4);
-    return word;
-  }
-  static uint64_t Head(std::string_view name) { return name.size() >= 8 ? Load8(name.data()) : Load4(name.data()); }
   static uint64_t Tail(std::string_view name) {
-    return name.size() >= 8 ? Load8(name.data() + name.size() - 8) : Load4(name.data() + name.size() - 4);
+    return name.size() >= 8 ? byte_scan::Load8(name.data() + name.size() - 8)
+                            : byte_scan::Load4(name.data() + name.size() - 4);
   }
   static uint64_t HashOf(uint64_t head, uint64_t tail, std::size_t length) {
     return head + tail + (uint64_t{length} << 1);

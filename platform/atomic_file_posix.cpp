@@ -69,11 +69,14 @@ std::string PathOfDescriptor(int fd, const std::string& fallback) {
 
 bool SameFile(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
 
-// A name for a temporary file that nothing else uses yet.
+// A name for a temporary file that nothing else uses yet: 48 bits from the system's source
+// of randomness, drawn afresh for each name (rarely needed: only where the file system has
+// no unnamed files).
 std::string FreshTemporaryName() {
-  static std::mt19937_64 random{std::random_device{}()};
+  std::random_device source;
+  const uint64_t bits = (uint64_t{source()} << 32 | source()) & 0xFFFFFFFFFFFFull;
   char suffix[20];
-  std::snprintf(suffix, sizeof suffix, "%012llx", static_cast<unsigned long long>(random() & 0xFFFFFFFFFFFFull));
+  std::snprintf(suffix, sizeof suffix, "%012llx", static_cast<unsigned long long>(bits));
   return std::string(".menuconv-") + suffix;
 }
 
@@ -130,8 +133,8 @@ Status MoveToWhereLinkLed(AtomicFile::State& state, int reached) {
   return OpenFolder(FolderOf(path), state.folder);
 }
 
-// Begins the write of `name` in the folder `state.folder`.
-Status BeginIn(AtomicFile::State& state, const std::string& name) {
+// Opens the write of `name` in the folder `state.folder`.
+Status OpenIn(AtomicFile::State& state, const std::string& name) {
   const int folder = state.folder.fd;
   const char* leaf = name.empty() ? "." : name.c_str();
   state.target = name;
@@ -178,37 +181,25 @@ Status BeginIn(AtomicFile::State& state, const std::string& name) {
 
 }  // namespace
 
-Status AtomicFile::Begin(const std::string& path, StatePointer& opened) {
+Status AtomicFile::Open(const std::string& path, StatePointer& opened) {
   if (path.empty()) return Failure(ENOENT);
-  StatePointer state(new State);
-  Status status = OpenFolder(FolderOf(path), state->folder);
-  if (status) status = BeginIn(*state, LastName(path));
-  if (!status) {
-    Discard(*state);
-    return status;
-  }
-  opened = std::move(state);
-  return status;
+  opened.reset(new State);
+  Status status = OpenFolder(FolderOf(path), opened->folder);
+  return status ? OpenIn(*opened, LastName(path)) : status;
 }
 
-Status AtomicFile::BeginBeneath(const std::string& folder, const std::string& name, StatePointer& opened) {
+Status AtomicFile::Open(const std::string& folder, const std::string& name, StatePointer& opened) {
   if (name.empty()) return Failure(ENOENT);
-  StatePointer state(new State);
+  opened.reset(new State);
   Descriptor base;
   Status status = OpenFolder(folder, base);
   int opening = -1;
   if (status) status = OpenFolderBeneath(base.fd, FolderOf(name), opening);
-  state->folder.Reset(opening);
-  if (status) status = BeginIn(*state, LastName(name));
-  if (!status) {
-    Discard(*state);
-    return status;
-  }
-  opened = std::move(state);
-  return status;
+  opened->folder.Reset(opening);
+  return status ? OpenIn(*opened, LastName(name)) : status;
 }
 
-Status AtomicFile::Put(State& state, const std::vector<std::string_view>& pieces) {
+Status AtomicFile::Write(State& state, const std::vector<std::string_view>& pieces) {
   if (state.inPlace < 0) return WriteAllTo(state.fd, pieces);
   for (std::string_view piece : pieces) state.held.Append(piece);
   return Status::Success();
@@ -301,7 +292,7 @@ Status OverwriteInPlace(AtomicFile::State& state) {
 
 }  // namespace
 
-Status AtomicFile::Place(State& state) {
+Status AtomicFile::Commit(State& state) {
   Status status;
   if (state.inPlace >= 0) {
     status = OverwriteInPlace(state);
@@ -323,7 +314,7 @@ Status AtomicFile::Place(State& state) {
   return status;
 }
 
-void AtomicFile::Discard(State& state) {
+void AtomicFile::Abandon(State& state) {
   if (state.fd >= 0) ::close(std::exchange(state.fd, -1));
   if (state.inPlace >= 0) ::close(std::exchange(state.inPlace, -1));
   state.temporary.Remove();

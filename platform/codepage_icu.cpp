@@ -15,31 +15,28 @@ namespace menuconv::platform {
 namespace {
 
 // ICU names of the code pages of the encoding table.
+struct IcuNameRow {
+  uint32_t codePage;
+  const char* name;
+};
+constexpr IcuNameRow kIcuNames[] = {
+    {code_page::kUtf8, "UTF-8"},
+    {code_page::kUtf7, "UTF-7"},
+    {code_page::kWindows1250, "windows-1250"},
+    {code_page::kWindows1251, "windows-1251"},
+    {code_page::kWindows1252, "windows-1252"},
+    {code_page::kWindows1253, "windows-1253"},
+    {code_page::kWindows1254, "windows-1254"},
+    {code_page::kShiftJis, "windows-31j"},  // Windows' own 932 table, not plain Shift_JIS
+    {code_page::kIso2022Jp, "ISO-2022-JP"},
+    {code_page::kIso2022Kr, "ISO-2022-KR"},
+};
+
 const char* IcuName(uint32_t codePage) {
-  switch (codePage) {
-    case 65001:
-      return "UTF-8";
-    case 65000:
-      return "UTF-7";
-    case 1250:
-      return "windows-1250";
-    case 1251:
-      return "windows-1251";
-    case 1252:
-      return "windows-1252";
-    case 1253:
-      return "windows-1253";
-    case 1254:
-      return "windows-1254";
-    case 932:
-      return "windows-31j";  // Windows' own 932 table, not plain Shift_JIS
-    case 50221:
-      return "ISO-2022-JP";
-    case 50225:
-      return "ISO-2022-KR";
-    default:
-      return nullptr;
+  for (const IcuNameRow& row : kIcuNames) {
+    if (row.codePage == codePage) return row.name;
   }
+  return nullptr;
 }
 
 struct ConverterCloser {
@@ -59,9 +56,30 @@ UConverter* Open(const char* name) {
   return converter;
 }
 
-// One converter per code page, opened on first use and kept for the run.
-UConverter* ConverterFor(uint32_t codePage) {
-  static std::map<uint32_t, Converter> converters;
+struct ByteTable;
+struct ReverseByteTable;
+
+// What a CodePageConverters keeps: the converters and tables, each made on first use.
+struct Caches {
+  std::map<uint32_t, Converter> converters;
+  Converter utf8;
+  std::map<uint32_t, std::unique_ptr<ByteTable>> tables;
+  std::map<uint32_t, std::unique_ptr<ReverseByteTable>> reverseTables;
+};
+
+// The entry of the cache for the code page, made by build() unless it is there (a table that
+// could not be made is tried again next time).
+template <class Table, class Build>
+const Table* Cached(std::map<uint32_t, std::unique_ptr<Table>>& cache, uint32_t codePage, Build&& build) {
+  std::unique_ptr<Table>& entry = cache[codePage];
+  if (!entry) entry = build();
+  return entry.get();
+}
+
+// One converter per code page, opened on first use and kept with the caches; reset for each
+// use.
+UConverter* ConverterFor(Caches& caches, uint32_t codePage) {
+  std::map<uint32_t, Converter>& converters = caches.converters;
   auto it = converters.find(codePage);
   if (it == converters.end()) {
     const char* name = IcuName(codePage);
@@ -99,10 +117,10 @@ void CountFaultsWith(UConverter* converter, const FaultCounter* counter) {
 }
 
 // The narrow side of every conversion.
-UConverter* Utf8Converter() {
-  static Converter utf8(Open("UTF-8"));
-  if (utf8) ucnv_reset(utf8.get());
-  return utf8.get();
+UConverter* Utf8Converter(Caches& caches) {
+  if (!caches.utf8) caches.utf8.reset(Open("UTF-8"));
+  if (caches.utf8) ucnv_reset(caches.utf8.get());
+  return caches.utf8.get();
 }
 
 // Converts the whole input, growing the output as needed: only an unusable converter fails.
@@ -150,13 +168,9 @@ struct ByteTable {
   bool anyInvalid;
 };
 
-const ByteTable* SingleByteTable(uint32_t codePage) {
-  if (codePage < 1250 || codePage > 1254) return nullptr;
-  static std::map<uint32_t, std::unique_ptr<ByteTable>> tables;
-  auto& table = tables[codePage];
-  if (table) return table.get();
-  UConverter* from = ConverterFor(codePage);
-  UConverter* utf8 = Utf8Converter();
+std::unique_ptr<ByteTable> BuildByteTable(Caches& caches, uint32_t codePage) {
+  UConverter* from = ConverterFor(caches, codePage);
+  UConverter* utf8 = Utf8Converter(caches);
   if (!from || !utf8) return nullptr;
   auto built = std::make_unique<ByteTable>();
   built->anyInvalid = false;
@@ -179,8 +193,12 @@ const ByteTable* SingleByteTable(uint32_t codePage) {
   }
   built->length[0] = 1;
   built->bytes[0][0] = '\0';
-  table = std::move(built);
-  return table.get();
+  return built;
+}
+
+const ByteTable* SingleByteTable(Caches& caches, uint32_t codePage) {
+  if (!code_page::IsWindows125x(codePage)) return nullptr;
+  return Cached(caches.tables, codePage, [&] { return BuildByteTable(caches, codePage); });
 }
 
 // Copies the run of ASCII bytes at p, eight bytes at a time while they last.
@@ -272,19 +290,14 @@ struct ReverseByteTable {
   uint8_t byte[kSize];  // 0: not in the table (U+0000 is ASCII and never looked up)
 };
 
-const ReverseByteTable* SingleByteReverseTable(uint32_t codePage) {
-  const ByteTable* forward = SingleByteTable(codePage);
-  if (!forward) return nullptr;
-  static std::map<uint32_t, std::unique_ptr<ReverseByteTable>> tables;
-  auto& table = tables[codePage];
-  if (table) return table.get();
-  UConverter* to = ConverterFor(codePage);
-  UConverter* utf8 = Utf8Converter();
+std::unique_ptr<ReverseByteTable> BuildReverseTable(Caches& caches, uint32_t codePage, const ByteTable& forward) {
+  UConverter* to = ConverterFor(caches, codePage);
+  UConverter* utf8 = Utf8Converter(caches);
   if (!to || !utf8) return nullptr;
   auto built = std::make_unique<ReverseByteTable>();
   std::memset(built->byte, 0, sizeof built->byte);
   for (unsigned b = 0x80; b < 256; ++b) {
-    const std::string_view character(forward->bytes[b], forward->length[b]);
+    const std::string_view character(forward.bytes[b], forward.length[b]);
     const std::size_t bad = FindInvalidUtf8(character);
     if (bad != std::string_view::npos || character.size() < 2) continue;
     uint32_t cp = 0;
@@ -301,8 +314,13 @@ const ReverseByteTable* SingleByteReverseTable(uint32_t codePage) {
       built->byte[cp] = static_cast<uint8_t>(b);
     }
   }
-  table = std::move(built);
-  return table.get();
+  return built;
+}
+
+const ReverseByteTable* SingleByteReverseTable(Caches& caches, uint32_t codePage) {
+  const ByteTable* forward = SingleByteTable(caches, codePage);
+  if (!forward) return nullptr;
+  return Cached(caches.reverseTables, codePage, [&] { return BuildReverseTable(caches, codePage, *forward); });
 }
 
 // Encodes UTF-8 text through the reverse table. False, with `out` as it was, at the first
@@ -322,11 +340,12 @@ bool EncodeSingleBytes(const ReverseByteTable& table, std::string_view text, Byt
       continue;
     }
     uint32_t cp = ReverseByteTable::kSize;
-    if (lead >= 0xC2 && lead <= 0xDF && end - p >= 2 && (p[1] & 0xC0) == 0x80) {
+    const Utf8Lead form = Utf8LeadOf(lead);
+    if (form.length == 2 && end - p >= 2 && IsUtf8Continuation(p[1])) {
       cp = (lead & 0x1Fu) << 6 | (p[1] & 0x3Fu);
       p += 2;
-    } else if (lead >= 0xE0 && lead <= 0xE2 && end - p >= 3 && (p[1] & 0xC0) == 0x80 && (p[2] & 0xC0) == 0x80 &&
-               (lead != 0xE0 || p[1] >= 0xA0)) {  // E0 below A0 would be an overlong form
+    } else if (form.length == 3 && lead <= 0xE2 && end - p >= 3 && p[1] >= form.secondLow && p[1] <= form.secondHigh &&
+               IsUtf8Continuation(p[2])) {  // leads past E2 lie beyond the table
       cp = (lead & 0x0Fu) << 12 | (p[1] & 0x3Fu) << 6 | (p[2] & 0x3Fu);
       p += 3;
     }
@@ -344,15 +363,22 @@ bool EncodeSingleBytes(const ReverseByteTable& table, std::string_view text, Byt
 
 bool NarrowIsUtf8() { return true; }
 
-bool CanConvert(uint32_t codePage) { return codePage == 65001 || ConverterFor(codePage) != nullptr; }
+struct CodePageConverters::Kept : Caches {};
 
-bool ToNarrow(uint32_t codePage, std::string_view bytes, ByteBuffer& out, DecodeFaults* faults) {
-  if (codePage == 65001) {
+CodePageConverters::CodePageConverters() : kept_(std::make_unique<Kept>()) {}
+CodePageConverters::~CodePageConverters() = default;
+
+bool CodePageConverters::CanConvert(uint32_t codePage) {
+  return codePage == code_page::kUtf8 || ConverterFor(*kept_, codePage) != nullptr;
+}
+
+bool CodePageConverters::ToNarrow(uint32_t codePage, std::string_view bytes, ByteBuffer& out, DecodeFaults* faults) {
+  if (codePage == code_page::kUtf8) {
     if (faults) faults->count = CountInvalidUtf8(bytes, faults->first);
     AppendRepairedUtf8(bytes, out);
     return true;
   }
-  if (const ByteTable* table = SingleByteTable(codePage)) {
+  if (const ByteTable* table = SingleByteTable(*kept_, codePage)) {
     if (faults && table->anyInvalid) {
       for (std::size_t i = 0; i < bytes.size(); ++i) {
         if (!table->invalid[static_cast<unsigned char>(bytes[i])]) continue;
@@ -362,8 +388,8 @@ bool ToNarrow(uint32_t codePage, std::string_view bytes, ByteBuffer& out, Decode
     DecodeSingleBytes(*table, bytes, out);
     return true;
   }
-  UConverter* from = ConverterFor(codePage);
-  UConverter* utf8 = Utf8Converter();
+  UConverter* from = ConverterFor(*kept_, codePage);
+  UConverter* utf8 = Utf8Converter(*kept_);
   if (!from || !utf8) return false;
   const FaultCounter counter{bytes.data(), faults};
   CountFaultsWith(from, &counter);
@@ -373,16 +399,16 @@ bool ToNarrow(uint32_t codePage, std::string_view bytes, ByteBuffer& out, Decode
   return converted;
 }
 
-bool FromNarrow(uint32_t codePage, std::string_view text, ByteBuffer& out) {
-  if (codePage == 65001) {
+bool CodePageConverters::FromNarrow(uint32_t codePage, std::string_view text, ByteBuffer& out) {
+  if (codePage == code_page::kUtf8) {
     AppendRepairedUtf8(text, out);
     return true;
   }
-  if (const ReverseByteTable* table = SingleByteReverseTable(codePage)) {
+  if (const ReverseByteTable* table = SingleByteReverseTable(*kept_, codePage)) {
     if (EncodeSingleBytes(*table, text, out)) return true;
   }
-  UConverter* to = ConverterFor(codePage);
-  UConverter* utf8 = Utf8Converter();
+  UConverter* to = ConverterFor(*kept_, codePage);
+  UConverter* utf8 = Utf8Converter(*kept_);
   if (!to || !utf8) return false;
   return Convert(to, utf8, text, out, 2);
 }

@@ -37,14 +37,20 @@ bool Convert(UINT from, UINT to, std::string_view in, ByteBuffer& out) {
 
 bool NarrowIsUtf8() { return false; }
 
-bool CanConvert(uint32_t codePage) { return IsValidCodePage(codePage) != 0; }
+// The system keeps its converters itself.
+struct CodePageConverters::Kept {};
 
-bool ToNarrow(uint32_t codePage, std::string_view bytes, ByteBuffer& out, DecodeFaults* faults) {
+CodePageConverters::CodePageConverters() : kept_(std::make_unique<Kept>()) {}
+CodePageConverters::~CodePageConverters() = default;
+
+bool CodePageConverters::CanConvert(uint32_t codePage) { return IsValidCodePage(codePage) != 0; }
+
+bool CodePageConverters::ToNarrow(uint32_t codePage, std::string_view bytes, ByteBuffer& out, DecodeFaults* faults) {
   if (faults && codePage == CP_UTF8) faults->count = CountInvalidUtf8(bytes, faults->first);
   return Convert(codePage, CP_ACP, bytes, out);
 }
 
-bool FromNarrow(uint32_t codePage, std::string_view text, ByteBuffer& out) {
+bool CodePageConverters::FromNarrow(uint32_t codePage, std::string_view text, ByteBuffer& out) {
   return Convert(CP_ACP, codePage, text, out);
 }
 

@@ -1,6 +1,8 @@
 // The parts of the file layer that are the same on every platform.
 #include "platform/file_io.h"
 
+#include <utility>
+
 namespace menuconv::platform {
 
 AtomicFile::AtomicFile() = default;
@@ -8,24 +10,28 @@ AtomicFile::~AtomicFile() { Abandon(); }
 
 Status AtomicFile::Open(const std::string& path) {
   Abandon();
-  return Begin(path, state_);
+  Status status = Open(path, state_);
+  if (!status) Abandon();
+  return status;
 }
 
 Status AtomicFile::Open(const std::string& folder, const std::string& name) {
   Abandon();
-  return BeginBeneath(folder, name, state_);
+  Status status = Open(folder, name, state_);
+  if (!status) Abandon();
+  return status;
 }
 
 Status AtomicFile::Write(const std::vector<std::string_view>& pieces) {
   if (!state_) return NotOpen();
-  Status status = Put(*state_, pieces);
+  Status status = Write(*state_, pieces);
   if (!status) Abandon();
   return status;
 }
 
 Status AtomicFile::Commit() {
   if (!state_) return NotOpen();
-  Status status = Place(*state_);
+  Status status = Commit(*state_);
   if (!status) Abandon();
   state_.reset();
   return status;
@@ -33,8 +39,28 @@ Status AtomicFile::Commit() {
 
 void AtomicFile::Abandon() {
   if (!state_) return;
-  Discard(*state_);
+  Abandon(*state_);
   state_.reset();
+}
+
+FileSink::FileSink(std::string path) : name_(std::move(path)), beneath_(false) {}
+
+FileSink::FileSink(std::string folder, std::string name)
+    : folder_(std::move(folder)), name_(std::move(name)), beneath_(true) {}
+
+Status FileSink::Open() { return beneath_ ? file_.Open(folder_, name_) : file_.Open(name_); }
+
+Status FileSink::Write(const std::vector<std::string_view>& bytes) {
+  Status status = file_.IsOpen() ? Status::Success() : Open();
+  if (status) status = file_.Write(bytes);
+  failed_ = failed_ || !status;
+  return status;
+}
+
+Status FileSink::Commit() {
+  Status status = file_.Commit();
+  failed_ = failed_ || !status;
+  return status;
 }
 
 Status WriteFileAtomically(const std::string& path, const std::vector<std::string_view>& pieces) {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "base/byte_buffer.h"
+#include "base/byte_sink.h"
 #include "base/status.h"
 
 namespace menuconv::platform {
@@ -48,6 +49,7 @@ class AtomicFile {
   // meanwhile cannot lead the file elsewhere.
   Status Open(const std::string& folder, const std::string& name);
   Status Write(const std::vector<std::string_view>& pieces);
+  // Puts the file under the target's name.
   Status Commit();
   // Drops what was written; the target stays as it was.
   void Abandon();
@@ -57,20 +59,45 @@ class AtomicFile {
   struct State;
 
  private:
-  // What each platform does: begin the file, write its bytes, put it under the target's name,
-  // throw it away.
   struct StateDeleter {
     void operator()(State* state) const;
   };
   using StatePointer = std::unique_ptr<State, StateDeleter>;
-  static Status Begin(const std::string& path, StatePointer& state);
-  static Status BeginBeneath(const std::string& folder, const std::string& name, StatePointer& state);
-  static Status Put(State& state, const std::vector<std::string_view>& pieces);
-  static Status Place(State& state);
-  static void Discard(State& state);
+  // The same verbs, as each platform does them on its state. A failed Open may leave a state
+  // behind, which Abandon throws away.
+  static Status Open(const std::string& path, StatePointer& state);
+  static Status Open(const std::string& folder, const std::string& name, StatePointer& state);
+  static Status Write(State& state, const std::vector<std::string_view>& pieces);
+  static Status Commit(State& state);
+  static void Abandon(State& state);
   static Status NotOpen();
 
   StatePointer state_;
+};
+
+// A sink that writes an AtomicFile opened at the first write: nothing is opened for a write
+// that fails before its first byte.
+class FileSink final : public ByteSink {
+ public:
+  explicit FileSink(std::string path);
+  // `name` opened beneath `folder`, as AtomicFile::Open(folder, name) opens it.
+  FileSink(std::string folder, std::string name);
+
+  Status Write(const std::vector<std::string_view>& bytes) override;
+  // Puts the file under its name (see AtomicFile).
+  Status Commit();
+  void Abandon() { file_.Abandon(); }
+  // Opening, writing or committing the file failed.
+  bool Failed() const { return failed_; }
+
+ private:
+  Status Open();
+
+  std::string folder_;
+  std::string name_;
+  bool beneath_;
+  bool failed_ = false;
+  AtomicFile file_;
 };
 
 // The characters that separate folders in a path, and whether a path names its folder from

@@ -75,7 +75,7 @@ void AtomicFile::StateDeleter::operator()(State* state) const { delete state; }
 
 Status AtomicFile::NotOpen() { return Status::Failure(SystemErrorText(ERROR_INVALID_HANDLE)); }
 
-Status AtomicFile::Begin(const std::string& path, StatePointer& opened) {
+Status AtomicFile::Open(const std::string& path, StatePointer& opened) {
   std::string reason;
   if (path.empty()) {
     return Status::Failure(SystemErrorText(ERROR_PATH_NOT_FOUND));
@@ -104,11 +104,11 @@ Status AtomicFile::Begin(const std::string& path, StatePointer& opened) {
 }
 
 // Folder links are not followed here (see StaysInside): the name is joined to the folder.
-Status AtomicFile::BeginBeneath(const std::string& folder, const std::string& name, StatePointer& opened) {
-  return Begin(folder.empty() ? name : folder + "/" + name, opened);
+Status AtomicFile::Open(const std::string& folder, const std::string& name, StatePointer& opened) {
+  return Open(folder.empty() ? name : folder + "/" + name, opened);
 }
 
-Status AtomicFile::Put(State& state, const std::vector<std::string_view>& pieces) {
+Status AtomicFile::Write(State& state, const std::vector<std::string_view>& pieces) {
   for (std::string_view piece : pieces) {
     if (!piece.empty() && std::fwrite(piece.data(), 1, piece.size(), state.file) != piece.size()) {
       return Status::Failure(std::strerror(errno));
@@ -117,7 +117,7 @@ Status AtomicFile::Put(State& state, const std::vector<std::string_view>& pieces
   return Status::Success();
 }
 
-Status AtomicFile::Place(State& state) {
+Status AtomicFile::Commit(State& state) {
   const bool flushed = std::fflush(state.file) == 0;
   const int flushError = errno;
   if (std::fclose(std::exchange(state.file, nullptr)) != 0 || !flushed) {
@@ -130,7 +130,7 @@ Status AtomicFile::Place(State& state) {
   return Status::Success();
 }
 
-void AtomicFile::Discard(State& state) {
+void AtomicFile::Abandon(State& state) {
   if (state.file != nullptr) std::fclose(std::exchange(state.file, nullptr));
   if (!state.temp.empty()) DeleteFileA(state.temp.c_str());
 }

@@ -19,9 +19,8 @@ namespace {
 
 // The length of the well-formed UTF-8 sequence of several bytes at `at`, or 0.
 std::size_t SequenceLength(std::string_view text, std::size_t at) {
-  const auto lead = static_cast<unsigned char>(text[at]);
-  const std::size_t size = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC2 ? 2 : 0;
-  if (size == 0 || at + size > text.size()) return 0;
+  const std::size_t size = Utf8LeadOf(static_cast<unsigned char>(text[at])).length;
+  if (size < 2 || at + size > text.size()) return 0;
   return IsValidUtf8(text.substr(at, size)) ? size : 0;
 }
 

@@ -29,9 +29,9 @@ constexpr auto Hex = testing_support::HexOf;
 
 uint32_t Detect(std::string_view fileBytes, std::string_view encodingName, uint32_t before = 437) {
   XmlDocument doc;
-  doc.codePage = before;
+  doc.SetEncoding(Encoding{before});
   DetectEncoding(doc, fileBytes, encodingName);
-  return doc.codePage;
+  return doc.GetEncoding().codePage;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -100,7 +100,7 @@ TEST(EncodingName, NameOfTheFirstRowWithTheCodePage) {
                                                                {1200, ""}};
   for (const auto& [codePage, name] : cases) {
     XmlDocument doc;
-    doc.codePage = codePage;
+    doc.SetEncoding(Encoding{codePage});
     EXPECT_EQ(EncodingName(doc), name) << codePage;
   }
 }
@@ -200,7 +200,7 @@ TEST(EncodingDetect, EarlierCodePageDoesNotMatter) {
 // ISO-2022 code pages; on POSIX every row of the table must convert.
 bool SystemLacks(uint32_t codePage) {
 #ifdef _WIN32
-  return !platform::CanConvert(codePage);
+  return !platform::CodePageConverters().CanConvert(codePage);
 #else
   (void)codePage;
   return false;
@@ -208,31 +208,33 @@ bool SystemLacks(uint32_t codePage) {
 }
 
 TEST(EncodingConvert, EmptyTextConvertsToNothing) {
+  platform::CodePageConverters converters;
   for (const EncodingRow& row : EncodingTable) {
     if (SystemLacks(row.codePage)) continue;
     XmlDocument doc;
-    doc.codePage = row.codePage;
+    doc.SetEncoding(Encoding{row.codePage});
     ByteBuffer decoded, encoded;
-    EXPECT_TRUE(ConvertToAnsi(doc, "", decoded)) << row.name;
-    EXPECT_TRUE(ConvertFromAnsi(doc, "", encoded)) << row.name;
+    EXPECT_TRUE(DecodeToNarrow(converters, doc, "", decoded)) << row.name;
+    EXPECT_TRUE(EncodeFromNarrow(converters, doc, "", encoded)) << row.name;
     EXPECT_EQ(decoded.size(), 0u) << row.name;
     EXPECT_EQ(encoded.size(), 0u) << row.name;
     // The empty view of no buffer at all.
-    EXPECT_TRUE(ConvertToAnsi(doc, std::string_view(), decoded)) << row.name;
-    EXPECT_TRUE(ConvertFromAnsi(doc, std::string_view(), encoded)) << row.name;
+    EXPECT_TRUE(DecodeToNarrow(converters, doc, std::string_view(), decoded)) << row.name;
+    EXPECT_TRUE(EncodeFromNarrow(converters, doc, std::string_view(), encoded)) << row.name;
     EXPECT_EQ(decoded.size() + encoded.size(), 0u) << row.name;
   }
 }
 
 TEST(EncodingConvert, AsciiPassesEveryTableEncoding) {
+  platform::CodePageConverters converters;
   // Markup is plain ASCII in every encoding of the table; results are appended.
   for (const EncodingRow& row : EncodingTable) {
     if (SystemLacks(row.codePage)) continue;
     XmlDocument doc;
-    doc.codePage = row.codePage;
+    doc.SetEncoding(Encoding{row.codePage});
     ByteBuffer decoded;
     decoded.Append("kept");
-    ASSERT_TRUE(ConvertToAnsi(doc, "<a b=\"c\">d</a>", decoded)) << row.name;
+    ASSERT_TRUE(DecodeToNarrow(converters, doc, "<a b=\"c\">d</a>", decoded)) << row.name;
     EXPECT_EQ(decoded.view(), "kept<a b=\"c\">d</a>") << row.name;
   }
 }
@@ -289,40 +291,44 @@ const std::vector<ConvertCase>& BothWays() {
 }
 
 TEST(EncodingConvert, ToAnsiDecodesEachCodePage) {
+  platform::CodePageConverters converters;
   for (const ConvertCase& c : BothWays()) {
     XmlDocument doc;
-    doc.codePage = c.codePage;
+    doc.SetEncoding(Encoding{c.codePage});
     ByteBuffer out;
-    ASSERT_TRUE(ConvertToAnsi(doc, c.fileBytes, out)) << c.label;
+    ASSERT_TRUE(DecodeToNarrow(converters, doc, c.fileBytes, out)) << c.label;
     EXPECT_EQ(Hex(out.view()), Hex(c.text)) << c.label;
   }
 }
 
 TEST(EncodingConvert, FromAnsiEncodesEachCodePage) {
+  platform::CodePageConverters converters;
   for (const ConvertCase& c : BothWays()) {
     XmlDocument doc;
-    doc.codePage = c.codePage;
+    doc.SetEncoding(Encoding{c.codePage});
     ByteBuffer out;
-    ASSERT_TRUE(ConvertFromAnsi(doc, c.text, out)) << c.label;
+    ASSERT_TRUE(EncodeFromNarrow(converters, doc, c.text, out)) << c.label;
     EXPECT_EQ(Hex(out.view()), Hex(c.fileBytes)) << c.label;
   }
 }
 
 TEST(EncodingConvert, ConvertersStartFreshForEveryText) {
+  platform::CodePageConverters converters;
   // A converter kept from an earlier call must not carry a shift state or an ISO-2022-KR
   // header over: every text converts as if it were the first.
   for (int round = 0; round < 3; ++round) {
     for (const ConvertCase& c : BothWays()) {
       XmlDocument doc;
-      doc.codePage = c.codePage;
+      doc.SetEncoding(Encoding{c.codePage});
       ByteBuffer encoded;
-      ASSERT_TRUE(ConvertFromAnsi(doc, c.text, encoded)) << c.label;
+      ASSERT_TRUE(EncodeFromNarrow(converters, doc, c.text, encoded)) << c.label;
       EXPECT_EQ(Hex(encoded.view()), Hex(c.fileBytes)) << c.label << " round " << round;
     }
   }
 }
 
 TEST(EncodingConvert, DecodeOnlyForms) {
+  platform::CodePageConverters converters;
   // Forms that decode but that the encoder does not write itself.
   const std::vector<ConvertCase> cases = {
       {"utf-7 base64 run ended by a blank", 65000, "+AOk x", "\xC3\xA9 x"},
@@ -334,14 +340,15 @@ TEST(EncodingConvert, DecodeOnlyForms) {
   };
   for (const ConvertCase& c : cases) {
     XmlDocument doc;
-    doc.codePage = c.codePage;
+    doc.SetEncoding(Encoding{c.codePage});
     ByteBuffer out;
-    ASSERT_TRUE(ConvertToAnsi(doc, c.fileBytes, out)) << c.label;
+    ASSERT_TRUE(DecodeToNarrow(converters, doc, c.fileBytes, out)) << c.label;
     EXPECT_EQ(Hex(out.view()), Hex(c.text)) << c.label;
   }
 }
 
 TEST(EncodingConvert, InvalidInputDecodesToReplacementCharacter) {
+  platform::CodePageConverters converters;
   const std::string fffd = "\xEF\xBF\xBD";
   const std::vector<ConvertCase> cases = {
       {"utf-8 overlong", 65001,
@@ -368,14 +375,15 @@ TEST(EncodingConvert, InvalidInputDecodesToReplacementCharacter) {
   };
   for (const ConvertCase& c : cases) {
     XmlDocument doc;
-    doc.codePage = c.codePage;
+    doc.SetEncoding(Encoding{c.codePage});
     ByteBuffer out;
-    ASSERT_TRUE(ConvertToAnsi(doc, c.fileBytes, out)) << c.label;
+    ASSERT_TRUE(DecodeToNarrow(converters, doc, c.fileBytes, out)) << c.label;
     EXPECT_EQ(Hex(out.view()), Hex(c.text)) << c.label;
   }
 }
 
 TEST(EncodingConvert, MissingCharactersBecomeQuestionMarksOrFallbacks) {
+  platform::CodePageConverters converters;
   const std::vector<ConvertCase> cases = {
       {"Cyrillic into 1252", 1252, "a?b",
        "a\xD0\x96"
@@ -402,14 +410,15 @@ TEST(EncodingConvert, MissingCharactersBecomeQuestionMarksOrFallbacks) {
   };
   for (const ConvertCase& c : cases) {
     XmlDocument doc;
-    doc.codePage = c.codePage;
+    doc.SetEncoding(Encoding{c.codePage});
     ByteBuffer out;
-    ASSERT_TRUE(ConvertFromAnsi(doc, c.text, out)) << c.label;
+    ASSERT_TRUE(EncodeFromNarrow(converters, doc, c.text, out)) << c.label;
     EXPECT_EQ(Hex(out.view()), Hex(c.fileBytes)) << c.label;
   }
 }
 
 TEST(EncodingConvert, ToAnsiStopsAtTheFirstZeroByte) {
+  platform::CodePageConverters converters;
   const std::vector<ConvertCase> cases = {
       {"utf-8", 65001, "ab\0cd"s, "ab"},
       {"windows-1251", 1251, "\xCF\0\xF0"s, "\xD0\x9F"},
@@ -419,31 +428,33 @@ TEST(EncodingConvert, ToAnsiStopsAtTheFirstZeroByte) {
   };
   for (const ConvertCase& c : cases) {
     XmlDocument doc;
-    doc.codePage = c.codePage;
+    doc.SetEncoding(Encoding{c.codePage});
     ByteBuffer out;
-    ASSERT_TRUE(ConvertToAnsi(doc, c.fileBytes, out)) << c.label;
+    ASSERT_TRUE(DecodeToNarrow(converters, doc, c.fileBytes, out)) << c.label;
     EXPECT_EQ(Hex(out.view()), Hex(c.text)) << c.label;
   }
 }
 
 TEST(EncodingConvert, FromAnsiAppends) {
+  platform::CodePageConverters converters;
   XmlDocument doc;
-  doc.codePage = 1251;
+  doc.SetEncoding(Encoding{1251});
   ByteBuffer encoded;
   encoded.Append("\xFF");
-  ASSERT_TRUE(ConvertFromAnsi(doc, "\xD0\x9F", encoded));
+  ASSERT_TRUE(EncodeFromNarrow(converters, doc, "\xD0\x9F", encoded));
   EXPECT_EQ(Hex(encoded.view()), "FF CF");
 }
 
 TEST(EncodingConvert, CodePagesOutsideTheTableFail) {
+  platform::CodePageConverters converters;
   for (uint32_t codePage : {0u, 437u, 1200u, 1255u, 20866u, 50220u, 0xFFFFFFFFu}) {
     XmlDocument doc;
-    doc.codePage = codePage;
+    doc.SetEncoding(Encoding{codePage});
     ByteBuffer decoded, encoded;
     decoded.Append("x");
     encoded.Append("y");
-    EXPECT_FALSE(ConvertToAnsi(doc, "<a/>", decoded)) << codePage;
-    EXPECT_FALSE(ConvertFromAnsi(doc, "<a/>", encoded)) << codePage;
+    EXPECT_FALSE(DecodeToNarrow(converters, doc, "<a/>", decoded)) << codePage;
+    EXPECT_FALSE(EncodeFromNarrow(converters, doc, "<a/>", encoded)) << codePage;
     EXPECT_EQ(decoded.view(), "x") << codePage;
     EXPECT_EQ(encoded.view(), "y") << codePage;
   }
@@ -452,6 +463,7 @@ TEST(EncodingConvert, CodePagesOutsideTheTableFail) {
 // Texts far longer than any fixed buffer, and whose encoded form is more than twice as long
 // as their UTF-16 form, convert completely.
 TEST(EncodingConvert, LongTextsConvertCompletely) {
+  platform::CodePageConverters converters;
   struct Unit {
     const char* label;
     uint32_t codePage;
@@ -478,12 +490,12 @@ TEST(EncodingConvert, LongTextsConvertCompletely) {
       text += u.text;
     }
     XmlDocument doc;
-    doc.codePage = u.codePage;
+    doc.SetEncoding(Encoding{u.codePage});
     ByteBuffer encoded, decoded;
-    ASSERT_TRUE(ConvertFromAnsi(doc, text, encoded)) << u.label;
+    ASSERT_TRUE(EncodeFromNarrow(converters, doc, text, encoded)) << u.label;
     EXPECT_EQ(encoded.size(), file.size()) << u.label;
     EXPECT_TRUE(encoded.view() == file) << u.label;
-    ASSERT_TRUE(ConvertToAnsi(doc, file, decoded)) << u.label;
+    ASSERT_TRUE(DecodeToNarrow(converters, doc, file, decoded)) << u.label;
     EXPECT_EQ(decoded.size(), text.size()) << u.label;
     EXPECT_TRUE(decoded.view() == text) << u.label;
   }
@@ -492,6 +504,7 @@ TEST(EncodingConvert, LongTextsConvertCompletely) {
 // Large texts in a single-byte code page are decoded in two halves at once; the result is
 // what decoding them piece by piece gives.
 TEST(EncodingConvert, LargeSingleByteTextsDecodeWhole) {
+  platform::CodePageConverters converters;
   std::string bytes((std::size_t{9} << 20) + 3, '\0');
   uint32_t state = 99;
   for (char& c : bytes) {
@@ -501,11 +514,11 @@ TEST(EncodingConvert, LargeSingleByteTextsDecodeWhole) {
   }
   for (uint32_t codePage : {1251u, 1252u}) {
     ByteBuffer whole;
-    ASSERT_TRUE(platform::ToNarrow(codePage, bytes, whole));
+    ASSERT_TRUE(converters.ToNarrow(codePage, bytes, whole));
     std::string pieces;
     for (std::size_t at = 0; at < bytes.size(); at += std::size_t{1} << 20) {
       ByteBuffer piece;
-      ASSERT_TRUE(platform::ToNarrow(codePage, std::string_view(bytes).substr(at, std::size_t{1} << 20), piece));
+      ASSERT_TRUE(converters.ToNarrow(codePage, std::string_view(bytes).substr(at, std::size_t{1} << 20), piece));
       pieces += std::string(piece.view());
     }
     EXPECT_TRUE(whole.view() == pieces) << codePage;
@@ -516,6 +529,7 @@ TEST(EncodingConvert, LargeSingleByteTextsDecodeWhole) {
 // holds, each character comes out as the converter itself gives it. A text with one
 // character the table lacks goes through the converter whole, which is the reference here.
 TEST(EncodingConvert, SingleByteTablesEncodeAsTheConverterDoes) {
+  platform::CodePageConverters converters;
   auto utf8 = [](uint32_t cp) {
     std::string s;
     if (cp < 0x800) {
@@ -534,18 +548,18 @@ TEST(EncodingConvert, SingleByteTablesEncodeAsTheConverterDoes) {
       const std::string character = "a" + utf8(cp);
       whole += character;
       ByteBuffer alone;
-      ASSERT_TRUE(platform::FromNarrow(codePage, character, alone));
+      ASSERT_TRUE(converters.FromNarrow(codePage, character, alone));
       oneByOne += std::string(alone.view());
     }
     // Forms that are not characters: an overlong one and a cut one.
     for (const char* odd : {"\xE0\x81\x81", "\xD0", "\xE2\x80"}) {
       whole += odd;
       ByteBuffer alone;
-      ASSERT_TRUE(platform::FromNarrow(codePage, odd, alone));
+      ASSERT_TRUE(converters.FromNarrow(codePage, odd, alone));
       oneByOne += std::string(alone.view());
     }
     ByteBuffer reference;
-    ASSERT_TRUE(platform::FromNarrow(codePage, whole + "\xE4\xB8\x80", reference));  // U+4E00 is in none
+    ASSERT_TRUE(converters.FromNarrow(codePage, whole + "\xE4\xB8\x80", reference));  // U+4E00 is in none
     EXPECT_EQ(oneByOne + "?", std::string(reference.view())) << codePage;
   }
 }

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <utility>
 
+#include "base/byte_scan.h"
 #include "platform/file_io.h"
 #include "texts/byte_file.h"
 
@@ -21,19 +22,12 @@ char16_t UnitAt(std::string_view data, std::size_t index) {
                                static_cast<unsigned char>(data[2 * index + 1]) << 8);
 }
 
-// Eight bytes from p, as the host reads them.
-std::uint64_t Load8(const char* p) {
-  std::uint64_t value;
-  std::memcpy(&value, p, sizeof value);
-  return value;
-}
-
 // Four units of `unit`, as the host reads them from a file.
 std::uint64_t FourUnits(char16_t unit) {
   const auto low = static_cast<char>(unit & 0xFF);
   const auto high = static_cast<char>(unit >> 8);
   const char bytes[8] = {low, high, low, high, low, high, low, high};
-  return Load8(bytes);
+  return byte_scan::Load8(bytes);
 }
 
 // Non-zero when one of the four units in `value` (read as Load8 reads them) is U+0000; in
@@ -46,7 +40,7 @@ std::size_t Scan(std::string_view data, std::size_t from, std::size_t count, cha
   const std::uint64_t pattern = FourUnits(wanted);
   std::size_t i = from;
   for (; i + 4 <= count; i += 4) {
-    const std::uint64_t four = Load8(data.data() + 2 * i);
+    const std::uint64_t four = byte_scan::Load8(data.data() + 2 * i);
     if ((HasZeroUnit(four) | HasZeroUnit(four ^ pattern)) != 0) break;
   }
   while (i < count) {
@@ -88,8 +82,8 @@ int CompareUnits(TextUnits a, TextUnits b) {
   std::size_t i = 0;
   // Four units at a time while they are equal: many keys share a long start.
   for (; i + 4 <= common; i += 4) {
-    const std::uint64_t x = Load8(p + 2 * i);
-    const std::uint64_t y = Load8(q + 2 * i);
+    const std::uint64_t x = byte_scan::Load8(p + 2 * i);
+    const std::uint64_t y = byte_scan::Load8(q + 2 * i);
     if (x == y) continue;
 #if defined(__GNUC__) && defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
     // Read little-endian, the first unit that differs is the lowest lane that does.

@@ -63,7 +63,7 @@ bool AttributeStore::Insert(std::string_view name, std::string_view value) {
   if (size_ == entries_.size()) entries_.emplace_back();
   entries_[size_].name.assign(name);
   entries_[size_].value.assign(value);
-  entries_[size_].scrambled = ScrambleHash(AttributeNameHash(name));
+  entries_[size_].scrambled = ScrambledNameHash(name);
   ++size_;
   if (size_ > kIndexThreshold) {
     if (index_.empty()) {
@@ -74,7 +74,6 @@ bool AttributeStore::Insert(std::string_view name, std::string_view value) {
       index_.emplace(AttributeNameHash(name), position);
     }
   }
-  orderValid_ = false;
   return true;
 }
 
@@ -83,23 +82,16 @@ void AttributeStore::Clear() {
   if (entries_.size() > 4 * kIndexThreshold) entries_.clear();
   size_ = 0;
   index_.clear();
-  order_.clear();
-  orderValid_ = true;
 }
 
-const std::vector<uint32_t>& AttributeStore::Order() const {
-  if (orderValid_) return order_;
-  // By bucket, then by name; the bucket comes from the hash kept with each entry.
-  const uint32_t mask = BucketCount() - 1;
-  order_.resize(size_);
-  for (uint32_t i = 0; i < size_; ++i) order_[i] = i;
-  std::sort(order_.begin(), order_.end(), [this, mask](uint32_t a, uint32_t b) {
-    const uint32_t bucketA = entries_[a].scrambled & mask, bucketB = entries_[b].scrambled & mask;
-    if (bucketA != bucketB) return bucketA < bucketB;
-    return NameLess(entries_[a].name, entries_[b].name);
-  });
-  orderValid_ = true;
-  return order_;
+std::vector<uint32_t> AttributeStore::Order() const {
+  std::vector<uint32_t> order(size_);
+  for (uint32_t i = 0; i < size_; ++i) order[i] = i;
+  // The bucket comes from the hash kept with each entry.
+  SortInIterationOrder(
+      order, BucketCount(), [this](uint32_t i) { return entries_[i].scrambled; },
+      [this](uint32_t i) { return std::string_view(entries_[i].name); });
+  return order;
 }
 
 }  // namespace menuconv

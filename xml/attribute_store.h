@@ -18,7 +18,7 @@ class AttributeStore {
   struct Entry {
     std::string name;
     std::string value;
-    uint32_t scrambled = 0;  // ScrambleHash of the name, which fixes its bucket for any count
+    uint32_t scrambled = 0;  // ScrambledNameHash of the name, which fixes its bucket for any count
   };
 
   std::optional<std::string_view> Find(std::string_view name) const;
@@ -31,7 +31,8 @@ class AttributeStore {
   std::size_t Size() const { return size_; }
   uint32_t BucketCount() const { return BucketCountFor(size_); }
 
-  // Calls fn(name, value) for every entry in iteration order.
+  // Calls fn(name, value) for every entry in iteration order, worked out on each call: a
+  // store is listed about once, when its element is written.
   template <class Fn>
   void ForEach(Fn&& fn) const {
     for (uint32_t i : Order()) fn(std::string_view(entries_[i].name), std::string_view(entries_[i].value));
@@ -42,15 +43,13 @@ class AttributeStore {
   static constexpr std::size_t kIndexThreshold = 16;
 
   int64_t IndexOf(std::string_view name) const;
-  const std::vector<uint32_t>& Order() const;
+  std::vector<uint32_t> Order() const;
 
   // Entries in insertion order; those past `size_` are spare, kept so that a store that is
   // cleared and filled again (one working element per widget) reuses their strings.
   std::vector<Entry> entries_;
   std::size_t size_ = 0;
   std::unordered_multimap<uint32_t, uint32_t> index_;  // name hash -> entry, large stores only
-  mutable std::vector<uint32_t> order_;
-  mutable bool orderValid_ = true;
 };
 
 }  // namespace menuconv

@@ -12,7 +12,6 @@ namespace {
 
 constexpr std::string_view kDeclarationStart = "<?xml version=\"1.0\" encoding=\"";
 constexpr std::string_view kDeclarationEnd = "\" ?>";
-constexpr uint32_t kUtf8 = 65001;
 // Body text handed to the sink at once: few system calls, little held in memory.
 constexpr std::size_t kFlushBytes = std::size_t{256} << 10;
 
@@ -24,16 +23,22 @@ ByteBuffer Copied(std::string_view text) {
 
 }  // namespace
 
-DocumentWriter::DocumentWriter(std::string_view encodingName, uint32_t codePage, uint32_t textCodePage, Sink sink)
-    : codePage_(codePage), textCodePage_(textCodePage), sink_(std::move(sink)) {
+DocumentWriter::DocumentWriter(platform::CodePageConverters& converters, std::string_view encodingName,
+                               const Encoding& text, ByteSink& sink)
+    : converters_(&converters), codePage_(text.codePage), text_(text), sink_(&sink) {
   if (encodingName.empty()) encodingName = "utf-8";
   if (const EncodingRow* row = FindEncodingByName(encodingName)) codePage_ = row->codePage;
   const EncodingRow* declared = FindEncodingByCodePage(codePage_);
   declaration_ = kDeclarationStart;
   declaration_ += declared ? declared->name : std::string_view();
   declaration_ += kDeclarationEnd;
-  repairPieces_ = textCodePage_ == 0 && codePage_ == kUtf8 && platform::NarrowIsUtf8();
-  pieceByPiece_ = repairPieces_ || (textCodePage_ != 0 && textCodePage_ == codePage_);
+  if (text_.IsNarrowText() && codePage_ == code_page::kUtf8 && platform::NarrowIsUtf8()) {
+    flow_ = Flow::kRepairedPieces;
+  } else if (!text_.IsNarrowText() && text_.heldCodePage == codePage_) {
+    flow_ = Flow::kPiecesAsTheyAre;
+  } else {
+    flow_ = Flow::kWhole;
+  }
 }
 
 Status DocumentWriter::Append(std::string_view text) {
@@ -42,10 +47,10 @@ Status DocumentWriter::Append(std::string_view text) {
 }
 
 Status DocumentWriter::Append(ByteBuffer text) {
-  if (repairPieces_) text = RepairedPiece(std::move(text));
+  if (flow_ == Flow::kRepairedPieces) text = RepairedPiece(std::move(text));
   pendingBytes_ += text.size();
   pending_.push_back(std::move(text));
-  return pieceByPiece_ && pendingBytes_ >= kFlushBytes ? Flush() : Status::Success();
+  return flow_ != Flow::kWhole && pendingBytes_ >= kFlushBytes ? Flush() : Status::Success();
 }
 
 // The piece with the character its start completes, without the end that may begin a
@@ -69,10 +74,10 @@ ByteBuffer DocumentWriter::RepairedPiece(ByteBuffer text) {
 Status DocumentWriter::Flush() {
   std::vector<std::string_view> bytes;
   bytes.reserve(pending_.size() + 1);
-  if (!declared_) bytes.push_back(declaration_);
+  if (!declaration_.empty()) bytes.push_back(declaration_);
   for (const ByteBuffer& piece : pending_) bytes.push_back(piece.view());
-  Status status = sink_(bytes);
-  declared_ = true;
+  Status status = sink_->Write(bytes);
+  declaration_.clear();
   pending_.clear();
   pendingBytes_ = 0;
   return status;
@@ -81,24 +86,24 @@ Status DocumentWriter::Flush() {
 // A body that is not written piece by piece goes out whole: as it is when the file is UTF-8
 // and every piece well-formed, else converted through the code page.
 Status DocumentWriter::ConvertWhole() {
-  bool asItIs = codePage_ == kUtf8 && textCodePage_ == 0;
+  bool asItIs = codePage_ == code_page::kUtf8 && text_.IsNarrowText();
   for (std::size_t i = 0; asItIs && i < pending_.size(); ++i) asItIs = IsValidUtf8(pending_[i].view());
   if (asItIs) return Status::Success();
   ByteBuffer joined;
   joined.Reserve(pendingBytes_);
   for (const ByteBuffer& piece : pending_) joined.Append(piece.view());
   pending_.clear();
-  if (textCodePage_ != 0) {
+  if (!text_.IsNarrowText()) {
     // Another code page's bytes: to narrow text first, which cannot fail for a code page
     // that round-trips exactly.
     ByteBuffer narrow;
-    if (!platform::ToNarrow(textCodePage_, joined.view(), narrow)) {
-      return UnconvertibleCodePage(textCodePage_);
+    if (!converters_->ToNarrow(text_.heldCodePage, joined.view(), narrow)) {
+      return UnconvertibleCodePage(text_.heldCodePage);
     }
     joined = std::move(narrow);
   }
   ByteBuffer converted;
-  if (!platform::FromNarrow(codePage_, joined.view(), converted)) {
+  if (!converters_->FromNarrow(codePage_, joined.view(), converted)) {
     return UnconvertibleCodePage(codePage_);
   }
   pending_.push_back(std::move(converted));
@@ -106,7 +111,7 @@ Status DocumentWriter::ConvertWhole() {
 }
 
 Status DocumentWriter::Finish() {
-  if (!pieceByPiece_) {
+  if (flow_ == Flow::kWhole) {
     if (Status converted = ConvertWhole(); !converted) return converted;
   } else if (!carry_.empty()) {
     // The end of a UTF-8 body that no later piece completes.

@@ -6,26 +6,26 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "base/byte_buffer.h"
+#include "base/byte_sink.h"
 #include "base/status.h"
+#include "platform/codepage.h"
+#include "xml/xml_document.h"
 
 namespace menuconv {
 
 class DocumentWriter {
  public:
-  // Where the file's bytes go, in order. The views are valid for the call only; a failure
-  // ends the writing with that status.
-  using Sink = std::function<Status(const std::vector<std::string_view>& bytes)>;
-
-  // The file's code page is the named encoding's (empty: utf-8), or `codePage` when the name
-  // is in no row of the encoding table; the declaration names the row of that code page. The
-  // body comes in `textCodePage` (a document's textCodePage: 0 for narrow text).
-  DocumentWriter(std::string_view encodingName, uint32_t codePage, uint32_t textCodePage, Sink sink);
+  // The file's code page is the named encoding's (empty: utf-8), or the text's code page when
+  // the name is in no row of the encoding table; the declaration names the row of that code
+  // page. The body comes in the text's form. The converters and the sink, where the file's
+  // bytes go, must outlive the writer.
+  DocumentWriter(platform::CodePageConverters& converters, std::string_view encodingName, const Encoding& text,
+                 ByteSink& sink);
 
   uint32_t CodePage() const { return codePage_; }
 
@@ -42,15 +42,17 @@ class DocumentWriter {
   Status ConvertWhole();
   ByteBuffer RepairedPiece(ByteBuffer text);
 
+  // How the body goes out: kept whole until Finish, to be converted there; or piece by piece,
+  // narrow UTF-8 text into a UTF-8 file (where repairing each piece gives what repairing the
+  // whole would), or a file's bytes into a file of that code page, unchanged.
+  enum class Flow : uint8_t { kWhole, kRepairedPieces, kPiecesAsTheyAre };
+
+  platform::CodePageConverters* converters_;
   uint32_t codePage_;
-  uint32_t textCodePage_;
-  Sink sink_;
-  std::string declaration_;
-  bool declared_ = false;  // the declaration went to the sink
-  // Piece by piece: UTF-8 text into a UTF-8 file, where repairing each piece gives what
-  // repairing the whole would, or a file's bytes into a file of that code page, unchanged.
-  bool pieceByPiece_;
-  bool repairPieces_;  // the first kind
+  Encoding text_;
+  ByteSink* sink_;
+  std::string declaration_;  // emptied once it went to the sink
+  Flow flow_;
   std::vector<ByteBuffer> pending_;
   std::size_t pendingBytes_ = 0;
   // The end of the last piece that may begin a character the next piece completes.

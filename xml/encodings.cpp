@@ -1,5 +1,6 @@
 #include "xml/encodings.h"
 
+#include "base/byte_scan.h"
 #include "platform/codepage.h"
 
 namespace menuconv {
@@ -39,7 +40,7 @@ std::string LoweredEncodingName(std::string_view name) {
 }
 
 void DetectEncoding(XmlDocument& document, std::string_view fileBytes, std::string_view encodingName) {
-  document.codePage = 65001;
+  uint32_t codePage = code_page::kUtf8;
   std::string name = "windows-1251";
   std::string_view declared;
   std::size_t at = 0;
@@ -48,19 +49,18 @@ void DetectEncoding(XmlDocument& document, std::string_view fileBytes, std::stri
   } else if (FindDeclaredEncoding(fileBytes, declared, at)) {
     name = LoweredEncodingName(declared);
   }
-  if (const EncodingRow* row = FindEncodingByName(name)) document.codePage = row->codePage;
+  if (const EncodingRow* row = FindEncodingByName(name)) codePage = row->codePage;
+  document.SetEncoding(Encoding{codePage});
 }
 
-bool ConvertToAnsi(const XmlDocument& document, std::string_view bytes, ByteBuffer& out,
-                   platform::DecodeFaults* faults) {
-  // Only the bytes before the first zero byte are text. (find, unlike memchr, takes the
-  // empty view of a null pointer.)
-  bytes = bytes.substr(0, bytes.find('\0'));
-  return platform::ToNarrow(document.codePage, bytes, out, faults);
+bool DecodeToNarrow(platform::CodePageConverters& converters, const XmlDocument& document, std::string_view bytes,
+                    ByteBuffer& out, platform::DecodeFaults* faults) {
+  return converters.ToNarrow(document.GetEncoding().codePage, byte_scan::BeforeFirstZero(bytes), out, faults);
 }
 
-bool ConvertFromAnsi(const XmlDocument& document, std::string_view text, ByteBuffer& out) {
-  return platform::FromNarrow(document.codePage, text, out);
+bool EncodeFromNarrow(platform::CodePageConverters& converters, const XmlDocument& document, std::string_view text,
+                      ByteBuffer& out) {
+  return converters.FromNarrow(document.GetEncoding().codePage, text, out);
 }
 
 Status UnconvertibleCodePage(uint32_t codePage) {
@@ -68,7 +68,7 @@ Status UnconvertibleCodePage(uint32_t codePage) {
 }
 
 std::string EncodingName(const XmlDocument& document) {
-  const EncodingRow* row = FindEncodingByCodePage(document.codePage);
+  const EncodingRow* row = FindEncodingByCodePage(document.GetEncoding().codePage);
   return row ? std::string(row->name) : std::string();
 }
 

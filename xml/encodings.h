@@ -19,16 +19,16 @@ struct EncodingRow {
 };
 
 inline constexpr std::array<EncodingRow, 10> EncodingTable{{
-    {"utf-8", 65001},
-    {"utf-7", 65000},
-    {"windows-1250", 1250},
-    {"windows-1251", 1251},
-    {"windows-1252", 1252},
-    {"windows-1253", 1253},
-    {"windows-1254", 1254},
-    {"shift_jis", 932},
-    {"csISO2022JP", 50221},
-    {"iso-2022-kr", 50225},
+    {"utf-8", code_page::kUtf8},
+    {"utf-7", code_page::kUtf7},
+    {"windows-1250", code_page::kWindows1250},
+    {"windows-1251", code_page::kWindows1251},
+    {"windows-1252", code_page::kWindows1252},
+    {"windows-1253", code_page::kWindows1253},
+    {"windows-1254", code_page::kWindows1254},
+    {"shift_jis", code_page::kShiftJis},
+    {"csISO2022JP", code_page::kIso2022Jp},
+    {"iso-2022-kr", code_page::kIso2022Kr},
 }};
 
 // First row with exactly this name (case-sensitive), or nullptr.
@@ -52,12 +52,13 @@ void DetectEncoding(XmlDocument& document, std::string_view fileBytes, std::stri
 // File bytes (up to their first zero byte) in the document's code page, appended to `out` as
 // narrow text; the sequences invalid in the code page are counted in `faults` where the
 // platform tells them. False only when the code page cannot be converted.
-bool ConvertToAnsi(const XmlDocument& document, std::string_view bytes, ByteBuffer& out,
-                   platform::DecodeFaults* faults = nullptr);
+bool DecodeToNarrow(platform::CodePageConverters& converters, const XmlDocument& document, std::string_view bytes,
+                    ByteBuffer& out, platform::DecodeFaults* faults = nullptr);
 
 // Narrow text appended to `out` in the document's code page. False only when the code page
 // cannot be converted.
-bool ConvertFromAnsi(const XmlDocument& document, std::string_view text, ByteBuffer& out);
+bool EncodeFromNarrow(platform::CodePageConverters& converters, const XmlDocument& document, std::string_view text,
+                      ByteBuffer& out);
 
 // The failure of a conversion that the platform cannot do for the code page.
 Status UnconvertibleCodePage(uint32_t codePage);

@@ -5,23 +5,24 @@
 
 namespace menuconv {
 
-bool RoundTripsExactly(uint32_t codePage) {
-  // The single-byte code pages of the encoding table (windows-1250 to windows-1254); as each
-  // byte is a character of its own, one conversion of all of them tells.
-  if (codePage < 1250 || codePage > 1254) return false;
+bool RoundTripsExactly(platform::CodePageConverters& converters, uint32_t codePage) {
+  // Only the single-byte code pages of the encoding table: as each byte is a character of its
+  // own, one conversion of all of them tells.
+  if (!code_page::IsWindows125x(codePage)) return false;
   char every[255];
   for (int i = 0; i < 255; ++i) every[i] = static_cast<char>(i + 1);
   const std::string_view bytes(every, sizeof every);
   ByteBuffer narrow, back;
-  return platform::ToNarrow(codePage, bytes, narrow) && platform::FromNarrow(codePage, narrow.view(), back) &&
+  return converters.ToNarrow(codePage, bytes, narrow) && converters.FromNarrow(codePage, narrow.view(), back) &&
          back.view() == bytes;
 }
 
-std::string NarrowText(const XmlDocument& document, std::string_view text) {
-  if (document.textCodePage == 0) return std::string(text);
+std::string NarrowText(platform::CodePageConverters& converters, const XmlDocument& document, std::string_view text) {
+  const Encoding& encoding = document.GetEncoding();
+  if (encoding.IsNarrowText()) return std::string(text);
   ByteBuffer narrow;
   // Cannot fail: Load holds UTF-8, or bytes of a code page after converting all of them.
-  if (!platform::ToNarrow(document.textCodePage, text, narrow)) return std::string(text);
+  if (!converters.ToNarrow(encoding.heldCodePage, text, narrow)) return std::string(text);
   return std::string(narrow.view());
 }
 

@@ -13,20 +13,21 @@
 #include <string>
 #include <string_view>
 
+#include "platform/codepage.h"
 #include "xml/xml_document.h"
 
 namespace menuconv {
 
 // What Load is allowed to hold: kNarrow decodes every text but well-formed UTF-8 to narrow
 // text; kFileBytes also keeps the file's bytes where the code page round-trips exactly.
-// XmlDocument::textCodePage tells which form a loaded document has.
+// The document's Encoding tells which form a loaded document has.
 enum class HeldText { kNarrow, kFileBytes };
 
 // True for a single-byte code page in which every byte but zero comes back unchanged when
 // converted to narrow text and back.
-bool RoundTripsExactly(uint32_t codePage);
+bool RoundTripsExactly(platform::CodePageConverters& converters, uint32_t codePage);
 
 // Text of the document (a name, a value) as narrow text.
-std::string NarrowText(const XmlDocument& document, std::string_view text);
+std::string NarrowText(platform::CodePageConverters& converters, const XmlDocument& document, std::string_view text);
 
 }  // namespace menuconv

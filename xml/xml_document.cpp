@@ -4,13 +4,14 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "xml/attribute_index.h"
 #include "xml/attribute_scan.h"
 
 namespace menuconv {
 
 void XmlDocument::Clear() {
   store_.Clear();
-  textCodePage = 0;
+  encoding_ = Encoding{encoding_.codePage};
   std::vector<Block>().swap(blocks_);
   std::vector<uint32_t>().swap(pageToBlock_);
   std::vector<Node>().swap(nodes_);
@@ -18,21 +19,18 @@ void XmlDocument::Clear() {
   std::vector<AttributeSpan>().swap(attributes_);
   lastTopLevel_ = ElementRef::kNone;
   std::vector<uint32_t>().swap(lastChild_);
-  cachedNode_ = ElementRef::kNone;
-  cache_.clear();
-  locator_ = TextLocator(std::string_view());
   std::vector<DocumentNote>().swap(notes_);
 }
 
-TextPlace XmlDocument::StartOfTag(ElementRef e) const {
+TextPlace XmlDocument::StartOfTag(ElementRef e, TextLocator& locator) const {
   if (e.IsNone() || !IsParsed(e.index)) return TextPlace{};
   // Only blanks stand between a start tag's "<" and its name.
   std::size_t at = nodes_[e.index].name.offset;
   while (at > 0 && store_.data()[at - 1] != '<') --at;
   if (at > 0) --at;
   // A document that was moved or parsed again has a text of its own.
-  if (!locator_.Reads(store_.view())) locator_ = TextLocator(store_.view());
-  return locator_.Locate(at);
+  if (!locator.Reads(store_.view())) locator = TextLocator(store_.view());
+  return locator.Locate(at);
 }
 
 XmlDocument::Span XmlDocument::StoreString(std::string_view s) {
@@ -128,51 +126,6 @@ XmlElement XmlDocument::CopyElement(ElementRef e) const {
   return copy;
 }
 
-uint64_t XmlDocument::NameKey(std::string_view name) {
-  // The first seven bytes and the length: equal keys of names up to seven bytes long mean
-  // equal names. The lowest bit stays clear, as the index does not keep it.
-  const std::size_t n = std::min<std::size_t>(name.size(), 7);
-  uint64_t key = static_cast<uint64_t>(std::min<std::size_t>(name.size(), 127)) << 1;
-  for (std::size_t i = 0; i < n; ++i) key |= static_cast<uint64_t>(static_cast<unsigned char>(name[i])) << (8 * i + 8);
-  return key;
-}
-
-const std::vector<XmlDocument::AttributeSpan>& XmlDocument::RawAttributes(uint32_t index) const {
-  if (cachedNode_ == index) return cache_;
-  cache_.clear();
-  const char* base = store_.data();
-  auto spanOf = [base](std::string_view s) {
-    return Span{static_cast<uint32_t>(s.data() - base), static_cast<uint32_t>(s.size())};
-  };
-  ScanAttributeList(str(nodes_[index].attributes), store_.data() + store_.size(),
-                    [&](std::string_view name, std::string_view value) {
-                      cache_.push_back(AttributeSpan{spanOf(name), spanOf(value)});
-                    });
-  cacheIndex_.Reset(cache_.size());
-  for (uint32_t i = 0; i < cache_.size(); ++i) {
-    const std::string_view name = str(cache_[i].name);
-    cacheIndex_.Insert(NameKey(name), i, SameName(name));  // the first value stays
-  }
-  cachedNode_ = index;
-  return cache_;
-}
-
-const XmlDocument::AttributeSpan* XmlDocument::FindRawAttribute(uint32_t index, std::string_view name) const {
-  RawAttributes(index);
-  const uint32_t* position = cacheIndex_.Find(NameKey(name), SameName(name));
-  return position ? &cache_[*position] : nullptr;
-}
-
-std::vector<uint32_t> XmlDocument::DistinctRawAttributes(uint32_t index) const {
-  RawAttributes(index);
-  // The hash index holds exactly the first occurrence of each name.
-  std::vector<uint32_t> distinct;
-  distinct.reserve(cacheIndex_.Size());
-  cacheIndex_.ForEach([&distinct](uint32_t i) { distinct.push_back(i); });
-  std::sort(distinct.begin(), distinct.end());
-  return distinct;
-}
-
 std::string_view ElementView::Name() const { return doc_->str(doc_->node(ref_).name); }
 std::string_view ElementView::Text() const { return doc_->str(doc_->node(ref_).text); }
 ElementRef ElementView::Parent() const { return doc_->Parent(ref_); }
@@ -181,22 +134,18 @@ ElementRef ElementView::NextSibling() const { return doc_->NextSibling(ref_); }
 ElementRef ElementView::PrevSibling() const { return doc_->PrevSibling(ref_); }
 
 std::optional<std::string_view> ElementView::FindAttribute(std::string_view name) const {
-  if (doc_->IsParsed(ref_.index)) {
-    const XmlDocument::AttributeSpan* a = doc_->FindRawAttribute(ref_.index, name);
-    if (a == nullptr) return std::nullopt;
-    return doc_->str(a->value);
-  }
-  const XmlDocument::Node& n = doc_->node(ref_);
-  for (uint32_t i = 0; i < n.attributes.length; ++i) {
-    const auto& a = doc_->CopiedAttribute(n, i);
-    if (doc_->str(a.name) == name) return doc_->str(a.value);
-  }
-  return std::nullopt;
+  std::optional<std::string_view> found;
+  ForEachWrittenAttribute([&found, name](std::string_view written, std::string_view value) {
+    if (!found && written == name) found = value;
+  });
+  return found;
 }
 
 std::size_t ElementView::AttributeCount() const {
-  if (doc_->IsParsed(ref_.index)) return doc_->DistinctRawAttributes(ref_.index).size();
-  return doc_->node(ref_).attributes.length;
+  if (!doc_->IsParsed(ref_.index)) return doc_->node(ref_).attributes.length;
+  AttributeIndex index;
+  index.Read(*this);
+  return index.DistinctCount();
 }
 
 std::vector<std::pair<std::string_view, std::string_view>> ElementView::OrderedAttributes() const {
@@ -211,16 +160,9 @@ std::vector<std::pair<std::string_view, std::string_view>> ElementView::OrderedA
     }
     return out;
   }
-  const std::vector<uint32_t> distinct = doc_->DistinctRawAttributes(ref_.index);
-  const auto& raw = doc_->RawAttributes(ref_.index);
-  const std::vector<uint32_t> order =
-      IterationOrder(distinct.size(), [&](uint32_t i) { return doc_->str(raw[distinct[i]].name); });
-  out.reserve(order.size());
-  for (uint32_t i : order) {
-    const auto& a = raw[distinct[i]];
-    out.emplace_back(doc_->str(a.name), doc_->str(a.value));
-  }
-  return out;
+  AttributeIndex index;
+  index.Read(*this);
+  return index.InIterationOrder();
 }
 
 }  // namespace menuconv

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "base/byte_buffer.h"
-#include "base/hash_index.h"
+#include "base/code_page.h"
 #include "base/held_bytes.h"
 #include "base/status.h"
 #include "xml/attribute_order.h"
@@ -62,6 +62,8 @@ class ElementView : public AttributeReader<ElementView> {
   ElementRef NextSibling() const;
   ElementRef PrevSibling() const;
 
+  // The value that counts of the name (its first), read off the element as written: for many
+  // names of one element, an AttributeIndex reads them once.
   std::optional<std::string_view> FindAttribute(std::string_view name) const;
   std::size_t AttributeCount() const;
   uint32_t BucketCount() const { return BucketCountFor(AttributeCount()); }
@@ -81,20 +83,37 @@ class ElementView : public AttributeReader<ElementView> {
   ElementRef ref_;
 };
 
+// How a document's text is encoded: the code page of its file, and the form the text is held
+// in memory (see HeldText).
+struct Encoding {
+  enum class Form : uint8_t {
+    kNarrowText,  // UTF-8 on POSIX, the ANSI code page on Windows: the usual form
+    kFileBytes,   // the bytes of a file in `heldCodePage`, as Load kept them
+  };
+
+  uint32_t codePage = code_page::kUtf8;  // Windows code page of the document's file
+  Form form = Form::kNarrowText;
+  uint32_t heldCodePage = 0;  // with kFileBytes
+
+  bool IsNarrowText() const { return form == Form::kNarrowText; }
+  // Held as the file's own bytes, of the file's code page.
+  static Encoding FileBytes(uint32_t codePage) { return Encoding{codePage, Form::kFileBytes, codePage}; }
+};
+
 class XmlDocument {
  public:
-  // Windows code page of the document's file; set by Load and Save.
-  uint32_t codePage = 65001;
-  // The code page of the text held in memory: 0 for narrow text (the usual form), else the
-  // code page of the file's bytes as Load kept them (see HeldText).
-  uint32_t textCodePage = 0;
-
   XmlDocument() = default;
   XmlDocument(const XmlDocument&) = delete;
   XmlDocument& operator=(const XmlDocument&) = delete;
   XmlDocument(XmlDocument&&) = default;
   XmlDocument& operator=(XmlDocument&&) = default;
 
+  // Set by Load and Save, and by whoever builds a document to be saved; a new document's is
+  // narrow text for a utf-8 file.
+  const Encoding& GetEncoding() const { return encoding_; }
+  void SetEncoding(const Encoding& encoding) { encoding_ = encoding; }
+
+  // Empties the document; its text is narrow text again, its file's code page stays.
   void Clear();
   std::size_t ElementCount() const { return nodes_.size(); }
   bool Empty() const { return nodes_.empty(); }
@@ -120,9 +139,10 @@ class XmlDocument {
   void InsertNotesFirst(std::vector<DocumentNote> notes) { notes_.insert(notes_.begin(), notes.begin(), notes.end()); }
 
   // Where a parsed element's start tag begins, its "<", as line and column of the parsed
-  // text; line 0 for an element that was appended. Places asked for in document order cost
-  // one pass over the text altogether.
-  TextPlace StartOfTag(ElementRef e) const;
+  // text; line 0 for an element that was appended. The caller's locator counts the lines:
+  // places asked for in document order cost one pass over the text altogether. A locator
+  // that reads another text is set to this one's.
+  TextPlace StartOfTag(ElementRef e, TextLocator& locator) const;
 
   // About the size of the document's text when serialised, to size output buffers once.
   std::size_t ApproximateTextSize() const {
@@ -172,14 +192,8 @@ class XmlDocument {
   }
   Span StoreString(std::string_view s);
   uint32_t AppendCopy(const XmlElement& element);
-  // The attributes of a parsed element in the order written, repeated names included (the
-  // first value of a name is the one that counts).
-  const std::vector<AttributeSpan>& RawAttributes(uint32_t index) const;
-  // The first occurrence of the name among them, or null.
-  const AttributeSpan* FindRawAttribute(uint32_t index, std::string_view name) const;
-  // Positions in RawAttributes of the first occurrence of each name.
-  std::vector<uint32_t> DistinctRawAttributes(uint32_t index) const;
 
+  Encoding encoding_;
   // The parsed text, never written to: it may be the file itself, mapped.
   HeldBytes store_;
   // Strings of appended elements, in blocks that cover whole pages of the offsets after the
@@ -196,9 +210,6 @@ class XmlDocument {
   std::vector<Node> nodes_;
   uint32_t parsedCount_ = 0;  // the elements ParseDocument added
   std::vector<AttributeSpan> attributes_;
-  // The place of the last tag located: warnings are rare, so places are worked out only when
-  // one is shown.
-  mutable TextLocator locator_{std::string_view()};
   std::vector<DocumentNote> notes_;
   uint32_t lastTopLevel_ = ElementRef::kNone;
   // The child AppendChild gave each element last, by position: where the walk to its last
@@ -206,17 +217,6 @@ class XmlDocument {
   // nextSibling from there). Empty until AppendChild is first used, as parsed documents, which
   // need none, are most elements.
   std::vector<uint32_t> lastChild_;
-  // The attributes of the parsed element read last: widget translations ask one element
-  // for many names in a row.
-  mutable uint32_t cachedNode_ = ElementRef::kNone;
-  mutable std::vector<AttributeSpan> cache_;
-  // The first occurrence of each name in cache_, under its NameKey.
-  mutable HashIndex<uint32_t> cacheIndex_;
-  static uint64_t NameKey(std::string_view name);
-  // The equality test of cacheIndex_, for entries whose key equals that of `name`.
-  auto SameName(std::string_view name) const {
-    return [this, name](uint32_t position) { return name.size() <= 7 || str(cache_[position].name) == name; };
-  }
 };
 
 template <class Fn>

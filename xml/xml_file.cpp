@@ -24,13 +24,13 @@ constexpr std::string_view kUtf8Mark = "\xEF\xBB\xBF";
 // The place in the text held in memory of an offset into the file's bytes, which the text
 // decodes: line breaks are the same bytes in every supported encoding, and the column counts
 // the decoded bytes of the line before it.
-TextPlace PlaceOfFileOffset(const XmlDocument& document, std::string_view bytes, std::size_t at) {
-  const std::size_t lineStart = at == 0 ? 0 : bytes.rfind('\n', at - 1) + 1;  // npos + 1 is 0
-  std::size_t lineBreaks = 0;
-  for (std::size_t i = 0; i < lineStart; ++i) lineBreaks += bytes[i] == '\n';
+TextPlace PlaceOfFileOffset(platform::CodePageConverters& converters, const XmlDocument& document,
+                            std::string_view bytes, std::size_t at) {
+  const TextPlace inFile = TextLocator(bytes).Locate(at);
+  const std::size_t lineStart = at - (inFile.column - 1);
   ByteBuffer line;
-  if (!ConvertToAnsi(document, bytes.substr(lineStart, at - lineStart), line)) line.Resize(at - lineStart);
-  return TextPlace{lineBreaks + 1, line.size() + 1};
+  if (!DecodeToNarrow(converters, document, bytes.substr(lineStart, at - lineStart), line)) line.Resize(at - lineStart);
+  return TextPlace{inFile.line, line.size() + 1};
 }
 
 // A declared encoding that no row names: the file is read as utf-8. Located in the text held
@@ -51,8 +51,8 @@ struct HeldFile final : HeldBytes::Owner {
 
 }  // namespace
 
-Status Load(XmlDocument& document, const std::string& path, std::string_view encodingName, Status* parse,
-            HeldText held) {
+Status Load(platform::CodePageConverters& converters, XmlDocument& document, const std::string& path,
+            std::string_view encodingName, Status* parse, HeldText held) {
   if (parse) *parse = Status::Success();
   document.Clear();
 
@@ -64,14 +64,12 @@ Status Load(XmlDocument& document, const std::string& path, std::string_view enc
   // caller names the encoding; the mark itself is not part of the text.
   const bool marked = encodingName.empty() && bytes.substr(0, 3) == kUtf8Mark;
   if (marked) {
-    document.codePage = 65001;
+    document.SetEncoding(Encoding{code_page::kUtf8});
     bytes.remove_prefix(3);
   } else {
     DetectEncoding(document, bytes, encodingName);
   }
-  if (const void* zero = std::memchr(bytes.data(), 0, bytes.size())) {
-    bytes = bytes.substr(0, static_cast<std::size_t>(static_cast<const char*>(zero) - bytes.data()));
-  }
+  bytes = byte_scan::BeforeFirstZero(bytes);
   // What loading reads past is noted for the run to warn about.
   std::vector<DocumentNote> notes;
   std::string_view declared;
@@ -81,8 +79,9 @@ Status Load(XmlDocument& document, const std::string& path, std::string_view enc
   const std::string unknownName = unknownEncoding ? std::string(declared) : std::string();
 
   HeldBytes text;
-  const bool keepFileBytes = held == HeldText::kFileBytes && RoundTripsExactly(document.codePage);
-  const bool keepUtf8 = document.codePage == 65001 && IsValidUtf8InHalves(bytes);
+  const bool keepFileBytes =
+      held == HeldText::kFileBytes && RoundTripsExactly(converters, document.GetEncoding().codePage);
+  const bool keepUtf8 = document.GetEncoding().codePage == code_page::kUtf8 && IsValidUtf8InHalves(bytes);
   if (keepFileBytes || keepUtf8) {
     // Well-formed UTF-8 is already the text held in memory, and so are the bytes of a code
     // page the caller takes as they are: the file's bytes are read where they are. A zero
@@ -91,12 +90,12 @@ Status Load(XmlDocument& document, const std::string& path, std::string_view enc
   } else {
     ByteBuffer converted;
     platform::DecodeFaults faults;
-    if (!ConvertToAnsi(document, bytes, converted, &faults)) {
-      return UnconvertibleCodePage(document.codePage);
+    if (!DecodeToNarrow(converters, document, bytes, converted, &faults)) {
+      return UnconvertibleCodePage(document.GetEncoding().codePage);
     }
     if (faults.count > 0) {
       DocumentNote note{DocumentNote::Kind::kInvalidBytes, {}, faults.count, {}, {}, {}, {}};
-      note.place = PlaceOfFileOffset(document, bytes, std::min(faults.first, bytes.size()));
+      note.place = PlaceOfFileOffset(converters, document, bytes, std::min(faults.first, bytes.size()));
       notes.push_back(std::move(note));
     }
     input.reset();
@@ -106,38 +105,44 @@ Status Load(XmlDocument& document, const std::string& path, std::string_view enc
     text = HeldBytes(std::move(converted));
   }
   if (unknownEncoding) NoteUnknownEncoding(unknownName, text.view(), notes);
-  const uint32_t codePage = document.codePage;
+  const uint32_t codePage = document.GetEncoding().codePage;
   const Status parsed = ParseDocument(document, std::move(text));
   if (parse) *parse = parsed;
   document.InsertNotesFirst(std::move(notes));
-  document.codePage = codePage;
   // Kept UTF-8 is narrow text where narrow text is UTF-8; elsewhere (Windows) it is held as
   // the file's bytes too, and names leave the document through NarrowText.
-  if (keepFileBytes || (keepUtf8 && !platform::NarrowIsUtf8())) document.textCodePage = codePage;
+  const bool heldAsFileBytes = keepFileBytes || (keepUtf8 && !platform::NarrowIsUtf8());
+  document.SetEncoding(heldAsFileBytes ? Encoding::FileBytes(codePage) : Encoding{codePage});
   return Status::Success();
 }
 
-Status Save(XmlDocument& document, const std::string& path, std::string_view encodingName) {
+Status Save(platform::CodePageConverters& converters, XmlDocument& document, const std::string& path,
+            std::string_view encodingName) {
   ByteBuffer body;
   SerializeDocument(document, body);
-  platform::AtomicFile file;
-  bool fileFailed = false;
-  DocumentWriter writer(encodingName, document.codePage, document.textCodePage,
-                        [&](const std::vector<std::string_view>& bytes) {
-                          Status status = file.IsOpen() ? Status::Success() : file.Open(path);
-                          if (status) status = file.Write(bytes);
-                          fileFailed = !status;
-                          return status;
-                        });
+  platform::FileSink file(path);
+  DocumentWriter writer(converters, encodingName, document.GetEncoding(), file);
   Status status = writer.Append(std::move(body));
   if (status) status = writer.Finish();
-  if (status) {
-    status = file.Commit();
-    fileFailed = !status;
-  }
+  if (status) status = file.Commit();
   // The document takes the code page of its file, unless the file could not be written.
-  if (!fileFailed) document.codePage = writer.CodePage();
+  if (!file.Failed()) {
+    Encoding saved = document.GetEncoding();
+    saved.codePage = writer.CodePage();
+    document.SetEncoding(saved);
+  }
   return status;
+}
+
+Status Load(XmlDocument& document, const std::string& path, std::string_view encodingName, Status* parse,
+            HeldText held) {
+  platform::CodePageConverters converters;
+  return Load(converters, document, path, encodingName, parse, held);
+}
+
+Status Save(XmlDocument& document, const std::string& path, std::string_view encodingName) {
+  platform::CodePageConverters converters;
+  return Save(converters, document, path, encodingName);
 }
 
 }  // namespace menuconv
