@@ -147,12 +147,14 @@ Status ConvertDocument(const XmlDocument& document, RunContext& context) {
       MenuOutput output(screens[screen], document, context.settings, context.codePages);
       for (; job < jobs.size() && jobs[job].screen == screen; ++job) {
         MenuPiece piece = builder.Take(job);
+        // What was read after another process cut the input short is made of zeros where the
+        // file was: it is neither warned about nor put in place.
+        cut = platform::MappedInputChanged();
+        if (cut) break;
         ReportNotes(piece, document, screens[screen], context);
         output.Add(std::move(piece));
       }
-      // A screen read after another process cut the input short is made of zeros where the
-      // file was: it is dropped, not put in place.
-      cut = platform::MappedInputChanged();
+      cut = cut || platform::MappedInputChanged();
       if (cut) break;
       const std::size_t listed = context.written.size();
       saved = ReportMenuSaved(output.Path(), output.Finish(), document, screens[screen], context);
