@@ -23,10 +23,10 @@ constexpr const char* kInputCut = "the file was cut short while it was read";
 // examined.
 Status FindFirstScreen(const XmlDocument& document, ElementRef& first) {
   first = document.FirstElement();
-  if (first.IsNone()) return Status::Failure("the document holds no element");
+  if (first.IsNone()) return Status::Failure(StatusCode::kNotFound, "the document holds no element");
   while (!document.Element(first).HasName("MENU_MODULE")) {
     first = document.FirstChild(first);
-    if (first.IsNone()) return Status::Failure("no MENU_MODULE on the chain of first elements");
+    if (first.IsNone()) return Status::Failure(StatusCode::kNotFound, "no MENU_MODULE on the chain of first elements");
   }
   return Status::Success();
 }
@@ -64,21 +64,22 @@ int ReportTextTables(const TextTableOutcome& outcome, RunContext& context) {
   context.textRecordsWritten = outcome.recordsWritten;
   context.sources.insert(context.sources.end(), outcome.found.begin(), outcome.found.end());
   if (!outcome.load) {
-    context.reporter.Failure(outcome.unreadable, "Cannot load text file", {}, {outcome.load.reason});
+    context.reporter.Failure(outcome.unreadable, "Cannot load text file", {}, {outcome.load.message()});
     return 1;
   }
   if (!outcome.read && !context.settings.textsOut.empty()) {
-    context.reporter.Failure(outcome.table, "Cannot save text file", {}, {outcome.second + ": " + outcome.read.reason});
+    context.reporter.Failure(outcome.table, "Cannot save text file", {},
+                             {outcome.second + ": " + outcome.read.message()});
     return 1;
   }
   if (!outcome.read) {
-    context.Warn(outcome.table, "not rewritten: " + outcome.read.reason);
+    context.Warn(outcome.table, "not rewritten: " + outcome.read.message());
     return 0;
   }
   Status write = outcome.write;
   if (context.settings.writeNothing) write = CheckWritable(outcome.table);
   if (!write) {
-    context.reporter.Failure(outcome.table, "Cannot save text file", {}, {write.reason});
+    context.reporter.Failure(outcome.table, "Cannot save text file", {}, {write.message()});
     return 1;
   }
   context.written.push_back(outcome.table);
@@ -93,7 +94,7 @@ int ConvertFile(const std::string& path, RunContext& context, bool& loaded) {
   // Nothing but file names and messages leaves the document, so a code page that round-trips
   // exactly is held as the file's bytes: nothing to decode, nothing to encode when written.
   if (const Status status = Load(context.codePages, document, path, "", &parse, HeldText::kFileBytes); !status) {
-    context.reporter.Failure("Error", kLoadFailed, {}, {path + ": " + status.reason});
+    context.reporter.Failure("Error", kLoadFailed, {}, {path + ": " + status.message()});
     return 1;
   }
   if (platform::MappedInputChanged()) {
@@ -103,14 +104,15 @@ int ConvertFile(const std::string& path, RunContext& context, bool& loaded) {
   loaded = true;
   ReportDocumentNotes(document, context);
   // A text that ended inside a construct or an open element is not converted at all.
-  if (!parse.ok) {
+  if (!parse) {
+    const InputPlace place = parse.place().value_or(InputPlace{});
     context.reporter.Failure("Error", kConvertFailed,
-                             {PlaceInFile(path, parse.line, parse.column) + ": error: " + parse.reason}, {});
+                             {PlaceInFile(path, place.line, place.column) + ": error: " + parse.message()}, {});
     return 1;
   }
   if (const Status converted = ConvertDocument(document, context); !converted) {
     std::vector<std::string> details;
-    if (!converted.reason.empty()) details.push_back(path + ": " + converted.reason);
+    if (!converted.message().empty()) details.push_back(path + ": " + converted.message());
     context.reporter.Failure("Error", kConvertFailed, {}, details);
     return 1;
   }
@@ -161,8 +163,8 @@ Status ConvertDocument(const XmlDocument& document, RunContext& context) {
       if (output.Kept() && context.written.size() > listed) ++context.kept;
     }
   }
-  if (cut) return Status::Failure(kInputCut);
-  return saved ? Status::Success() : Status::Failure("");
+  if (cut) return Status::Failure(StatusCode::kInputChanged, kInputCut);
+  return saved ? Status::Success() : Status::Failure(StatusCode::kAlreadyReported, "");
 }
 
 int RunConversion(const std::string& path, RunContext& context) {

@@ -61,13 +61,13 @@ TextTableOutcome RunTextTableStep(const std::string& inputPath, bool rewrite, co
   }
   outcome.recordsMerged = table.Size();
   // Rewriting would throw away a file that was never understood.
-  if (!outcome.read.ok || !rewrite) return outcome;
+  if (!outcome.read.ok() || !rewrite) return outcome;
   if (keepUnchanged && SameBytes(table, outcome.table)) {
     outcome.kept = true;
     return outcome;
   }
   outcome.write = WriteTextTable(table, outcome.table);
-  if (outcome.write.ok) outcome.recordsWritten = table.Size();
+  if (outcome.write.ok()) outcome.recordsWritten = table.Size();
   return outcome;
 }
 

@@ -143,7 +143,7 @@ Status OpenIn(AtomicFile::State& state, const std::string& name) {
     if (S_ISDIR(info.st_mode)) return Failure(EISDIR);
     // A device, a FIFO or a socket is neither replaced (the node would be lost) nor written
     // into (a FIFO without a reader would hold the run).
-    if (!S_ISREG(info.st_mode)) return Status::Failure("not a regular file");
+    if (!S_ISREG(info.st_mode)) return Status::Failure(StatusCode::kNotRegularFile, "not a regular file");
   } else if (errno != ENOENT) {
     return Failure(errno);
   }

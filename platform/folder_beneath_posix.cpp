@@ -112,7 +112,7 @@ Status OpenFolderBeneath(int base, std::string_view relative, int& folder) {
     fd = ::openat(base, path.c_str(), kFolderFlags);
     if (fd >= 0 && !LiesInside(fd, base)) {
       ::close(fd);
-      return Status::Failure(kNameLeavesFolder);
+      return Status::Failure(StatusCode::kNameLeavesFolder, kNameLeavesFolder);
     }
   }
   if (fd < 0) return Status::SystemFailure(errno);

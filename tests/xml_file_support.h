@@ -29,12 +29,12 @@ namespace menuconv::xml_file_tests {
 // Load's two outcomes side by side: reading the file, and how far its text was read.
 struct LoadResult {
   Status parse;
-  std::string reason;
+  Status read;
   bool Load(XmlDocument& document, const std::filesystem::path& path, std::string_view encodingName) {
-    const Status read = menuconv::Load(document, path.string(), encodingName, &parse);
-    reason = read.reason;
-    return read.ok;
+    read = menuconv::Load(document, path.string(), encodingName, &parse);
+    return read.ok();
   }
+  const std::string& message() const { return read.message(); }
 };
 
 namespace fs = std::filesystem;

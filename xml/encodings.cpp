@@ -64,7 +64,8 @@ bool EncodeFromNarrow(platform::CodePageConverters& converters, const XmlDocumen
 }
 
 Status UnconvertibleCodePage(uint32_t codePage) {
-  return Status::Failure("the code page " + std::to_string(codePage) + " cannot be converted");
+  return Status::Failure(StatusCode::kUnconvertible,
+                         "the code page " + std::to_string(codePage) + " cannot be converted");
 }
 
 std::string EncodingName(const XmlDocument& document) {

@@ -59,7 +59,7 @@ Status Load(platform::CodePageConverters& converters, XmlDocument& document, con
   auto input = std::make_unique<HeldFile>();
   if (Status read = input->file.Open(path, 0xFFFFFFF0u); !read) return read;
   std::string_view bytes = input->file.Bytes();
-  if (bytes.empty()) return Status::Failure("the file is empty");
+  if (bytes.empty()) return Status::Failure(StatusCode::kMalformedInput, "the file is empty");
   // A file that starts with the UTF-8 mark is UTF-8, whatever it declares, unless the
   // caller names the encoding; the mark itself is not part of the text.
   const bool marked = encodingName.empty() && bytes.substr(0, 3) == kUtf8Mark;
