@@ -21,14 +21,14 @@ constexpr const char* kInputCut = "the file was cut short while it was read";
 
 // The first MENU_MODULE down the chain of first children: siblings on the way are never
 // examined.
-Status FindFirstScreen(const XmlDocument& document, ElementRef& first) {
-  first = document.FirstElement();
+Result<ElementRef> FindFirstScreen(const XmlDocument& document) {
+  ElementRef first = document.FirstElement();
   if (first.IsNone()) return Status::Failure(StatusCode::kNotFound, "the document holds no element");
   while (!document.Element(first).HasName("MENU_MODULE")) {
     first = document.FirstChild(first);
     if (first.IsNone()) return Status::Failure(StatusCode::kNotFound, "no MENU_MODULE on the chain of first elements");
   }
-  return Status::Success();
+  return first;
 }
 
 void RegisterPictures(const XmlDocument& document, ElementRef first, PictureRegistry& registry) {
@@ -131,8 +131,9 @@ int Run(const std::string& path, RunContext& context, bool& loaded) {
 }  // namespace
 
 Status ConvertDocument(const XmlDocument& document, RunContext& context) {
-  ElementRef first;
-  if (Status found = FindFirstScreen(document, first); !found) return found;
+  const Result<ElementRef> found = FindFirstScreen(document);
+  if (!found) return found.status();
+  const ElementRef first = *found;
   RegisterPictures(document, first, context.pictures);
 
   // The screens' widgets are built in pieces, two at a time; the screens are then warned

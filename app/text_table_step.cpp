@@ -9,11 +9,10 @@
 
 namespace menuconv {
 
-bool TextTableBase(const std::string& inputPath, std::string& base) {
+std::optional<std::string> TextTableBase(const std::string& inputPath) {
   const std::size_t dot = inputPath.rfind('.');
-  if (dot == std::string::npos) return false;
-  base = inputPath.substr(0, dot);
-  return true;
+  if (dot == std::string::npos) return std::nullopt;
+  return inputPath.substr(0, dot);
 }
 
 namespace {
@@ -45,8 +44,9 @@ bool SameBytes(const TextTable& table, const std::string& path) {
 TextTableOutcome RunTextTableStep(const std::string& inputPath, bool rewrite, const std::string& destination,
                                   bool keepUnchanged) {
   TextTableOutcome outcome;
-  std::string base;
-  if (!TextTableBase(inputPath, base)) return outcome;
+  const std::optional<std::string> found = TextTableBase(inputPath);
+  if (!found) return outcome;
+  const std::string& base = *found;
   outcome.ran = true;
   outcome.second = base + "_txts.txt";
   outcome.table = destination.empty() ? outcome.second : destination;

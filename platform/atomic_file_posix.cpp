@@ -192,11 +192,11 @@ Status AtomicFile::Open(const std::string& folder, const std::string& name, Stat
   if (name.empty()) return Failure(ENOENT);
   opened.reset(new State);
   Descriptor base;
-  Status status = OpenFolder(folder, base);
-  int opening = -1;
-  if (status) status = OpenFolderBeneath(base.fd, FolderOf(name), opening);
-  opened->folder.Reset(opening);
-  return status ? OpenIn(*opened, LastName(name)) : status;
+  if (Status status = OpenFolder(folder, base); !status) return status;
+  const Result<int> beneath = OpenFolderBeneath(base.fd, FolderOf(name));
+  if (!beneath) return beneath.status();
+  opened->folder.Reset(*beneath);
+  return OpenIn(*opened, LastName(name));
 }
 
 Status AtomicFile::Write(State& state, const std::vector<std::string_view>& pieces) {

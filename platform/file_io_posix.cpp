@@ -130,11 +130,10 @@ bool StaysInside(const std::string& base, const std::string& path) {
   if (slash == std::string::npos) return true;
   const int baseFolder = ::open(base.empty() ? "." : base.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
   if (baseFolder < 0) return true;  // writing there fails anyway
-  int folder = -1;
-  const Status opened = OpenFolderBeneath(baseFolder, path.substr(0, slash), folder);
+  const Result<int> opened = OpenFolderBeneath(baseFolder, path.substr(0, slash));
   ::close(baseFolder);
-  if (opened) ::close(folder);
-  return opened || opened.code() != StatusCode::kNameLeavesFolder;
+  if (opened) ::close(*opened);
+  return opened || opened.status().code() != StatusCode::kNameLeavesFolder;
 }
 
 bool IsAbsolutePath(std::string_view path) { return !path.empty() && path[0] == '/'; }

@@ -103,7 +103,7 @@ bool LiesInside(int folder, int base) {
 
 }  // namespace
 
-Status OpenFolderBeneath(int base, std::string_view relative, int& folder) {
+Result<int> OpenFolderBeneath(int base, std::string_view relative) {
   const std::string path(relative.empty() ? std::string_view(".") : relative);
   int fd = OpenBeneathByKernel(base, path);
   if (fd < 0 && (errno == ENOSYS || errno == EPERM)) fd = OpenBeneathByWalk(base, path);  // EPERM: a filter
@@ -116,8 +116,7 @@ Status OpenFolderBeneath(int base, std::string_view relative, int& folder) {
     }
   }
   if (fd < 0) return Status::SystemFailure(errno);
-  folder = fd;
-  return Status::Success();
+  return fd;
 }
 
 }  // namespace menuconv::platform
