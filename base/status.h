@@ -25,6 +25,7 @@ enum class StatusCode {
   kNameLeavesFolder,  // a name reaches outside the folder it must stay in
   kInputChanged,      // another process cut the input short while it was read
   kAlreadyReported,   // the failure was reported where it happened; nothing more to say
+  kThrown,            // an exception ended the operation (exhausted memory included)
 };
 
 // Where a failure lies in the input: byte offset, and 1-based line and column (in bytes).

@@ -52,7 +52,8 @@ TEST_F(ConvertDocumentTest, FindsTheScreensAlongTheChainOfFirstChildren) {
     XmlDocument doc;
     ASSERT_TRUE(ParseDocument(doc, std::string_view(c.document)).ok()) << c.label;
     doc.SetEncoding(Encoding{65001});
-    EXPECT_EQ(ConvertDocument(doc, context).ok(), c.converted) << c.label;
+    const Status converted = ConvertDocument(doc, context);
+    EXPECT_EQ(converted.code(), c.converted ? StatusCode::kOk : StatusCode::kNotFound) << c.label;
     EXPECT_EQ(scratch.Files(), c.files) << c.label;
   }
   EXPECT_TRUE(messages.empty());
@@ -89,7 +90,7 @@ TEST_F(ConvertDocumentTest, StopsAtTheFirstScreenThatCannotBeSaved) {
                                           "<MENU_MODULE>three</MENU_MODULE></ROOT>"))
           .ok());
   doc.SetEncoding(Encoding{65001});
-  EXPECT_FALSE(ConvertDocument(doc, context).ok());
+  EXPECT_EQ(ConvertDocument(doc, context).code(), StatusCode::kAlreadyReported);
   EXPECT_EQ(scratch.Files(), (std::vector<std::string>{"one.xml"}));
   ASSERT_EQ(messages.size(), 1u);
   EXPECT_EQ(messages[0].caption, "missing/two.xml");
@@ -113,7 +114,7 @@ TEST_F(ConvertDocumentTest, LargeScreensReportInOrderAndStopAtTheFirstFailedSave
   doc.SetEncoding(Encoding{65001});
   std::vector<std::string> events;
   RecordEventsInto(events);
-  EXPECT_FALSE(ConvertDocument(doc, context).ok());
+  EXPECT_EQ(ConvertDocument(doc, context).code(), StatusCode::kAlreadyReported);
   ASSERT_EQ(events.size(), 3u);
   EXPECT_NE(events[0].find("\"pa\""), std::string::npos) << events[0];
   EXPECT_NE(events[1].find("\"pb\""), std::string::npos) << events[1];
@@ -234,7 +235,7 @@ TEST_F(PieceByPieceTest, FailureShowsAfterTheScreensWarningsAndStopsTheRun) {
   doc.SetEncoding(Encoding{65001});
   std::vector<std::string> events;
   RecordEventsInto(events);
-  EXPECT_FALSE(ConvertDocument(doc, context).ok());
+  EXPECT_EQ(ConvertDocument(doc, context).code(), StatusCode::kAlreadyReported);
   const std::vector<std::string> expected = {
       "warning: screen \"missing/big\": ODD999_MODULE is not converted",
       "warning: screen \"missing/big\": ODD1999_MODULE is not converted",

@@ -150,7 +150,7 @@ TEST(LoadFile, HeldAsFileBytesWhereTheCodePageRoundTrips) {
     Folder folder;
     WriteBytes(folder / "in.xml", c.file);
     XmlDocument doc;
-    ASSERT_TRUE(Load(doc, folder / "in.xml", "", nullptr, HeldText::kFileBytes).ok()) << c.label;
+    ASSERT_TRUE(Load(doc, folder / "in.xml", "", HeldText::kFileBytes).ok()) << c.label;
     const Encoding& held = doc.GetEncoding();
     EXPECT_EQ(held.IsNarrowText() ? 0u : held.heldCodePage, c.heldCodePage) << c.label;
     const std::string value = doc.Element(doc.FirstElement()).GetAttribute("v");
@@ -161,7 +161,7 @@ TEST(LoadFile, HeldAsFileBytesWhereTheCodePageRoundTrips) {
   Folder folder;
   WriteBytes(folder / "in.xml", "<a v=\"\xCF\xF0\"/>");
   XmlDocument doc;
-  ASSERT_TRUE(Load(doc, folder / "in.xml", "", nullptr, HeldText::kFileBytes).ok());
+  ASSERT_TRUE(Load(doc, folder / "in.xml", "", HeldText::kFileBytes).ok());
   ASSERT_TRUE(Save(doc, folder / "same.xml", "windows-1251").ok());
   EXPECT_BYTES(FileBytes(folder / "same.xml"), Declaration("windows-1251") + "\r\n<a v=\"\xCF\xF0\"/>\0"s);
   ASSERT_TRUE(Save(doc, folder / "utf8.xml", "utf-8").ok());
@@ -314,12 +314,20 @@ TEST(LoadFile, FailuresEmptyTheDocumentAndKeepTheCodePage) {
   }
 }
 
-TEST(LoadFile, WorksWithoutAStatus) {
+// One result: a text that ended early still loads what was read, and says so by its code;
+// a file that cannot be read fails with another code.
+TEST(LoadFile, OneResultTellsReadingFromParsing) {
   Folder folder;
   WriteBytes(folder / "in.xml", "<a>");
   XmlDocument doc;
-  EXPECT_TRUE(Load(doc, folder / "in.xml", ""));
-  EXPECT_FALSE(Load(doc, folder / "missing.xml", ""));
+  const Status ended = Load(doc, folder / "in.xml", "");
+  EXPECT_EQ(ended.code(), StatusCode::kTextEndedEarly);
+  EXPECT_TRUE(ended.place().has_value());
+  EXPECT_EQ(doc.ElementCount(), 1u);
+  const Status missing = Load(doc, folder / "missing.xml", "");
+  EXPECT_FALSE(missing.ok());
+  EXPECT_EQ(missing.code(), StatusCode::kSystemError);
+  EXPECT_FALSE(missing.place().has_value());
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -52,8 +52,7 @@ struct HeldFile final : HeldBytes::Owner {
 }  // namespace
 
 Status Load(platform::CodePageConverters& converters, XmlDocument& document, const std::string& path,
-            std::string_view encodingName, Status* parse, HeldText held) {
-  if (parse) *parse = Status::Success();
+            std::string_view encodingName, HeldText held) {
   document.Clear();
 
   auto input = std::make_unique<HeldFile>();
@@ -106,14 +105,13 @@ Status Load(platform::CodePageConverters& converters, XmlDocument& document, con
   }
   if (unknownEncoding) NoteUnknownEncoding(unknownName, text.view(), notes);
   const uint32_t codePage = document.GetEncoding().codePage;
-  const Status parsed = ParseDocument(document, std::move(text));
-  if (parse) *parse = parsed;
+  Status parsed = ParseDocument(document, std::move(text));
   document.InsertNotesFirst(std::move(notes));
   // Kept UTF-8 is narrow text where narrow text is UTF-8; elsewhere (Windows) it is held as
   // the file's bytes too, and names leave the document through NarrowText.
   const bool heldAsFileBytes = keepFileBytes || (keepUtf8 && !platform::NarrowIsUtf8());
   document.SetEncoding(heldAsFileBytes ? Encoding::FileBytes(codePage) : Encoding{codePage});
-  return Status::Success();
+  return parsed;
 }
 
 Status Save(platform::CodePageConverters& converters, XmlDocument& document, const std::string& path,
@@ -134,10 +132,9 @@ Status Save(platform::CodePageConverters& converters, XmlDocument& document, con
   return status;
 }
 
-Status Load(XmlDocument& document, const std::string& path, std::string_view encodingName, Status* parse,
-            HeldText held) {
+Status Load(XmlDocument& document, const std::string& path, std::string_view encodingName, HeldText held) {
   platform::CodePageConverters converters;
-  return Load(converters, document, path, encodingName, parse, held);
+  return Load(converters, document, path, encodingName, held);
 }
 
 Status Save(XmlDocument& document, const std::string& path, std::string_view encodingName) {
