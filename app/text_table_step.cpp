@@ -17,17 +17,13 @@ std::optional<std::string> TextTableBase(const std::string& inputPath) {
 
 namespace {
 
-// Reads the table at `path` into `table`: false when it is there but cannot be read, with
-// the outcome saying which and why; otherwise what merging its bytes gave.
-bool ReadTable(const std::string& path, TextTable& table, TextTableOutcome& outcome, Status& merged) {
+// Reads the table at `path` into `table`: fails when it is there but cannot be read; else
+// `merged` says what merging its bytes gave.
+Status ReadTable(const std::string& path, TextTable& table, Status& merged) {
   ByteBuffer bytes;
-  if (Status read = ReadFileBytes(path, bytes); !read) {
-    outcome.unreadable = path;
-    outcome.load = std::move(read);
-    return false;
-  }
+  if (Status read = ReadFileBytes(path, bytes); !read) return read;
   merged = table.AddBytes(std::move(bytes));
-  return true;
+  return Status::Success();
 }
 
 bool SameBytes(const TextTable& table, const std::string& path) {
@@ -56,8 +52,12 @@ TextTableOutcome RunTextTableStep(const std::string& inputPath, bool rewrite, co
     if (std::filesystem::exists(name, error)) outcome.found.push_back(name);
   }
   Status first;  // contributes what it can; nothing else depends on it
-  if (!ReadTable(base + ".txt", table, outcome, first) || !ReadTable(outcome.second, table, outcome, outcome.read)) {
-    return outcome;
+  for (const auto& [path, merged] : {std::pair{base + ".txt", &first}, std::pair{outcome.second, &outcome.read}}) {
+    outcome.load = ReadTable(path, table, *merged);
+    if (!outcome.load) {
+      outcome.unreadable = path;
+      return outcome;
+    }
   }
   outcome.recordsMerged = table.Size();
   // Rewriting would throw away a file that was never understood.
