@@ -36,9 +36,7 @@ TextPlace PlaceOfFileOffset(platform::CodePageConverters& converters, const XmlD
 // A declared encoding that no row names: the file is read as utf-8. Located in the text held
 // in memory, where it is found at the same place: reading as utf-8 changes no ASCII byte.
 void NoteUnknownEncoding(std::string_view declared, std::string_view text, std::vector<DocumentNote>& notes) {
-  std::string_view name;
-  std::size_t at = 0;
-  if (!FindDeclaredEncoding(text, name, at)) at = 0;
+  const std::size_t at = FindDeclaredEncoding(text).value_or(DeclaredEncoding{}).at;
   DocumentNote note{DocumentNote::Kind::kUnknownEncoding, {}, 0, std::string(declared), {}, {}, {}};
   note.place = TextLocator(text).Locate(at);
   notes.insert(notes.begin(), std::move(note));  // it tells how the rest was read
@@ -71,11 +69,10 @@ Status Load(platform::CodePageConverters& converters, XmlDocument& document, con
   bytes = byte_scan::BeforeFirstZero(bytes);
   // What loading reads past is noted for the run to warn about.
   std::vector<DocumentNote> notes;
-  std::string_view declared;
-  std::size_t declaredAt = 0;
-  const bool unknownEncoding = !marked && encodingName.empty() && FindDeclaredEncoding(bytes, declared, declaredAt) &&
-                               !FindEncodingByName(LoweredEncodingName(declared));
-  const std::string unknownName = unknownEncoding ? std::string(declared) : std::string();
+  const std::optional<DeclaredEncoding> declared =
+      (marked || !encodingName.empty()) ? std::nullopt : FindDeclaredEncoding(bytes);
+  const bool unknownEncoding = declared && !FindEncodingByName(LoweredEncodingName(declared->name));
+  const std::string unknownName = unknownEncoding ? std::string(declared->name) : std::string();
 
   HeldBytes text;
   const bool keepFileBytes =
