@@ -3,6 +3,7 @@
 // place there. Every layer reports failures this way: a Status, or a Result holding a value.
 #pragma once
 
+#include <cassert>
 #include <cstddef>
 #include <cstring>
 #include <optional>
@@ -83,8 +84,10 @@ class [[nodiscard]] Status {
 template <class T>
 class [[nodiscard]] Result {
  public:
-  Result(T value) : held_(std::move(value)) {}           // NOLINT: a value converts, as in a return
-  Result(Status failure) : held_(std::move(failure)) {}  // NOLINT: a failure converts, too
+  Result(T value) : held_(std::move(value)) {}          // NOLINT: a value converts, as in a return
+  Result(Status failure) : held_(std::move(failure)) {  // NOLINT: a failure converts, too
+    assert(!std::get<Status>(held_).ok() && "a Result without a value holds a failure");
+  }
 
   bool ok() const { return std::holds_alternative<T>(held_); }
   explicit operator bool() const { return ok(); }
