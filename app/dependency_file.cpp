@@ -45,7 +45,7 @@ int WriteDependencyFile(const std::string& path, RunContext& context) {
     status = platform::WriteFileAtomically(path, {text});
   }
   if (!status) {
-    context.reporter.Failure(path, "Cannot save dependency file", {}, {status.reason});
+    context.reporter.Failure(path, "Cannot save dependency file", {}, {status.message()});
     return 1;
   }
   if (context.settings.writeNothing) context.written.push_back(path);

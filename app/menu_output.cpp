@@ -62,16 +62,15 @@ MenuOutput::MenuOutput(ElementRef menuModule, const XmlDocument& input, const Ru
   // followed, against the folder it is written into; the writing checks that folder again
   // by its descriptor and writes in the folder it checked.
   if (EscapesCurrentFolder(fileName_) || !platform::StaysInside(settings.outputFolder, fileName_)) {
-    status_ = Status::Failure(platform::kNameLeavesFolder);
+    status_ = Status::Failure(StatusCode::kNameLeavesFolder, platform::kNameLeavesFolder);
   }
 }
 
-Status MenuOutput::WriteParts(std::vector<ByteBuffer> parts) {
+void MenuOutput::WriteParts(std::vector<ByteBuffer> parts) {
   for (ByteBuffer& part : parts) {
     if (!status_) break;
     status_ = writer_.Append(std::move(part));
   }
-  return status_;
 }
 
 void MenuOutput::Add(MenuPiece piece) {
@@ -89,7 +88,8 @@ Status MenuOutput::Write(const std::vector<std::string_view>& bytes) {
 }
 
 Status MenuOutput::Finish() {
-  if (status_ && WriteParts(text_.Finish())) status_ = writer_.Finish();
+  if (status_) WriteParts(text_.Finish());
+  if (status_) status_ = writer_.Finish();
   if (status_ && writeNothing_) status_ = CheckWritable(outputFolder_, fileName_);
   kept_ = status_ && !writeNothing_ && unchanged_ && unchanged_->Unchanged();
   if (status_ && !writeNothing_ && !kept_) status_ = file_.Commit();
@@ -100,7 +100,7 @@ Status MenuOutput::Finish() {
 bool ReportMenuSaved(const std::string& path, const Status& saved, const XmlDocument& input, ElementRef screen,
                      RunContext& context) {
   if (!saved) {
-    context.reporter.Failure(path, "Cannot save menu file", {}, {saved.reason});
+    context.reporter.Failure(path, "Cannot save menu file", {}, {saved.message()});
     return false;
   }
   ++context.screensConverted;

@@ -47,7 +47,7 @@ class MenuOutput : private ByteSink {
   const std::string& Path() const { return path_; }
 
  private:
-  Status WriteParts(std::vector<ByteBuffer> parts);
+  void WriteParts(std::vector<ByteBuffer> parts);
   // The writer's sink: the file, and the comparison with what is there.
   Status Write(const std::vector<std::string_view>& bytes) override;
 

@@ -21,14 +21,14 @@ constexpr const char* kInputCut = "the file was cut short while it was read";
 
 // The first MENU_MODULE down the chain of first children: siblings on the way are never
 // examined.
-Status FindFirstScreen(const XmlDocument& document, ElementRef& first) {
-  first = document.FirstElement();
-  if (first.IsNone()) return Status::Failure("the document holds no element");
+Result<ElementRef> FindFirstScreen(const XmlDocument& document) {
+  ElementRef first = document.FirstElement();
+  if (first.IsNone()) return Status::Failure(StatusCode::kNotFound, "the document holds no element");
   while (!document.Element(first).HasName("MENU_MODULE")) {
     first = document.FirstChild(first);
-    if (first.IsNone()) return Status::Failure("no MENU_MODULE on the chain of first elements");
+    if (first.IsNone()) return Status::Failure(StatusCode::kNotFound, "no MENU_MODULE on the chain of first elements");
   }
-  return Status::Success();
+  return first;
 }
 
 void RegisterPictures(const XmlDocument& document, ElementRef first, PictureRegistry& registry) {
@@ -40,19 +40,17 @@ void RegisterPictures(const XmlDocument& document, ElementRef first, PictureRegi
   }
 }
 
-// The load or conversion failure, with what was thrown as its detail.
-int ReportThrown(const std::string& path, bool loaded, RunContext& context) {
-  std::string what = "an unexpected failure";
+// What was thrown, as a failure: exhausted memory, or what the exception says.
+Status ThrownFailure() {
   try {
     throw;
   } catch (const std::bad_alloc&) {
-    what = "out of memory";
+    return Status::Failure(StatusCode::kThrown, "out of memory");
   } catch (const std::exception& e) {
-    what = e.what();
+    return Status::Failure(StatusCode::kThrown, e.what());
   } catch (...) {
+    return Status::Failure(StatusCode::kThrown, "an unexpected failure");
   }
-  context.reporter.Failure("Error", loaded ? kConvertFailed : kLoadFailed, {}, {path + ": " + what});
-  return 1;
 }
 
 // A table that is not one is left alone, with a warning; one that cannot be read or written
@@ -64,21 +62,22 @@ int ReportTextTables(const TextTableOutcome& outcome, RunContext& context) {
   context.textRecordsWritten = outcome.recordsWritten;
   context.sources.insert(context.sources.end(), outcome.found.begin(), outcome.found.end());
   if (!outcome.load) {
-    context.reporter.Failure(outcome.unreadable, "Cannot load text file", {}, {outcome.load.reason});
+    context.reporter.Failure(outcome.unreadable, "Cannot load text file", {}, {outcome.load.message()});
     return 1;
   }
   if (!outcome.read && !context.settings.textsOut.empty()) {
-    context.reporter.Failure(outcome.table, "Cannot save text file", {}, {outcome.second + ": " + outcome.read.reason});
+    context.reporter.Failure(outcome.table, "Cannot save text file", {},
+                             {outcome.second + ": " + outcome.read.message()});
     return 1;
   }
   if (!outcome.read) {
-    context.Warn(outcome.table, "not rewritten: " + outcome.read.reason);
+    context.Warn(outcome.table, "not rewritten: " + outcome.read.message());
     return 0;
   }
   Status write = outcome.write;
   if (context.settings.writeNothing) write = CheckWritable(outcome.table);
   if (!write) {
-    context.reporter.Failure(outcome.table, "Cannot save text file", {}, {write.reason});
+    context.reporter.Failure(outcome.table, "Cannot save text file", {}, {write.message()});
     return 1;
   }
   context.written.push_back(outcome.table);
@@ -86,41 +85,51 @@ int ReportTextTables(const TextTableOutcome& outcome, RunContext& context) {
   return 0;
 }
 
+// Loads the document, the first source of the run. Fails with kTextEndedEarly when the
+// document holds what was read before its text ended; any other failure means it could not be
+// loaded: not read, not converted, cut short meanwhile, or what was thrown.
+Status LoadDocument(const std::string& path, XmlDocument& document, RunContext& context) {
+  try {
+    context.sources.push_back(path);
+    // Nothing but file names and messages leaves the document, so a code page that round-trips
+    // exactly is held as the file's bytes: nothing to decode, nothing to encode when written.
+    Status loaded = Load(context.codePages, document, path, "", HeldText::kFileBytes);
+    if (!loaded && loaded.code() != StatusCode::kTextEndedEarly) return loaded;
+    if (platform::MappedInputChanged()) return Status::Failure(StatusCode::kInputChanged, kInputCut);
+    return loaded;
+  } catch (...) {
+    return ThrownFailure();
+  }
+}
+
 // Loads and converts the document; 0 when every screen was written.
-int ConvertFile(const std::string& path, RunContext& context, bool& loaded) {
+int ConvertFile(const std::string& path, RunContext& context) {
   XmlDocument document;
-  Status parse;
-  // Nothing but file names and messages leaves the document, so a code page that round-trips
-  // exactly is held as the file's bytes: nothing to decode, nothing to encode when written.
-  if (const Status status = Load(context.codePages, document, path, "", &parse, HeldText::kFileBytes); !status) {
-    context.reporter.Failure("Error", kLoadFailed, {}, {path + ": " + status.reason});
+  const Status loaded = LoadDocument(path, document, context);
+  if (!loaded && loaded.code() != StatusCode::kTextEndedEarly) {
+    context.reporter.Failure("Error", kLoadFailed, {}, {path + ": " + loaded.message()});
     return 1;
   }
-  if (platform::MappedInputChanged()) {
-    context.reporter.Failure("Error", kLoadFailed, {}, {path + ": " + kInputCut});
-    return 1;
-  }
-  loaded = true;
   ReportDocumentNotes(document, context);
   // A text that ended inside a construct or an open element is not converted at all.
-  if (!parse.ok) {
+  if (!loaded) {
+    const InputPlace place = loaded.place().value_or(InputPlace{});
     context.reporter.Failure("Error", kConvertFailed,
-                             {PlaceInFile(path, parse.line, parse.column) + ": error: " + parse.reason}, {});
+                             {PlaceInFile(path, place.line, place.column) + ": error: " + loaded.message()}, {});
     return 1;
   }
   if (const Status converted = ConvertDocument(document, context); !converted) {
     std::vector<std::string> details;
-    if (!converted.reason.empty()) details.push_back(path + ": " + converted.reason);
+    if (converted.code() != StatusCode::kAlreadyReported) details.push_back(path + ": " + converted.message());
     context.reporter.Failure("Error", kConvertFailed, {}, details);
     return 1;
   }
   return 0;
 }
 
-int Run(const std::string& path, RunContext& context, bool& loaded) {
+int Run(const std::string& path, RunContext& context) {
   // The document is gone before the text tables are read: the two are never held together.
-  context.sources.push_back(path);
-  if (const int failed = ConvertFile(path, context, loaded)) return failed;
+  if (const int failed = ConvertFile(path, context)) return failed;
   return ReportTextTables(
       RunTextTableStep(path, !context.settings.writeNothing, context.settings.textsOut, context.settings.keepUnchanged),
       context);
@@ -129,8 +138,9 @@ int Run(const std::string& path, RunContext& context, bool& loaded) {
 }  // namespace
 
 Status ConvertDocument(const XmlDocument& document, RunContext& context) {
-  ElementRef first;
-  if (Status found = FindFirstScreen(document, first); !found) return found;
+  const Result<ElementRef> found = FindFirstScreen(document);
+  if (!found) return found.status();
+  const ElementRef first = *found;
   RegisterPictures(document, first, context.pictures);
 
   // The screens' widgets are built in pieces, two at a time; the screens are then warned
@@ -161,17 +171,19 @@ Status ConvertDocument(const XmlDocument& document, RunContext& context) {
       if (output.Kept() && context.written.size() > listed) ++context.kept;
     }
   }
-  if (cut) return Status::Failure(kInputCut);
-  return saved ? Status::Success() : Status::Failure("");
+  if (cut) return Status::Failure(StatusCode::kInputChanged, kInputCut);
+  return saved ? Status::Success() : Status::Failure(StatusCode::kAlreadyReported, "");
 }
 
 int RunConversion(const std::string& path, RunContext& context) {
   context.documentPath = path;
-  bool loaded = false;
   try {
-    return Run(path, context, loaded);
+    return Run(path, context);
   } catch (...) {
-    return ReportThrown(path, loaded, context);
+    // Loading turns what it throws into its own failure: what is thrown here came later.
+    const Status thrown = ThrownFailure();
+    context.reporter.Failure("Error", kConvertFailed, {}, {path + ": " + thrown.message()});
+    return 1;
   }
 }
 

@@ -12,8 +12,9 @@ namespace menuconv {
 
 // Finds the first MENU_MODULE down the chain of first children, registers the first
 // PICTURES_MODULE among it and its following siblings, and converts and saves every
-// MENU_MODULE among them in document order. Fails when there is no MENU_MODULE (saying why)
-// or a menu cannot be saved (after its own message).
+// MENU_MODULE among them in document order. Fails with kNotFound when there is no
+// MENU_MODULE, kInputChanged when the input was cut short meanwhile, and kAlreadyReported when
+// a menu cannot be saved (its own message said so).
 Status ConvertDocument(const XmlDocument& document, RunContext& context);
 
 // The whole run for one input path. Returns the exit status: 1 when a failure message was

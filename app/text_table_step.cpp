@@ -9,26 +9,21 @@
 
 namespace menuconv {
 
-bool TextTableBase(const std::string& inputPath, std::string& base) {
+std::optional<std::string> TextTableBase(const std::string& inputPath) {
   const std::size_t dot = inputPath.rfind('.');
-  if (dot == std::string::npos) return false;
-  base = inputPath.substr(0, dot);
-  return true;
+  if (dot == std::string::npos) return std::nullopt;
+  return inputPath.substr(0, dot);
 }
 
 namespace {
 
-// Reads the table at `path` into `table`: false when it is there but cannot be read, with
-// the outcome saying which and why; otherwise what merging its bytes gave.
-bool ReadTable(const std::string& path, TextTable& table, TextTableOutcome& outcome, Status& merged) {
+// Reads the table at `path` into `table`: fails when it is there but cannot be read; else
+// `merged` says what merging its bytes gave.
+Status ReadTable(const std::string& path, TextTable& table, Status& merged) {
   ByteBuffer bytes;
-  if (Status read = ReadFileBytes(path, bytes); !read) {
-    outcome.unreadable = path;
-    outcome.load = std::move(read);
-    return false;
-  }
+  if (Status read = ReadFileBytes(path, bytes); !read) return read;
   merged = table.AddBytes(std::move(bytes));
-  return true;
+  return Status::Success();
 }
 
 bool SameBytes(const TextTable& table, const std::string& path) {
@@ -45,8 +40,9 @@ bool SameBytes(const TextTable& table, const std::string& path) {
 TextTableOutcome RunTextTableStep(const std::string& inputPath, bool rewrite, const std::string& destination,
                                   bool keepUnchanged) {
   TextTableOutcome outcome;
-  std::string base;
-  if (!TextTableBase(inputPath, base)) return outcome;
+  const std::optional<std::string> found = TextTableBase(inputPath);
+  if (!found) return outcome;
+  const std::string& base = *found;
   outcome.ran = true;
   outcome.second = base + "_txts.txt";
   outcome.table = destination.empty() ? outcome.second : destination;
@@ -56,18 +52,22 @@ TextTableOutcome RunTextTableStep(const std::string& inputPath, bool rewrite, co
     if (std::filesystem::exists(name, error)) outcome.found.push_back(name);
   }
   Status first;  // contributes what it can; nothing else depends on it
-  if (!ReadTable(base + ".txt", table, outcome, first) || !ReadTable(outcome.second, table, outcome, outcome.read)) {
-    return outcome;
+  for (const auto& [path, merged] : {std::pair{base + ".txt", &first}, std::pair{outcome.second, &outcome.read}}) {
+    outcome.load = ReadTable(path, table, *merged);
+    if (!outcome.load) {
+      outcome.unreadable = path;
+      return outcome;
+    }
   }
   outcome.recordsMerged = table.Size();
   // Rewriting would throw away a file that was never understood.
-  if (!outcome.read.ok || !rewrite) return outcome;
+  if (!outcome.read.ok() || !rewrite) return outcome;
   if (keepUnchanged && SameBytes(table, outcome.table)) {
     outcome.kept = true;
     return outcome;
   }
   outcome.write = WriteTextTable(table, outcome.table);
-  if (outcome.write.ok) outcome.recordsWritten = table.Size();
+  if (outcome.write.ok()) outcome.recordsWritten = table.Size();
   return outcome;
 }
 

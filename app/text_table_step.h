@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -11,8 +12,8 @@
 namespace menuconv {
 
 // The base of the text-table names: the input path before its last ".", searched over the
-// whole path (folder names included). False when the path holds no ".".
-bool TextTableBase(const std::string& inputPath, std::string& base);
+// whole path (folder names included). None when the path holds no ".".
+std::optional<std::string> TextTableBase(const std::string& inputPath);
 
 // What the step did, for the run to report.
 struct TextTableOutcome {

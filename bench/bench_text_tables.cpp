@@ -97,8 +97,9 @@ int main(int argc, char** argv) {
       const menuconv::TextTableOutcome outcome = menuconv::RunTextTableStep(input.string(), true);
       const auto end = std::chrono::steady_clock::now();
       const double cpuEnd = ThreadMilliseconds();
-      if (!outcome.read.ok || !outcome.write.ok) {
-        std::fprintf(stderr, "the step failed: %s%s\n", outcome.read.reason.c_str(), outcome.write.reason.c_str());
+      if (!outcome.read.ok() || !outcome.write.ok()) {
+        std::fprintf(stderr, "the step failed: %s%s\n", outcome.read.message().c_str(),
+                     outcome.write.message().c_str());
         status = 1;
       }
       if (run >= 0) {

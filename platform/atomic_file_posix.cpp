@@ -143,7 +143,7 @@ Status OpenIn(AtomicFile::State& state, const std::string& name) {
     if (S_ISDIR(info.st_mode)) return Failure(EISDIR);
     // A device, a FIFO or a socket is neither replaced (the node would be lost) nor written
     // into (a FIFO without a reader would hold the run).
-    if (!S_ISREG(info.st_mode)) return Status::Failure("not a regular file");
+    if (!S_ISREG(info.st_mode)) return Status::Failure(StatusCode::kNotRegularFile, "not a regular file");
   } else if (errno != ENOENT) {
     return Failure(errno);
   }
@@ -192,11 +192,11 @@ Status AtomicFile::Open(const std::string& folder, const std::string& name, Stat
   if (name.empty()) return Failure(ENOENT);
   opened.reset(new State);
   Descriptor base;
-  Status status = OpenFolder(folder, base);
-  int opening = -1;
-  if (status) status = OpenFolderBeneath(base.fd, FolderOf(name), opening);
-  opened->folder.Reset(opening);
-  return status ? OpenIn(*opened, LastName(name)) : status;
+  if (Status status = OpenFolder(folder, base); !status) return status;
+  const Result<int> beneath = OpenFolderBeneath(base.fd, FolderOf(name));
+  if (!beneath) return beneath.status();
+  opened->folder.Reset(*beneath);
+  return OpenIn(*opened, LastName(name));
 }
 
 Status AtomicFile::Write(State& state, const std::vector<std::string_view>& pieces) {

@@ -44,7 +44,7 @@ class AtomicFile {
   Status Open(const std::string& path);
   // Opens `name` (a path relative to `folder`; an empty folder is the current one) for the
   // write, where the folder `name` lies in must be `folder` or inside it once links are
-  // followed; else the failure's reason is kNameLeavesFolder. The folder is checked and then
+  // followed; else the failure's code is kNameLeavesFolder. The folder is checked and then
   // written in by its descriptor (POSIX), so that swapping a folder on the way for a link
   // meanwhile cannot lead the file elsewhere.
   Status Open(const std::string& folder, const std::string& name);

@@ -11,7 +11,6 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
-#include <type_traits>
 #include <utility>
 
 #include "base/halves.h"
@@ -86,20 +85,16 @@ Status ReadWholeFile(const std::string& path, ByteBuffer& contents, std::size_t 
   // Non-blocking, so that a FIFO is refused below instead of waiting for a writer.
   const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return Status::SystemFailure(errno);
-  auto fail = [fd](auto why) {
+  auto fail = [fd](Status why) {
     ::close(fd);
-    if constexpr (std::is_same_v<decltype(why), int>) {
-      return Status::SystemFailure(why);
-    } else {
-      return Status::Failure(why);
-    }
+    return why;
   };
   struct stat info;
-  if (fstat(fd, &info) != 0) return fail(errno);
-  if (S_ISDIR(info.st_mode)) return fail(EISDIR);
-  if (!S_ISREG(info.st_mode)) return fail("not a regular file");
+  if (fstat(fd, &info) != 0) return fail(Status::SystemFailure(errno));
+  if (S_ISDIR(info.st_mode)) return fail(Status::SystemFailure(EISDIR));
+  if (!S_ISREG(info.st_mode)) return fail(Status::Failure(StatusCode::kNotRegularFile, "not a regular file"));
   const auto size = static_cast<std::size_t>(info.st_size);
-  if (size > maxSize) return fail("file too large");
+  if (size > maxSize) return fail(Status::Failure(StatusCode::kTooLarge, "file too large"));
   contents.Reserve(size + 1);  // room for the terminator the parser's text carries
   contents.Resize(size);
   AdviseLargePages(contents.data(), size);
@@ -119,7 +114,7 @@ Status ReadWholeFile(const std::string& path, ByteBuffer& contents, std::size_t 
   });
   if (errors[0] != 0 || errors[1] != 0) {
     contents.Clear();
-    return fail(errors[0] != 0 ? errors[0] : errors[1]);
+    return fail(Status::SystemFailure(errors[0] != 0 ? errors[0] : errors[1]));
   }
   // A file that shrank meanwhile ends where the first short half did.
   const std::size_t total = std::min(ends[0], ends[1]);
@@ -135,11 +130,10 @@ bool StaysInside(const std::string& base, const std::string& path) {
   if (slash == std::string::npos) return true;
   const int baseFolder = ::open(base.empty() ? "." : base.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
   if (baseFolder < 0) return true;  // writing there fails anyway
-  int folder = -1;
-  const Status opened = OpenFolderBeneath(baseFolder, path.substr(0, slash), folder);
+  const Result<int> opened = OpenFolderBeneath(baseFolder, path.substr(0, slash));
   ::close(baseFolder);
-  if (opened) ::close(folder);
-  return opened || opened.reason != kNameLeavesFolder;
+  if (opened) ::close(*opened);
+  return opened || opened.status().code() != StatusCode::kNameLeavesFolder;
 }
 
 bool IsAbsolutePath(std::string_view path) { return !path.empty() && path[0] == '/'; }

@@ -46,9 +46,10 @@ Status ReadWholeFile(const std::string& path, ByteBuffer& contents, std::size_t 
   const long long length = _ftelli64(file);
   _fseeki64(file, 0, SEEK_SET);
   if (length < 0 || static_cast<unsigned long long>(length) > maxSize) {
-    reason = length < 0 ? std::strerror(errno) : "file too large";
+    Status failed = length < 0 ? Status::SystemFailure(std::strerror(errno))
+                               : Status::Failure(StatusCode::kTooLarge, "file too large");
     std::fclose(file);
-    return Status::Failure(reason);
+    return failed;
   }
   const auto size = static_cast<std::size_t>(length);
   contents.Reserve(size + 1);
@@ -59,7 +60,7 @@ Status ReadWholeFile(const std::string& path, ByteBuffer& contents, std::size_t 
   if (failed) {
     reason = std::strerror(errno);
     contents.Clear();
-    return Status::Failure(reason);
+    return Status::SystemFailure(reason);
   }
   contents.Resize(read);
   return Status::Success();
@@ -73,22 +74,22 @@ struct AtomicFile::State {
 
 void AtomicFile::StateDeleter::operator()(State* state) const { delete state; }
 
-Status AtomicFile::NotOpen() { return Status::Failure(SystemErrorText(ERROR_INVALID_HANDLE)); }
+Status AtomicFile::NotOpen() { return Status::SystemFailure(SystemErrorText(ERROR_INVALID_HANDLE)); }
 
 Status AtomicFile::Open(const std::string& path, StatePointer& opened) {
   std::string reason;
   if (path.empty()) {
-    return Status::Failure(SystemErrorText(ERROR_PATH_NOT_FOUND));
+    return Status::SystemFailure(SystemErrorText(ERROR_PATH_NOT_FOUND));
   }
   const DWORD attributes = GetFileAttributesA(path.c_str());
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-    return Status::Failure(SystemErrorText(ERROR_ACCESS_DENIED));
+    return Status::SystemFailure(SystemErrorText(ERROR_ACCESS_DENIED));
   }
   const std::size_t slash = path.find_last_of("/\\");
   const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
   char temp[MAX_PATH + 1];
   if (GetTempFileNameA(folder.c_str(), "mcv", 0, temp) == 0) {
-    return Status::Failure(SystemErrorText(GetLastError()));
+    return Status::SystemFailure(SystemErrorText(GetLastError()));
   }
   StatePointer state(new State);
   state->target = path;
@@ -97,7 +98,7 @@ Status AtomicFile::Open(const std::string& path, StatePointer& opened) {
   if (state->file == nullptr) {
     reason = std::strerror(errno);
     DeleteFileA(temp);
-    return Status::Failure(reason);
+    return Status::SystemFailure(reason);
   }
   opened = std::move(state);
   return Status::Success();
@@ -111,7 +112,7 @@ Status AtomicFile::Open(const std::string& folder, const std::string& name, Stat
 Status AtomicFile::Write(State& state, const std::vector<std::string_view>& pieces) {
   for (std::string_view piece : pieces) {
     if (!piece.empty() && std::fwrite(piece.data(), 1, piece.size(), state.file) != piece.size()) {
-      return Status::Failure(std::strerror(errno));
+      return Status::SystemFailure(std::strerror(errno));
     }
   }
   return Status::Success();
@@ -121,10 +122,10 @@ Status AtomicFile::Commit(State& state) {
   const bool flushed = std::fflush(state.file) == 0;
   const int flushError = errno;
   if (std::fclose(std::exchange(state.file, nullptr)) != 0 || !flushed) {
-    return Status::Failure(std::strerror(flushed ? errno : flushError));
+    return Status::SystemFailure(std::strerror(flushed ? errno : flushError));
   }
   if (!MoveFileExA(state.temp.c_str(), state.target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-    return Status::Failure(SystemErrorText(GetLastError()));
+    return Status::SystemFailure(SystemErrorText(GetLastError()));
   }
   state.temp.clear();  // in place: nothing left to remove
   return Status::Success();

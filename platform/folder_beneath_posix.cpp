@@ -103,7 +103,7 @@ bool LiesInside(int folder, int base) {
 
 }  // namespace
 
-Status OpenFolderBeneath(int base, std::string_view relative, int& folder) {
+Result<int> OpenFolderBeneath(int base, std::string_view relative) {
   const std::string path(relative.empty() ? std::string_view(".") : relative);
   int fd = OpenBeneathByKernel(base, path);
   if (fd < 0 && (errno == ENOSYS || errno == EPERM)) fd = OpenBeneathByWalk(base, path);  // EPERM: a filter
@@ -112,12 +112,11 @@ Status OpenFolderBeneath(int base, std::string_view relative, int& folder) {
     fd = ::openat(base, path.c_str(), kFolderFlags);
     if (fd >= 0 && !LiesInside(fd, base)) {
       ::close(fd);
-      return Status::Failure(kNameLeavesFolder);
+      return Status::Failure(StatusCode::kNameLeavesFolder, kNameLeavesFolder);
     }
   }
   if (fd < 0) return Status::SystemFailure(errno);
-  folder = fd;
-  return Status::Success();
+  return fd;
 }
 
 }  // namespace menuconv::platform

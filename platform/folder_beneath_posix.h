@@ -9,9 +9,9 @@
 namespace menuconv::platform {
 
 // Opens the folder `relative` (folder names separated by "/"; empty for `base` itself) beneath
-// the folder descriptor `base`, as a path descriptor (O_PATH) in `folder`. The folder must lie
-// inside `base` once links are followed, or the failure's reason is kNameLeavesFolder (and
+// the folder descriptor `base`, and gives its path descriptor (O_PATH). The folder must lie
+// inside `base` once links are followed, or the failure's code is kNameLeavesFolder (and
 // nothing is opened). Links that stay inside keep working.
-Status OpenFolderBeneath(int base, std::string_view relative, int& folder);
+Result<int> OpenFolderBeneath(int base, std::string_view relative);
 
 }  // namespace menuconv::platform

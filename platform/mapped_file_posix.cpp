@@ -110,9 +110,9 @@ Status MappedFile::Open(const std::string& path, std::size_t maxSize) {
   } else if (S_ISDIR(info.st_mode)) {
     status = Status::SystemFailure(EISDIR);
   } else if (!S_ISREG(info.st_mode)) {
-    status = Status::Failure("not a regular file");
+    status = Status::Failure(StatusCode::kNotRegularFile, "not a regular file");
   } else if (static_cast<std::size_t>(info.st_size) > maxSize) {
-    status = Status::Failure("file too large");
+    status = Status::Failure(StatusCode::kTooLarge, "file too large");
   }
   const auto size = static_cast<std::size_t>(info.st_size);
   if (status && size > 0 && GuardInstalled()) {

@@ -186,8 +186,8 @@ inline std::string WholeScreenFile(const XmlDocument& doc, const PictureRegistry
   StringSink file;
   platform::CodePageConverters converters;
   DocumentWriter writer(converters, "utf-8", Encoding{code_page::kUtf8}, file);
-  EXPECT_TRUE(writer.Append(std::move(whole)).ok);
-  EXPECT_TRUE(writer.Finish().ok);
+  EXPECT_TRUE(writer.Append(std::move(whole)).ok());
+  EXPECT_TRUE(writer.Finish().ok());
   return file.bytes;
 }
 

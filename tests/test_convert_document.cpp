@@ -50,9 +50,10 @@ TEST_F(ConvertDocumentTest, FindsTheScreensAlongTheChainOfFirstChildren) {
   for (const WalkCase& c : cases) {
     for (const std::string& f : scratch.Files()) fs::remove(scratch.path() / f);
     XmlDocument doc;
-    ParseDocument(doc, std::string_view(c.document));
+    ASSERT_TRUE(ParseDocument(doc, std::string_view(c.document)).ok()) << c.label;
     doc.SetEncoding(Encoding{65001});
-    EXPECT_EQ(ConvertDocument(doc, context).ok, c.converted) << c.label;
+    const Status converted = ConvertDocument(doc, context);
+    EXPECT_EQ(converted.code(), c.converted ? StatusCode::kOk : StatusCode::kNotFound) << c.label;
     EXPECT_EQ(scratch.Files(), c.files) << c.label;
   }
   EXPECT_TRUE(messages.empty());
@@ -70,9 +71,9 @@ TEST_F(ConvertDocumentTest, ReadsOnlyTheFirstPictureListAfterTheFirstScreen) {
                                 "path=\"o.png\">other</IMAGE_MODULE></PICTURES_MODULE>"
                                 "</ROOT>"
                                 "<PICTURES_MODULE><IMAGE_MODULE path=\"far.png\">far</IMAGE_MODULE></PICTURES_MODULE>"))
-          .ok);
+          .ok());
   doc.SetEncoding(Encoding{65001});
-  ASSERT_TRUE(ConvertDocument(doc, context).ok);
+  ASSERT_TRUE(ConvertDocument(doc, context).ok());
   EXPECT_EQ(ReadFile("s1.xml"),
             MenuFile("utf-8", {R"(<menu ddur="" dtr="" on_del_anim="" cdur="" ctr="" on_create_anim="">)",
                                R"(    <sprite img="a.png" rect=",,,,,,,"/>)", R"(    <sprite img="" rect=",,,,,,,"/>)",
@@ -87,9 +88,9 @@ TEST_F(ConvertDocumentTest, StopsAtTheFirstScreenThatCannotBeSaved) {
   ASSERT_TRUE(
       ParseDocument(doc, std::string_view("<ROOT><MENU_MODULE>one</MENU_MODULE><MENU_MODULE>missing/two</MENU_MODULE>"
                                           "<MENU_MODULE>three</MENU_MODULE></ROOT>"))
-          .ok);
+          .ok());
   doc.SetEncoding(Encoding{65001});
-  EXPECT_FALSE(ConvertDocument(doc, context).ok);
+  EXPECT_EQ(ConvertDocument(doc, context).code(), StatusCode::kAlreadyReported);
   EXPECT_EQ(scratch.Files(), (std::vector<std::string>{"one.xml"}));
   ASSERT_EQ(messages.size(), 1u);
   EXPECT_EQ(messages[0].caption, "missing/two.xml");
@@ -109,11 +110,11 @@ TEST_F(ConvertDocumentTest, LargeScreensReportInOrderAndStopAtTheFirstFailedSave
   XmlDocument doc;
   ASSERT_TRUE(ParseDocument(doc, "<ROOT>" + screen("big1", "pa") + screen("missing/big2", "pb") + screen("big3", "pc") +
                                      "</ROOT>")
-                  .ok);
+                  .ok());
   doc.SetEncoding(Encoding{65001});
   std::vector<std::string> events;
   RecordEventsInto(events);
-  EXPECT_FALSE(ConvertDocument(doc, context).ok);
+  EXPECT_EQ(ConvertDocument(doc, context).code(), StatusCode::kAlreadyReported);
   ASSERT_EQ(events.size(), 3u);
   EXPECT_NE(events[0].find("\"pa\""), std::string::npos) << events[0];
   EXPECT_NE(events[1].find("\"pb\""), std::string::npos) << events[1];
@@ -154,9 +155,9 @@ TEST_F(ConvertDocumentTest, ScreensBuiltInPiecesWarnInDocumentOrder) {
              "\"/></MENU_MODULE>";
   }
   XmlDocument doc;
-  ASSERT_TRUE(ParseDocument(doc, "<ROOT>" + big + pictures + small + "</ROOT>").ok);
+  ASSERT_TRUE(ParseDocument(doc, "<ROOT>" + big + pictures + small + "</ROOT>").ok());
   doc.SetEncoding(Encoding{65001});
-  ASSERT_TRUE(ConvertDocument(doc, context).ok);
+  ASSERT_TRUE(ConvertDocument(doc, context).ok());
   const std::vector<std::string> expected = {
       "picture \"u1\" is not defined in the picture list", "screen \"big\": ODD_MODULE is not converted",
       "screen \"big\": OTHER_MODULE is not converted",     "picture \"u2\" is not defined in the picture list",
@@ -205,7 +206,7 @@ TEST_F(PieceByPieceTest, WritesWhatTheWholeScreenWrites) {
     SCOPED_TRACE(c.label);
     for (const std::string& f : scratch.Files()) fs::remove(scratch.path() / f);
     XmlDocument doc;
-    ASSERT_TRUE(ParseDocument(doc, "<ROOT>" + BigScreen("big", 1500, c.oddText) + "</ROOT>").ok);
+    ASSERT_TRUE(ParseDocument(doc, "<ROOT>" + BigScreen("big", 1500, c.oddText) + "</ROOT>").ok());
     doc.SetEncoding(Encoding{65001});
     // An older file of that name is replaced, keeping its permissions.
     testing_support::WriteBytes("big.xml", "old");
@@ -214,7 +215,7 @@ TEST_F(PieceByPieceTest, WritesWhatTheWholeScreenWrites) {
 #endif
     warnings.clear();
     RunContext run(reporter);  // each case warns as a run of its own
-    ASSERT_TRUE(ConvertDocument(doc, run).ok);
+    ASSERT_TRUE(ConvertDocument(doc, run).ok());
     EXPECT_EQ(warnings.size(), 2u);
     EXPECT_EQ(scratch.Files(), (std::vector<std::string>{"big.xml"}));  // no temporary file left
 #ifndef _WIN32
@@ -230,11 +231,11 @@ TEST_F(PieceByPieceTest, WritesWhatTheWholeScreenWrites) {
 
 TEST_F(PieceByPieceTest, FailureShowsAfterTheScreensWarningsAndStopsTheRun) {
   XmlDocument doc;
-  ASSERT_TRUE(ParseDocument(doc, "<ROOT>" + BigScreen("missing/big") + BigScreen("next") + "</ROOT>").ok);
+  ASSERT_TRUE(ParseDocument(doc, "<ROOT>" + BigScreen("missing/big") + BigScreen("next") + "</ROOT>").ok());
   doc.SetEncoding(Encoding{65001});
   std::vector<std::string> events;
   RecordEventsInto(events);
-  EXPECT_FALSE(ConvertDocument(doc, context).ok);
+  EXPECT_EQ(ConvertDocument(doc, context).code(), StatusCode::kAlreadyReported);
   const std::vector<std::string> expected = {
       "warning: screen \"missing/big\": ODD999_MODULE is not converted",
       "warning: screen \"missing/big\": ODD1999_MODULE is not converted",
@@ -247,12 +248,12 @@ TEST_F(PieceByPieceTest, FailureShowsAfterTheScreensWarningsAndStopsTheRun) {
 #ifndef _WIN32
 TEST_F(PieceByPieceTest, WriteFailingMidwayKeepsTheOldFile) {
   XmlDocument doc;
-  ASSERT_TRUE(ParseDocument(doc, "<ROOT>" + BigScreen("big") + "</ROOT>").ok);
+  ASSERT_TRUE(ParseDocument(doc, "<ROOT>" + BigScreen("big") + "</ROOT>").ok());
   doc.SetEncoding(Encoding{65001});
   testing_support::WriteBytes("big.xml", "old");
   // Files may not grow past 64 KiB: the second piece no longer fits.
   const bool converted =
-      testing_support::WithFileSizeLimit(64 * 1024, [&] { return ConvertDocument(doc, context).ok; });
+      testing_support::WithFileSizeLimit(64 * 1024, [&] { return ConvertDocument(doc, context).ok(); });
   EXPECT_FALSE(converted);
   ASSERT_EQ(messages.size(), 1u);
   EXPECT_EQ(messages[0].caption, "big.xml");

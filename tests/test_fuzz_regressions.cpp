@@ -15,7 +15,8 @@ TEST(FuzzRegression, BlanksBeforeASlashGiveAnEmptyAttributeList) {
       "1\"  /~< a=lo>",
       19);
   XmlDocument document;
-  ParseDocument(document, text);
+  // The text ends inside an element; what was read before is what this test is about.
+  (void)ParseDocument(document, text);
   ASSERT_EQ(document.ElementCount(), 1u);
   const ElementView a = document.Element(document.FirstElement());
   EXPECT_EQ(a.Name(), std::string("a\x11\0\0"

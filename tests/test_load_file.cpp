@@ -72,7 +72,7 @@ TEST(LoadFile, DecodesTheChosenEncoding) {
     WriteBytes(folder / "in.xml", c.file);
     XmlDocument doc;
     LoadResult status;
-    ASSERT_TRUE(status.Load(doc, folder / "in.xml", c.encodingName)) << c.label << ": " << status.reason;
+    ASSERT_TRUE(status.Load(doc, folder / "in.xml", c.encodingName)) << c.label << ": " << status.message();
     EXPECT_EQ(doc.GetEncoding().codePage, c.codePage) << c.label;
     ASSERT_FALSE(doc.FirstElement().IsNone()) << c.label;
     EXPECT_EQ(doc.Element(doc.FirstElement()).Name(), "a") << c.label;
@@ -150,7 +150,7 @@ TEST(LoadFile, HeldAsFileBytesWhereTheCodePageRoundTrips) {
     Folder folder;
     WriteBytes(folder / "in.xml", c.file);
     XmlDocument doc;
-    ASSERT_TRUE(Load(doc, folder / "in.xml", "", nullptr, HeldText::kFileBytes).ok) << c.label;
+    ASSERT_TRUE(Load(doc, folder / "in.xml", "", HeldText::kFileBytes).ok()) << c.label;
     const Encoding& held = doc.GetEncoding();
     EXPECT_EQ(held.IsNarrowText() ? 0u : held.heldCodePage, c.heldCodePage) << c.label;
     const std::string value = doc.Element(doc.FirstElement()).GetAttribute("v");
@@ -161,10 +161,10 @@ TEST(LoadFile, HeldAsFileBytesWhereTheCodePageRoundTrips) {
   Folder folder;
   WriteBytes(folder / "in.xml", "<a v=\"\xCF\xF0\"/>");
   XmlDocument doc;
-  ASSERT_TRUE(Load(doc, folder / "in.xml", "", nullptr, HeldText::kFileBytes).ok);
-  ASSERT_TRUE(Save(doc, folder / "same.xml", "windows-1251").ok);
+  ASSERT_TRUE(Load(doc, folder / "in.xml", "", HeldText::kFileBytes).ok());
+  ASSERT_TRUE(Save(doc, folder / "same.xml", "windows-1251").ok());
   EXPECT_BYTES(FileBytes(folder / "same.xml"), Declaration("windows-1251") + "\r\n<a v=\"\xCF\xF0\"/>\0"s);
-  ASSERT_TRUE(Save(doc, folder / "utf8.xml", "utf-8").ok);
+  ASSERT_TRUE(Save(doc, folder / "utf8.xml", "utf-8").ok());
   EXPECT_BYTES(FileBytes(folder / "utf8.xml"), Declaration("utf-8") + "\r\n<a v=\"\xD0\x9F\xD1\x80\"/>\0"s);
 }
 
@@ -175,11 +175,15 @@ Status ParseOf(std::string_view text) {
 }
 
 void ExpectSameStatus(const Status& actual, const Status& expected, const std::string& label) {
-  EXPECT_EQ(actual.ok, expected.ok) << label;
-  EXPECT_EQ(actual.offset, expected.offset) << label;
-  EXPECT_EQ(actual.line, expected.line) << label;
-  EXPECT_EQ(actual.column, expected.column) << label;
-  EXPECT_EQ(actual.reason, expected.reason) << label;
+  EXPECT_EQ(actual.ok(), expected.ok()) << label;
+  EXPECT_EQ(actual.code(), expected.code()) << label;
+  ASSERT_EQ(actual.place().has_value(), expected.place().has_value()) << label;
+  if (actual.place()) {
+    EXPECT_EQ(actual.place()->offset, expected.place()->offset) << label;
+    EXPECT_EQ(actual.place()->line, expected.place()->line) << label;
+    EXPECT_EQ(actual.place()->column, expected.place()->column) << label;
+  }
+  EXPECT_EQ(actual.message(), expected.message()) << label;
 }
 
 #ifndef _WIN32
@@ -202,7 +206,7 @@ TEST(LoadFile, Utf8MarkIsNotPartOfTheText) {
     XmlDocument doc;
     LoadResult status;
     ASSERT_TRUE(status.Load(doc, folder / "in.xml", c.encodingName)) << c.encodingName;
-    EXPECT_FALSE(status.parse.ok) << c.encodingName;
+    EXPECT_FALSE(status.parse.ok()) << c.encodingName;
     ExpectSameStatus(status.parse, ParseOf(c.parsedText), "named [" + c.encodingName + "]");
     ASSERT_EQ(doc.ElementCount(), 1u) << c.encodingName;
     EXPECT_EQ(doc.Element(doc.FirstElement()).Name(), "menu") << c.encodingName;
@@ -217,9 +221,9 @@ TEST(LoadFile, ParserFailureIsReportedButLoadSucceeds) {
   XmlDocument doc;
   LoadResult status;
   ASSERT_TRUE(status.Load(doc, folder / "in.xml", ""));
-  EXPECT_TRUE(status.reason.empty());
-  EXPECT_FALSE(status.parse.ok);
-  EXPECT_FALSE(status.parse.reason.empty());
+  EXPECT_TRUE(status.message().empty());
+  EXPECT_FALSE(status.parse.ok());
+  EXPECT_FALSE(status.parse.message().empty());
   ExpectSameStatus(status.parse, ParseOf(text), "unclosed menu");
   // What was read is kept.
   ASSERT_EQ(doc.ElementCount(), 2u);
@@ -233,11 +237,11 @@ TEST(LoadFile, WellFormedFileReportsAFinishedParse) {
   WriteBytes(folder / "in.xml", "<menu><a></a></menu>");
   XmlDocument doc;
   LoadResult status;
-  status.parse.ok = false;
-  status.reason = "stale";
+  status.parse = Status::Failure(StatusCode::kTextEndedEarly, "stale");
+  status.read = Status::Failure(StatusCode::kSystemError, "stale");
   ASSERT_TRUE(status.Load(doc, folder / "in.xml", ""));
-  EXPECT_TRUE(status.parse.ok);
-  EXPECT_TRUE(status.reason.empty());
+  EXPECT_TRUE(status.parse.ok());
+  EXPECT_TRUE(status.message().empty());
 }
 
 TEST(LoadFile, TextWithoutElementsStillLoads) {
@@ -305,17 +309,25 @@ TEST(LoadFile, FailuresEmptyTheDocumentAndKeepTheCodePage) {
     EXPECT_EQ(doc.ElementCount(), 0u) << c.label;
     EXPECT_TRUE(doc.FirstElement().IsNone()) << c.label;
     EXPECT_EQ(doc.GetEncoding().codePage, 1253u) << c.label;
-    EXPECT_FALSE(status.reason.empty()) << c.label;
-    if (c.error != 0) ExpectSystemReason(status.reason, c.error, c.label);
+    EXPECT_FALSE(status.message().empty()) << c.label;
+    if (c.error != 0) ExpectSystemReason(status.message(), c.error, c.label);
   }
 }
 
-TEST(LoadFile, WorksWithoutAStatus) {
+// One result: a text that ended early still loads what was read, and says so by its code;
+// a file that cannot be read fails with another code.
+TEST(LoadFile, OneResultTellsReadingFromParsing) {
   Folder folder;
   WriteBytes(folder / "in.xml", "<a>");
   XmlDocument doc;
-  EXPECT_TRUE(Load(doc, folder / "in.xml", ""));
-  EXPECT_FALSE(Load(doc, folder / "missing.xml", ""));
+  const Status ended = Load(doc, folder / "in.xml", "");
+  EXPECT_EQ(ended.code(), StatusCode::kTextEndedEarly);
+  EXPECT_TRUE(ended.place().has_value());
+  EXPECT_EQ(doc.ElementCount(), 1u);
+  const Status missing = Load(doc, folder / "missing.xml", "");
+  EXPECT_FALSE(missing.ok());
+  EXPECT_EQ(missing.code(), StatusCode::kSystemError);
+  EXPECT_FALSE(missing.place().has_value());
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -348,14 +360,14 @@ TEST(LoadFile, LongCyrillicAndJapaneseFilesConvertCompletely) {
     WriteBytes(folder / "big.xml", file);
     XmlDocument doc;
     LoadResult status;
-    ASSERT_TRUE(status.Load(doc, folder / "big.xml", "")) << c.label << ": " << status.reason;
+    ASSERT_TRUE(status.Load(doc, folder / "big.xml", "")) << c.label << ": " << status.message();
     ASSERT_EQ(doc.ElementCount(), 1u) << c.label;
     const std::string loaded = doc.Element(doc.FirstElement()).GetAttribute("v");
     EXPECT_EQ(loaded.size(), value.size()) << c.label;
     EXPECT_TRUE(loaded == value) << c.label;
 
     // And back out in the same encoding, byte for byte.
-    ASSERT_TRUE(Save(doc, folder / "out.xml", c.declared).ok) << c.label;
+    ASSERT_TRUE(Save(doc, folder / "out.xml", c.declared).ok()) << c.label;
     const std::string expected =
         Declaration(c.declared) + "\r\n<t v=\"" + file.substr(Declaration(c.declared).size() + 6) + "\0"s;
     const std::string written = FileBytes(folder / "out.xml");
@@ -381,7 +393,7 @@ TEST(LoadFile, MillionDeepDocumentLoadsAndIsDestroyed) {
   RunOnSmallStack([&] {
     XmlDocument doc;
     LoadResult status;
-    loaded = status.Load(doc, folder / "deep.xml", "") && status.parse.ok;
+    loaded = status.Load(doc, folder / "deep.xml", "") && status.parse.ok();
     count = doc.ElementCount();
     if (count == kDepth) {
       const ElementRef top = doc.FirstElement();

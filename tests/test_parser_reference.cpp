@@ -296,14 +296,16 @@ void CompareWithReference(const std::string& text) {
   XmlDocument doc;
   const Status status = ParseDocument(doc, std::string_view(text));
   ASSERT_EQ(Dump(doc), reference.Dump()) << Show(text);
-  ASSERT_EQ(status.ok, expected.complete) << Show(text);
+  ASSERT_EQ(status.ok(), expected.complete) << Show(text);
   if (!expected.complete) {
-    ASSERT_EQ(status.offset, expected.offset) << Show(text);
-    ASSERT_EQ(status.reason, expected.what.empty() ? std::string() : "the text ended inside " + expected.what)
+    ASSERT_EQ(status.code(), StatusCode::kTextEndedEarly) << Show(text);
+    ASSERT_TRUE(status.place().has_value()) << Show(text);
+    ASSERT_EQ(status.place()->offset, expected.offset) << Show(text);
+    ASSERT_EQ(status.message(), expected.what.empty() ? std::string() : "the text ended inside " + expected.what)
         << Show(text);
     const auto [line, column] = LineAndColumn(text, expected.offset);
-    ASSERT_EQ(status.line, line) << Show(text);
-    ASSERT_EQ(status.column, column) << Show(text);
+    ASSERT_EQ(status.place()->line, line) << Show(text);
+    ASSERT_EQ(status.place()->column, column) << Show(text);
   }
   // Every attribute is found by name as well, and a name never written is not.
   for (uint32_t i = 0; i < reference.elements().size(); ++i) {
@@ -540,14 +542,15 @@ TEST(XmlParser, StatusTellsWhereTheUnfinishedConstructBegan) {
     SCOPED_TRACE(Show(c.text));
     XmlDocument doc;
     const Status status = ParseDocument(doc, std::string_view(c.text));
-    EXPECT_FALSE(status.ok);
-    EXPECT_EQ(status.offset, c.offset);
-    EXPECT_EQ(status.line, c.line);
-    EXPECT_EQ(status.column, c.column);
-    EXPECT_EQ(status.reason, "the text ended inside " + std::string(c.what));
+    EXPECT_EQ(status.code(), StatusCode::kTextEndedEarly);
+    ASSERT_TRUE(status.place().has_value());
+    EXPECT_EQ(status.place()->offset, c.offset);
+    EXPECT_EQ(status.place()->line, c.line);
+    EXPECT_EQ(status.place()->column, c.column);
+    EXPECT_EQ(status.message(), "the text ended inside " + std::string(c.what));
   }
   XmlDocument doc;
-  EXPECT_TRUE(ParseDocument(doc, std::string_view("<a />")).ok);
+  EXPECT_TRUE(ParseDocument(doc, std::string_view("<a />")).ok());
 }
 
 }  // namespace

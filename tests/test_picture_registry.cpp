@@ -37,7 +37,7 @@ TEST_F(PictureRegistryTest, RegistersDirectImageModulesFirstOfANameWins) {
                                           "<IMAGE_MODULE path=\"case.png\">lowercase</IMAGE_MODULE>"
                                           "<IMAGE_MODULE path=\"none.png\"></IMAGE_MODULE>"
                                           "</PICTURES_MODULE>"))
-          .ok);
+          .ok());
   PictureRegistry registry;
   registry.Insert("stale", PictureEntry{"stale.png", 1, 1});
   ConvertPictures(doc.FirstElement(), doc, registry);
@@ -65,7 +65,7 @@ TEST_F(PictureRegistryTest, RegistersDirectImageModulesFirstOfANameWins) {
 
 TEST_F(PictureRegistryTest, EmptyPictureListLeavesTheRegistryEmpty) {
   XmlDocument doc;
-  ASSERT_TRUE(ParseDocument(doc, std::string_view("<PICTURES_MODULE>  </PICTURES_MODULE>")).ok);
+  ASSERT_TRUE(ParseDocument(doc, std::string_view("<PICTURES_MODULE>  </PICTURES_MODULE>")).ok());
   PictureRegistry registry;
   registry.Insert("old", PictureEntry{"old.png", 1, 1});
   ConvertPictures(doc.FirstElement(), doc, registry);

@@ -204,10 +204,10 @@ TEST(Protection, FailedNewFileLeavesAnotherWritersFile) {
   testing_support::TempFolder folder("menuconv-race");
   const std::string path = folder.PathOf("screen_0.xml");
   platform::AtomicFile file;
-  ASSERT_TRUE(file.Open(path).ok);
+  ASSERT_TRUE(file.Open(path).ok());
   WriteBytes(path, "written by the other run");
   const Status written = testing_support::WithFileSizeLimit(1024, [&] { return file.Write({std::string(4096, 'x')}); });
-  EXPECT_FALSE(written.ok);
+  EXPECT_FALSE(written.ok());
   EXPECT_EQ(ReadBytes(path), "written by the other run");
   EXPECT_EQ(EntriesOf(folder.path()), std::vector<std::string>{"screen_0.xml"});
 }

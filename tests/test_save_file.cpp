@@ -46,7 +46,7 @@ TEST(SaveFile, DocumentedExample) {
   XmlDocument doc;
   BuildExample(doc);
   const Status saved = Save(doc, folder / "menu.xml", "windows-1251");
-  ASSERT_TRUE(saved.ok) << saved.reason;
+  ASSERT_TRUE(saved.ok()) << saved.message();
   const std::string expected =
       "<?xml version=\"1.0\" encoding=\"windows-1251\" ?>\r\n"
       "<menu ctr=\"1\">\r\n"
@@ -60,7 +60,7 @@ TEST(SaveFile, DocumentedExample) {
 TEST(SaveFile, EmptyDocumentIsDeclarationAndZeroByte) {
   Folder folder;
   XmlDocument doc;
-  ASSERT_TRUE(Save(doc, folder / "empty.xml", "").ok);
+  ASSERT_TRUE(Save(doc, folder / "empty.xml", "").ok());
   EXPECT_BYTES(FileBytes(folder / "empty.xml"), "<?xml version=\"1.0\" encoding=\"utf-8\" ?>\0"s);
 }
 
@@ -68,7 +68,7 @@ TEST(SaveFile, EmptyDocumentInEveryEncoding) {
   for (const EncodingRow& row : EncodingTable) {
     Folder folder;
     XmlDocument doc;
-    ASSERT_TRUE(Save(doc, folder / "e.xml", row.name).ok) << row.name;
+    ASSERT_TRUE(Save(doc, folder / "e.xml", row.name).ok()) << row.name;
     EXPECT_BYTES(FileBytes(folder / "e.xml"), Declaration(row.name) + "\0"s) << row.name;
   }
 }
@@ -110,7 +110,7 @@ TEST(SaveFile, EachEncodingWritesItsBytesAndDeclaresItsName) {
     XmlDocument doc;
     doc.AppendChild(ElementRef::None(), Element("t", "", {{"v", c.value}}));
     const Status saved = Save(doc, folder / "t.xml", c.name);
-    ASSERT_TRUE(saved.ok) << c.name << ": " << saved.reason;
+    ASSERT_TRUE(saved.ok()) << c.name << ": " << saved.message();
     EXPECT_EQ(doc.GetEncoding().codePage, c.codePage) << c.name;
     EXPECT_BYTES(FileBytes(folder / "t.xml"), Declaration(c.name) + c.body + "\0"s) << c.name;
   }
@@ -125,8 +125,8 @@ TEST(LoadFile, EachEncodingReadsBackWhatWasSaved) {
     // A declaration never selects csISO2022JP: that file is read by naming it.
     const std::string_view name = c.codePage == 50221 ? std::string_view(c.name) : std::string_view();
     LoadResult status;
-    ASSERT_TRUE(status.Load(doc, path, name)) << c.name << ": " << status.reason;
-    EXPECT_TRUE(status.parse.ok) << c.name << ": " << status.parse.reason;
+    ASSERT_TRUE(status.Load(doc, path, name)) << c.name << ": " << status.message();
+    EXPECT_TRUE(status.parse.ok()) << c.name << ": " << status.parse.message();
     EXPECT_EQ(doc.GetEncoding().codePage, c.codePage) << c.name;
     ASSERT_EQ(doc.ElementCount(), 1u) << c.name;
     EXPECT_EQ(doc.Element(doc.FirstElement()).Name(), "t") << c.name;
@@ -139,7 +139,7 @@ TEST(SaveFile, ElementTextInTheFileEncoding) {
   XmlDocument doc;
   const ElementRef root = doc.AppendChild(ElementRef::None(), Element("menu"));
   doc.AppendChild(root, Element("text", "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82"));  // Привет
-  ASSERT_TRUE(Save(doc, folder / "m.xml", "windows-1251").ok);
+  ASSERT_TRUE(Save(doc, folder / "m.xml", "windows-1251").ok());
   EXPECT_BYTES(FileBytes(folder / "m.xml"),
                Declaration("windows-1251") + "\r\n<menu>\r\n    <text>\xCF\xF0\xE8\xE2\xE5\xF2</text>\r\n</menu>\0"s);
 
@@ -174,7 +174,7 @@ TEST(SaveFile, EncodingNameChoosesTheCodePage) {
     XmlDocument doc;
     doc.SetEncoding(Encoding{c.before});
     doc.AppendChild(ElementRef::None(), Element("t", "", {{"v", "\xD0\x96\xC3\xA9"}}));
-    ASSERT_TRUE(Save(doc, folder / "t.xml", c.name).ok) << c.label;
+    ASSERT_TRUE(Save(doc, folder / "t.xml", c.name).ok()) << c.label;
     EXPECT_EQ(doc.GetEncoding().codePage, c.after) << c.label;
     EXPECT_BYTES(FileBytes(folder / "t.xml"), c.file) << c.label;
   }
@@ -184,7 +184,7 @@ TEST(SaveFile, Iso2022JpFileIsReadBackAsUtf8WithoutTheName) {
   Folder folder;
   XmlDocument doc;
   doc.AppendChild(ElementRef::None(), Element("t", "", {{"v", "\xE6\x97\xA5\xE6\x9C\xAC"}}));
-  ASSERT_TRUE(Save(doc, folder / "jp.xml", "csISO2022JP").ok);
+  ASSERT_TRUE(Save(doc, folder / "jp.xml", "csISO2022JP").ok());
 
   XmlDocument back;
   ASSERT_TRUE(Load(back, folder / "jp.xml", ""));
@@ -204,7 +204,7 @@ TEST(SaveFile, ReplacesAnExistingFileCompletely) {
   XmlDocument doc;
   doc.AppendChild(ElementRef::None(), Element("a"));
   const Status saved = Save(doc, path, "utf-8");
-  ASSERT_TRUE(saved.ok) << saved.reason;
+  ASSERT_TRUE(saved.ok()) << saved.message();
   EXPECT_BYTES(FileBytes(path), Declaration("utf-8") + "\r\n<a/>\0"s);
   struct stat info;
   ASSERT_EQ(::stat(path.c_str(), &info), 0);
@@ -220,7 +220,7 @@ TEST(SaveFile, ThroughASymbolicLinkReplacesItsTarget) {
   ASSERT_EQ(::symlink("real.xml", link.c_str()), 0);
   XmlDocument doc;
   doc.AppendChild(ElementRef::None(), Element("a"));
-  ASSERT_TRUE(Save(doc, link, "").ok);
+  ASSERT_TRUE(Save(doc, link, "").ok());
   EXPECT_TRUE(fs::is_symlink(link));
   EXPECT_BYTES(FileBytes(real), Declaration("utf-8") + "\r\n<a/>\0"s);
   EXPECT_EQ(folder.Entries(), (std::set<std::string>{"link.xml", "real.xml"}));
@@ -233,7 +233,7 @@ TEST(SaveFile, RelativePathWritesIntoTheCurrentFolder) {
   fs::current_path(folder.path());
   XmlDocument doc;
   doc.AppendChild(ElementRef::None(), Element("a"));
-  const bool saved = Save(doc, "plain.xml", "").ok;
+  const bool saved = Save(doc, "plain.xml", "").ok();
   fs::current_path(previous);
   ASSERT_TRUE(saved);
   EXPECT_BYTES(FileBytes(folder / "plain.xml"), Declaration("utf-8") + "\r\n<a/>\0"s);
@@ -284,8 +284,8 @@ TEST(SaveFile, UnwritableTargetsFailAndLeaveTheFolderAsItWas) {
     doc.SetEncoding(Encoding{1251});
     doc.AppendChild(ElementRef::None(), Element("a", "text"));
     const Status saved = Save(doc, path, "windows-1252");
-    EXPECT_FALSE(saved.ok) << c.label;
-    ExpectSystemReason(saved.reason, c.error, c.label);
+    EXPECT_FALSE(saved.ok()) << c.label;
+    ExpectSystemReason(saved.message(), c.error, c.label);
     EXPECT_EQ(folder.Entries(), before) << c.label;
     EXPECT_EQ(doc.GetEncoding().codePage, 1251u) << c.label;  // nothing was written: the document is unchanged
   }
@@ -312,14 +312,14 @@ TEST(SaveFile, FileWrittenInStepsReplacesOnlyWhenCommitted) {
     {
       platform::AtomicFile file;
       const Status opened = file.Open(path);
-      ASSERT_TRUE(opened.ok) << c.label << ": " << opened.reason;
-      ASSERT_TRUE(file.Write({"one ", "", "two "}).ok) << c.label;
-      ASSERT_TRUE(file.Write({"three"}).ok) << c.label;
+      ASSERT_TRUE(opened.ok()) << c.label << ": " << opened.message();
+      ASSERT_TRUE(file.Write({"one ", "", "two "}).ok()) << c.label;
+      ASSERT_TRUE(file.Write({"three"}).ok()) << c.label;
       if (c.existed) {
         EXPECT_EQ(FileBytes(path), "old") << c.label;  // not yet replaced
       }
       if (c.end == End::kCommit) {
-        ASSERT_TRUE(file.Commit().ok) << c.label;
+        ASSERT_TRUE(file.Commit().ok()) << c.label;
       }
       if (c.end == End::kAbandon) file.Abandon();
       EXPECT_EQ(file.IsOpen(), c.end == End::kDrop) << c.label;
@@ -387,7 +387,7 @@ TEST(ReadFile, LargeFilesArriveWhole) {
     WriteBytes(path, bytes);
     ByteBuffer contents;
     const Status read = platform::ReadWholeFile(path, contents);
-    ASSERT_TRUE(read.ok) << read.reason;
+    ASSERT_TRUE(read.ok()) << read.message();
     ASSERT_EQ(contents.size(), size);
     EXPECT_TRUE(contents.view() == bytes) << size;
   }
@@ -399,7 +399,7 @@ TEST(SaveFile, DirectoryAsTargetKeepsItsContent) {
   WriteBytes(folder / "target.xml/inside", "keep");
   XmlDocument doc;
   doc.AppendChild(ElementRef::None(), Element("a"));
-  EXPECT_FALSE(Save(doc, folder / "target.xml", "").ok);
+  EXPECT_FALSE(Save(doc, folder / "target.xml", "").ok());
   EXPECT_TRUE(fs::is_directory(folder / "target.xml"));
   EXPECT_EQ(FileBytes(folder / "target.xml/inside"), "keep");
   EXPECT_EQ(fs::directory_iterator(folder / "target.xml")->path().filename(), "inside");
@@ -418,8 +418,8 @@ TEST(SaveFile, WriteFailingMidwayKeepsTheOldFileAndLeavesNoTemporary) {
   // Files may not grow past 4 KiB while the document is saved: the write of the temporary
   // file fails with EFBIG after its first bytes.
   const Status result = testing_support::WithFileSizeLimit(4096, [&] { return Save(doc, path, ""); });
-  const bool saved = result.ok;
-  const std::string& reason = result.reason;
+  const bool saved = result.ok();
+  const std::string& reason = result.message();
 
   EXPECT_FALSE(saved);
   EXPECT_EQ(reason, std::strerror(EFBIG));
@@ -436,8 +436,8 @@ TEST(SaveFile, UnconvertibleCodePageKeepsTheOldFile) {
   doc.SetEncoding(Encoding{437});  // in no row of the table, and not convertible
   doc.AppendChild(ElementRef::None(), Element("a", "text"));
   const Status saved = Save(doc, path, "UTF-8");
-  EXPECT_FALSE(saved.ok);  // no row: the code page stays 437
-  EXPECT_FALSE(saved.reason.empty());
+  EXPECT_FALSE(saved.ok());  // no row: the code page stays 437
+  EXPECT_FALSE(saved.message().empty());
   EXPECT_EQ(doc.GetEncoding().codePage, 437u);
   EXPECT_BYTES(FileBytes(path), old);
   EXPECT_EQ(folder.Entries(), (std::set<std::string>{"out.xml"}));
@@ -448,8 +448,8 @@ TEST(SaveFile, UnconvertibleCodePageCreatesNoFile) {
   XmlDocument doc;
   doc.SetEncoding(Encoding{437});
   const Status saved = Save(doc, folder / "new.xml", "ibm437");
-  EXPECT_FALSE(saved.ok);
-  EXPECT_FALSE(saved.reason.empty());
+  EXPECT_FALSE(saved.ok());
+  EXPECT_FALSE(saved.message().empty());
   EXPECT_TRUE(folder.Entries().empty());
 }
 
@@ -466,9 +466,9 @@ TEST(SaveFile, ReadOnlyFolderOverwritesAWritableFileInPlace) {
   const Status saved = Save(doc, path, "");
   const Status created = Save(doc, folder / "new.xml", "");
   ::chmod(folder.path().c_str(), 0755);  // so that the folder can be removed
-  EXPECT_TRUE(saved.ok) << saved.reason;
+  EXPECT_TRUE(saved.ok()) << saved.message();
   EXPECT_EQ(FileBytes(path), std::string("<?xml version=\"1.0\" encoding=\"utf-8\" ?>\r\n<a/>") + '\0');
-  EXPECT_EQ(created.reason, std::strerror(EACCES));
+  EXPECT_EQ(created.message(), std::strerror(EACCES));
   EXPECT_EQ(folder.Entries(), (std::set<std::string>{"out.xml"}));
 }
 #endif
@@ -481,7 +481,7 @@ TEST(SaveFile, DeepDocumentSavesOnASmallStack) {
   const std::string path = folder / "deep.xml";
   Status result;
   RunOnSmallStack([&] { result = Save(doc, path, "windows-1252"); });
-  ASSERT_TRUE(result.ok) << result.reason;
+  ASSERT_TRUE(result.ok()) << result.message();
   const std::string written = FileBytes(path);
   const std::string declaration = Declaration("windows-1252");
   ASSERT_GT(written.size(), declaration.size() + 1);

@@ -240,7 +240,7 @@ class TextTableFileTest : public ::testing::Test {
       const std::string path = PathOf("merged" + std::to_string(i) + ".txt");
       WriteBytes(path, files[i]);
       const Status status = table.AddFile(path);
-      EXPECT_TRUE(status.ok) << status.reason;
+      EXPECT_TRUE(status.ok()) << status.message();
     }
     return BytesOf(SerializeTextTable(table));
   }
@@ -258,22 +258,25 @@ TEST_F(TextTableFileTest, AddFileReadsOnlyTables) {
     Records records;
   };
   auto stoppedAt = [&](std::size_t offset, std::size_t line, std::size_t column) {
-    Status status = Status::Failure(stopped + std::to_string(offset));
-    status.offset = offset;
-    status.line = line;
-    status.column = column;
-    return status;
+    return Status::Failure(StatusCode::kMalformedInput, stopped + std::to_string(offset),
+                           InputPlace{offset, line, column});
   };
   const std::vector<Case> cases = {
       {"missing file", std::nullopt, Status::Success(), {}},
       {"empty file", "", Status::Success(), {}},
       {"mark only", "FF FE", Status::Success(), {}},
       {"mark and an odd byte", "FF FE 6B", Status::Success(), {}},
-      {"one byte", "FF", Status::Failure(kNoMark), {}},
-      {"big-endian mark", "FE FF 00 6B 00 09 00 41 00 0D 00 0A", Status::Failure(kNoMark), {}},
-      {"UTF-8 without mark", "6B 09 41 0D 0A", Status::Failure(kNoMark), {}},
-      {"UTF-8 with its mark", "EF BB BF 6B 09 41 0D 0A", Status::Failure(kNoMark), {}},
-      {"UTF-16 without mark", "6B 00 09 00 41 00 0D 00 0A 00", Status::Failure(kNoMark), {}},
+      {"one byte", "FF", Status::Failure(StatusCode::kMalformedInput, kNoMark), {}},
+      {"big-endian mark",
+       "FE FF 00 6B 00 09 00 41 00 0D 00 0A",
+       Status::Failure(StatusCode::kMalformedInput, kNoMark),
+       {}},
+      {"UTF-8 without mark", "6B 09 41 0D 0A", Status::Failure(StatusCode::kMalformedInput, kNoMark), {}},
+      {"UTF-8 with its mark", "EF BB BF 6B 09 41 0D 0A", Status::Failure(StatusCode::kMalformedInput, kNoMark), {}},
+      {"UTF-16 without mark",
+       "6B 00 09 00 41 00 0D 00 0A 00",
+       Status::Failure(StatusCode::kMalformedInput, kNoMark),
+       {}},
       {"well-formed",
        "FF FE 6B 00 09 00 41 00 0D 00 0A 00 6D 00 09 00 42 00 0D 00 0A 00",
        Status::Success(),
@@ -304,11 +307,9 @@ TEST_F(TextTableFileTest, AddFileReadsOnlyTables) {
     if (c.bytes) WriteBytes(path, Hex(*c.bytes));
     TextTable table;
     const Status status = table.AddFile(path);
-    EXPECT_EQ(status.ok, c.status.ok);
-    EXPECT_EQ(status.reason, c.status.reason);
-    EXPECT_EQ(status.offset, c.status.offset);
-    EXPECT_EQ(status.line, c.status.line);
-    EXPECT_EQ(status.column, c.status.column);
+    EXPECT_EQ(status.code(), c.status.code());
+    EXPECT_EQ(status.message(), c.status.message());
+    EXPECT_EQ(status.place(), c.status.place());
     EXPECT_EQ(RecordsOf(table), c.records);
     EXPECT_EQ(table.Size(), c.records.size());
     EXPECT_EQ(BytesOf(SerializeTextTable(table)), TableBytes(c.records));
@@ -326,10 +327,10 @@ TEST_F(TextTableFileTest, AddFileOnWhatIsNoFile) {
     Status status;
   };
   const std::vector<Case> cases = {
-      {"folder", PathOf("folder.txt"), Status::Failure(std::strerror(testing_support::kDirectoryError))},
+      {"folder", PathOf("folder.txt"), Status::SystemFailure(testing_support::kDirectoryError)},
       {"in a missing folder", PathOf("missing/table.txt"), Status::Success()},
 #ifndef _WIN32
-      {"below a file", PathOf("plain/table.txt"), Status::Failure(std::strerror(ENOTDIR))},
+      {"below a file", PathOf("plain/table.txt"), Status::SystemFailure(ENOTDIR)},
 #endif
       {"empty path", "", Status::Success()},
   };
@@ -337,9 +338,9 @@ TEST_F(TextTableFileTest, AddFileOnWhatIsNoFile) {
     SCOPED_TRACE(c.name);
     TextTable table;
     const Status status = table.AddFile(c.path);
-    EXPECT_EQ(status.ok, c.status.ok);
-    EXPECT_EQ(status.reason, c.status.reason);
-    EXPECT_FALSE(status.HasPosition());
+    EXPECT_EQ(status.code(), c.status.code());
+    EXPECT_EQ(status.message(), c.status.message());
+    EXPECT_FALSE(status.place().has_value());
     EXPECT_TRUE(table.Empty());
   }
   EXPECT_TRUE(fs::is_directory(PathOf("folder.txt")));
@@ -413,9 +414,9 @@ TEST_F(TextTableFileTest, NonAsciiKeysRoundTripUnchanged) {
     const std::string output = PathOf("out.txt");
     WriteBytes(input, Hex(c.input));
     TextTable table;
-    EXPECT_TRUE(table.AddFile(input).ok);
+    EXPECT_TRUE(table.AddFile(input).ok());
     const Status written = WriteTextTable(table, output);
-    ASSERT_TRUE(written.ok) << written.reason;
+    ASSERT_TRUE(written.ok()) << written.message();
     EXPECT_EQ(ReadBytes(output), Hex(sorted));
   }
 }
@@ -424,7 +425,7 @@ TEST_F(TextTableFileTest, WriteTextTableReplacesTheWholeFile) {
   const std::string input = PathOf("in.txt");
   WriteBytes(input, TableBytes({{u"m", u"C"}, {u"k", u"A"}}));
   TextTable table;
-  ASSERT_TRUE(table.AddFile(input).ok);
+  ASSERT_TRUE(table.AddFile(input).ok());
   const std::string path = PathOf("out_txts.txt");
   const std::string expected = Hex("FF FE 6B 00 09 00 41 00 0D 00 0A 00 6D 00 09 00 43 00 0D 00 0A 00");
   // A new file, then a longer file that must not keep its tail.
@@ -432,12 +433,12 @@ TEST_F(TextTableFileTest, WriteTextTableReplacesTheWholeFile) {
     SCOPED_TRACE(existed);
     if (existed) WriteBytes(path, std::string(100, 'x'));
     const Status status = WriteTextTable(table, path);
-    EXPECT_TRUE(status.ok);
-    EXPECT_EQ(status.reason, "");
+    EXPECT_TRUE(status.ok());
+    EXPECT_EQ(status.message(), "");
     EXPECT_EQ(ReadBytes(path), expected);
     EXPECT_EQ(Names(), (std::vector<std::string>{"in.txt", "out_txts.txt"}));
   }
-  ASSERT_TRUE(WriteTextTable(TextTable(), path).ok);
+  ASSERT_TRUE(WriteTextTable(TextTable(), path).ok());
   EXPECT_EQ(ReadBytes(path), Hex("FF FE"));
 }
 
@@ -445,21 +446,21 @@ TEST_F(TextTableFileTest, WriteTextTableFailureLeavesTargetAlone) {
   const std::string input = PathOf("in.txt");
   WriteBytes(input, TableBytes({{u"k", u"A"}}));
   TextTable table;
-  ASSERT_TRUE(table.AddFile(input).ok);
+  ASSERT_TRUE(table.AddFile(input).ok());
   const std::string folder = PathOf("out_txts.txt");
   fs::create_directory(folder);
   WriteBytes(PathOf("out_txts.txt/inside"), "keep");
   Status status = WriteTextTable(table, folder);
-  EXPECT_FALSE(status.ok);
-  EXPECT_NE(status.reason, "");
+  EXPECT_FALSE(status.ok());
+  EXPECT_NE(status.message(), "");
   EXPECT_TRUE(fs::is_directory(folder));
   EXPECT_EQ(ReadBytes(PathOf("out_txts.txt/inside")), "keep");
   // No temporary file is left behind.
   EXPECT_EQ(Names(), (std::vector<std::string>{"in.txt", "out_txts.txt"}));
 
   status = WriteTextTable(table, PathOf("missing/out_txts.txt"));
-  EXPECT_FALSE(status.ok);
-  EXPECT_NE(status.reason, "");
+  EXPECT_FALSE(status.ok());
+  EXPECT_NE(status.message(), "");
   EXPECT_EQ(Names(), (std::vector<std::string>{"in.txt", "out_txts.txt"}));
 }
 
@@ -482,7 +483,7 @@ TEST_F(TextTableFileTest, SerializedInPiecesThatMakeTheWhole) {
   std::string reversed = TableBytes(Records(records.rbegin(), records.rend()));
   WriteBytes(path, reversed);
   TextTable table;
-  ASSERT_TRUE(table.AddFile(path).ok);
+  ASSERT_TRUE(table.AddFile(path).ok());
 
   std::string joined;
   std::size_t pieces = 0;
@@ -532,9 +533,9 @@ TEST_F(TextTableFileTest, LargeTablesAndKeys) {
   input.clear();
   TextTable table;
   const Status status = table.AddFile(path);
-  EXPECT_TRUE(status.ok);
+  EXPECT_TRUE(status.ok());
   EXPECT_EQ(table.Size(), static_cast<std::size_t>(kRecords) + 1);
-  ASSERT_TRUE(WriteTextTable(table, path).ok);
+  ASSERT_TRUE(WriteTextTable(table, path).ok());
   const std::optional<std::string> written = ReadBytes(path);
   ASSERT_TRUE(written.has_value());
   EXPECT_EQ(written->size(), expected.size());

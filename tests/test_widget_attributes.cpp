@@ -64,7 +64,7 @@ TEST(ModuleAttributes, ReadsWhatFindAttributeWouldGive) {
   };
   for (const ReadCase& c : cases) {
     XmlDocument doc;
-    ASSERT_TRUE(ParseDocument(doc, std::string_view(c.module)).ok) << c.label;
+    ASSERT_TRUE(ParseDocument(doc, std::string_view(c.module)).ok()) << c.label;
     const ElementView view = doc.Element(doc.FirstElement());
     const PictureRegistry pictures;
     std::vector<BuildNote> notes;
@@ -83,7 +83,7 @@ TEST(ModuleAttributes, ReadsWhatFindAttributeWouldGive) {
 
 TEST(ModuleAttributes, ReadingAnotherModuleForgetsTheFirst) {
   XmlDocument doc;
-  ASSERT_TRUE(ParseDocument(doc, std::string_view(R"(<S><A _sFont="f" ld.x="1">a</A><B ld.y="2"/></S>)")).ok);
+  ASSERT_TRUE(ParseDocument(doc, std::string_view(R"(<S><A _sFont="f" ld.x="1">a</A><B ld.y="2"/></S>)")).ok());
   const ElementRef first = doc.FirstChild(doc.FirstElement());
   const PictureRegistry pictures;
   std::vector<BuildNote> notes;

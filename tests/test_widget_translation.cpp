@@ -108,7 +108,7 @@ TEST_F(ConvertSpriteAttributesTest, TranslatesEachRuleAndWritesInStoreOrder) {
   };
   for (const SpriteCase& c : cases) {
     XmlDocument doc;
-    ASSERT_TRUE(ParseDocument(doc, std::string_view(c.module)).ok) << c.label;
+    ASSERT_TRUE(ParseDocument(doc, std::string_view(c.module)).ok()) << c.label;
     WidgetElement element;
     ConvertSpriteAttributes(Read(doc.Element(doc.FirstElement())), element);
     EXPECT_EQ(InOrder(element), c.expected)
@@ -119,7 +119,7 @@ TEST_F(ConvertSpriteAttributesTest, TranslatesEachRuleAndWritesInStoreOrder) {
 TEST_F(ConvertSpriteAttributesTest, OnlySetsAttributesAndLeavesNameTextAndOthers) {
   RegisterCommonPictures();
   XmlDocument doc;
-  ASSERT_TRUE(ParseDocument(doc, std::string_view(R"(<M _keyImg="single" _sModeDraw="MUL">t</M>)")).ok);
+  ASSERT_TRUE(ParseDocument(doc, std::string_view(R"(<M _keyImg="single" _sModeDraw="MUL">t</M>)")).ok());
   WidgetElement element;
   element.name = "button";
   element.text = "kept";
@@ -147,7 +147,7 @@ struct WidgetCase {
 void CheckWidgets(const std::vector<WidgetCase>& cases, const PictureLookup& lookup) {
   for (const WidgetCase& c : cases) {
     XmlDocument doc;
-    ASSERT_TRUE(ParseDocument(doc, std::string_view(c.module)).ok) << c.label;
+    ASSERT_TRUE(ParseDocument(doc, std::string_view(c.module)).ok()) << c.label;
     WidgetElement element = StaleElement();
     c.translate(ModuleAttributes(doc.Element(doc.FirstElement()), lookup), element);
     EXPECT_EQ(element.name, c.name) << c.label;
@@ -429,7 +429,7 @@ TEST_F(ConvertControlWidgetTest, NothingLeaksFromOneWidgetToTheNext) {
           doc,
           std::string_view(
               R"(<S><BTN_MODULE _keyText="K" _sFont="F" _keyImg="grid">b</BTN_MODULE><TEXT_MODULE /><LEAF_MODULE _fTimeOne="1"/><CLOUD_MODULE /></S>)"))
-          .ok);
+          .ok());
   const ElementRef button = doc.FirstChild(doc.FirstElement());
   const ElementRef text = doc.NextSibling(button);
   const ElementRef leaf = doc.NextSibling(text);

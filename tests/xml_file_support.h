@@ -26,15 +26,18 @@
 
 namespace menuconv::xml_file_tests {
 
-// Load's two outcomes side by side: reading the file, and how far its text was read.
+// Load's result taken apart: whether the file was read, and how far its text was read.
 struct LoadResult {
   Status parse;
-  std::string reason;
+  Status read;
   bool Load(XmlDocument& document, const std::filesystem::path& path, std::string_view encodingName) {
-    const Status read = menuconv::Load(document, path.string(), encodingName, &parse);
-    reason = read.reason;
-    return read.ok;
+    const Status loaded = menuconv::Load(document, path.string(), encodingName);
+    const bool endedEarly = loaded.code() == StatusCode::kTextEndedEarly;
+    parse = endedEarly ? loaded : Status::Success();
+    read = endedEarly ? Status::Success() : loaded;
+    return read.ok();
   }
+  const std::string& message() const { return read.message(); }
 };
 
 namespace fs = std::filesystem;

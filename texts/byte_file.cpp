@@ -9,7 +9,7 @@ namespace menuconv {
 Status ReadFileBytes(const std::string& path, ByteBuffer& bytes) {
   bytes.Clear();
   Status read = platform::ReadWholeFile(path, bytes);
-  if (!read && read.error == ENOENT) return Status::Success();  // not there: no bytes
+  if (!read && read.systemError() == ENOENT) return Status::Success();  // not there: no bytes
   if (!read) bytes.Clear();
   return read;
 }

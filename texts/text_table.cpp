@@ -53,18 +53,19 @@ std::size_t Scan(std::string_view data, std::size_t from, std::size_t count, cha
 
 // Where the reading of a file stopped, as the failure says it.
 Status StoppedAt(std::string_view data, std::size_t stop) {
-  Status status = Status::Failure("reading stopped at a U+0000 unit at byte " + std::to_string(2 * stop));
-  status.offset = 2 * stop;
+  InputPlace place;
+  place.offset = 2 * stop;
   std::size_t lineStart = 0;  // the first unit of the line
-  status.line = 1;
+  place.line = 1;
   for (std::size_t i = 0; i < stop; ++i) {
     if (UnitAt(data, i) == kLineFeed) {
-      ++status.line;
+      ++place.line;
       lineStart = i + 1;
     }
   }
-  status.column = 2 * (stop - lineStart) + 1;
-  return status;
+  place.column = 2 * (stop - lineStart) + 1;
+  return Status::Failure(StatusCode::kMalformedInput,
+                         "reading stopped at a U+0000 unit at byte " + std::to_string(2 * stop), place);
 }
 
 }  // namespace
@@ -129,7 +130,7 @@ bool ReadTextLine(std::string_view data, std::size_t& position, TextRecord& reco
 Status TextTable::AddFile(const std::string& path) {
   ByteBuffer bytes;
   Status status = ReadFileBytes(path, bytes);
-  if (!status.ok) return status;
+  if (!status.ok()) return status;
   return AddBytes(std::move(bytes));
 }
 
@@ -180,9 +181,9 @@ Status TextTable::AddBytes(ByteBuffer bytes) {
   if (bytes.empty()) return status;  // nothing to read
   const std::string_view data = bytes.view();
   if (data.size() < 2 || UnitAt(data, 0) != 0xFEFF) {
-    return Status::Failure("no UTF-16 little-endian byte-order mark (FF FE)");
+    return Status::Failure(StatusCode::kMalformedInput, "no UTF-16 little-endian byte-order mark (FF FE)");
   }
-  if (data.size() / 2 > TextRecord::kMaxUnits) return Status::Failure("file too large");
+  if (data.size() / 2 > TextRecord::kMaxUnits) return Status::Failure(StatusCode::kTooLarge, "file too large");
   // The table keeps the bytes: its records point into them, and they stay where they are.
   files_.push_back(std::move(bytes));
   // The file's records with a text, in the order read, after those of the table.
@@ -267,7 +268,7 @@ Status WriteTextTable(const TextTable& table, const std::string& path) {
   platform::AtomicFile file;
   Status status = file.Open(path);
   if (!status) return status;
-  SerializeTextTable(table, [&](std::string_view piece) { return (status = file.Write({piece})).ok; });
+  SerializeTextTable(table, [&](std::string_view piece) { return (status = file.Write({piece})).ok(); });
   // A failed Write has dropped the file already.
   return status ? file.Commit() : status;
 }

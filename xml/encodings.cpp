@@ -19,16 +19,14 @@ const EncodingRow* FindEncodingByCodePage(uint32_t codePage) {
   return nullptr;
 }
 
-bool FindDeclaredEncoding(std::string_view fileBytes, std::string_view& name, std::size_t& at) {
+std::optional<DeclaredEncoding> FindDeclaredEncoding(std::string_view fileBytes) {
   static constexpr std::string_view kMarker = "encoding=\"";
   const std::size_t marker = fileBytes.find(kMarker);
-  if (marker == std::string_view::npos) return false;
+  if (marker == std::string_view::npos) return std::nullopt;
   const std::size_t from = marker + kMarker.size();
   const std::size_t quote = fileBytes.find('"', from);
-  if (quote == std::string_view::npos) return false;
-  name = fileBytes.substr(from, quote - from);
-  at = from - 1;
-  return true;
+  if (quote == std::string_view::npos) return std::nullopt;
+  return DeclaredEncoding{fileBytes.substr(from, quote - from), from - 1};
 }
 
 std::string LoweredEncodingName(std::string_view name) {
@@ -42,12 +40,10 @@ std::string LoweredEncodingName(std::string_view name) {
 void DetectEncoding(XmlDocument& document, std::string_view fileBytes, std::string_view encodingName) {
   uint32_t codePage = code_page::kUtf8;
   std::string name = "windows-1251";
-  std::string_view declared;
-  std::size_t at = 0;
   if (!encodingName.empty()) {
     name = std::string(encodingName);
-  } else if (FindDeclaredEncoding(fileBytes, declared, at)) {
-    name = LoweredEncodingName(declared);
+  } else if (const std::optional<DeclaredEncoding> declared = FindDeclaredEncoding(fileBytes)) {
+    name = LoweredEncodingName(declared->name);
   }
   if (const EncodingRow* row = FindEncodingByName(name)) codePage = row->codePage;
   document.SetEncoding(Encoding{codePage});
@@ -64,7 +60,8 @@ bool EncodeFromNarrow(platform::CodePageConverters& converters, const XmlDocumen
 }
 
 Status UnconvertibleCodePage(uint32_t codePage) {
-  return Status::Failure("the code page " + std::to_string(codePage) + " cannot be converted");
+  return Status::Failure(StatusCode::kUnconvertible,
+                         "the code page " + std::to_string(codePage) + " cannot be converted");
 }
 
 std::string EncodingName(const XmlDocument& document) {

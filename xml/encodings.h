@@ -3,7 +3,9 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -37,9 +39,13 @@ const EncodingRow* FindEncodingByName(std::string_view name);
 const EncodingRow* FindEncodingByCodePage(uint32_t codePage);
 
 // The encoding name a file declares: the bytes between the first `encoding="` anywhere in
-// it and the next double quote, as written; `at` is the offset of the opening quote. False
-// when there is none.
-bool FindDeclaredEncoding(std::string_view fileBytes, std::string_view& name, std::size_t& at);
+// it and the next double quote, as written; `at` is the offset of the opening quote.
+struct DeclaredEncoding {
+  std::string_view name;
+  std::size_t at = 0;
+};
+// None when the file declares no encoding.
+std::optional<DeclaredEncoding> FindDeclaredEncoding(std::string_view fileBytes);
 
 // The declared name as it is looked up: capitals lowered.
 std::string LoweredEncodingName(std::string_view name);

@@ -36,9 +36,7 @@ TextPlace PlaceOfFileOffset(platform::CodePageConverters& converters, const XmlD
 // A declared encoding that no row names: the file is read as utf-8. Located in the text held
 // in memory, where it is found at the same place: reading as utf-8 changes no ASCII byte.
 void NoteUnknownEncoding(std::string_view declared, std::string_view text, std::vector<DocumentNote>& notes) {
-  std::string_view name;
-  std::size_t at = 0;
-  if (!FindDeclaredEncoding(text, name, at)) at = 0;
+  const std::size_t at = FindDeclaredEncoding(text).value_or(DeclaredEncoding{}).at;
   DocumentNote note{DocumentNote::Kind::kUnknownEncoding, {}, 0, std::string(declared), {}, {}, {}};
   note.place = TextLocator(text).Locate(at);
   notes.insert(notes.begin(), std::move(note));  // it tells how the rest was read
@@ -52,14 +50,13 @@ struct HeldFile final : HeldBytes::Owner {
 }  // namespace
 
 Status Load(platform::CodePageConverters& converters, XmlDocument& document, const std::string& path,
-            std::string_view encodingName, Status* parse, HeldText held) {
-  if (parse) *parse = Status::Success();
+            std::string_view encodingName, HeldText held) {
   document.Clear();
 
   auto input = std::make_unique<HeldFile>();
   if (Status read = input->file.Open(path, 0xFFFFFFF0u); !read) return read;
   std::string_view bytes = input->file.Bytes();
-  if (bytes.empty()) return Status::Failure("the file is empty");
+  if (bytes.empty()) return Status::Failure(StatusCode::kMalformedInput, "the file is empty");
   // A file that starts with the UTF-8 mark is UTF-8, whatever it declares, unless the
   // caller names the encoding; the mark itself is not part of the text.
   const bool marked = encodingName.empty() && bytes.substr(0, 3) == kUtf8Mark;
@@ -72,11 +69,10 @@ Status Load(platform::CodePageConverters& converters, XmlDocument& document, con
   bytes = byte_scan::BeforeFirstZero(bytes);
   // What loading reads past is noted for the run to warn about.
   std::vector<DocumentNote> notes;
-  std::string_view declared;
-  std::size_t declaredAt = 0;
-  const bool unknownEncoding = !marked && encodingName.empty() && FindDeclaredEncoding(bytes, declared, declaredAt) &&
-                               !FindEncodingByName(LoweredEncodingName(declared));
-  const std::string unknownName = unknownEncoding ? std::string(declared) : std::string();
+  const std::optional<DeclaredEncoding> declared =
+      (marked || !encodingName.empty()) ? std::nullopt : FindDeclaredEncoding(bytes);
+  const bool unknownEncoding = declared && !FindEncodingByName(LoweredEncodingName(declared->name));
+  const std::string unknownName = unknownEncoding ? std::string(declared->name) : std::string();
 
   HeldBytes text;
   const bool keepFileBytes =
@@ -106,14 +102,13 @@ Status Load(platform::CodePageConverters& converters, XmlDocument& document, con
   }
   if (unknownEncoding) NoteUnknownEncoding(unknownName, text.view(), notes);
   const uint32_t codePage = document.GetEncoding().codePage;
-  const Status parsed = ParseDocument(document, std::move(text));
-  if (parse) *parse = parsed;
+  Status parsed = ParseDocument(document, std::move(text));
   document.InsertNotesFirst(std::move(notes));
   // Kept UTF-8 is narrow text where narrow text is UTF-8; elsewhere (Windows) it is held as
   // the file's bytes too, and names leave the document through NarrowText.
   const bool heldAsFileBytes = keepFileBytes || (keepUtf8 && !platform::NarrowIsUtf8());
   document.SetEncoding(heldAsFileBytes ? Encoding::FileBytes(codePage) : Encoding{codePage});
-  return Status::Success();
+  return parsed;
 }
 
 Status Save(platform::CodePageConverters& converters, XmlDocument& document, const std::string& path,
@@ -134,10 +129,9 @@ Status Save(platform::CodePageConverters& converters, XmlDocument& document, con
   return status;
 }
 
-Status Load(XmlDocument& document, const std::string& path, std::string_view encodingName, Status* parse,
-            HeldText held) {
+Status Load(XmlDocument& document, const std::string& path, std::string_view encodingName, HeldText held) {
   platform::CodePageConverters converters;
-  return Load(converters, document, path, encodingName, parse, held);
+  return Load(converters, document, path, encodingName, held);
 }
 
 Status Save(XmlDocument& document, const std::string& path, std::string_view encodingName) {

@@ -13,10 +13,11 @@
 namespace menuconv {
 
 // Replaces the document's content with the file's. An empty encoding name takes the
-// encoding from the file itself. Fails when the file cannot be read or converted; a text that
-// ended early still loads, with `parse` telling where.
+// encoding from the file itself. A text that ended early fails with the code kTextEndedEarly
+// and the place where it ended, and the document holds what was read before; any other
+// failure means the file could not be read or converted.
 Status Load(platform::CodePageConverters& converters, XmlDocument& document, const std::string& path,
-            std::string_view encodingName, Status* parse = nullptr, HeldText held = HeldText::kNarrow);
+            std::string_view encodingName, HeldText held = HeldText::kNarrow);
 
 // Writes the document in the named encoding (empty: utf-8). An existing file is replaced only
 // once the new one was written completely.
@@ -24,7 +25,7 @@ Status Save(platform::CodePageConverters& converters, XmlDocument& document, con
             std::string_view encodingName);
 
 // The same, each with converters of its own: for a single document.
-Status Load(XmlDocument& document, const std::string& path, std::string_view encodingName, Status* parse = nullptr,
+Status Load(XmlDocument& document, const std::string& path, std::string_view encodingName,
             HeldText held = HeldText::kNarrow);
 Status Save(XmlDocument& document, const std::string& path, std::string_view encodingName);
 

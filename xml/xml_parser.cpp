@@ -467,12 +467,10 @@ class Parser {
   }
 
   Status Fail(const char* at, std::string what) {
-    Status status = Status::Failure("the text ended inside " + what);
-    status.offset = static_cast<std::size_t>(at - base_);
-    const TextPlace place = TextLocator(doc_.store_.view()).Locate(status.offset);
-    status.line = place.line;
-    status.column = place.column;
-    return status;
+    const auto offset = static_cast<std::size_t>(at - base_);
+    const TextPlace place = TextLocator(doc_.store_.view()).Locate(offset);
+    return Status::Failure(StatusCode::kTextEndedEarly, "the text ended inside " + what,
+                           InputPlace{offset, place.line, place.column});
   }
 
   std::string_view NameOf(uint32_t node) const {

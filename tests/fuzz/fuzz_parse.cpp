@@ -10,7 +10,7 @@ using namespace menuconv;
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   XmlDocument document;
   const Status status = ParseDocument(document, std::string_view(reinterpret_cast<const char*>(data), size));
-  if (!status.ok && status.offset > size) std::abort();
+  if (!status.ok() && (!status.place() || status.place()->offset > size)) std::abort();
   // Every element stands after its parent; every sibling link is mirrored.
   for (uint32_t i = 0; i < document.ElementCount(); ++i) {
     const ElementRef e(i);

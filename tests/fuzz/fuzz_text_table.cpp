@@ -37,7 +37,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const Status read = table.AddFile(input.string());
   std::map<std::u16string, std::u16string> model;
   const bool marked = Model(bytes, model);
-  if (!marked && (read.ok || !table.Empty())) std::abort();
+  if (!marked && (read.ok() || !table.Empty())) std::abort();
   if (table.Size() != model.size()) std::abort();
   auto expected = model.begin();
   for (const TextRecord& record : table.Records()) {
@@ -46,11 +46,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
 
   const auto output = fuzz::ScratchFolder() / "table_txts.txt";
-  if (!WriteTextTable(table, output.string()).ok) std::abort();
+  if (!WriteTextTable(table, output.string()).ok()) std::abort();
   const std::string written = fuzz::ReadFile(output);
   if (written != SerializeTextTable(table).view()) std::abort();
   TextTable reread;
-  if (!reread.AddFile(output.string()).ok || reread.Size() != table.Size()) std::abort();
+  if (!reread.AddFile(output.string()).ok() || reread.Size() != table.Size()) std::abort();
   for (std::size_t i = 0; i < table.Size(); ++i) {
     if (!UnitsEqual(reread.Records()[i].key(), table.Records()[i].key()) ||
         !UnitsEqual(reread.Records()[i].text(), table.Records()[i].text())) {
