@@ -6,15 +6,23 @@
 #include <fstream>
 #include <string>
 #include <string_view>
+#include <vector>
+
+#include "base/byte_sink.h"
 
 namespace menuconv {
 
-class UnchangedCheck {
+class UnchangedCheck final : public ByteSink {
  public:
   // Only a regular file can be the same; anything else, or nothing, differs.
   explicit UnchangedCheck(const std::string& existingPath);
 
   void Add(std::string_view piece);
+  // Adds every piece; comparing never fails.
+  Status Write(const std::vector<std::string_view>& bytes) override {
+    for (std::string_view piece : bytes) Add(piece);
+    return Status::Success();
+  }
   // True when every byte added so far matched and the existing file holds no more.
   bool Unchanged();
 

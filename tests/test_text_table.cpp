@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <filesystem>
 #include <map>
@@ -485,23 +486,32 @@ TEST_F(TextTableFileTest, SerializedInPiecesThatMakeTheWhole) {
   TextTable table;
   ASSERT_TRUE(table.AddFile(path).ok());
 
-  std::string joined;
-  std::size_t pieces = 0;
-  SerializeTextTable(table, [&](std::string_view piece) {
-    EXPECT_FALSE(piece.empty());
-    joined.append(piece);
-    ++pieces;
-    return true;
-  });
-  EXPECT_TRUE(joined == expected);
-  EXPECT_GT(pieces, 20u);  // some 2 MB in all
+  // Counts the pieces it is handed, and refuses the one numbered `refused`.
+  struct CountingSink final : ByteSink {
+    std::string joined;
+    std::size_t pieces = 0;
+    std::size_t refused = SIZE_MAX;
+    Status Write(const std::vector<std::string_view>& bytes) override {
+      for (std::string_view piece : bytes) {
+        EXPECT_FALSE(piece.empty());
+        if (pieces++ == refused) return Status::Failure(StatusCode::kSystemError, "refused");
+        joined.append(piece);
+      }
+      return Status::Success();
+    }
+  };
+  CountingSink all;
+  EXPECT_TRUE(SerializeTextTable(table, all).ok());
+  EXPECT_TRUE(all.joined == expected);
+  EXPECT_GT(all.pieces, 20u);  // some 2 MB in all
   EXPECT_TRUE(BytesOf(SerializeTextTable(table)) == expected);
 
-  // No piece after the one refused.
+  // No piece after the one refused, and the refusal is the result.
   for (const std::size_t refused : {std::size_t{0}, std::size_t{3}}) {
-    std::size_t handed = 0;
-    SerializeTextTable(table, [&](std::string_view) { return handed++ != refused; });
-    EXPECT_EQ(handed, refused + 1);
+    CountingSink sink;
+    sink.refused = refused;
+    EXPECT_EQ(SerializeTextTable(table, sink).message(), "refused");
+    EXPECT_EQ(sink.pieces, refused + 1);
   }
 }
 

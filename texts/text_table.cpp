@@ -220,16 +220,16 @@ Status TextTable::AddBytes(ByteBuffer bytes) {
   return status;
 }
 
-void SerializeTextTable(const TextTable& table, const std::function<bool(std::string_view)>& put) {
+Status SerializeTextTable(const TextTable& table, ByteSink& sink) {
   constexpr std::size_t kPiece = 64 * 1024;
   static constexpr char kMark[] = {'\xFF', '\xFE'};
   static constexpr char kSeparator[] = {'\t', '\0'};
   static constexpr char kLineEnd[] = {'\r', '\0', '\n', '\0'};
   ByteBuffer piece(kPiece);
   std::size_t filled = 0;
-  bool going = true;
+  Status status;
   const auto hand = [&](std::string_view bytes) {
-    if (going && !bytes.empty()) going = put(bytes);
+    if (status && !bytes.empty()) status = sink.Write({bytes});
   };
   // Small parts are gathered into the piece; a part too large for it goes on its own.
   const auto add = [&](std::string_view part) {
@@ -246,30 +246,27 @@ void SerializeTextTable(const TextTable& table, const std::function<bool(std::st
   };
   add(std::string_view(kMark, sizeof kMark));
   for (const TextRecord& record : table.Records()) {
-    if (!going) return;
+    if (!status) return status;
     add(record.key().bytes());
     add(std::string_view(kSeparator, sizeof kSeparator));
     add(record.text().bytes());
     add(std::string_view(kLineEnd, sizeof kLineEnd));
   }
   hand(std::string_view(piece.data(), filled));
+  return status;
 }
 
 ByteBuffer SerializeTextTable(const TextTable& table) {
   ByteBuffer bytes;
-  SerializeTextTable(table, [&bytes](std::string_view piece) {
-    bytes.Append(piece);
-    return true;
-  });
+  BufferSink sink(bytes);
+  (void)SerializeTextTable(table, sink);  // a buffer takes every write
   return bytes;
 }
 
 Status WriteTextTable(const TextTable& table, const std::string& path) {
-  platform::AtomicFile file;
-  Status status = file.Open(path);
-  if (!status) return status;
-  SerializeTextTable(table, [&](std::string_view piece) { return (status = file.Write({piece})).ok(); });
-  // A failed Write has dropped the file already.
+  platform::FileSink file(path);
+  // A failed write has dropped the file already.
+  const Status status = SerializeTextTable(table, file);
   return status ? file.Commit() : status;
 }
 

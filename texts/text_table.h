@@ -10,12 +10,12 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "base/byte_buffer.h"
+#include "base/byte_sink.h"
 #include "base/status.h"
 
 namespace menuconv {
@@ -119,10 +119,10 @@ class TextTable {
 };
 
 // The whole file for the table: FF FE, then every record in key order, in one pass. The
-// first form hands the bytes to `put` in pieces, each valid only during the call: small parts
-// gathered into pieces of up to 64 KiB, a key or text of more than 32 KiB on its own. It
-// stops when `put` returns false.
-void SerializeTextTable(const TextTable& table, const std::function<bool(std::string_view)>& put);
+// first form writes the bytes to the sink in pieces, each valid only during the call: small
+// parts gathered into pieces of up to 64 KiB, a key or text of more than 32 KiB on its own.
+// It stops at the first failed write and gives its status.
+Status SerializeTextTable(const TextTable& table, ByteSink& sink);
 ByteBuffer SerializeTextTable(const TextTable& table);
 
 // Replaces the file with the table (an empty table gives the two bytes FF FE), written as it
