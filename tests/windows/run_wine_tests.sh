@@ -29,7 +29,19 @@ if ! locale -a 2>/dev/null | grep -qix 'ru_RU\.utf-\?8'; then
 fi
 # (bash itself does not look in LOCPATH and would warn that it cannot use the locale.)
 export WINEDEBUG=-all LANG=ru_RU.UTF-8 LC_ALL=ru_RU.UTF-8 2>/dev/null
-wineboot -i >/dev/null 2>&1 || true
+# A fresh prefix now and then comes out of wineboot without its system folder, and every
+# program then fails with "could not load kernel32.dll": it is checked, and made again.
+prefix_ready() { wine cmd /c exit 0 >/dev/null 2>&1; }
+for try in 1 2 3; do
+  wineboot -i >"$work/wineboot.log" 2>&1 || true
+  prefix_ready && break
+  echo "the wine prefix is not usable after wineboot (try $try of 3):"
+  tail -n 20 "$work/wineboot.log"
+  wineserver -k >/dev/null 2>&1 || true
+  [ "$try" = 3 ] && { echo "wine cannot start programs here"; exit 1; }
+  rm -rf "$WINEPREFIX"
+  mkdir -p "$WINEPREFIX"
+done
 
 echo "== unit tests under wine"
 wine "$build/tests/menuconv_tests.exe" --gtest_brief=1
