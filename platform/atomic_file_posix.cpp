@@ -10,15 +10,16 @@
 // in place once the whole new content is ready, with the space for it reserved first and
 // interrupts held off meanwhile.
 #include <fcntl.h>
+#include <sys/random.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <cstdio>
 #include <cstring>
-#include <random>
 #include <string>
 #include <utility>
 
@@ -70,11 +71,17 @@ std::string PathOfDescriptor(int fd, const std::string& fallback) {
 bool SameFile(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
 
 // A name for a temporary file that nothing else uses yet: 48 bits from the system's source
-// of randomness, drawn afresh for each name (rarely needed: only where the file system has
-// no unnamed files).
+// of randomness, drawn afresh for each name. Asked of the kernel directly: a
+// std::random_device is set up anew each time, which costs more than the file it names.
 std::string FreshTemporaryName() {
-  std::random_device source;
-  const uint64_t bits = (uint64_t{source()} << 32 | source()) & 0xFFFFFFFFFFFFull;
+  uint64_t bits = 0;
+  if (::getrandom(&bits, sizeof bits, 0) != static_cast<ssize_t>(sizeof bits)) {
+    // Without the call (or interrupted), the time and the process still make clashes rare;
+    // a name that is taken is drawn again.
+    bits = static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()) ^
+           (static_cast<uint64_t>(::getpid()) << 40);
+  }
+  bits &= 0xFFFFFFFFFFFFull;
   char suffix[20];
   std::snprintf(suffix, sizeof suffix, "%012llx", static_cast<unsigned long long>(bits));
   return std::string(".menuconv-") + suffix;

@@ -137,10 +137,11 @@ Status TextTable::AddFile(const std::string& path) {
 namespace {
 
 // Sorts the records by key, and of equal keys the one read first first (records read later
-// lie at higher addresses, and come later here). Each record is first told apart by the four
-// units that follow what every key starts with, held in one number that compares as the
-// units do (a key that ends before them counts U+0000 there, which no key holds); only
-// records alike in those compare their whole keys.
+// lie at higher addresses, and come later here). Each record is first told apart by the eight
+// units that follow what every key starts with, held in two numbers that compare as the units
+// do (a key that ends before them counts U+0000 there, which no key holds): two keys that end
+// within them are equal when those are, and only records alike in them and longer compare
+// their whole keys, away from the cache.
 void SortByKey(std::vector<TextRecord>::iterator first, std::vector<TextRecord>::iterator last) {
   const auto count = static_cast<std::size_t>(last - first);
   const TextUnits leading = first->key();
@@ -152,22 +153,32 @@ void SortByKey(std::vector<TextRecord>::iterator first, std::vector<TextRecord>:
     while (i < limit && key[i] == leading[i]) ++i;
     common = i;
   }
+  constexpr std::size_t kPrefixUnits = 8;
   struct Entry {
-    std::uint64_t prefix;
-    std::size_t index;
+    std::uint64_t high;  // the first four units after the common start
+    std::uint64_t low;   // the four after them
+    std::uint32_t index;
+    bool whole;  // the key ends within the eight units
   };
   std::vector<Entry> entries(count);
   for (std::size_t i = 0; i < count; ++i) {
     const TextUnits key = first[static_cast<std::ptrdiff_t>(i)].key();
-    std::uint64_t prefix = 0;
-    for (std::size_t u = common; u < common + 4; ++u) prefix = prefix << 16 | (u < key.size() ? key[u] : 0u);
-    entries[i] = Entry{prefix, i};
+    std::uint64_t words[2] = {0, 0};
+    for (std::size_t u = 0; u < kPrefixUnits; ++u) {
+      const std::size_t at = common + u;
+      words[u / 4] = words[u / 4] << 16 | (at < key.size() ? key[at] : 0u);
+    }
+    entries[i] = Entry{words[0], words[1], static_cast<std::uint32_t>(i), key.size() <= common + kPrefixUnits};
   }
   std::sort(entries.begin(), entries.end(), [first](const Entry& a, const Entry& b) {
-    if (a.prefix != b.prefix) return a.prefix < b.prefix;
-    const int order = CompareUnits(first[static_cast<std::ptrdiff_t>(a.index)].key(),
-                                   first[static_cast<std::ptrdiff_t>(b.index)].key());
-    return order != 0 ? order < 0 : a.index < b.index;
+    if (a.high != b.high) return a.high < b.high;
+    if (a.low != b.low) return a.low < b.low;
+    if (!a.whole || !b.whole) {
+      const int order = CompareUnits(first[static_cast<std::ptrdiff_t>(a.index)].key(),
+                                     first[static_cast<std::ptrdiff_t>(b.index)].key());
+      if (order != 0) return order < 0;
+    }
+    return a.index < b.index;
   });
   std::vector<TextRecord> sorted(count);
   for (std::size_t i = 0; i < count; ++i) sorted[i] = first[static_cast<std::ptrdiff_t>(entries[i].index)];
