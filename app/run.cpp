@@ -1,7 +1,9 @@
 #include "app/run.h"
 
 #include <exception>
+#include <future>
 #include <new>
+#include <system_error>
 #include <vector>
 
 #include "app/document_warnings.h"
@@ -127,12 +129,22 @@ int ConvertFile(const std::string& path, RunContext& context) {
   return 0;
 }
 
+// The text tables owe nothing to the document: they are read and merged on a thread of their
+// own while the document is loaded and converted, and written only once every screen was.
+std::future<MergedTextTables> StartMergingTextTables(const std::string& path, const RunContext& context) {
+  try {
+    return std::async(std::launch::async, MergeTextTables, path, context.settings.textsOut);
+  } catch (const std::system_error&) {
+    return {};  // no thread to be had: they are merged after the screens instead
+  }
+}
+
 int Run(const std::string& path, RunContext& context) {
-  // The document is gone before the text tables are read: the two are never held together.
+  std::future<MergedTextTables> merging = StartMergingTextTables(path, context);
   if (const int failed = ConvertFile(path, context)) return failed;
+  MergedTextTables merged = merging.valid() ? merging.get() : MergeTextTables(path, context.settings.textsOut);
   return ReportTextTables(
-      RunTextTableStep(path, !context.settings.writeNothing, context.settings.textsOut, context.settings.keepUnchanged),
-      context);
+      WriteMergedTable(std::move(merged), !context.settings.writeNothing, context.settings.keepUnchanged), context);
 }
 
 }  // namespace

@@ -34,38 +34,47 @@ bool SameBytes(const TextTable& table, const std::string& path) {
 
 }  // namespace
 
-TextTableOutcome RunTextTableStep(const std::string& inputPath, bool rewrite, const std::string& destination,
-                                  bool keepUnchanged) {
-  TextTableOutcome outcome;
+MergedTextTables MergeTextTables(const std::string& inputPath, const std::string& destination) {
+  MergedTextTables merged;
+  TextTableOutcome& outcome = merged.outcome;
   const std::optional<std::string> found = TextTableBase(inputPath);
-  if (!found) return outcome;
+  if (!found) return merged;
   const std::string& base = *found;
   outcome.ran = true;
   outcome.second = base + "_txts.txt";
   outcome.table = destination.empty() ? outcome.second : destination;
-  TextTable table;
   for (const std::string& name : {base + ".txt", outcome.second}) {
     std::error_code error;
     if (std::filesystem::exists(name, error)) outcome.found.push_back(name);
   }
   Status first;  // contributes what it can; nothing else depends on it
-  for (const auto& [path, merged] : {std::pair{base + ".txt", &first}, std::pair{outcome.second, &outcome.read}}) {
-    outcome.load = ReadTable(path, table, *merged);
+  for (const auto& [path, result] : {std::pair{base + ".txt", &first}, std::pair{outcome.second, &outcome.read}}) {
+    outcome.load = ReadTable(path, merged.table, *result);
     if (!outcome.load) {
       outcome.unreadable = path;
-      return outcome;
+      return merged;
     }
   }
-  outcome.recordsMerged = table.Size();
+  outcome.recordsMerged = merged.table.Size();
+  return merged;
+}
+
+TextTableOutcome WriteMergedTable(MergedTextTables merged, bool rewrite, bool keepUnchanged) {
+  TextTableOutcome& outcome = merged.outcome;
   // Rewriting would throw away a file that was never understood.
-  if (!outcome.read.ok() || !rewrite) return outcome;
-  if (keepUnchanged && SameBytes(table, outcome.table)) {
+  if (!outcome.ran || !outcome.load || !outcome.read.ok() || !rewrite) return std::move(outcome);
+  if (keepUnchanged && SameBytes(merged.table, outcome.table)) {
     outcome.kept = true;
-    return outcome;
+    return std::move(outcome);
   }
-  outcome.write = WriteTextTable(table, outcome.table);
-  if (outcome.write.ok()) outcome.recordsWritten = table.Size();
-  return outcome;
+  outcome.write = WriteTextTable(merged.table, outcome.table);
+  if (outcome.write.ok()) outcome.recordsWritten = merged.table.Size();
+  return std::move(outcome);
+}
+
+TextTableOutcome RunTextTableStep(const std::string& inputPath, bool rewrite, const std::string& destination,
+                                  bool keepUnchanged) {
+  return WriteMergedTable(MergeTextTables(inputPath, destination), rewrite, keepUnchanged);
 }
 
 }  // namespace menuconv

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "base/status.h"
+#include "texts/text_table.h"
 
 namespace menuconv {
 
@@ -46,5 +47,14 @@ struct TextTableOutcome {
 // written.
 TextTableOutcome RunTextTableStep(const std::string& inputPath, bool rewrite, const std::string& destination = "",
                                   bool keepUnchanged = false);
+
+// The step in two halves, so that the reading can go on beside other work and the writing
+// wait until it may happen: the merged table with what reading it gave, then its writing.
+struct MergedTextTables {
+  TextTableOutcome outcome;
+  TextTable table;
+};
+MergedTextTables MergeTextTables(const std::string& inputPath, const std::string& destination = "");
+TextTableOutcome WriteMergedTable(MergedTextTables merged, bool rewrite, bool keepUnchanged = false);
 
 }  // namespace menuconv
