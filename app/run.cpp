@@ -133,7 +133,8 @@ int ConvertFile(const std::string& path, RunContext& context) {
 // own while the document is loaded and converted, and written only once every screen was.
 std::future<MergedTextTables> StartMergingTextTables(const std::string& path, const RunContext& context) {
   try {
-    return std::async(std::launch::async, MergeTextTables, path, context.settings.textsOut);
+    const bool rewrite = !context.settings.writeNothing;
+    return std::async(std::launch::async, MergeTextTables, path, rewrite, context.settings.textsOut);
   } catch (const std::system_error&) {
     return {};  // no thread to be had: they are merged after the screens instead
   }
@@ -142,9 +143,9 @@ std::future<MergedTextTables> StartMergingTextTables(const std::string& path, co
 int Run(const std::string& path, RunContext& context) {
   std::future<MergedTextTables> merging = StartMergingTextTables(path, context);
   if (const int failed = ConvertFile(path, context)) return failed;
-  MergedTextTables merged = merging.valid() ? merging.get() : MergeTextTables(path, context.settings.textsOut);
-  return ReportTextTables(
-      WriteMergedTable(std::move(merged), !context.settings.writeNothing, context.settings.keepUnchanged), context);
+  const bool rewrite = !context.settings.writeNothing;
+  MergedTextTables merged = merging.valid() ? merging.get() : MergeTextTables(path, rewrite, context.settings.textsOut);
+  return ReportTextTables(WriteMergedTable(std::move(merged), context.settings.keepUnchanged), context);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "app/unchanged_check.h"
+#include "platform/file_io.h"
 #include "texts/byte_file.h"
 #include "texts/text_table.h"
 
@@ -26,15 +27,15 @@ Status ReadTable(const std::string& path, TextTable& table, Status& merged) {
   return Status::Success();
 }
 
-bool SameBytes(const TextTable& table, const std::string& path) {
+bool SameBytes(std::string_view bytes, const std::string& path) {
   UnchangedCheck check(path);
-  (void)SerializeTextTable(table, check);  // comparing never fails
+  check.Add(bytes);
   return check.Unchanged();
 }
 
 }  // namespace
 
-MergedTextTables MergeTextTables(const std::string& inputPath, const std::string& destination) {
+MergedTextTables MergeTextTables(const std::string& inputPath, bool rewrite, const std::string& destination) {
   MergedTextTables merged;
   TextTableOutcome& outcome = merged.outcome;
   const std::optional<std::string> found = TextTableBase(inputPath);
@@ -47,34 +48,37 @@ MergedTextTables MergeTextTables(const std::string& inputPath, const std::string
     std::error_code error;
     if (std::filesystem::exists(name, error)) outcome.found.push_back(name);
   }
+  TextTable table;
   Status first;  // contributes what it can; nothing else depends on it
   for (const auto& [path, result] : {std::pair{base + ".txt", &first}, std::pair{outcome.second, &outcome.read}}) {
-    outcome.load = ReadTable(path, merged.table, *result);
+    outcome.load = ReadTable(path, table, *result);
     if (!outcome.load) {
       outcome.unreadable = path;
       return merged;
     }
   }
-  outcome.recordsMerged = merged.table.Size();
+  outcome.recordsMerged = table.Size();
+  // Rewriting would throw away a file that was never understood.
+  merged.toWrite = outcome.read.ok() && rewrite;
+  if (merged.toWrite) merged.bytes = SerializeTextTable(table);
   return merged;
 }
 
-TextTableOutcome WriteMergedTable(MergedTextTables merged, bool rewrite, bool keepUnchanged) {
+TextTableOutcome WriteMergedTable(MergedTextTables merged, bool keepUnchanged) {
   TextTableOutcome& outcome = merged.outcome;
-  // Rewriting would throw away a file that was never understood.
-  if (!outcome.ran || !outcome.load || !outcome.read.ok() || !rewrite) return std::move(outcome);
-  if (keepUnchanged && SameBytes(merged.table, outcome.table)) {
+  if (!merged.toWrite) return std::move(outcome);
+  if (keepUnchanged && SameBytes(merged.bytes.view(), outcome.table)) {
     outcome.kept = true;
     return std::move(outcome);
   }
-  outcome.write = WriteTextTable(merged.table, outcome.table);
-  if (outcome.write.ok()) outcome.recordsWritten = merged.table.Size();
+  outcome.write = platform::WriteFileAtomically(outcome.table, {merged.bytes.view()});
+  if (outcome.write.ok()) outcome.recordsWritten = outcome.recordsMerged;
   return std::move(outcome);
 }
 
 TextTableOutcome RunTextTableStep(const std::string& inputPath, bool rewrite, const std::string& destination,
                                   bool keepUnchanged) {
-  return WriteMergedTable(MergeTextTables(inputPath, destination), rewrite, keepUnchanged);
+  return WriteMergedTable(MergeTextTables(inputPath, rewrite, destination), keepUnchanged);
 }
 
 }  // namespace menuconv

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "base/byte_buffer.h"
 #include "base/status.h"
-#include "texts/text_table.h"
 
 namespace menuconv {
 
@@ -49,12 +49,14 @@ TextTableOutcome RunTextTableStep(const std::string& inputPath, bool rewrite, co
                                   bool keepUnchanged = false);
 
 // The step in two halves, so that the reading can go on beside other work and the writing
-// wait until it may happen: the merged table with what reading it gave, then its writing.
+// wait until it may happen: the merging, which gives the bytes of the file to be written when
+// there is one to write (the merged table itself is dropped), then their writing.
 struct MergedTextTables {
   TextTableOutcome outcome;
-  TextTable table;
+  bool toWrite = false;  // `bytes` is the table's new file
+  ByteBuffer bytes;
 };
-MergedTextTables MergeTextTables(const std::string& inputPath, const std::string& destination = "");
-TextTableOutcome WriteMergedTable(MergedTextTables merged, bool rewrite, bool keepUnchanged = false);
+MergedTextTables MergeTextTables(const std::string& inputPath, bool rewrite, const std::string& destination = "");
+TextTableOutcome WriteMergedTable(MergedTextTables merged, bool keepUnchanged = false);
 
 }  // namespace menuconv
