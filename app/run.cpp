@@ -129,12 +129,14 @@ int ConvertFile(const std::string& path, RunContext& context) {
   return 0;
 }
 
-// The text tables owe nothing to the document: they are read and merged on a thread of their
-// own while the document is loaded and converted, and written only once every screen was.
+// The text tables owe nothing to the document: they are read, merged and written under no
+// name yet on a thread of their own while the document is loaded and converted, and the file
+// takes its place only once every screen did.
 std::future<MergedTextTables> StartMergingTextTables(const std::string& path, const RunContext& context) {
+  const RunSettings& settings = context.settings;
   try {
-    const bool rewrite = !context.settings.writeNothing;
-    return std::async(std::launch::async, MergeTextTables, path, rewrite, context.settings.textsOut);
+    return std::async(std::launch::async, MergeTextTables, path, !settings.writeNothing, settings.textsOut,
+                      settings.keepUnchanged);
   } catch (const std::system_error&) {
     return {};  // no thread to be had: they are merged after the screens instead
   }
@@ -143,9 +145,11 @@ std::future<MergedTextTables> StartMergingTextTables(const std::string& path, co
 int Run(const std::string& path, RunContext& context) {
   std::future<MergedTextTables> merging = StartMergingTextTables(path, context);
   if (const int failed = ConvertFile(path, context)) return failed;
-  const bool rewrite = !context.settings.writeNothing;
-  MergedTextTables merged = merging.valid() ? merging.get() : MergeTextTables(path, rewrite, context.settings.textsOut);
-  return ReportTextTables(WriteMergedTable(std::move(merged), context.settings.keepUnchanged), context);
+  const RunSettings& settings = context.settings;
+  MergedTextTables merged =
+      merging.valid() ? merging.get()
+                      : MergeTextTables(path, !settings.writeNothing, settings.textsOut, settings.keepUnchanged);
+  return ReportTextTables(CommitMergedTable(std::move(merged)), context);
 }
 
 }  // namespace

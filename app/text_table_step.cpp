@@ -35,7 +35,8 @@ bool SameBytes(std::string_view bytes, const std::string& path) {
 
 }  // namespace
 
-MergedTextTables MergeTextTables(const std::string& inputPath, bool rewrite, const std::string& destination) {
+MergedTextTables MergeTextTables(const std::string& inputPath, bool rewrite, const std::string& destination,
+                                 bool keepUnchanged) {
   MergedTextTables merged;
   TextTableOutcome& outcome = merged.outcome;
   const std::optional<std::string> found = TextTableBase(inputPath);
@@ -60,25 +61,37 @@ MergedTextTables MergeTextTables(const std::string& inputPath, bool rewrite, con
   outcome.recordsMerged = table.Size();
   // Rewriting would throw away a file that was never understood.
   merged.toWrite = outcome.read.ok() && rewrite;
-  if (merged.toWrite) merged.bytes = SerializeTextTable(table);
+  if (!merged.toWrite) return merged;
+  // The file that is there is compared at the end, when nothing else of the run writes.
+  if (keepUnchanged) {
+    merged.bytes = SerializeTextTable(table);
+    return merged;
+  }
+  // Written as it is serialised: no copy of the whole file is held.
+  merged.file = std::make_unique<platform::FileSink>(outcome.table);
+  outcome.write = SerializeTextTable(table, *merged.file);
+  if (!outcome.write) merged.file.reset();
   return merged;
 }
 
-TextTableOutcome WriteMergedTable(MergedTextTables merged, bool keepUnchanged) {
+TextTableOutcome CommitMergedTable(MergedTextTables merged) {
   TextTableOutcome& outcome = merged.outcome;
-  if (!merged.toWrite) return std::move(outcome);
-  if (keepUnchanged && SameBytes(merged.bytes.view(), outcome.table)) {
+  if (!merged.toWrite || !outcome.write) return std::move(outcome);
+  if (merged.file) {
+    outcome.write = merged.file->Commit();
+  } else if (SameBytes(merged.bytes.view(), outcome.table)) {
     outcome.kept = true;
     return std::move(outcome);
+  } else {
+    outcome.write = platform::WriteFileAtomically(outcome.table, {merged.bytes.view()});
   }
-  outcome.write = platform::WriteFileAtomically(outcome.table, {merged.bytes.view()});
   if (outcome.write.ok()) outcome.recordsWritten = outcome.recordsMerged;
   return std::move(outcome);
 }
 
 TextTableOutcome RunTextTableStep(const std::string& inputPath, bool rewrite, const std::string& destination,
                                   bool keepUnchanged) {
-  return WriteMergedTable(MergeTextTables(inputPath, rewrite, destination), keepUnchanged);
+  return CommitMergedTable(MergeTextTables(inputPath, rewrite, destination, keepUnchanged));
 }
 
 }  // namespace menuconv

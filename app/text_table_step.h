@@ -3,12 +3,14 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "base/byte_buffer.h"
 #include "base/status.h"
+#include "platform/file_io.h"
 
 namespace menuconv {
 
@@ -48,15 +50,18 @@ struct TextTableOutcome {
 TextTableOutcome RunTextTableStep(const std::string& inputPath, bool rewrite, const std::string& destination = "",
                                   bool keepUnchanged = false);
 
-// The step in two halves, so that the reading can go on beside other work and the writing
-// wait until it may happen: the merging, which gives the bytes of the file to be written when
-// there is one to write (the merged table itself is dropped), then their writing.
+// The step in two halves, so that the reading can go on beside other work and the file only
+// take its place once it may: the merging, which also writes the new file under no name yet
+// (or, with `keepUnchanged`, keeps its bytes to compare them at the end), then putting it in
+// place. A merge that is dropped leaves every file as it was.
 struct MergedTextTables {
   TextTableOutcome outcome;
-  bool toWrite = false;  // `bytes` is the table's new file
-  ByteBuffer bytes;
+  bool toWrite = false;                      // the table is to be written
+  std::unique_ptr<platform::FileSink> file;  // written, to be put in place
+  ByteBuffer bytes;                          // with keepUnchanged: the new file's bytes
 };
-MergedTextTables MergeTextTables(const std::string& inputPath, bool rewrite, const std::string& destination = "");
-TextTableOutcome WriteMergedTable(MergedTextTables merged, bool keepUnchanged = false);
+MergedTextTables MergeTextTables(const std::string& inputPath, bool rewrite, const std::string& destination = "",
+                                 bool keepUnchanged = false);
+TextTableOutcome CommitMergedTable(MergedTextTables merged);
 
 }  // namespace menuconv

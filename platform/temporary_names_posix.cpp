@@ -12,12 +12,13 @@ namespace menuconv::platform {
 
 namespace {
 
-// A fixed table the signal handler can read without locks or allocation: a slot's name is
-// written before the slot is marked used, and only the run's main thread changes the table.
+// A fixed table the signal handler can read without locks or allocation: a slot is claimed
+// atomically (any thread may make such a file), its name is written, and only then is it
+// marked used.
 struct Slot {
   char name[PATH_MAX];
   volatile sig_atomic_t folder;  // the descriptor `name` is relative to, or AT_FDCWD
-  volatile sig_atomic_t used;
+  std::atomic<int> used;         // 0 free, 1 claimed, 2 used
 };
 constexpr int kSlots = 16;
 Slot slots[kSlots];
@@ -32,7 +33,7 @@ static_assert(std::atomic<int>::is_always_lock_free, "the signal handler needs a
 
 void RemoveAll() {
   for (Slot& slot : slots) {
-    if (slot.used) ::unlinkat(slot.folder, slot.name, 0);
+    if (slot.used.load() == 2) ::unlinkat(slot.folder, slot.name, 0);
   }
 }
 
@@ -64,19 +65,18 @@ void TemporaryName::Set(const std::string& name, int folder) {
   folder_ = folder;
   if (name.size() >= PATH_MAX) return;  // such a name cannot have been made
   for (int i = 0; i < kSlots; ++i) {
-    if (slots[i].used) continue;
+    int free = 0;
+    if (!slots[i].used.compare_exchange_strong(free, 1)) continue;
     std::memcpy(slots[i].name, name.c_str(), name.size() + 1);
     slots[i].folder = folder;
-    std::atomic_signal_fence(std::memory_order_seq_cst);  // the name is there before it counts
-    slots[i].used = 1;
+    slots[i].used.store(2);  // the name is there before it counts
     slot_ = i;
     return;
   }
 }
 
 void TemporaryName::Release() {
-  if (slot_ >= 0) slots[slot_].used = 0;
-  std::atomic_signal_fence(std::memory_order_seq_cst);
+  if (slot_ >= 0) slots[slot_].used.store(0);
   slot_ = -1;
   name_.clear();
 }

@@ -268,7 +268,12 @@ Status SerializeTextTable(const TextTable& table, ByteSink& sink) {
 }
 
 ByteBuffer SerializeTextTable(const TextTable& table) {
+  // Sized once: a buffer that doubles as it fills holds the old and the new copy at once.
+  std::size_t size = 2;
+  for (const TextRecord& record : table.Records())
+    size += record.key().bytes().size() + record.text().bytes().size() + 6;
   ByteBuffer bytes;
+  bytes.Reserve(size);
   BufferSink sink(bytes);
   (void)SerializeTextTable(table, sink);  // a buffer takes every write
   return bytes;
