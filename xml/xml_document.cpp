@@ -14,7 +14,7 @@ void XmlDocument::Clear() {
   encoding_ = Encoding{encoding_.codePage};
   std::vector<Block>().swap(blocks_);
   std::vector<uint32_t>().swap(pageToBlock_);
-  std::vector<Node>().swap(nodes_);
+  decltype(nodes_)().swap(nodes_);
   parsedCount_ = 0;
   std::vector<AttributeSpan>().swap(attributes_);
   lastTopLevel_ = ElementRef::kNone;

@@ -17,6 +17,7 @@
 #include "base/code_page.h"
 #include "base/held_bytes.h"
 #include "base/status.h"
+#include "base/uninitialized_allocator.h"
 #include "xml/attribute_order.h"
 #include "xml/attribute_reader.h"
 #include "xml/attribute_scan.h"
@@ -154,9 +155,9 @@ class XmlDocument {
   friend class Parser;
   friend Status ParseDocument(XmlDocument& document, HeldBytes text);
 
-  struct Span {
-    uint32_t offset = 0;
-    uint32_t length = 0;
+  struct Span {  // plain, so that an element is (see Node)
+    uint32_t offset;
+    uint32_t length;
   };
   struct AttributeSpan {
     Span name;
@@ -173,10 +174,12 @@ class XmlDocument {
     // Parsed: the attribute list as written. Appended: the position of the first attribute
     // in `attributes_` (offset) and the number of attributes (length).
     Span attributes;
-    uint32_t parent = ElementRef::kNone;
-    uint32_t firstChild = ElementRef::kNone;
-    uint32_t nextSibling = ElementRef::kNone;
-    uint32_t prevSibling = ElementRef::kNone;
+    // Every field is set where an element is made: the sequence is sized ahead of parsing
+    // without writing its records (see UninitializedAllocator).
+    uint32_t parent;
+    uint32_t firstChild;
+    uint32_t nextSibling;
+    uint32_t prevSibling;
   };
 
   const Node& node(ElementRef e) const { return nodes_[e.index]; }
@@ -207,7 +210,7 @@ class XmlDocument {
   };
   std::vector<Block> blocks_;
   std::vector<uint32_t> pageToBlock_;
-  std::vector<Node> nodes_;
+  std::vector<Node, UninitializedAllocator<Node>> nodes_;
   uint32_t parsedCount_ = 0;  // the elements ParseDocument added
   std::vector<AttributeSpan> attributes_;
   std::vector<DocumentNote> notes_;

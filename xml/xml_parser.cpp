@@ -1,10 +1,17 @@
 #include "xml/xml_parser.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <cstring>
+#include <exception>
+#include <functional>
+#include <optional>
 #include <stdexcept>
+#include <system_error>
+#include <thread>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
 #include "base/byte_scan.h"
@@ -30,6 +37,22 @@ const char* FindSequence(const char* p, const char* end, std::string_view s) {
   return nullptr;
 }
 
+// Texts from this size on are read in two parts at once.
+constexpr std::size_t kSplitFrom = std::size_t{2} << 20;
+
+// Where the second part of a text read in two parts begins: a start tag at the start of a
+// line past the middle, as a document laid out by lines has many; null when none comes soon.
+const char* SplitPoint(const char* begin, const char* end) {
+  const char* p = begin + (end - begin) / 2;
+  const char* const stop = std::min(end, p + (std::size_t{64} << 10));
+  while ((p = Find(p, stop, '\n')) != nullptr) {
+    while (p < stop && IsBlank(*p)) ++p;
+    if (stop - p < 2) return nullptr;
+    if (*p == '<' && p[1] != '/' && p[1] != '!' && p[1] != '?' && !IsBlank(p[1])) return p;
+  }
+  return nullptr;
+}
+
 bool StartsWith(const char* p, const char* end, std::string_view s) {
   return static_cast<std::size_t>(end - p) >= s.size() && std::memcmp(p, s.data(), s.size()) == 0;
 }
@@ -38,10 +61,81 @@ bool StartsWith(const char* p, const char* end, std::string_view s) {
 
 class Parser {
  public:
-  Parser(XmlDocument& doc) : doc_(doc) {}
+  // Elements go to the document's element sequence, which is sized already, from index
+  // `first` on and below `limit`.
+  Parser(XmlDocument& doc, uint32_t first, uint32_t limit)
+      : doc_(doc),
+        base_(doc.store_.data()),
+        end_(base_ + doc.store_.size()),
+        first_(first),
+        next_(first),
+        limit_(limit) {}
 
+  // Reads the whole text.
   Status Run() {
-    const Status status = Parse();
+    const char* const lt = Find(base_, end_, '<');
+    return Finish(lt ? Parse(lt + 1) : Status{});
+  }
+
+  // Reads the text in two parts at once: from the start up to `split` here, and from `split`
+  // on, on another thread, by `rest`, a parser whose first element index lies past every
+  // element before `split`. The second part is read as if nothing were open; where `split`
+  // is the start of a construct in the reading from the start, the two are then joined, and
+  // the result is the same as reading the whole text in one pass. Where it is not (it lies
+  // inside a comment, a value, ...), the other thread's work is dropped and the reading
+  // goes on here.
+  Status RunSplit(const char* split, Parser& rest) {
+    std::atomic<bool> dropped{false};
+    Status restStatus;
+    std::exception_ptr restError;
+    rest.dropped_ = &dropped;
+    rest.segment_ = true;
+    std::thread other;
+    try {
+      other = std::thread([&] {
+        try {
+          restStatus = rest.Parse(split + 1);
+        } catch (...) {
+          restError = std::current_exception();
+        }
+      });
+    } catch (const std::system_error&) {
+      limit_ = rest.limit_;
+      return Run();  // no second thread to be had: all of it here
+    }
+    const auto drop = [&] {
+      dropped = true;
+      if (other.joinable()) other.join();
+      limit_ = rest.limit_;  // the other part's room is free again
+    };
+    stopAt_ = split;
+    onOvershoot_ = drop;
+    Status status;
+    try {
+      const char* const lt = Find(base_, end_, '<');
+      status = lt ? Parse(lt + 1) : Status{};
+    } catch (...) {
+      drop();
+      throw;
+    }
+    if (!stopped_) {
+      drop();
+      return Finish(status);
+    }
+    other.join();
+    if (restError) std::rethrow_exception(restError);
+    return Finish(Join(rest, restStatus));
+  }
+
+  uint32_t Count() const { return next_; }
+
+  // Reads the text into the document, in two parts from `splitAt` on, or in two parts where
+  // a large text suits (none given).
+  static Status ParseText(XmlDocument& document, HeldBytes text, std::optional<std::size_t> splitAt);
+
+ private:
+  // Places the notes and gives the status.
+  Status Finish(const Status& status) {
     // Notes come in the order of the text, so that locating them all is one pass over it.
     TextLocator locator(doc_.store_.view());
     for (std::size_t i = 0; i < notes_.size(); ++i) {
@@ -51,32 +145,34 @@ class Parser {
     return status;
   }
 
- private:
-  Status Parse() {
-    base_ = doc_.store_.data();
-    end_ = base_ + doc_.store_.size();
-    const char* const lt = Find(base_, end_, '<');
-    if (!lt) return Status{};
-    const char* p = lt + 1;
-    uint32_t topPrev = kNone;  // the last top-level element linked
-
+  // Reads constructs from p, the byte after a "<".
+  Status Parse(const char* p) {
     for (;;) {
+      if (stopAt_ && p - 1 >= stopAt_) {
+        if (p - 1 == stopAt_) {
+          stopped_ = true;
+          return Status{};
+        }
+        stopAt_ = nullptr;
+        onOvershoot_();
+      }
+      if (dropped_ && dropped_->load(std::memory_order_relaxed)) return Status{};
       if (stack_.empty() && p == end_) return Fail(p - 1, "a tag");
       const uint32_t parent = stack_.empty() ? kNone : stack_.back().node;
       const Construct c = ParseConstruct(p, parent);
       if (c.endTag) {
         if (c.failed) return Fail(c.start, c.what);
-        if (!stack_.empty()) {  // an end tag closes the innermost element, whatever it names
-          const std::string_view open = NameOf(stack_.back().node);
-          if (c.endTagName != open) {
-            Note(c.start,
-                 DocumentNote{
-                     DocumentNote::Kind::kEndTagMismatch, {}, 0, std::string(c.endTagName), std::string(open), {}, {}});
-          }
-          stack_.pop_back();
+        if (!stack_.empty()) {
+          CloseInnermost(c.start, c.endTagName);
+        } else if (segment_) {
+          events_.push_back(Event{kNone, c.start, c.endTagName});  // closes what was open before
         }
       } else if (c.node != kNone) {
-        Link(c.node, parent, stack_.empty() ? topPrev : stack_.back().prev);
+        if (segment_ && stack_.empty()) {
+          events_.push_back(Event{c.node, c.start, {}});  // a child of what was open before
+        } else {
+          Link(c.node, parent, stack_.empty() ? topPrev_ : stack_.back().prev);
+        }
         if (c.failed) return Fail(c.start, c.what);
         if (c.open) {
           stack_.push_back(Level{c.node, kNone, c.start});
@@ -89,15 +185,83 @@ class Parser {
 
       // The construct is complete; look for the next one at this level.
       const char* const next = c.pos < end_ ? FindNear(c.pos, end_, '<') : nullptr;
-      if (!next) return stack_.empty() ? Status{} : FailOpenElement();
+      if (!next) {
+        endedOutside_ = stack_.empty();
+        return stack_.empty() ? Status{} : FailOpenElement();
+      }
       p = next + 1;
     }
+  }
+
+  // An end tag closes the innermost element, whatever it names.
+  void CloseInnermost(const char* start, std::string_view name) {
+    const std::string_view open = NameOf(stack_.back().node);
+    if (name != open) {
+      Note(start,
+           DocumentNote{DocumentNote::Kind::kEndTagMismatch, {}, 0, std::string(name), std::string(open), {}, {}});
+    }
+    stack_.pop_back();
+  }
+
+  // Takes over what `rest` read from where this reading stopped: its elements move down to
+  // follow these, the children it found of what is open here are linked to them, its end tags
+  // close them, and its notes follow these in the order of the text.
+  Status Join(Parser& rest, const Status& restStatus) {
+    auto& nodes = doc_.nodes_;
+    const uint32_t from = rest.first_;
+    const uint32_t gap = from - next_;
+    const uint32_t count = rest.next_ - from;
+    if (gap > 0) {
+      std::memmove(&nodes[next_], &nodes[from], std::size_t{count} * sizeof(XmlDocument::Node));
+      const auto moved = [gap, from](uint32_t& index) {
+        if (index != kNone && index >= from) index -= gap;
+      };
+      for (uint32_t i = next_; i < next_ + count; ++i) {
+        XmlDocument::Node& n = nodes[i];
+        moved(n.parent);
+        moved(n.firstChild);
+        moved(n.nextSibling);
+        moved(n.prevSibling);
+      }
+    }
+    next_ += count;
+    for (auto& [node, text] : rest.squeezed_) nodes[node - gap].text = doc_.StoreString(text);
+    // The notes of both parts and those the joining makes, in the order of the text.
+    std::size_t taken = 0;
+    const auto takeNotesBefore = [&](std::size_t offset) {
+      for (; taken < rest.notes_.size() && rest.noteOffsets_[taken] < offset; ++taken) {
+        noteOffsets_.push_back(rest.noteOffsets_[taken]);
+        notes_.push_back(std::move(rest.notes_[taken]));
+      }
+    };
+    for (const Event& event : rest.events_) {
+      if (event.node == kNone) {
+        takeNotesBefore(static_cast<std::size_t>(event.start - base_));
+        if (!stack_.empty()) CloseInnermost(event.start, event.endTagName);
+        continue;
+      }
+      const uint32_t node = event.node - gap;
+      const uint32_t parent = stack_.empty() ? kNone : stack_.back().node;
+      nodes[node].parent = parent;
+      if (parent != kNone && nodes[parent].firstChild == kNone) nodes[parent].firstChild = node;
+      Link(node, parent, stack_.empty() ? topPrev_ : stack_.back().prev);
+    }
+    takeNotesBefore(static_cast<std::size_t>(end_ - base_) + 1);
+    if (!restStatus || !rest.endedOutside_) return restStatus;
+    return stack_.empty() ? Status{} : FailOpenElement();
   }
 
   struct Level {
     uint32_t node;
     uint32_t prev;      // the last child linked at this level
     const char* start;  // the "<" of the element's start tag
+  };
+  // Of a reading from the middle: an element found where nothing of its own was open, or
+  // (node none) an end tag found there.
+  struct Event {
+    uint32_t node;
+    const char* start;
+    std::string_view endTagName;
   };
   // What ParseConstruct read: a construct that was skipped, an end tag, or an element.
   struct Construct {
@@ -389,14 +553,10 @@ class Parser {
   // Adds the element of a start tag as a child of parent and gives its index; Run links it
   // to its siblings.
   uint32_t AddElement(XmlDocument::Span name, XmlDocument::Span attributeList, uint32_t parent) {
-    XmlDocument::Node n;
-    n.name = name;
-    n.attributes = attributeList;
-    n.parent = parent;
-    if (doc_.nodes_.size() >= kNone - 1) throw std::length_error("too many elements");
-    const auto node = static_cast<uint32_t>(doc_.nodes_.size());
-    doc_.nodes_.push_back(n);
-    doc_.parsedCount_ = node + 1;
+    if (next_ >= limit_) throw std::length_error("too many elements");
+    const uint32_t node = next_++;
+    // Set whole: the place holds nothing yet, or what a dropped reading left.
+    doc_.nodes_[node] = XmlDocument::Node{name, XmlDocument::Span{}, attributeList, parent, kNone, kNone, kNone};
     if (parent != kNone && doc_.nodes_[parent].firstChild == kNone) {
       doc_.nodes_[parent].firstChild = node;
     }
@@ -408,7 +568,7 @@ class Parser {
   Construct ReadText(Construct c, const char* p) {
     const TextEnd<const char> end = FindTextEnd(p, end_);
     // Most texts are short words that stand as written.
-    doc_.nodes_[c.node].text = end.blankFree ? SpanOf(p, end.lt) : CollectText(p, end.lt ? end.lt : end_);
+    doc_.nodes_[c.node].text = end.blankFree ? SpanOf(p, end.lt) : CollectText(c.node, p, end.lt ? end.lt : end_);
     if (!end.lt) return Failed(c, "an element's text");
     c.open = true;
     c.pos = end.lt + 1;
@@ -417,7 +577,7 @@ class Parser {
 
   // Drops the blanks of [b, e) and gives the span of what is left: the text's own bytes when
   // no blank lies inside, else a copy without them (the text itself is never written to).
-  XmlDocument::Span CollectText(const char* b, const char* e) {
+  XmlDocument::Span CollectText(uint32_t node, const char* b, const char* e) {
     while (b < e && IsBlank(*b)) ++b;
     const char* last = e;
     while (last > b && IsBlank(last[-1])) --last;
@@ -427,6 +587,11 @@ class Parser {
     std::string squeezed(b, blank);
     for (const char* in = blank; in < last; ++in) {
       if (!IsBlank(*in)) squeezed += *in;
+    }
+    // The document's own store is the first part's alone while the parts are read at once.
+    if (segment_) {
+      squeezed_.emplace_back(node, std::move(squeezed));
+      return XmlDocument::Span{};
     }
     return doc_.StoreString(squeezed);
   }
@@ -486,25 +651,74 @@ class Parser {
   XmlDocument& doc_;
   const char* base_ = nullptr;
   const char* end_ = nullptr;
+  uint32_t first_;  // the first element index this reading uses
+  uint32_t next_;
+  uint32_t limit_;
+  uint32_t topPrev_ = kNone;  // the last top-level element linked
   std::vector<Level> stack_;
+  // Reading in two parts: where the first stops, and what it does on finding that it read
+  // past that point without stopping there.
+  const char* stopAt_ = nullptr;
+  bool stopped_ = false;
+  std::function<void()> onOvershoot_;
+  // The second part: read from the middle (see Event), and told when its work is dropped.
+  bool segment_ = false;
+  const std::atomic<bool>* dropped_ = nullptr;
+  bool endedOutside_ = false;  // the text ended with nothing of this reading's own open
+  std::vector<Event> events_;
+  std::vector<std::pair<uint32_t, std::string>> squeezed_;
   NameSet names_;
   std::vector<DocumentNote> notes_;
   std::vector<std::size_t> noteOffsets_;
 };
 
-Status ParseDocument(XmlDocument& document, HeldBytes text) {
+Status Parser::ParseText(XmlDocument& document, HeldBytes text, std::optional<std::size_t> splitAt) {
   document.Clear();
   if (text.size() > 0xFFFFFFFFu) throw std::length_error("document larger than 4 GiB");
   document.store_ = std::move(text);
-  // The element sequence is sized once, for at most one element per start tag: regrowing it
-  // would copy every element and hold the old and new sequences at once. Room that stays
-  // unused costs address space, not memory, as its pages are never touched.
+  if (!splitAt) {
+    const char* const data = document.store_.data();
+    const std::size_t size = document.store_.size();
+    const char* const point = size >= kSplitFrom ? SplitPoint(data, data + size) : nullptr;
+    splitAt = point ? static_cast<std::size_t>(point - data) : size;
+  }
+  // The element sequence is sized once, for at most one element per start tag, and is cut to
+  // what was read at the end: regrowing it would copy every element and hold the old and new
+  // sequences at once.
   const char* const begin = document.store_.data();
-  const std::size_t bound = byte_scan::CountStartTags(begin, begin + document.store_.size());
-  document.nodes_.reserve(std::min<std::size_t>(bound, kNone - 1));
+  const char* const end = begin + document.store_.size();
+  const char* const split = *splitAt < document.store_.size() ? begin + *splitAt : nullptr;
+  const std::size_t before = split ? byte_scan::CountStartTags(begin, split) : 0;
+  const std::size_t bound = before + byte_scan::CountStartTags(split ? split : begin, end);
+  const auto limit = static_cast<uint32_t>(std::min<std::size_t>(bound, kNone - 1));
+  document.nodes_.reserve(limit);
   platform::AdviseLargePages(reinterpret_cast<char*>(document.nodes_.data()),
                              document.nodes_.capacity() * sizeof(XmlDocument::Node));
-  return Parser(document).Run();
+  document.nodes_.resize(limit);
+  Parser parser(document, 0, split ? static_cast<uint32_t>(before) : limit);
+  Status status;
+  try {
+    if (split) {
+      Parser rest(document, static_cast<uint32_t>(before), limit);
+      status = parser.RunSplit(split, rest);
+    } else {
+      status = parser.Run();
+    }
+  } catch (...) {
+    document.nodes_.clear();
+    throw;
+  }
+  document.nodes_.resize(parser.Count());
+  document.parsedCount_ = parser.Count();
+  return status;
+}
+
+Status ParseDocument(XmlDocument& document, HeldBytes text) {
+  return Parser::ParseText(document, std::move(text), std::nullopt);
+}
+
+Status ParseDocumentSplitAt(XmlDocument& document, HeldBytes text, std::size_t splitAt) {
+  return Parser::ParseText(document, std::move(text), splitAt);
 }
 
 Status ParseDocument(XmlDocument& document, ByteBuffer text) {

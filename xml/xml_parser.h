@@ -22,4 +22,9 @@ Status ParseDocument(XmlDocument& document, HeldBytes text);
 Status ParseDocument(XmlDocument& document, ByteBuffer text);
 Status ParseDocument(XmlDocument& document, std::string_view text);
 
+// The same, with the text read in two parts at once, the second from byte `splitAt` on (a
+// position past the text reads it in one). Large texts are read so anyway; the result never
+// depends on where the text was split.
+Status ParseDocumentSplitAt(XmlDocument& document, HeldBytes text, std::size_t splitAt);
+
 }  // namespace menuconv
