@@ -211,7 +211,7 @@ class Parser {
     const uint32_t from = rest.first_;
     const uint32_t gap = from - next_;
     const uint32_t count = rest.next_ - from;
-    if (gap > 0) {
+    if (gap > 0 && count > 0) {
       std::memmove(&nodes[next_], &nodes[from], std::size_t{count} * sizeof(XmlDocument::Node));
       const auto moved = [gap, from](uint32_t& index) {
         if (index != kNone && index >= from) index -= gap;
