@@ -37,8 +37,19 @@ std::uint64_t HasZeroUnit(std::uint64_t value) { return (value - 0x0001000100010
 // The first unit from `from` on that is `wanted` or U+0000, or `count` when there is none.
 // Four units at a time while none of them is either.
 std::size_t Scan(std::string_view data, std::size_t from, std::size_t count, char16_t wanted) {
-  const std::uint64_t pattern = FourUnits(wanted);
   std::size_t i = from;
+#ifdef MENUCONV_SSE2
+  // Eight units at a time: one 16-bit lane each, as a little-endian host reads them.
+  const __m128i pattern8 = _mm_set1_epi16(static_cast<short>(wanted));
+  const __m128i zero = _mm_setzero_si128();
+  for (; i + 8 <= count; i += 8) {
+    const __m128i eight = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data.data() + 2 * i));
+    const auto hits = static_cast<unsigned>(
+        _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi16(eight, pattern8), _mm_cmpeq_epi16(eight, zero))));
+    if (hits != 0) return i + static_cast<std::size_t>(__builtin_ctz(hits)) / 2;
+  }
+#endif
+  const std::uint64_t pattern = FourUnits(wanted);
   for (; i + 4 <= count; i += 4) {
     const std::uint64_t four = byte_scan::Load8(data.data() + 2 * i);
     if ((HasZeroUnit(four) | HasZeroUnit(four ^ pattern)) != 0) break;
