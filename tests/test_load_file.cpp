@@ -2,20 +2,9 @@
 // of great size or depth.
 #include <gtest/gtest.h>
 
-#ifndef _WIN32
-#include <pthread.h>
-#include <sys/resource.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
-
 #include <cerrno>
-#include <csignal>
-#include <cstdio>
-#include <cstring>
 #include <filesystem>
 #include <functional>
-#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -27,9 +16,7 @@
 #include "tests/xml_file_support.h"
 #include "xml/encodings.h"
 #include "xml/held_text.h"
-#include "xml/serializer.h"
 #include "xml/xml_document.h"
-#include "xml/xml_element.h"
 #include "xml/xml_file.h"
 
 namespace menuconv {

@@ -3,15 +3,11 @@
 #include <gtest/gtest.h>
 
 #ifndef _WIN32
-#include <pthread.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
 
 #include <cerrno>
-#include <csignal>
-#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <functional>
@@ -26,10 +22,7 @@
 #include "tests/test_support.h"
 #include "tests/xml_file_support.h"
 #include "xml/encodings.h"
-#include "xml/held_text.h"
-#include "xml/serializer.h"
 #include "xml/xml_document.h"
-#include "xml/xml_element.h"
 #include "xml/xml_file.h"
 
 namespace menuconv {

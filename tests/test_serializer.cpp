@@ -1,42 +1,18 @@
 // Serialising documents and single elements: forms, quoting, deep chains without recursion.
 #include <gtest/gtest.h>
 
-#ifndef _WIN32
-#include <pthread.h>
-#include <sys/resource.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
-
-#include <cerrno>
-#include <csignal>
-#include <cstdio>
-#include <cstring>
-#include <filesystem>
 #include <functional>
-#include <set>
 #include <string>
-#include <string_view>
 #include <vector>
 
-#include "base/utf8.h"
-#include "platform/codepage.h"
-#include "platform/file_io.h"
-#include "tests/test_support.h"
 #include "tests/xml_file_support.h"
-#include "xml/encodings.h"
-#include "xml/held_text.h"
 #include "xml/serializer.h"
 #include "xml/xml_document.h"
-#include "xml/xml_element.h"
-#include "xml/xml_file.h"
 
 namespace menuconv {
 namespace {
 
 using namespace xml_file_tests;
-using namespace std::string_literals;
-namespace fs = std::filesystem;
 
 // Serialising
 
