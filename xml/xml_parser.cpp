@@ -165,11 +165,13 @@ class Parser {
         if (!stack_.empty()) {
           CloseInnermost(c.start, c.endTagName);
         } else if (segment_) {
-          events_.push_back(Event{kNone, c.start, c.endTagName});  // closes what was open before
+          // It closes what was open before this reading: the run of children found so far ends.
+          runLast_ = kNone;
+          events_.push_back(Event{kNone, kNone, c.start, c.endTagName});
         }
       } else if (c.node != kNone) {
         if (segment_ && stack_.empty()) {
-          events_.push_back(Event{c.node, c.start, {}});  // a child of what was open before
+          AddToRun(c.node);  // a child of what was open before this reading
         } else {
           Link(c.node, parent, stack_.empty() ? topPrev_ : stack_.back().prev);
         }
@@ -235,16 +237,24 @@ class Parser {
       }
     };
     for (const Event& event : rest.events_) {
-      if (event.node == kNone) {
+      if (event.first == kNone) {
         takeNotesBefore(static_cast<std::size_t>(event.start - base_));
         if (!stack_.empty()) CloseInnermost(event.start, event.endTagName);
         continue;
       }
-      const uint32_t node = event.node - gap;
+      // A run of children of what is open here: they follow its last child.
+      const uint32_t first = event.first - gap;
+      const uint32_t last = event.last - gap;
       const uint32_t parent = stack_.empty() ? kNone : stack_.back().node;
-      nodes[node].parent = parent;
-      if (parent != kNone && nodes[parent].firstChild == kNone) nodes[parent].firstChild = node;
-      Link(node, parent, stack_.empty() ? topPrev_ : stack_.back().prev);
+      for (uint32_t node = first;; node = nodes[node].nextSibling) {
+        nodes[node].parent = parent;
+        if (node == last) break;
+      }
+      if (parent != kNone && nodes[parent].firstChild == kNone) nodes[parent].firstChild = first;
+      uint32_t& prev = stack_.empty() ? topPrev_ : stack_.back().prev;
+      Link(first, parent, prev);
+      prev = last;
+      if (parent == kNone) doc_.lastTopLevel_ = last;
     }
     takeNotesBefore(static_cast<std::size_t>(end_ - base_) + 1);
     if (!restStatus || !rest.endedOutside_) return restStatus;
@@ -259,10 +269,24 @@ class Parser {
   // Of a reading from the middle: an element found where nothing of its own was open, or
   // (node none) an end tag found there.
   struct Event {
-    uint32_t node;
+    uint32_t first;  // a run of siblings, linked already, from first to last; none: an end tag
+    uint32_t last;
     const char* start;
     std::string_view endTagName;
   };
+
+  // Of a reading from the middle: an element at its outer level follows the one before unless
+  // an end tag of that level came between.
+  void AddToRun(uint32_t node) {
+    if (runLast_ == kNone) {
+      events_.push_back(Event{node, node, nullptr, {}});
+    } else {
+      doc_.nodes_[runLast_].nextSibling = node;
+      doc_.nodes_[node].prevSibling = runLast_;
+      events_.back().last = node;
+    }
+    runLast_ = node;
+  }
   // What ParseConstruct read: a construct that was skipped, an end tag, or an element.
   struct Construct {
     // Where reading goes on; for an open element, right after the "<" that ends its text.
@@ -666,6 +690,7 @@ class Parser {
   const std::atomic<bool>* dropped_ = nullptr;
   bool endedOutside_ = false;  // the text ended with nothing of this reading's own open
   std::vector<Event> events_;
+  uint32_t runLast_ = kNone;  // the last element of the run being read, if any
   std::vector<std::pair<uint32_t, std::string>> squeezed_;
   NameSet names_;
   std::vector<DocumentNote> notes_;
