@@ -18,15 +18,6 @@ std::optional<std::string> TextTableBase(const std::string& inputPath) {
 
 namespace {
 
-// Reads the table at `path` into `table`: fails when it is there but cannot be read; else
-// `merged` says what merging its bytes gave.
-Status ReadTable(const std::string& path, TextTable& table, Status& merged) {
-  ByteBuffer bytes;
-  if (Status read = ReadFileBytes(path, bytes); !read) return read;
-  merged = table.AddBytes(std::move(bytes));
-  return Status::Success();
-}
-
 bool SameBytes(std::string_view bytes, const std::string& path) {
   UnchangedCheck check(path);
   check.Add(bytes);
@@ -49,15 +40,21 @@ MergedTextTables MergeTextTables(const std::string& inputPath, bool rewrite, con
     std::error_code error;
     if (std::filesystem::exists(name, error)) outcome.found.push_back(name);
   }
-  TextTable table;
-  Status first;  // contributes what it can; nothing else depends on it
-  for (const auto& [path, result] : {std::pair{base + ".txt", &first}, std::pair{outcome.second, &outcome.read}}) {
-    outcome.load = ReadTable(path, table, *result);
+  // Both files are read before either is merged, so that the table is sized once for both.
+  const std::string paths[2] = {base + ".txt", outcome.second};
+  ByteBuffer bytes[2];
+  for (int i = 0; i < 2; ++i) {
+    outcome.load = ReadFileBytes(paths[i], bytes[i]);
     if (!outcome.load) {
-      outcome.unreadable = path;
+      outcome.unreadable = paths[i];
       return merged;
     }
   }
+  TextTable table;
+  table.ReserveFor(bytes[0].size() + bytes[1].size());
+  // The first contributes what it can; nothing else depends on how its reading ended.
+  (void)table.AddBytes(std::move(bytes[0]));
+  outcome.read = table.AddBytes(std::move(bytes[1]));
   outcome.recordsMerged = table.Size();
   // Rewriting would throw away a file that was never understood.
   merged.toWrite = outcome.read.ok() && rewrite;

@@ -191,12 +191,28 @@ void SortByKey(std::vector<TextRecord>::iterator first, std::vector<TextRecord>:
     }
     return a.index < b.index;
   });
-  std::vector<TextRecord> sorted(count);
-  for (std::size_t i = 0; i < count; ++i) sorted[i] = first[static_cast<std::ptrdiff_t>(entries[i].index)];
-  std::copy(sorted.begin(), sorted.end(), first);
+  // The records take their places by following each cycle of the order: no second copy.
+  constexpr std::uint32_t kPlaced = 0xFFFFFFFFu;
+  for (std::size_t start = 0; start < count; ++start) {
+    if (entries[start].index == start || entries[start].index == kPlaced) continue;
+    const TextRecord held = first[static_cast<std::ptrdiff_t>(start)];
+    std::size_t to = start;
+    for (;;) {
+      const std::size_t from = entries[to].index;
+      entries[to].index = kPlaced;
+      if (from == start) {
+        first[static_cast<std::ptrdiff_t>(to)] = held;
+        break;
+      }
+      first[static_cast<std::ptrdiff_t>(to)] = first[static_cast<std::ptrdiff_t>(from)];
+      to = from;
+    }
+  }
 }
 
 }  // namespace
+
+void TextTable::ReserveFor(std::size_t fileBytes) { records_.reserve(records_.size() + fileBytes / 32); }
 
 Status TextTable::AddBytes(ByteBuffer bytes) {
   Status status;

@@ -107,6 +107,9 @@ class TextTable {
   Status AddFile(const std::string& path);
   // The same for a file's bytes that were read already (see ReadFileBytes).
   Status AddBytes(ByteBuffer bytes);
+  // Makes room ahead for the records of files of that many bytes in all, so that the table
+  // is not regrown (and held twice meanwhile) from one file to the next.
+  void ReserveFor(std::size_t fileBytes);
 
   // The records in key order.
   const std::vector<TextRecord>& Records() const { return records_; }
