@@ -27,9 +27,6 @@
 
 namespace menuconv {
 
-class XmlDocument;
-Status ParseDocument(XmlDocument& document, HeldBytes text);
-
 // Something loading read past without failing, where the document may not hold what its
 // writer meant: the run warns about each. Names and values are bytes of the document's text.
 struct DocumentNote {
@@ -153,7 +150,6 @@ class XmlDocument {
  private:
   friend class ElementView;
   friend class Parser;
-  friend Status ParseDocument(XmlDocument& document, HeldBytes text);
 
   struct Span {  // plain, so that an element is (see Node)
     uint32_t offset;

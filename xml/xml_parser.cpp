@@ -72,10 +72,7 @@ class Parser {
         limit_(limit) {}
 
   // Reads the whole text.
-  Status Run() {
-    const char* const lt = Find(base_, end_, '<');
-    return Finish(lt ? Parse(lt + 1) : Status{});
-  }
+  Status Run() { return Finish(ParseFromStart()); }
 
   // Reads the text in two parts at once: from the start up to `split` here, and from `split`
   // on, on another thread, by `rest`, a parser whose first element index lies past every
@@ -112,8 +109,7 @@ class Parser {
     onOvershoot_ = drop;
     Status status;
     try {
-      const char* const lt = Find(base_, end_, '<');
-      status = lt ? Parse(lt + 1) : Status{};
+      status = ParseFromStart();
     } catch (...) {
       drop();
       throw;
@@ -145,6 +141,12 @@ class Parser {
     return status;
   }
 
+  // Reads constructs from the first "<" of the text on.
+  Status ParseFromStart() {
+    const char* const lt = Find(base_, end_, '<');
+    return lt ? Parse(lt + 1) : Status{};
+  }
+
   // Reads constructs from p, the byte after a "<".
   Status Parse(const char* p) {
     for (;;) {
@@ -173,7 +175,7 @@ class Parser {
         if (segment_ && stack_.empty()) {
           AddToRun(c.node);  // a child of what was open before this reading
         } else {
-          Link(c.node, parent, stack_.empty() ? topPrev_ : stack_.back().prev);
+          Link(c.node, c.node, parent, stack_.empty() ? topPrev_ : stack_.back().prev);
         }
         if (c.failed) return Fail(c.start, c.what);
         if (c.open) {
@@ -250,11 +252,7 @@ class Parser {
         nodes[node].parent = parent;
         if (node == last) break;
       }
-      if (parent != kNone && nodes[parent].firstChild == kNone) nodes[parent].firstChild = first;
-      uint32_t& prev = stack_.empty() ? topPrev_ : stack_.back().prev;
-      Link(first, parent, prev);
-      prev = last;
-      if (parent == kNone) doc_.lastTopLevel_ = last;
+      Link(first, last, parent, stack_.empty() ? topPrev_ : stack_.back().prev);
     }
     takeNotesBefore(static_cast<std::size_t>(end_ - base_) + 1);
     if (!restStatus || !rest.endedOutside_) return restStatus;
@@ -281,8 +279,7 @@ class Parser {
     if (runLast_ == kNone) {
       events_.push_back(Event{node, node, nullptr, {}});
     } else {
-      doc_.nodes_[runLast_].nextSibling = node;
-      doc_.nodes_[node].prevSibling = runLast_;
+      Chain(runLast_, node);
       events_.back().last = node;
     }
     runLast_ = node;
@@ -375,15 +372,20 @@ class Parser {
     return XmlDocument::Span{static_cast<uint32_t>(b - base_), static_cast<uint32_t>(e - b)};
   }
 
-  // Makes a new element the last one at its level: after `prev`, the element linked there
-  // before (and the last top-level element when parent is none).
-  void Link(uint32_t node, uint32_t parent, uint32_t& prev) {
-    if (prev != kNone) {
-      doc_.nodes_[prev].nextSibling = node;
-      doc_.nodes_[node].prevSibling = prev;
-    }
-    prev = node;
-    if (parent == kNone) doc_.lastTopLevel_ = node;
+  // Makes `first` to `last` (one element, or a run of siblings linked already) the last
+  // children of `parent`, or the last top-level elements when it is none: after `prev`, the
+  // element linked at that level before, which becomes `last`.
+  void Link(uint32_t first, uint32_t last, uint32_t parent, uint32_t& prev) {
+    if (prev != kNone) Chain(prev, first);
+    if (parent != kNone && doc_.nodes_[parent].firstChild == kNone) doc_.nodes_[parent].firstChild = first;
+    prev = last;
+    if (parent == kNone) doc_.lastTopLevel_ = last;
+  }
+
+  // Makes `after` the next sibling of `before`.
+  void Chain(uint32_t before, uint32_t after) {
+    doc_.nodes_[before].nextSibling = after;
+    doc_.nodes_[after].prevSibling = before;
   }
 
   // The construct whose "<" stands right before p, inside the element `parent`.
@@ -574,16 +576,13 @@ class Parser {
     Note(a.open, DocumentNote{kind, {}, 0, std::string(a.name), {}, {}, {}});
   }
 
-  // Adds the element of a start tag as a child of parent and gives its index; Run links it
-  // to its siblings.
+  // Adds the element of a start tag as a child of parent and gives its index; Parse links it
+  // to its parent and siblings.
   uint32_t AddElement(XmlDocument::Span name, XmlDocument::Span attributeList, uint32_t parent) {
     if (next_ >= limit_) throw std::length_error("too many elements");
     const uint32_t node = next_++;
     // Set whole: the place holds nothing yet, or what a dropped reading left.
     doc_.nodes_[node] = XmlDocument::Node{name, XmlDocument::Span{}, attributeList, parent, kNone, kNone, kNone};
-    if (parent != kNone && doc_.nodes_[parent].firstChild == kNone) {
-      doc_.nodes_[parent].firstChild = node;
-    }
     return node;
   }
 
