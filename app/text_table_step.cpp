@@ -36,12 +36,12 @@ MergedTextTables MergeTextTables(const std::string& inputPath, bool rewrite, con
   outcome.ran = true;
   outcome.second = base + "_txts.txt";
   outcome.table = destination.empty() ? outcome.second : destination;
-  for (const std::string& name : {base + ".txt", outcome.second}) {
+  const std::string paths[2] = {base + ".txt", outcome.second};
+  for (const std::string& name : paths) {
     std::error_code error;
     if (std::filesystem::exists(name, error)) outcome.found.push_back(name);
   }
   // Both files are read before either is merged, so that the table is sized once for both.
-  const std::string paths[2] = {base + ".txt", outcome.second};
   ByteBuffer bytes[2];
   for (int i = 0; i < 2; ++i) {
     outcome.load = ReadFileBytes(paths[i], bytes[i]);

@@ -17,6 +17,11 @@ constexpr char16_t kTab = u'\t';
 constexpr char16_t kLineFeed = u'\n';
 constexpr char16_t kCarriageReturn = u'\r';
 
+// The bytes a written table puts around its records (see the file format).
+constexpr std::string_view kMark("\xFF\xFE", 2);
+constexpr std::string_view kSeparator("\t\0", 2);
+constexpr std::string_view kLineEnd("\r\0\n\0", 4);
+
 char16_t UnitAt(std::string_view data, std::size_t index) {
   return static_cast<char16_t>(static_cast<unsigned char>(data[2 * index]) |
                                static_cast<unsigned char>(data[2 * index + 1]) << 8);
@@ -260,9 +265,6 @@ Status TextTable::AddBytes(ByteBuffer bytes) {
 
 Status SerializeTextTable(const TextTable& table, ByteSink& sink) {
   constexpr std::size_t kPiece = 64 * 1024;
-  static constexpr char kMark[] = {'\xFF', '\xFE'};
-  static constexpr char kSeparator[] = {'\t', '\0'};
-  static constexpr char kLineEnd[] = {'\r', '\0', '\n', '\0'};
   ByteBuffer piece(kPiece);
   std::size_t filled = 0;
   Status status;
@@ -282,13 +284,13 @@ Status SerializeTextTable(const TextTable& table, ByteSink& sink) {
     ByteBuffer::Copy(piece.data() + filled, part.data(), part.size());
     filled += part.size();
   };
-  add(std::string_view(kMark, sizeof kMark));
+  add(kMark);
   for (const TextRecord& record : table.Records()) {
     if (!status) return status;
     add(record.key().bytes());
-    add(std::string_view(kSeparator, sizeof kSeparator));
+    add(kSeparator);
     add(record.text().bytes());
-    add(std::string_view(kLineEnd, sizeof kLineEnd));
+    add(kLineEnd);
   }
   hand(std::string_view(piece.data(), filled));
   return status;
@@ -296,9 +298,10 @@ Status SerializeTextTable(const TextTable& table, ByteSink& sink) {
 
 ByteBuffer SerializeTextTable(const TextTable& table) {
   // Sized once: a buffer that doubles as it fills holds the old and the new copy at once.
-  std::size_t size = 2;
-  for (const TextRecord& record : table.Records())
-    size += record.key().bytes().size() + record.text().bytes().size() + 6;
+  std::size_t size = kMark.size();
+  for (const TextRecord& record : table.Records()) {
+    size += record.key().bytes().size() + kSeparator.size() + record.text().bytes().size() + kLineEnd.size();
+  }
   ByteBuffer bytes;
   bytes.Reserve(size);
   BufferSink sink(bytes);
