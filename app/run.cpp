@@ -134,22 +134,21 @@ int ConvertFile(const std::string& path, RunContext& context) {
 // takes its place only once every screen did.
 std::future<MergedTextTables> StartMergingTextTables(const std::string& path, const RunContext& context) {
   const RunSettings& settings = context.settings;
+  const auto merge = [path, rewrite = !settings.writeNothing, destination = settings.textsOut,
+                      keepUnchanged = settings.keepUnchanged] {
+    return MergeTextTables(path, rewrite, destination, keepUnchanged);
+  };
   try {
-    return std::async(std::launch::async, MergeTextTables, path, !settings.writeNothing, settings.textsOut,
-                      settings.keepUnchanged);
+    return std::async(std::launch::async, merge);
   } catch (const std::system_error&) {
-    return {};  // no thread to be had: they are merged after the screens instead
+    return std::async(std::launch::deferred, merge);  // no thread to be had: merged when asked for
   }
 }
 
 int Run(const std::string& path, RunContext& context) {
   std::future<MergedTextTables> merging = StartMergingTextTables(path, context);
   if (const int failed = ConvertFile(path, context)) return failed;
-  const RunSettings& settings = context.settings;
-  MergedTextTables merged =
-      merging.valid() ? merging.get()
-                      : MergeTextTables(path, !settings.writeNothing, settings.textsOut, settings.keepUnchanged);
-  return ReportTextTables(CommitMergedTable(std::move(merged)), context);
+  return ReportTextTables(CommitMergedTable(merging.get()), context);
 }
 
 }  // namespace
