@@ -310,15 +310,16 @@ std::vector<std::string> Reading(const XmlDocument& doc, const Status& status) {
   return lines;
 }
 
-// A text read in two parts at once must read as in one, wherever it is split: at a "<" (where
-// the two parts are joined), elsewhere (where the second part's work is dropped), past the
-// end (one part). A few split points per text: every "<" would make the random tests slow.
+// The text as the parser holds it, copied.
 HeldBytes Held(const std::string& text) {
   ByteBuffer bytes;
   bytes.Append(text);
   return HeldBytes(std::move(bytes));
 }
 
+// A text read in two parts at once must read as in one, wherever it is split: at a "<" (where
+// the two parts are joined), elsewhere (where the second part's work is dropped), past the
+// end (one part). A few split points per text: every "<" would make the random tests slow.
 void CompareSplitReadings(const std::string& text) {
   XmlDocument whole;
   const Status wholeStatus = ParseDocumentSplitAt(whole, Held(text), text.size());
