@@ -27,6 +27,8 @@
 
 namespace menuconv {
 
+class XmlDocument;
+
 // Something loading read past without failing, where the document may not hold what its
 // writer meant: the run warns about each. Names and values are bytes of the document's text.
 struct DocumentNote {
