@@ -17,10 +17,10 @@
 #include "base/code_page.h"
 #include "base/held_bytes.h"
 #include "base/status.h"
-#include "base/uninitialized_allocator.h"
 #include "xml/attribute_order.h"
 #include "xml/attribute_reader.h"
 #include "xml/attribute_scan.h"
+#include "xml/element_allocator.h"
 #include "xml/element_ref.h"
 #include "xml/text_locator.h"
 #include "xml/xml_element.h"
@@ -173,7 +173,7 @@ class XmlDocument {
     // in `attributes_` (offset) and the number of attributes (length).
     Span attributes;
     // Every field is set where an element is made: the sequence is sized ahead of parsing
-    // without writing its records (see UninitializedAllocator).
+    // without writing its records (see ElementAllocator).
     uint32_t parent;
     uint32_t firstChild;
     uint32_t nextSibling;
@@ -208,7 +208,7 @@ class XmlDocument {
   };
   std::vector<Block> blocks_;
   std::vector<uint32_t> pageToBlock_;
-  std::vector<Node, UninitializedAllocator<Node>> nodes_;
+  std::vector<Node, ElementAllocator<Node>> nodes_;
   uint32_t parsedCount_ = 0;  // the elements ParseDocument added
   std::vector<AttributeSpan> attributes_;
   std::vector<DocumentNote> notes_;

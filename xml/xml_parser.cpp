@@ -716,8 +716,6 @@ Status Parser::ParseText(XmlDocument& document, HeldBytes text, std::optional<st
   const std::size_t bound = before + byte_scan::CountStartTags(split ? split : begin, end);
   const auto limit = static_cast<uint32_t>(std::min<std::size_t>(bound, kNone - 1));
   document.nodes_.reserve(limit);
-  platform::AdviseLargePages(reinterpret_cast<char*>(document.nodes_.data()),
-                             document.nodes_.capacity() * sizeof(XmlDocument::Node));
   document.nodes_.resize(limit);
   Parser parser(document, 0, split ? static_cast<uint32_t>(before) : limit);
   Status status;

@@ -1,0 +1,55 @@
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <new>
+
+#include "platform/large_blocks.h"
+
+namespace menuconv::platform {
+
+namespace {
+
+constexpr std::uintptr_t kLargePage = std::uintptr_t{2} << 20;
+
+std::uintptr_t RoundUp(std::uintptr_t value, std::uintptr_t unit) { return (value + unit - 1) & ~(unit - 1); }
+
+std::uintptr_t SmallPage() {
+  static const auto size = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
+  return size;
+}
+
+}  // namespace
+
+void* AllocateLargeBlock(std::size_t bytes) {
+  // Smaller blocks cannot hold a whole large page: the allocator serves them as any other.
+  if (bytes < kLargePage) {
+    if (void* block = std::malloc(bytes == 0 ? 1 : bytes)) return block;
+    throw std::bad_alloc();
+  }
+  const std::uintptr_t length = RoundUp(bytes, SmallPage());
+  // Mapped with a large page's worth to spare, then cut to a range that starts on one.
+  void* region = ::mmap(nullptr, length + kLargePage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (region == MAP_FAILED) throw std::bad_alloc();
+  const auto at = reinterpret_cast<std::uintptr_t>(region);
+  const std::uintptr_t begin = RoundUp(at, kLargePage);
+  if (begin > at) ::munmap(region, begin - at);
+  if (at + kLargePage > begin) ::munmap(reinterpret_cast<void*>(begin + length), at + kLargePage - begin);
+#ifdef MADV_HUGEPAGE
+  // Only a hint: where the system keeps no large pages, nothing changes.
+  (void)::madvise(reinterpret_cast<void*>(begin), length & ~(kLargePage - 1), MADV_HUGEPAGE);
+#endif
+  return reinterpret_cast<void*>(begin);
+}
+
+void FreeLargeBlock(void* block, std::size_t bytes) noexcept {
+  if (block == nullptr) return;
+  if (bytes < kLargePage) {
+    std::free(block);
+    return;
+  }
+  ::munmap(block, RoundUp(bytes, SmallPage()));
+}
+
+}  // namespace menuconv::platform

@@ -1,0 +1,17 @@
+#include <cstdlib>
+#include <new>
+
+#include "platform/large_blocks.h"
+
+namespace menuconv::platform {
+
+// Large pages need a privilege that programs are rarely given here: the allocator serves every
+// block.
+void* AllocateLargeBlock(std::size_t bytes) {
+  if (void* block = std::malloc(bytes == 0 ? 1 : bytes)) return block;
+  throw std::bad_alloc();
+}
+
+void FreeLargeBlock(void* block, std::size_t) noexcept { std::free(block); }
+
+}  // namespace menuconv::platform

@@ -1,0 +1,10 @@
+#include "xml/element_allocator.h"
+
+#include "platform/large_blocks.h"
+
+namespace menuconv {
+
+void* AllocateElementBlock(std::size_t bytes) { return platform::AllocateLargeBlock(bytes); }
+void FreeElementBlock(void* block, std::size_t bytes) noexcept { platform::FreeLargeBlock(block, bytes); }
+
+}  // namespace menuconv
