@@ -19,7 +19,6 @@ namespace {
 
 constexpr const char* kLoadFailed = "Cannot load file, check file exist!";
 constexpr const char* kConvertFailed = "Cannot reparsing file!";
-constexpr const char* kInputCut = "the file was cut short while it was read";
 
 // The first MENU_MODULE down the chain of first children: siblings on the way are never
 // examined.
@@ -97,7 +96,7 @@ Status LoadDocument(const std::string& path, XmlDocument& document, RunContext& 
     // exactly is held as the file's bytes: nothing to decode, nothing to encode when written.
     Status loaded = Load(context.codePages, document, path, "", HeldText::kFileBytes);
     if (!loaded && loaded.code() != StatusCode::kTextEndedEarly) return loaded;
-    if (platform::MappedInputChanged()) return Status::Failure(StatusCode::kInputChanged, kInputCut);
+    if (document.TextCutShort()) return platform::CutShortFailure();
     return loaded;
   } catch (...) {
     return ThrownFailure();
@@ -175,19 +174,19 @@ Status ConvertDocument(const XmlDocument& document, RunContext& context) {
         MenuPiece piece = builder.Take(job);
         // What was read after another process cut the input short is made of zeros where the
         // file was: it is neither warned about nor put in place.
-        cut = platform::MappedInputChanged();
+        cut = document.TextCutShort();
         if (cut) break;
         ReportNotes(piece, document, screens[screen], context);
         output.Add(std::move(piece));
       }
-      cut = cut || platform::MappedInputChanged();
+      cut = cut || document.TextCutShort();
       if (cut) break;
       const std::size_t listed = context.written.size();
       saved = ReportMenuSaved(output.Path(), output.Finish(), document, screens[screen], context);
       if (output.Kept() && context.written.size() > listed) ++context.kept;
     }
   }
-  if (cut) return Status::Failure(StatusCode::kInputChanged, kInputCut);
+  if (cut) return platform::CutShortFailure();
   return saved ? Status::Success() : Status::Failure(StatusCode::kAlreadyReported, "");
 }
 

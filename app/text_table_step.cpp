@@ -5,6 +5,7 @@
 
 #include "app/unchanged_check.h"
 #include "platform/file_io.h"
+#include "platform/mapped_file.h"
 #include "texts/byte_file.h"
 #include "texts/text_table.h"
 
@@ -42,7 +43,7 @@ MergedTextTables MergeTextTables(const std::string& inputPath, bool rewrite, con
     if (std::filesystem::exists(name, error)) outcome.found.push_back(name);
   }
   // Both files are read before either is merged, so that the table is sized once for both.
-  ByteBuffer bytes[2];
+  HeldBytes bytes[2];
   for (int i = 0; i < 2; ++i) {
     outcome.load = ReadFileBytes(paths[i], bytes[i]);
     if (!outcome.load) {
@@ -50,6 +51,7 @@ MergedTextTables MergeTextTables(const std::string& inputPath, bool rewrite, con
       return merged;
     }
   }
+  const bool firstHeld = !bytes[0].empty();
   TextTable table;
   table.ReserveFor(bytes[0].size() + bytes[1].size());
   // The first contributes what it can; nothing else depends on how its reading ended.
@@ -58,16 +60,25 @@ MergedTextTables MergeTextTables(const std::string& inputPath, bool rewrite, con
   outcome.recordsMerged = table.Size();
   // Rewriting would throw away a file that was never understood.
   merged.toWrite = outcome.read.ok() && rewrite;
-  if (!merged.toWrite) return merged;
-  // The file that is there is compared at the end, when nothing else of the run writes.
-  if (keepUnchanged) {
-    merged.bytes = SerializeTextTable(table);
-    return merged;
+  if (merged.toWrite) {
+    if (keepUnchanged) {
+      // The file that is there is compared at the end, when nothing else of the run writes.
+      merged.bytes = SerializeTextTable(table);
+    } else {
+      // Written as it is serialised: no copy of the whole file is held.
+      merged.file = std::make_unique<platform::FileSink>(outcome.table);
+      outcome.write = SerializeTextTable(table, *merged.file);
+      if (!outcome.write) merged.file.reset();
+    }
   }
-  // Written as it is serialised: no copy of the whole file is held.
-  merged.file = std::make_unique<platform::FileSink>(outcome.table);
-  outcome.write = SerializeTextTable(table, *merged.file);
-  if (!outcome.write) merged.file.reset();
+  // A file cut short under the table since it was read gave records of zeros where it was:
+  // nothing made from them is kept.
+  if (const std::optional<std::size_t> cut = table.CutShortFile()) {
+    outcome.load = platform::CutShortFailure();
+    outcome.unreadable = paths[*cut == 0 && firstHeld ? 0 : 1];
+    merged.toWrite = false;
+    merged.file.reset();
+  }
   return merged;
 }
 

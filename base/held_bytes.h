@@ -17,6 +17,9 @@ class HeldBytes {
   class Owner {
    public:
     virtual ~Owner() = default;
+    // True once the bytes were cut short under the owner (a mapped file another process
+    // truncated): what was made from them since is not to be kept.
+    virtual bool CutShort() const { return false; }
   };
 
   HeldBytes() = default;
@@ -31,6 +34,8 @@ class HeldBytes {
   const char* data() const { return view_.data(); }
   std::size_t size() const { return view_.size(); }
   std::string_view view() const { return view_; }
+  bool empty() const { return view_.empty(); }
+  bool CutShort() const { return owner_ != nullptr && owner_->CutShort(); }
   void Clear() { HeldBytes().Swap(*this); }
 
  private:

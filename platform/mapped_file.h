@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "base/byte_buffer.h"
+#include "base/held_bytes.h"
 #include "base/status.h"
 
 namespace menuconv::platform {
@@ -32,6 +33,9 @@ class MappedFile {
   // The file's bytes. One zero byte always follows them, so a text that must end in a zero
   // can be read in place.
   std::string_view Bytes() const { return std::string_view(data_, size_); }
+  // True once another process cut the file short while it was mapped: the bytes past its new
+  // end read as zeros from then on, and what was made from them must not be kept.
+  bool WasCut() const;
 
   void Swap(MappedFile& other) noexcept;
 
@@ -47,8 +51,15 @@ class MappedFile {
   int slot_ = -1;                 // the mapping's entry among the guarded ones
 };
 
-// True once a mapped file was cut short by another process while it was held: the bytes
-// past its new end read as zeros from then on, and what was made from them must not be kept.
-bool MappedInputChanged();
+// The failure of a run whose input was cut short under it.
+inline Status CutShortFailure() {
+  return Status::Failure(StatusCode::kInputChanged, "the file was cut short while it was read");
+}
+
+// Keeps a file for bytes held where they lie (see HeldBytes), and tells when it was cut.
+struct HeldMappedFile final : HeldBytes::Owner {
+  MappedFile file;
+  bool CutShort() const override { return file.WasCut(); }
+};
 
 }  // namespace menuconv::platform

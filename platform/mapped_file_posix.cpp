@@ -19,12 +19,13 @@ namespace {
 // that allocates or locks; it is the one process-wide table besides the temporary names, and
 // for the same reason: a signal handler has no other way to find it.
 struct GuardedRange {
+  std::atomic<bool> claimed{false};  // by one mapping, of one thread or another
   std::atomic<std::uintptr_t> begin{0};
   std::atomic<std::uintptr_t> end{0};
+  std::atomic<int> cut{0};  // set by the handler: the file was cut short under the range
 };
 constexpr int kGuardedRanges = 4;
 GuardedRange guarded[kGuardedRanges];
-volatile sig_atomic_t inputCut = 0;
 std::uintptr_t pageSize = 0;
 
 // A fault inside a guarded range is a page whose file was cut short: a page of zeros takes
@@ -34,11 +35,11 @@ std::uintptr_t pageSize = 0;
 extern "C" void ReplaceCutPage(int signal, siginfo_t* info, void*) {
   const auto at = reinterpret_cast<std::uintptr_t>(info->si_addr);
   if (info->si_code > 0) {
-    for (const GuardedRange& range : guarded) {
+    for (GuardedRange& range : guarded) {
       if (at < range.begin.load() || at >= range.end.load()) continue;
       void* page = reinterpret_cast<void*>(at & ~(pageSize - 1));
       if (::mmap(page, pageSize, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0) != MAP_FAILED) {
-        inputCut = 1;
+        range.cut.store(1);
         return;
       }
     }
@@ -68,7 +69,9 @@ bool GuardInstalled() {
 
 int Guard(const char* begin, std::size_t length) {
   for (int i = 0; i < kGuardedRanges; ++i) {
-    if (guarded[i].end.load() != 0) continue;
+    bool free = false;
+    if (!guarded[i].claimed.compare_exchange_strong(free, true)) continue;
+    guarded[i].cut.store(0);
     guarded[i].begin.store(reinterpret_cast<std::uintptr_t>(begin));
     guarded[i].end.store(reinterpret_cast<std::uintptr_t>(begin) + length);
     return i;
@@ -80,6 +83,7 @@ void Unguard(int slot) {
   if (slot < 0) return;
   guarded[slot].end.store(0);
   guarded[slot].begin.store(0);
+  guarded[slot].claimed.store(false);
 }
 
 // Reads [offset, offset + size) into `into`; the bytes read, fewer at the end of the file.
@@ -96,7 +100,7 @@ std::size_t ReadAt(int fd, char* into, std::size_t size, std::size_t offset) {
 
 }  // namespace
 
-bool MappedInputChanged() { return inputCut != 0; }
+bool MappedFile::WasCut() const { return slot_ >= 0 && guarded[slot_].cut.load() != 0; }
 
 Status MappedFile::Open(const std::string& path, std::size_t maxSize) {
   Close();

@@ -4,7 +4,7 @@
 
 namespace menuconv::platform {
 
-bool MappedInputChanged() { return false; }
+bool MappedFile::WasCut() const { return false; }  // read, never mapped
 
 Status MappedFile::Open(const std::string& path, std::size_t maxSize) {
   Close();

@@ -40,7 +40,7 @@ TEST_F(ReadFileBytesTest, ReadsEveryByte) {
     const std::string path = PathOf("f" + std::to_string(length) + ".bin");
     const std::string bytes = Pattern(length);
     WriteBytes(path, bytes);
-    ByteBuffer read;
+    HeldBytes read;
     const Status status = ReadFileBytes(path, read);
     EXPECT_TRUE(status.ok()) << status.message();
     EXPECT_TRUE(read.view() == bytes);
@@ -56,7 +56,7 @@ TEST_F(ReadFileBytesTest, ReplacesWhatTheBufferHeld) {
   WriteBytes(shorter, "abc");
   WriteBytes(PathOf("empty.bin"), "");
   fs::create_directory(PathOf("folder"));
-  ByteBuffer bytes;
+  HeldBytes bytes;
   ASSERT_TRUE(ReadFileBytes(longer, bytes).ok());
   ASSERT_TRUE(ReadFileBytes(shorter, bytes).ok());
   EXPECT_EQ(bytes.view(), "abc");
@@ -99,7 +99,7 @@ TEST_F(ReadFileBytesTest, NothingToReadIsNoFailureOtherFilesAre) {
 #endif
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    ByteBuffer bytes;
+    HeldBytes bytes;
     const Status status = ReadFileBytes(c.path, bytes);
     EXPECT_EQ(status.ok(), !c.reason.has_value());
     EXPECT_EQ(status.message(), c.reason.value_or(""));
@@ -114,7 +114,7 @@ TEST_F(ReadFileBytesTest, NothingToReadIsNoFailureOtherFilesAre) {
 TEST_F(ReadFileBytesTest, ReadsThroughALink) {
   WriteBytes(PathOf("target.bin"), "linked bytes");
   fs::create_symlink("target.bin", PathOf("link.bin"));
-  ByteBuffer bytes;
+  HeldBytes bytes;
   ASSERT_TRUE(ReadFileBytes(PathOf("link.bin"), bytes).ok());
   EXPECT_EQ(bytes.view(), "linked bytes");
 }

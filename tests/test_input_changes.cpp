@@ -1,6 +1,6 @@
-// An input document that another process cuts short while a run reads it: the run never
-// crashes. It fails with the load or conversion message, or completes on what it read, and
-// every menu document it put in place is the one an undisturbed run writes.
+// An input document or text table that another process cuts short while a run reads it: the
+// run never crashes. It fails with the load or conversion message, or completes on what it
+// read, and every file it put in place is the one an undisturbed run on what it read writes.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -86,6 +86,67 @@ TEST(InputChanges, CutShortDuringARunNeverCrashesIt) {
     }
   }
   // Cut early, the run cannot have completed: the loop met the cut at least once.
+  EXPECT_GT(failed, 0);
+}
+
+// A text table of some 12 MB: 300,000 records in no order, so that merging it takes a while.
+std::string LargeTable() {
+  std::u16string units = u"\xFEFF";
+  for (unsigned i = 0; i < 300000; ++i) {
+    units += u"key_" + std::u16string(1, static_cast<char16_t>(u'a' + i * 7919 % 26));
+    for (const char c : std::to_string(i * 104729u % 1000003)) units += static_cast<char16_t>(c);
+    units += u"\ttext of the record\r\n";
+  }
+  std::string bytes;
+  for (const char16_t unit : units) {
+    bytes += static_cast<char>(unit & 0xFF);
+    bytes += static_cast<char>(unit >> 8);
+  }
+  return bytes;
+}
+
+TEST(InputChanges, TextTableCutShortDuringARunIsNeverMergedFromZeros) {
+  const std::string table = LargeTable();
+  const std::string cut = table.substr(0, table.size() / 3);
+  const std::string document = "<ROOT><MENU_MODULE>s</MENU_MODULE></ROOT>\n";
+  const std::string second("\xFF\xFEz\0\t\0t\0", 8);
+  // What a run writes when it read the whole first table, and when it read it cut.
+  std::string merged[2];
+  for (int i = 0; i < 2; ++i) {
+    TempFolder reference;
+    WriteBytes(reference.PathOf("menus.xml"), document);
+    WriteBytes(reference.PathOf("menus.txt"), i == 0 ? table : cut);
+    WriteBytes(reference.PathOf("menus_txts.txt"), second);
+    fs::create_directory(reference.path() / "out");
+    ASSERT_EQ(WaitFor(StartRun(reference.path())), 0) << ReadBytes(reference.PathOf("stderr")).value_or("");
+    merged[i] = ReadBytes(reference.PathOf("menus_txts.txt")).value_or("");
+  }
+  ASSERT_NE(merged[0], merged[1]);
+
+  int failed = 0;
+  for (int delayMs = 0; delayMs <= 90; delayMs += 10) {
+    SCOPED_TRACE("cut after " + std::to_string(delayMs) + " ms");
+    TempFolder trial;
+    WriteBytes(trial.PathOf("menus.xml"), document);
+    WriteBytes(trial.PathOf("menus.txt"), table);
+    WriteBytes(trial.PathOf("menus_txts.txt"), second);
+    fs::create_directory(trial.path() / "out");
+    const pid_t child = StartRun(trial.path());
+    std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
+    fs::resize_file(trial.path() / "menus.txt", cut.size());
+    const int status = WaitFor(child);
+    const std::string err = ReadBytes(trial.PathOf("stderr")).value_or("");
+    ASSERT_TRUE(status == 0 || status == 1) << "exit " << status << "\n" << err;
+    const std::string written = ReadBytes(trial.PathOf("menus_txts.txt")).value_or("");
+    if (status == 1) {
+      ++failed;
+      EXPECT_NE(err.find("menus.txt: Cannot load text file"), std::string::npos) << err;
+      EXPECT_NE(err.find("the file was cut short while it was read"), std::string::npos) << err;
+      EXPECT_EQ(written, second);
+    } else {
+      EXPECT_TRUE(written == merged[0] || written == merged[1]) << err;
+    }
+  }
   EXPECT_GT(failed, 0);
 }
 

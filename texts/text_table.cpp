@@ -144,7 +144,7 @@ bool ReadTextLine(std::string_view data, std::size_t& position, TextRecord& reco
 }
 
 Status TextTable::AddFile(const std::string& path) {
-  ByteBuffer bytes;
+  HeldBytes bytes;
   Status status = ReadFileBytes(path, bytes);
   if (!status.ok()) return status;
   return AddBytes(std::move(bytes));
@@ -157,41 +157,42 @@ namespace {
 // units that follow what every key starts with, held in two numbers that compare as the units
 // do (a key that ends before them counts U+0000 there, which no key holds): two keys that end
 // within them are equal when those are, and only records alike in them and longer compare
-// their whole keys, away from the cache.
-void SortByKey(std::vector<TextRecord>::iterator first, std::vector<TextRecord>::iterator last) {
-  const auto count = static_cast<std::size_t>(last - first);
+// their whole keys, away from the cache. The entries are made in `scratch`, which the table
+// keeps from file to file: fresh memory costs more than sorting.
+struct SortEntry {
+  std::uint64_t high;  // the first four units after the common start
+  std::uint64_t low;   // the four after them
+  std::uint32_t index;
+  bool whole;  // the key ends within the eight units
+};
+
+void SortByKey(TextRecord* first, std::size_t count, ByteBuffer& scratch) {
   const TextUnits leading = first->key();
   std::size_t common = leading.size();
-  for (auto it = first + 1; it != last && common > 0; ++it) {
-    const TextUnits key = it->key();
+  for (std::size_t r = 1; r < count && common > 0; ++r) {
+    const TextUnits key = first[r].key();
     const std::size_t limit = std::min(common, key.size());
     std::size_t i = 0;
     while (i < limit && key[i] == leading[i]) ++i;
     common = i;
   }
   constexpr std::size_t kPrefixUnits = 8;
-  struct Entry {
-    std::uint64_t high;  // the first four units after the common start
-    std::uint64_t low;   // the four after them
-    std::uint32_t index;
-    bool whole;  // the key ends within the eight units
-  };
-  std::vector<Entry> entries(count);
+  scratch.Resize(count * sizeof(SortEntry));
+  auto* const entries = reinterpret_cast<SortEntry*>(scratch.data());
   for (std::size_t i = 0; i < count; ++i) {
-    const TextUnits key = first[static_cast<std::ptrdiff_t>(i)].key();
+    const TextUnits key = first[i].key();
     std::uint64_t words[2] = {0, 0};
     for (std::size_t u = 0; u < kPrefixUnits; ++u) {
       const std::size_t at = common + u;
       words[u / 4] = words[u / 4] << 16 | (at < key.size() ? key[at] : 0u);
     }
-    entries[i] = Entry{words[0], words[1], static_cast<std::uint32_t>(i), key.size() <= common + kPrefixUnits};
+    entries[i] = SortEntry{words[0], words[1], static_cast<std::uint32_t>(i), key.size() <= common + kPrefixUnits};
   }
-  std::sort(entries.begin(), entries.end(), [first](const Entry& a, const Entry& b) {
+  std::sort(entries, entries + count, [first](const SortEntry& a, const SortEntry& b) {
     if (a.high != b.high) return a.high < b.high;
     if (a.low != b.low) return a.low < b.low;
     if (!a.whole || !b.whole) {
-      const int order = CompareUnits(first[static_cast<std::ptrdiff_t>(a.index)].key(),
-                                     first[static_cast<std::ptrdiff_t>(b.index)].key());
+      const int order = CompareUnits(first[a.index].key(), first[b.index].key());
       if (order != 0) return order < 0;
     }
     return a.index < b.index;
@@ -200,26 +201,53 @@ void SortByKey(std::vector<TextRecord>::iterator first, std::vector<TextRecord>:
   constexpr std::uint32_t kPlaced = 0xFFFFFFFFu;
   for (std::size_t start = 0; start < count; ++start) {
     if (entries[start].index == start || entries[start].index == kPlaced) continue;
-    const TextRecord held = first[static_cast<std::ptrdiff_t>(start)];
+    const TextRecord held = first[start];
     std::size_t to = start;
     for (;;) {
       const std::size_t from = entries[to].index;
       entries[to].index = kPlaced;
       if (from == start) {
-        first[static_cast<std::ptrdiff_t>(to)] = held;
+        first[to] = held;
         break;
       }
-      first[static_cast<std::ptrdiff_t>(to)] = first[static_cast<std::ptrdiff_t>(from)];
+      first[to] = first[from];
       to = from;
+    }
+  }
+}
+
+// Merges the sorted runs [first, middle) and [middle, last), the first run's record first of
+// equal keys, through a copy of the second run in `scratch` (kept from file to file, as above):
+// filled from the back, every record lands on room already read.
+void MergeRuns(TextRecord* first, TextRecord* middle, TextRecord* last, ByteBuffer& scratch) {
+  const auto later = static_cast<std::size_t>(last - middle);
+  scratch.Resize(later * sizeof(TextRecord));
+  std::memcpy(scratch.data(), static_cast<const void*>(middle), later * sizeof(TextRecord));
+  const auto* const copied = reinterpret_cast<const TextRecord*>(scratch.data());
+  std::size_t fromLater = later;
+  TextRecord* fromEarlier = middle;
+  TextRecord* to = last;
+  while (fromLater > 0) {
+    if (fromEarlier != first && UnitsLess(copied[fromLater - 1].key(), fromEarlier[-1].key())) {
+      *--to = *--fromEarlier;
+    } else {
+      *--to = copied[--fromLater];
     }
   }
 }
 
 }  // namespace
 
+std::optional<std::size_t> TextTable::CutShortFile() const {
+  for (std::size_t i = 0; i < files_.size(); ++i) {
+    if (files_[i].CutShort()) return i;
+  }
+  return std::nullopt;
+}
+
 void TextTable::ReserveFor(std::size_t fileBytes) { records_.reserve(records_.size() + fileBytes / 32); }
 
-Status TextTable::AddBytes(ByteBuffer bytes) {
+Status TextTable::AddBytes(HeldBytes bytes) {
   Status status;
   if (bytes.empty()) return status;  // nothing to read
   const std::string_view data = bytes.view();
@@ -252,12 +280,11 @@ Status TextTable::AddBytes(ByteBuffer bytes) {
   const auto first = records_.begin() + static_cast<std::ptrdiff_t>(held);
   const auto keyLess = [](const TextRecord& a, const TextRecord& b) { return UnitsLess(a.key(), b.key()); };
   const auto sameKey = [](const TextRecord& a, const TextRecord& b) { return UnitsEqual(a.key(), b.key()); };
-  if (!std::is_sorted(first, records_.end(), keyLess)) SortByKey(first, records_.end());
+  if (!std::is_sorted(first, records_.end(), keyLess)) SortByKey(&*first, records_.size() - held, scratch_);
   records_.erase(std::unique(first, records_.end(), sameKey), records_.end());
-  // Then merged with the table's; the merge is stable, so of a key in both the table's record
-  // comes first and is kept.
+  // Then merged with the table's; of a key in both the table's record comes first and is kept.
   if (held > 0 && held < records_.size()) {
-    std::inplace_merge(records_.begin(), records_.begin() + static_cast<std::ptrdiff_t>(held), records_.end(), keyLess);
+    MergeRuns(records_.data(), records_.data() + held, records_.data() + records_.size(), scratch_);
     records_.erase(std::unique(records_.begin(), records_.end(), sameKey), records_.end());
   }
   return status;

@@ -10,12 +10,14 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "base/byte_buffer.h"
 #include "base/byte_sink.h"
+#include "base/held_bytes.h"
 #include "base/status.h"
 
 namespace menuconv {
@@ -106,7 +108,10 @@ class TextTable {
   //     and column (in bytes); the records read before it are merged.
   Status AddFile(const std::string& path);
   // The same for a file's bytes that were read already (see ReadFileBytes).
-  Status AddBytes(ByteBuffer bytes);
+  Status AddBytes(HeldBytes bytes);
+  // The first of the files added with bytes (in the order added) that was cut short under the
+  // table since, if any: its records may end early or hold what the file no longer does.
+  std::optional<std::size_t> CutShortFile() const;
   // Makes room ahead for the records of files of that many bytes in all, so that the table
   // is not regrown (and held twice meanwhile) from one file to the next.
   void ReserveFor(std::size_t fileBytes);
@@ -117,8 +122,10 @@ class TextTable {
   bool Empty() const { return records_.empty(); }
 
  private:
-  std::vector<ByteBuffer> files_;
+  std::vector<HeldBytes> files_;
   std::vector<TextRecord> records_;
+  // Room for sorting and merging, kept from one file to the next.
+  ByteBuffer scratch_;
 };
 
 // The whole file for the table: FF FE, then every record in key order, in one pass. The

@@ -144,6 +144,10 @@ class XmlDocument {
   // that reads another text is set to this one's.
   TextPlace StartOfTag(ElementRef e, TextLocator& locator) const;
 
+  // True once the file the parsed text is read from in place was cut short by another
+  // process: what was read since is made of zeros where the file was.
+  bool TextCutShort() const { return store_.CutShort(); }
+
   // About the size of the document's text when serialised, to size output buffers once.
   std::size_t ApproximateTextSize() const {
     return store_.size() + pageToBlock_.size() * kPageSize + nodes_.size() * 24 + attributes_.size() * 4;

@@ -42,18 +42,13 @@ void NoteUnknownEncoding(std::string_view declared, std::string_view text, std::
   notes.insert(notes.begin(), std::move(note));  // it tells how the rest was read
 }
 
-// Keeps a mapped file for the document that reads its bytes in place.
-struct HeldFile final : HeldBytes::Owner {
-  platform::MappedFile file;
-};
-
 }  // namespace
 
 Status Load(platform::CodePageConverters& converters, XmlDocument& document, const std::string& path,
             std::string_view encodingName, HeldText held) {
   document.Clear();
 
-  auto input = std::make_unique<HeldFile>();
+  auto input = std::make_unique<platform::HeldMappedFile>();
   if (Status read = input->file.Open(path, 0xFFFFFFF0u); !read) return read;
   std::string_view bytes = input->file.Bytes();
   if (bytes.empty()) return Status::Failure(StatusCode::kMalformedInput, "the file is empty");
@@ -94,6 +89,8 @@ Status Load(platform::CodePageConverters& converters, XmlDocument& document, con
       note.place = PlaceOfFileOffset(converters, document, bytes, std::min(faults.first, bytes.size()));
       notes.push_back(std::move(note));
     }
+    // What was decoded after another process cut the file short is made of zeros.
+    if (input->file.WasCut()) return platform::CutShortFailure();
     input.reset();
     // The parser's text ends with the terminating zero byte.
     converted.Append('\0');
