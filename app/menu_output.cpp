@@ -16,7 +16,7 @@ Status CheckWritable(const std::string& path) {
   return status;
 }
 
-Status CheckWritable(const std::string& folder, const std::string& name) {
+Status CheckWritable(platform::OutputFolder& folder, const std::string& name) {
   platform::AtomicFile file;
   Status status = file.Open(folder, name);
   file.Abandon();
@@ -49,14 +49,14 @@ Encoding MenuEncoding(const XmlDocument& input) {
 }  // namespace
 
 MenuOutput::MenuOutput(ElementRef menuModule, const XmlDocument& input, const RunSettings& settings,
-                       platform::CodePageConverters& converters)
+                       platform::OutputFolder& folder, platform::CodePageConverters& converters)
     : text_(menuModule, input),
       fileName_(NarrowText(converters, input, text_.FileName())),
-      outputFolder_(settings.outputFolder),
+      folder_(folder),
       path_(settings.outputFolder.empty() ? fileName_ : settings.outputFolder + "/" + fileName_),
       writeNothing_(settings.writeNothing),
       keepUnchanged_(settings.keepUnchanged),
-      file_(outputFolder_, fileName_),
+      file_(folder_, fileName_),
       writer_(converters, EncodingName(input), MenuEncoding(input), *this) {
   // The name is checked as the screen gives it, and where its folder leads once links are
   // followed, against the folder it is written into; the writing checks that folder again
@@ -90,7 +90,7 @@ Status MenuOutput::Write(const std::vector<std::string_view>& bytes) {
 Status MenuOutput::Finish() {
   if (status_) WriteParts(text_.Finish());
   if (status_) status_ = writer_.Finish();
-  if (status_ && writeNothing_) status_ = CheckWritable(outputFolder_, fileName_);
+  if (status_ && writeNothing_) status_ = CheckWritable(folder_, fileName_);
   kept_ = status_ && !writeNothing_ && unchanged_ && unchanged_->Unchanged();
   if (status_ && !writeNothing_ && !kept_) status_ = file_.Commit();
   if (!status_ || writeNothing_ || kept_) file_.Abandon();

@@ -22,17 +22,17 @@ namespace menuconv {
 // The first takes the path as it is; the second opens `name` beneath `folder`, as a menu
 // document is opened.
 Status CheckWritable(const std::string& path);
-Status CheckWritable(const std::string& folder, const std::string& name);
+Status CheckWritable(platform::OutputFolder& folder, const std::string& name);
 
 // True for a name that would leave the current folder: absolute, or with a ".." component.
 bool EscapesCurrentFolder(std::string_view fileName);
 
 class MenuOutput : private ByteSink {
  public:
-  // Writing nothing, the document is made all the same, and thrown away. The converters must
-  // outlive the output.
+  // Writing nothing, the document is made all the same, and thrown away. The folder and the
+  // converters must outlive the output.
   MenuOutput(ElementRef menuModule, const XmlDocument& input, const RunSettings& settings,
-             platform::CodePageConverters& converters);
+             platform::OutputFolder& folder, platform::CodePageConverters& converters);
 
   // Writes what the piece settles; after a failure nothing more is written.
   void Add(MenuPiece piece);
@@ -53,7 +53,7 @@ class MenuOutput : private ByteSink {
 
   MenuText text_;
   std::string fileName_;
-  std::string outputFolder_;  // the folder the name is relative to: empty for the current folder
+  platform::OutputFolder& folder_;  // the folder the name is relative to
   std::string path_;
   bool writeNothing_;
   bool keepUnchanged_;

@@ -169,7 +169,7 @@ Status ConvertDocument(const XmlDocument& document, RunContext& context) {
     PieceBuilder builder(document, jobs, context.pictures);
     std::size_t job = 0;
     for (std::size_t screen = 0; screen < screens.size() && saved; ++screen) {
-      MenuOutput output(screens[screen], document, context.settings, context.codePages);
+      MenuOutput output(screens[screen], document, context.settings, context.outputFolder, context.codePages);
       for (; job < jobs.size() && jobs[job].screen == screen; ++job) {
         MenuPiece piece = builder.Take(job);
         // What was read after another process cut the input short is made of zeros where the

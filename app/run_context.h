@@ -11,6 +11,7 @@
 #include "app/reporter.h"
 #include "convert/picture_registry.h"
 #include "platform/codepage.h"
+#include "platform/file_io.h"
 #include "xml/text_locator.h"
 
 namespace menuconv {
@@ -42,6 +43,8 @@ struct RunContext {
   PictureRegistry pictures;
   // Every conversion between the input's code page and narrow text goes through these.
   platform::CodePageConverters codePages;
+  // The folder the menu documents are written beneath, held from the first of them on.
+  platform::OutputFolder outputFolder{settings.outputFolder};
   // What was written or kept unchanged (or, writing nothing, would have been), in order.
   std::vector<std::string> written;
   std::size_t kept = 0;  // of `written`, the files left as they were

@@ -34,17 +34,23 @@ namespace {
 
 Status Failure(int error) { return Status::SystemFailure(error); }
 
-// A descriptor owned: closed when dropped.
+// A descriptor owned, closed when dropped, or one borrowed from its owner.
 struct Descriptor {
   int fd = -1;
+  bool borrowed = false;
   Descriptor() = default;
   explicit Descriptor(int opened) : fd(opened) {}
   Descriptor(const Descriptor&) = delete;
   Descriptor& operator=(const Descriptor&) = delete;
   ~Descriptor() { Reset(-1); }
   void Reset(int opened) {
-    if (fd >= 0) ::close(fd);
+    if (fd >= 0 && !borrowed) ::close(fd);
     fd = opened;
+    borrowed = false;
+  }
+  void Borrow(int held) {
+    Reset(held);
+    borrowed = true;
   }
 };
 
@@ -206,6 +212,29 @@ Status AtomicFile::Open(const std::string& folder, const std::string& name, Stat
   return OpenIn(*opened, LastName(name));
 }
 
+OutputFolder::~OutputFolder() {
+  if (handle_ >= 0) ::close(handle_);
+}
+
+Status AtomicFile::Open(OutputFolder& folder, const std::string& name, StatePointer& opened) {
+  if (name.empty()) return Failure(ENOENT);
+  opened.reset(new State);
+  if (folder.handle_ < 0) {
+    Descriptor base;
+    if (Status status = OpenFolder(folder.Path(), base); !status) return status;
+    folder.handle_ = std::exchange(base.fd, -1);
+  }
+  const std::string within = FolderOf(name);
+  if (within.empty()) {
+    opened->folder.Borrow(folder.handle_);
+  } else {
+    const Result<int> beneath = OpenFolderBeneath(folder.handle_, within);
+    if (!beneath) return beneath.status();
+    opened->folder.Reset(*beneath);
+  }
+  return OpenIn(*opened, LastName(name));
+}
+
 Status AtomicFile::Write(State& state, const std::vector<std::string_view>& pieces) {
   if (state.inPlace < 0) return WriteAllTo(state.fd, pieces);
   for (std::string_view piece : pieces) state.held.Append(piece);
@@ -214,26 +243,35 @@ Status AtomicFile::Write(State& state, const std::vector<std::string_view>& piec
 
 namespace {
 
+// Links the file behind `fd` as `name` in `folder`; 0 or the system's error. By its
+// descriptor where the system lets any user do that (Linux 6.10 and later), else by the name
+// the system shows it under.
+int LinkDescriptor(int fd, int folder, const char* name) {
+  if (::linkat(fd, "", folder, name, AT_EMPTY_PATH) == 0) return 0;
+  if (errno != ENOENT && errno != EPERM && errno != EINVAL) return errno;
+  const std::string self = DescriptorPath(fd);
+  return ::linkat(AT_FDCWD, self.c_str(), folder, name, AT_SYMLINK_FOLLOW) == 0 ? 0 : errno;
+}
+
 // Gives the unnamed file the target's name, or a temporary name to be renamed over it.
 Status LinkUnnamed(AtomicFile::State& state) {
-  const std::string self = DescriptorPath(state.fd);
   const int folder = state.folder.fd;
   if (!state.existed) {
-    if (::linkat(AT_FDCWD, self.c_str(), folder, state.target.c_str(), AT_SYMLINK_FOLLOW) == 0)
-      return Status::Success();
-    if (errno != EEXIST) return Failure(errno);
+    const int error = LinkDescriptor(state.fd, folder, state.target.c_str());
+    if (error == 0) return Status::Success();
+    if (error != EEXIST) return Failure(error);
     // Made meanwhile by someone else: replaced like any existing file.
   }
   for (int attempt = 0; attempt < 16; ++attempt) {
     // Known before it exists, so that an interruption in between removes it too.
     state.temporary.Set(FreshTemporaryName(), folder);
     const char* name = state.temporary.Name().c_str();
-    if (::linkat(AT_FDCWD, self.c_str(), folder, name, AT_SYMLINK_FOLLOW) == 0) {
+    const int error = LinkDescriptor(state.fd, folder, name);
+    if (error == 0) {
       if (::renameat(folder, name, folder, state.target.c_str()) != 0) return Failure(errno);
       state.temporary.Release();
       return Status::Success();
     }
-    const int error = errno;
     state.temporary.Release();
     if (error != EEXIST) return Failure(error);
   }

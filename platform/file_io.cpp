@@ -22,6 +22,13 @@ Status AtomicFile::Open(const std::string& folder, const std::string& name) {
   return status;
 }
 
+Status AtomicFile::Open(OutputFolder& folder, const std::string& name) {
+  Abandon();
+  Status status = Open(folder, name, state_);
+  if (!status) Abandon();
+  return status;
+}
+
 Status AtomicFile::Write(const std::vector<std::string_view>& pieces) {
   if (!state_) return NotOpen();
   Status status = Write(*state_, pieces);
@@ -43,12 +50,11 @@ void AtomicFile::Abandon() {
   state_.reset();
 }
 
-FileSink::FileSink(std::string path) : name_(std::move(path)), beneath_(false) {}
+FileSink::FileSink(std::string path) : name_(std::move(path)) {}
 
-FileSink::FileSink(std::string folder, std::string name)
-    : folder_(std::move(folder)), name_(std::move(name)), beneath_(true) {}
+FileSink::FileSink(OutputFolder& folder, std::string name) : folder_(&folder), name_(std::move(name)) {}
 
-Status FileSink::Open() { return beneath_ ? file_.Open(folder_, name_) : file_.Open(name_); }
+Status FileSink::Open() { return folder_ ? file_.Open(*folder_, name_) : file_.Open(name_); }
 
 Status FileSink::Write(const std::vector<std::string_view>& bytes) {
   Status status = file_.IsOpen() ? Status::Success() : Open();

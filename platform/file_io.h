@@ -31,6 +31,26 @@ void AdviseLargePages(char* data, std::size_t size);
 // nothing is synced to the disk.
 Status WriteFileAtomically(const std::string& path, const std::vector<std::string_view>& pieces);
 
+// The folder that a run writes many files beneath, opened at the first of them and held from
+// then on (POSIX: by its descriptor): a folder moved or swapped for a link meanwhile is not
+// followed, and each file costs fewer calls to the system. The folders within it that a name
+// leads through are still checked file by file.
+class OutputFolder {
+ public:
+  explicit OutputFolder(std::string path) : path_(std::move(path)) {}
+  ~OutputFolder();
+  OutputFolder(const OutputFolder&) = delete;
+  OutputFolder& operator=(const OutputFolder&) = delete;
+
+  // Empty for the current folder.
+  const std::string& Path() const { return path_; }
+
+ private:
+  friend class AtomicFile;
+  std::string path_;
+  int handle_ = -1;  // once opened (POSIX)
+};
+
 // The same write in steps, for content that is produced while it is written: Open, Write as
 // often as needed, then Commit. Whatever fails, or an AtomicFile dropped before its Commit,
 // leaves the target exactly as it was.
@@ -48,6 +68,8 @@ class AtomicFile {
   // written in by its descriptor (POSIX), so that swapping a folder on the way for a link
   // meanwhile cannot lead the file elsewhere.
   Status Open(const std::string& folder, const std::string& name);
+  // The same beneath a folder held for many files.
+  Status Open(OutputFolder& folder, const std::string& name);
   Status Write(const std::vector<std::string_view>& pieces);
   // Puts the file under the target's name.
   Status Commit();
@@ -67,6 +89,7 @@ class AtomicFile {
   // behind, which Abandon throws away.
   static Status Open(const std::string& path, StatePointer& state);
   static Status Open(const std::string& folder, const std::string& name, StatePointer& state);
+  static Status Open(OutputFolder& folder, const std::string& name, StatePointer& state);
   static Status Write(State& state, const std::vector<std::string_view>& pieces);
   static Status Commit(State& state);
   static void Abandon(State& state);
@@ -80,8 +103,9 @@ class AtomicFile {
 class FileSink final : public ByteSink {
  public:
   explicit FileSink(std::string path);
-  // `name` opened beneath `folder`, as AtomicFile::Open(folder, name) opens it.
-  FileSink(std::string folder, std::string name);
+  // `name` opened beneath `folder`, as AtomicFile::Open(folder, name) opens it. The folder
+  // must outlive the sink.
+  FileSink(OutputFolder& folder, std::string name);
 
   Status Write(const std::vector<std::string_view>& bytes) override;
   // Puts the file under its name (see AtomicFile).
@@ -93,9 +117,8 @@ class FileSink final : public ByteSink {
  private:
   Status Open();
 
-  std::string folder_;
+  OutputFolder* folder_ = nullptr;  // none: `name_` is a path
   std::string name_;
-  bool beneath_;
   bool failed_ = false;
   AtomicFile file_;
 };

@@ -109,6 +109,13 @@ Status AtomicFile::Open(const std::string& folder, const std::string& name, Stat
   return Open(folder.empty() ? name : folder + "/" + name, opened);
 }
 
+OutputFolder::~OutputFolder() = default;
+
+// Nothing is held open here: the folder is named by its path for each file.
+Status AtomicFile::Open(OutputFolder& folder, const std::string& name, StatePointer& opened) {
+  return Open(folder.Path(), name, opened);
+}
+
 Status AtomicFile::Write(State& state, const std::vector<std::string_view>& pieces) {
   for (std::string_view piece : pieces) {
     if (!piece.empty() && std::fwrite(piece.data(), 1, piece.size(), state.file) != piece.size()) {

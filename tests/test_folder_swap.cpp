@@ -2,7 +2,9 @@
 // the output folder while a run writes there: every file lands inside the output folder, or
 // its save is refused, whichever the folder was when it was checked. The runs resolve the
 // folder by the kernel (openat2), and again with openat2 refused by a seccomp filter, as
-// container runtimes do, so that they walk the folders one by one.
+// container runtimes do, so that they walk the folders one by one; that filter also refuses
+// linking a file by its descriptor, as kernels before 6.10 do, so that files are linked by
+// the name the system shows them under.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <linux/filter.h>
@@ -38,13 +40,18 @@ enum class Resolution { kKernel, kWalk };
 
 void PrintTo(Resolution r, std::ostream* os) { *os << (r == Resolution::kKernel ? "kernel" : "walk"); }
 
-// Makes openat2 fail with EPERM in this process and what it executes.
+// Makes openat2 fail with EPERM, and linkat with AT_EMPTY_PATH with ENOENT, in this process
+// and what it executes.
 bool RefuseOpenat2() {
 #ifdef SYS_openat2
   sock_filter filter[] = {
       BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
       BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_openat2, 0, 1),
       BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | (EPERM & SECCOMP_RET_DATA)),
+      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_linkat, 0, 3),
+      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, args[4])),
+      BPF_JUMP(BPF_JMP | BPF_JSET | BPF_K, AT_EMPTY_PATH, 0, 1),
+      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | (ENOENT & SECCOMP_RET_DATA)),
       BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
   };
   sock_fprog program{static_cast<unsigned short>(sizeof filter / sizeof filter[0]), filter};
