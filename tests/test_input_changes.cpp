@@ -110,29 +110,36 @@ TEST(InputChanges, TextTableCutShortDuringARunIsNeverMergedFromZeros) {
   const std::string cut = table.substr(0, table.size() / 3);
   const std::string document = "<ROOT><MENU_MODULE>s</MENU_MODULE></ROOT>\n";
   const std::string second("\xFF\xFEz\0\t\0t\0", 8);
-  // What a run writes when it read the whole first table, and when it read it cut.
+  // What a run writes when it read the whole first table, and when it read it cut; and how
+  // long a whole run takes here, so that the cuts below fall all over it, however fast the
+  // build is.
   std::string merged[2];
+  std::chrono::steady_clock::duration took{};
   for (int i = 0; i < 2; ++i) {
     TempFolder reference;
     WriteBytes(reference.PathOf("menus.xml"), document);
     WriteBytes(reference.PathOf("menus.txt"), i == 0 ? table : cut);
     WriteBytes(reference.PathOf("menus_txts.txt"), second);
     fs::create_directory(reference.path() / "out");
+    const auto start = std::chrono::steady_clock::now();
     ASSERT_EQ(WaitFor(StartRun(reference.path())), 0) << ReadBytes(reference.PathOf("stderr")).value_or("");
+    if (i == 0) took = std::chrono::steady_clock::now() - start;
     merged[i] = ReadBytes(reference.PathOf("menus_txts.txt")).value_or("");
   }
   ASSERT_NE(merged[0], merged[1]);
 
   int failed = 0;
-  for (int delayMs = 0; delayMs <= 90; delayMs += 10) {
-    SCOPED_TRACE("cut after " + std::to_string(delayMs) + " ms");
+  for (int tenth = 0; tenth < 10; ++tenth) {
+    const auto delay = took * tenth / 10;
+    SCOPED_TRACE("cut after " + std::to_string(std::chrono::duration_cast<std::chrono::milliseconds>(delay).count()) +
+                 " ms");
     TempFolder trial;
     WriteBytes(trial.PathOf("menus.xml"), document);
     WriteBytes(trial.PathOf("menus.txt"), table);
     WriteBytes(trial.PathOf("menus_txts.txt"), second);
     fs::create_directory(trial.path() / "out");
     const pid_t child = StartRun(trial.path());
-    std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
+    std::this_thread::sleep_for(delay);
     fs::resize_file(trial.path() / "menus.txt", cut.size());
     const int status = WaitFor(child);
     const std::string err = ReadBytes(trial.PathOf("stderr")).value_or("");
