@@ -260,10 +260,32 @@ void SortByKey(TextRecord* first, std::size_t count, ByteBuffer& scratch) {
   }
 }
 
-// Merges the sorted runs [first, middle) and [middle, last), the first run's record first of
-// equal keys, through a copy of the second run in `scratch` (kept from file to file, as above):
-// filled from the back, every record lands on room already read.
-void MergeRuns(TextRecord* first, TextRecord* middle, TextRecord* last, ByteBuffer& scratch) {
+// Keeps, of records in key order, the first of each key, moved down over the ones dropped; the
+// number kept. A record whose key comes before the one before it ends the pass, with the rest
+// moved down as it is and `inOrder` false: what was dropped up to there was a later record of
+// a key kept, so sorting what is left still keeps the first of each.
+std::size_t DropRepeatsInOrder(TextRecord* records, std::size_t count, bool& inOrder) {
+  inOrder = true;
+  if (count == 0) return 0;
+  std::size_t kept = 1;
+  for (std::size_t i = 1; i < count; ++i) {
+    const int order = CompareUnits(records[kept - 1].key(), records[i].key());
+    if (order < 0) {
+      records[kept++] = records[i];
+    } else if (order > 0) {
+      inOrder = false;
+      std::memmove(static_cast<void*>(records + kept), records + i, (count - i) * sizeof(TextRecord));
+      return kept + (count - i);
+    }
+  }
+  return kept;
+}
+
+// Merges the runs [first, middle) and [middle, last), each in key order with each key once,
+// keeping of a key in both the first run's record; the number of records, which then start at
+// `first`. The second run is copied into `scratch` (kept from file to file, as above) and the
+// records are filled in from the back, each landing on room already read.
+std::size_t MergeRuns(TextRecord* first, TextRecord* middle, TextRecord* last, ByteBuffer& scratch) {
   const auto later = static_cast<std::size_t>(last - middle);
   scratch.Resize(later * sizeof(TextRecord));
   std::memcpy(scratch.data(), static_cast<const void*>(middle), later * sizeof(TextRecord));
@@ -272,12 +294,20 @@ void MergeRuns(TextRecord* first, TextRecord* middle, TextRecord* last, ByteBuff
   TextRecord* fromEarlier = middle;
   TextRecord* to = last;
   while (fromLater > 0) {
-    if (fromEarlier != first && UnitsLess(copied[fromLater - 1].key(), fromEarlier[-1].key())) {
+    const int order = fromEarlier == first ? 1 : CompareUnits(copied[fromLater - 1].key(), fromEarlier[-1].key());
+    if (order < 0) {
       *--to = *--fromEarlier;
-    } else {
+    } else if (order > 0) {
       *--to = copied[--fromLater];
+    } else {
+      --fromLater;  // the first run has this key: its record stays
     }
   }
+  // Records of the first run below `fromEarlier` are in place; those merged above it are moved
+  // down to follow them when keys were dropped.
+  const auto placed = static_cast<std::size_t>(last - to);
+  if (to != fromEarlier) std::memmove(static_cast<void*>(fromEarlier), to, placed * sizeof(TextRecord));
+  return static_cast<std::size_t>(fromEarlier - first) + placed;
 }
 
 }  // namespace
@@ -321,15 +351,17 @@ Status TextTable::AddBytes(HeldBytes bytes) {
   // The file's records in key order, and of the records of one key only the first read: a
   // record that comes later in the file lies at a higher address. A file that is sorted
   // already, as a rewritten table is, is only checked.
-  const auto first = records_.begin() + static_cast<std::ptrdiff_t>(held);
-  const auto keyLess = [](const TextRecord& a, const TextRecord& b) { return UnitsLess(a.key(), b.key()); };
-  const auto sameKey = [](const TextRecord& a, const TextRecord& b) { return UnitsEqual(a.key(), b.key()); };
-  if (!std::is_sorted(first, records_.end(), keyLess)) SortByKey(&*first, records_.size() - held, scratch_);
-  records_.erase(std::unique(first, records_.end(), sameKey), records_.end());
+  TextRecord* const first = records_.data() + held;
+  bool inOrder = true;
+  std::size_t count = DropRepeatsInOrder(first, records_.size() - held, inOrder);
+  if (!inOrder) {
+    SortByKey(first, count, scratch_);
+    count = DropRepeatsInOrder(first, count, inOrder);
+  }
+  records_.resize(held + count);
   // Then merged with the table's; of a key in both the table's record comes first and is kept.
-  if (held > 0 && held < records_.size()) {
-    MergeRuns(records_.data(), records_.data() + held, records_.data() + records_.size(), scratch_);
-    records_.erase(std::unique(records_.begin(), records_.end(), sameKey), records_.end());
+  if (held > 0 && count > 0) {
+    records_.resize(MergeRuns(records_.data(), first, records_.data() + records_.size(), scratch_));
   }
   return status;
 }
