@@ -51,7 +51,6 @@ MergedTextTables MergeTextTables(const std::string& inputPath, bool rewrite, con
       return merged;
     }
   }
-  const bool firstHeld = !bytes[0].empty();
   TextTable table;
   table.ReserveFor(bytes[0].size() + bytes[1].size());
   // The first contributes what it can; nothing else depends on how its reading ended.
@@ -75,7 +74,7 @@ MergedTextTables MergeTextTables(const std::string& inputPath, bool rewrite, con
   // nothing made from them is kept.
   if (const std::optional<std::size_t> cut = table.CutShortFile()) {
     outcome.load = platform::CutShortFailure();
-    outcome.unreadable = paths[*cut == 0 && firstHeld ? 0 : 1];
+    outcome.unreadable = paths[*cut];
     merged.toWrite = false;
     merged.file.reset();
   }

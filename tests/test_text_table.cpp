@@ -5,6 +5,7 @@
 #include <cstring>
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <optional>
 #include <random>
 #include <string>
@@ -550,6 +551,51 @@ TEST_F(TextTableFileTest, LargeTablesAndKeys) {
   ASSERT_TRUE(written.has_value());
   EXPECT_EQ(written->size(), expected.size());
   EXPECT_TRUE(*written == expected);
+}
+
+// Files' bytes as another process may leave them: cut short under the table, or not.
+class CutOwner final : public HeldBytes::Owner {
+ public:
+  explicit CutOwner(std::string bytes, bool cut) : bytes_(std::move(bytes)), cut_(cut) {}
+  std::string_view Bytes() const { return bytes_; }
+  bool CutShort() const override { return cut_; }
+
+ private:
+  std::string bytes_;
+  bool cut_;
+};
+
+HeldBytes Held(const std::string& bytes, bool cut) {
+  auto owner = std::make_unique<CutOwner>(bytes, cut);
+  const std::string_view view = owner->Bytes();
+  return HeldBytes(view, std::move(owner));
+}
+
+// The file cut short is named by its place among the files added, whether or not those before
+// it contributed records: the run names the wrong table otherwise.
+TEST(TextTableTest, CutShortFileCountsEveryFileAdded) {
+  const std::string table = TableBytes({{u"k", u"t"}});
+  struct Case {
+    const char* name;
+    std::string first;
+    bool firstCut;
+    bool secondCut;
+    std::optional<std::size_t> expected;
+  };
+  const std::vector<Case> cases = {
+      {"none cut", table, false, false, std::nullopt},
+      {"first cut", table, true, false, 0},
+      {"second cut", table, false, true, 1},
+      {"second cut after an empty first", "", false, true, 1},
+      {"second cut after a first that is no table", "not a table", false, true, 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TextTable merged;
+    (void)merged.AddBytes(Held(c.first, c.firstCut));
+    ASSERT_TRUE(merged.AddBytes(Held(table, c.secondCut)).ok());
+    EXPECT_EQ(merged.CutShortFile(), c.expected);
+  }
 }
 
 // Records come in files that are sorted (as a rewritten table is) or in no order at all, with

@@ -323,6 +323,9 @@ void TextTable::ReserveFor(std::size_t fileBytes) { records_.reserve(records_.si
 
 Status TextTable::AddBytes(HeldBytes bytes) {
   Status status;
+  // Every call takes a place among the files, so that CutShortFile counts them as they were
+  // added; one that contributes nothing keeps no bytes there.
+  files_.emplace_back();
   if (bytes.empty()) return status;  // nothing to read
   const std::string_view data = bytes.view();
   if (data.size() < 2 || UnitAt(data, 0) != 0xFEFF) {
@@ -330,7 +333,7 @@ Status TextTable::AddBytes(HeldBytes bytes) {
   }
   if (data.size() / 2 > TextRecord::kMaxUnits) return Status::Failure(StatusCode::kTooLarge, "file too large");
   // The table keeps the bytes: its records point into them, and they stay where they are.
-  files_.push_back(std::move(bytes));
+  files_.back() = std::move(bytes);
   // The file's records with a text, in the order read, after those of the table.
   const std::size_t held = records_.size();
   std::size_t position = 1;  // the unit after the mark

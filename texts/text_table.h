@@ -109,8 +109,9 @@ class TextTable {
   Status AddFile(const std::string& path);
   // The same for a file's bytes that were read already (see ReadFileBytes).
   Status AddBytes(HeldBytes bytes);
-  // The first of the files added with bytes (in the order added) that was cut short under the
-  // table since, if any: its records may end early or hold what the file no longer does.
+  // The first of the files that was cut short under the table since it was added, if any, as
+  // its place in the order of the AddBytes calls (from 0): its records may end early or hold
+  // what the file no longer does.
   std::optional<std::size_t> CutShortFile() const;
   // Makes room ahead for the records of files of that many bytes in all, so that the table
   // is not regrown (and held twice meanwhile) from one file to the next.
