@@ -201,17 +201,6 @@ Status AtomicFile::Open(const std::string& path, StatePointer& opened) {
   return status ? OpenIn(*opened, LastName(path)) : status;
 }
 
-Status AtomicFile::Open(const std::string& folder, const std::string& name, StatePointer& opened) {
-  if (name.empty()) return Failure(ENOENT);
-  opened.reset(new State);
-  Descriptor base;
-  if (Status status = OpenFolder(folder, base); !status) return status;
-  const Result<int> beneath = OpenFolderBeneath(base.fd, FolderOf(name));
-  if (!beneath) return beneath.status();
-  opened->folder.Reset(*beneath);
-  return OpenIn(*opened, LastName(name));
-}
-
 OutputFolder::~OutputFolder() {
   if (handle_ >= 0) ::close(handle_);
 }

@@ -15,13 +15,6 @@ Status AtomicFile::Open(const std::string& path) {
   return status;
 }
 
-Status AtomicFile::Open(const std::string& folder, const std::string& name) {
-  Abandon();
-  Status status = Open(folder, name, state_);
-  if (!status) Abandon();
-  return status;
-}
-
 Status AtomicFile::Open(OutputFolder& folder, const std::string& name) {
   Abandon();
   Status status = Open(folder, name, state_);

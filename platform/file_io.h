@@ -62,13 +62,10 @@ class AtomicFile {
   AtomicFile& operator=(const AtomicFile&) = delete;
 
   Status Open(const std::string& path);
-  // Opens `name` (a path relative to `folder`; an empty folder is the current one) for the
-  // write, where the folder `name` lies in must be `folder` or inside it once links are
-  // followed; else the failure's code is kNameLeavesFolder. The folder is checked and then
-  // written in by its descriptor (POSIX), so that swapping a folder on the way for a link
-  // meanwhile cannot lead the file elsewhere.
-  Status Open(const std::string& folder, const std::string& name);
-  // The same beneath a folder held for many files.
+  // Opens `name` (a path relative to `folder`) for the write, where the folder `name` lies in
+  // must be `folder` or inside it once links are followed; else the failure's code is
+  // kNameLeavesFolder. The folder is checked and then written in by its descriptor (POSIX),
+  // so that swapping a folder on the way for a link meanwhile cannot lead the file elsewhere.
   Status Open(OutputFolder& folder, const std::string& name);
   Status Write(const std::vector<std::string_view>& pieces);
   // Puts the file under the target's name.
@@ -88,7 +85,6 @@ class AtomicFile {
   // The same verbs, as each platform does them on its state. A failed Open may leave a state
   // behind, which Abandon throws away.
   static Status Open(const std::string& path, StatePointer& state);
-  static Status Open(const std::string& folder, const std::string& name, StatePointer& state);
   static Status Open(OutputFolder& folder, const std::string& name, StatePointer& state);
   static Status Write(State& state, const std::vector<std::string_view>& pieces);
   static Status Commit(State& state);

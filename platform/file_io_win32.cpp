@@ -104,16 +104,12 @@ Status AtomicFile::Open(const std::string& path, StatePointer& opened) {
   return Status::Success();
 }
 
-// Folder links are not followed here (see StaysInside): the name is joined to the folder.
-Status AtomicFile::Open(const std::string& folder, const std::string& name, StatePointer& opened) {
-  return Open(folder.empty() ? name : folder + "/" + name, opened);
-}
-
 OutputFolder::~OutputFolder() = default;
 
-// Nothing is held open here: the folder is named by its path for each file.
+// Nothing is held open here, and folder links are not followed (see StaysInside): the name is
+// joined to the folder's path for each file.
 Status AtomicFile::Open(OutputFolder& folder, const std::string& name, StatePointer& opened) {
-  return Open(folder.Path(), name, opened);
+  return Open(folder.Path().empty() ? name : folder.Path() + "/" + name, opened);
 }
 
 Status AtomicFile::Write(State& state, const std::vector<std::string_view>& pieces) {
