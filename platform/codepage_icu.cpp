@@ -9,6 +9,7 @@
 #include "base/utf8.h"
 #include "platform/codepage.h"
 #include "platform/file_io.h"
+#include "platform/large_blocks.h"
 
 namespace menuconv::platform {
 

@@ -19,10 +19,6 @@ namespace menuconv::platform {
 // Files larger than `maxSize` bytes are refused.
 Status ReadWholeFile(const std::string& path, ByteBuffer& contents, std::size_t maxSize = static_cast<std::size_t>(-1));
 
-// A hint that the bytes from `data` on, `size` of them, are about to be filled: large buffers
-// are then given large pages where the system has them.
-void AdviseLargePages(char* data, std::size_t size);
-
 // Writes the pieces, in order, to the target, which appears under its name only complete: an
 // existing target is replaced by a complete file put in its place, a new one is named once it
 // is complete. A target the user may not write, or a link the system does not follow, is

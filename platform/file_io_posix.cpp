@@ -1,5 +1,4 @@
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/uio.h>
 #include <unistd.h>
@@ -16,6 +15,7 @@
 #include "base/halves.h"
 #include "platform/file_io.h"
 #include "platform/folder_beneath_posix.h"
+#include "platform/large_blocks.h"
 #include "platform/temporary_names.h"
 
 namespace menuconv::platform {
@@ -63,22 +63,6 @@ Status WriteAllTo(int fd, std::vector<std::string_view> pieces) {
     if (left > 0) pieces[first].remove_prefix(left);
   }
   return Status::Success();
-}
-
-// Large buffers fill faster in large pages: one fault per 2 MiB instead of one per 4 KiB, and
-// the parser's pass over the text misses the address cache less. Only a hint: where the
-// system keeps no large pages, nothing changes.
-void AdviseLargePages(char* data, std::size_t size) {
-#ifdef MADV_HUGEPAGE
-  constexpr std::uintptr_t kLarge = std::uintptr_t{2} << 20;
-  if (size < 4 * kLarge) return;
-  const auto begin = (reinterpret_cast<std::uintptr_t>(data) + kLarge - 1) & ~(kLarge - 1);
-  const auto end = (reinterpret_cast<std::uintptr_t>(data) + size) & ~(kLarge - 1);
-  if (end > begin) (void)::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
-#else
-  (void)data;
-  (void)size;
-#endif
 }
 
 Status ReadWholeFile(const std::string& path, ByteBuffer& contents, std::size_t maxSize) {

@@ -139,8 +139,6 @@ void AtomicFile::Abandon(State& state) {
   if (!state.temp.empty()) DeleteFileA(state.temp.c_str());
 }
 
-void AdviseLargePages(char*, std::size_t) {}
-
 std::string_view PathSeparators() { return "/\\"; }
 
 bool IsAbsolutePath(std::string_view path) {

@@ -1,7 +1,7 @@
 // Memory for large sequences of plain records that are sized ahead and filled soon after (the
-// element sequence). Where the system has large pages, every whole 2 MiB of such a block lies
-// in one: filling it then takes one page fault per 2 MiB instead of one per 4 KiB, which on
-// some machines is most of the cost of the memory. What is left of a block past its last whole
+// element sequence), and large buffers about to be filled (a file read, a text decoded). Where the system has large
+// pages, every whole 2 MiB of such a block lies in one: filling it then takes one page fault per 2 MiB instead of one
+// per 4 KiB, which on some machines is most of the cost of the memory. What is left of a block past its last whole
 // large page stays in small pages, so a block never holds more memory than its filled part.
 #pragma once
 
@@ -13,5 +13,9 @@ namespace menuconv::platform {
 void* AllocateLargeBlock(std::size_t bytes);
 // Gives back a block of AllocateLargeBlock, with the size it was asked for.
 void FreeLargeBlock(void* block, std::size_t bytes) noexcept;
+
+// The same for a buffer allocated otherwise, about to be filled from `data` on, `size` bytes of
+// it: where it holds whole large pages, they are asked for. Only a hint.
+void AdviseLargePages(char* data, std::size_t size);
 
 }  // namespace menuconv::platform

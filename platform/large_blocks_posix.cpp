@@ -22,6 +22,19 @@ std::uintptr_t SmallPage() {
 
 }  // namespace
 
+void AdviseLargePages(char* data, std::size_t size) {
+#ifdef MADV_HUGEPAGE
+  // Buffers of a few large pages gain little against the pages of small ones around them.
+  if (size < 4 * kLargePage) return;
+  const std::uintptr_t begin = RoundUp(reinterpret_cast<std::uintptr_t>(data), kLargePage);
+  const std::uintptr_t end = (reinterpret_cast<std::uintptr_t>(data) + size) & ~(kLargePage - 1);
+  if (end > begin) (void)::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+#else
+  (void)data;
+  (void)size;
+#endif
+}
+
 void* AllocateLargeBlock(std::size_t bytes) {
   // Smaller blocks cannot hold a whole large page: the allocator serves them as any other.
   if (bytes < kLargePage) {

@@ -14,4 +14,6 @@ void* AllocateLargeBlock(std::size_t bytes) {
 
 void FreeLargeBlock(void* block, std::size_t) noexcept { std::free(block); }
 
+void AdviseLargePages(char*, std::size_t) {}
+
 }  // namespace menuconv::platform
