@@ -18,4 +18,12 @@ void FreeLargeBlock(void* block, std::size_t bytes) noexcept;
 // it: where it holds whole large pages, they are asked for. Only a hint.
 void AdviseLargePages(char* data, std::size_t size);
 
+#ifndef _WIN32
+// A private, writable anonymous range of `length` bytes (a whole number of small pages) that
+// starts on a large page when it spans one, or nullptr; given back with munmap. A file mapped
+// over it with MAP_FIXED lies on large-page boundaries too, so that where the system keeps
+// the file in large pages of its page cache, the mapping takes one page fault per 2 MiB.
+void* MapAlignedRange(std::size_t length);
+#endif
+
 }  // namespace menuconv::platform

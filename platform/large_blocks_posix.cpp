@@ -42,17 +42,24 @@ void* AllocateLargeBlock(std::size_t bytes) {
     throw std::bad_alloc();
   }
   const std::uintptr_t length = RoundUp(bytes, SmallPage());
-  // Mapped with a large page's worth to spare, then cut to a range that starts on one.
-  void* region = ::mmap(nullptr, length + kLargePage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-  if (region == MAP_FAILED) throw std::bad_alloc();
-  const auto at = reinterpret_cast<std::uintptr_t>(region);
-  const std::uintptr_t begin = RoundUp(at, kLargePage);
-  if (begin > at) ::munmap(region, begin - at);
-  if (at + kLargePage > begin) ::munmap(reinterpret_cast<void*>(begin + length), at + kLargePage - begin);
+  void* const block = MapAlignedRange(length);
+  if (block == nullptr) throw std::bad_alloc();
 #ifdef MADV_HUGEPAGE
   // Only a hint: where the system keeps no large pages, nothing changes.
-  (void)::madvise(reinterpret_cast<void*>(begin), length & ~(kLargePage - 1), MADV_HUGEPAGE);
+  (void)::madvise(block, length & ~(kLargePage - 1), MADV_HUGEPAGE);
 #endif
+  return block;
+}
+
+void* MapAlignedRange(std::size_t length) {
+  const std::uintptr_t spare = length >= kLargePage ? kLargePage - SmallPage() : 0;
+  // Mapped with nearly a large page's worth to spare, then cut to a range that starts on one.
+  void* region = ::mmap(nullptr, length + spare, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (region == MAP_FAILED) return nullptr;
+  const auto at = reinterpret_cast<std::uintptr_t>(region);
+  const std::uintptr_t begin = RoundUp(at, spare == 0 ? SmallPage() : kLargePage);
+  if (begin > at) ::munmap(region, begin - at);
+  if (at + spare > begin) ::munmap(reinterpret_cast<void*>(begin + length), at + spare - begin);
   return reinterpret_cast<void*>(begin);
 }
 
