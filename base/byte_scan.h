@@ -103,6 +103,12 @@ struct ShortAttributeMarks {
   bool suspect = false;  // asked for: the value holds "<" or a line feed
 };
 
+// Two bytes' places in a window of 64 (see MarkPair64).
+struct PairMarks {
+  uint64_t first = 0;
+  uint64_t second = 0;
+};
+
 // The plain forms, byte by byte.
 namespace plain {
 
@@ -142,6 +148,17 @@ inline ShortAttributeMarks<Char> ShortAttribute(Char* p, const char* end) {
   for (; q < stop && *q != '"'; ++q) suspect = suspect || (kCheckValue && (*q == '<' || *q == '\n'));
   if (q == stop) return {nullptr, nullptr};
   return {eq, q, suspect};
+}
+
+// Where two bytes stand among the 64 from p, all readable: bit i of `first` is set when p[i]
+// is `a`, of `second` when it is `b`.
+inline PairMarks MarkPair64(const char* p, char a, char b) {
+  PairMarks marks;
+  for (unsigned i = 0; i < 64; ++i) {
+    marks.first |= uint64_t{p[i] == a} << i;
+    marks.second |= uint64_t{p[i] == b} << i;
+  }
+  return marks;
 }
 
 // The end of the element text that starts at p (see TextEnd).
@@ -253,6 +270,18 @@ inline TextEnd<Char> FindTextEnd(Char* p, const char* end) {
   return {p + __builtin_ctz(lts), (Blanks(v) & before) == 0};
 }
 
+inline PairMarks MarkPair64(const char* p, char a, char b) {
+  const __m128i va = _mm_set1_epi8(a);
+  const __m128i vb = _mm_set1_epi8(b);
+  PairMarks marks;
+  for (int i = 0; i < 4; ++i) {
+    const __m128i v = Load16(p + 16 * i);
+    marks.first |= uint64_t{static_cast<uint16_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, va)))} << (16 * i);
+    marks.second |= uint64_t{static_cast<uint16_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, vb)))} << (16 * i);
+  }
+  return marks;
+}
+
 // Sixty-four bytes per step while no high bit shows, then sixteen to find the first.
 inline std::size_t AsciiRun(const unsigned char* p, const unsigned char* end) {
   const unsigned char* q = p;
@@ -305,6 +334,7 @@ using sse2::CountStartTags;
 using sse2::FindNameEnd;
 using sse2::FindNear;
 using sse2::FindTextEnd;
+using sse2::MarkPair64;
 using sse2::ShortAttribute;
 #else
 using plain::AsciiRun;
@@ -312,6 +342,7 @@ using plain::CountStartTags;
 using plain::FindNameEnd;
 using plain::FindNear;
 using plain::FindTextEnd;
+using plain::MarkPair64;
 using plain::ShortAttribute;
 #endif
 

@@ -87,8 +87,9 @@ class ModuleAttributes {
   const PictureLookup* pictures_;
   std::string_view text_;
   uint64_t present_ = 0;
-  // Only the entries whose bit is set in present_ are meaningful.
-  std::array<std::string_view, static_cast<std::size_t>(ModuleAttribute::kCount)> values_;
+  // Only the entries whose bit is set in present_ are meaningful; the last is spare, for the
+  // values that are not kept.
+  std::array<std::string_view, static_cast<std::size_t>(ModuleAttribute::kCount) + 1> values_;
 };
 
 }  // namespace menuconv

@@ -84,6 +84,12 @@ TEST(ByteScan, SearchesGiveWhatTheirPlainFormsGive) {
                 byte_scan::plain::ShortAttribute<true>(at, end).suspect)
           << where;
       EXPECT_EQ(byte_scan::CountStartTags(at, end), byte_scan::plain::CountStartTags(at, end)) << where;
+      if (end - at >= 64) {
+        const auto pair = byte_scan::MarkPair64(at, '=', '"');
+        const auto plainPair = byte_scan::plain::MarkPair64(at, '=', '"');
+        EXPECT_EQ(pair.first, plainPair.first) << where;
+        EXPECT_EQ(pair.second, plainPair.second) << where;
+      }
     }
   }
 }
