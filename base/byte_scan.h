@@ -103,10 +103,11 @@ struct ShortAttributeMarks {
   bool suspect = false;  // asked for: the value holds "<" or a line feed
 };
 
-// Two bytes' places in a window of 64 (see MarkPair64).
-struct PairMarks {
-  uint64_t first = 0;
-  uint64_t second = 0;
+// Where the bytes that shape an attribute list stand in a window of 64 bytes: one bit per
+// byte, bit i for the byte i bytes into the window.
+struct WindowMarks {
+  uint64_t equals = 0;  // "="
+  uint64_t quotes = 0;  // '"'
 };
 
 // The plain forms, byte by byte.
@@ -150,13 +151,12 @@ inline ShortAttributeMarks<Char> ShortAttribute(Char* p, const char* end) {
   return {eq, q, suspect};
 }
 
-// Where two bytes stand among the 64 from p, all readable: bit i of `first` is set when p[i]
-// is `a`, of `second` when it is `b`.
-inline PairMarks MarkPair64(const char* p, char a, char b) {
-  PairMarks marks;
+// The marks of the 64 bytes from p, all readable.
+inline WindowMarks MarkWindow64(const char* p) {
+  WindowMarks marks;
   for (unsigned i = 0; i < 64; ++i) {
-    marks.first |= uint64_t{p[i] == a} << i;
-    marks.second |= uint64_t{p[i] == b} << i;
+    marks.equals |= uint64_t{p[i] == '='} << i;
+    marks.quotes |= uint64_t{p[i] == '"'} << i;
   }
   return marks;
 }
@@ -270,14 +270,13 @@ inline TextEnd<Char> FindTextEnd(Char* p, const char* end) {
   return {p + __builtin_ctz(lts), (Blanks(v) & before) == 0};
 }
 
-inline PairMarks MarkPair64(const char* p, char a, char b) {
-  const __m128i va = _mm_set1_epi8(a);
-  const __m128i vb = _mm_set1_epi8(b);
-  PairMarks marks;
+inline WindowMarks MarkWindow64(const char* p) {
+  const auto mask = [](__m128i matches) { return uint64_t{static_cast<uint16_t>(_mm_movemask_epi8(matches))}; };
+  WindowMarks marks;
   for (int i = 0; i < 4; ++i) {
     const __m128i v = Load16(p + 16 * i);
-    marks.first |= uint64_t{static_cast<uint16_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, va)))} << (16 * i);
-    marks.second |= uint64_t{static_cast<uint16_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, vb)))} << (16 * i);
+    marks.equals |= mask(_mm_cmpeq_epi8(v, _mm_set1_epi8('='))) << (16 * i);
+    marks.quotes |= mask(_mm_cmpeq_epi8(v, _mm_set1_epi8('"'))) << (16 * i);
   }
   return marks;
 }
@@ -334,7 +333,7 @@ using sse2::CountStartTags;
 using sse2::FindNameEnd;
 using sse2::FindNear;
 using sse2::FindTextEnd;
-using sse2::MarkPair64;
+using sse2::MarkWindow64;
 using sse2::ShortAttribute;
 #else
 using plain::AsciiRun;
@@ -342,7 +341,7 @@ using plain::CountStartTags;
 using plain::FindNameEnd;
 using plain::FindNear;
 using plain::FindTextEnd;
-using plain::MarkPair64;
+using plain::MarkWindow64;
 using plain::ShortAttribute;
 #endif
 

@@ -85,10 +85,10 @@ TEST(ByteScan, SearchesGiveWhatTheirPlainFormsGive) {
           << where;
       EXPECT_EQ(byte_scan::CountStartTags(at, end), byte_scan::plain::CountStartTags(at, end)) << where;
       if (end - at >= 64) {
-        const auto pair = byte_scan::MarkPair64(at, '=', '"');
-        const auto plainPair = byte_scan::plain::MarkPair64(at, '=', '"');
-        EXPECT_EQ(pair.first, plainPair.first) << where;
-        EXPECT_EQ(pair.second, plainPair.second) << where;
+        const auto window = byte_scan::MarkWindow64(at);
+        const auto plainWindow = byte_scan::plain::MarkWindow64(at);
+        EXPECT_EQ(window.equals, plainWindow.equals) << where;
+        EXPECT_EQ(window.quotes, plainWindow.quotes) << where;
       }
     }
   }

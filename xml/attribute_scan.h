@@ -25,8 +25,8 @@ void ScanAttributeList(std::string_view list, const char* readable, Fn&& fn) {
     // where the first "=" after its name stands right before the first quote of the pair.
     if (readable - p >= 64) {
       const char* const window = p;
-      const byte_scan::PairMarks marks = byte_scan::MarkPair64(window, '=', '"');
-      uint64_t quotes = marks.second;
+      const byte_scan::WindowMarks marks = byte_scan::MarkWindow64(window);
+      uint64_t quotes = marks.quotes;
       unsigned start = 0;  // the next name's place in the window, below 64
       while (quotes != 0) {
         const auto open = static_cast<unsigned>(__builtin_ctzll(quotes));
@@ -34,7 +34,7 @@ void ScanAttributeList(std::string_view list, const char* readable, Fn&& fn) {
         if (quotes == 0) break;
         const auto close = static_cast<unsigned>(__builtin_ctzll(quotes));
         quotes &= quotes - 1;
-        const uint64_t equals = marks.first >> start << start;
+        const uint64_t equals = marks.equals >> start << start;
         if (equals == 0 || static_cast<unsigned>(__builtin_ctzll(equals)) + 1 != open) break;
         const char* nameEnd = window + open - 1;
         while (nameEnd > p && IsXmlBlank(nameEnd[-1])) --nameEnd;
