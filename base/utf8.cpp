@@ -1,11 +1,9 @@
 #include "base/utf8.h"
 
-#include <algorithm>
 #include <cstdint>
 #include <cstring>
 
 #include "base/byte_scan.h"
-#include "base/halves.h"
 
 namespace menuconv {
 
@@ -59,21 +57,6 @@ std::size_t FindInvalidUtf8(std::string_view text) {
     } while (p < end && *p >= 0x80);
   }
   return std::string_view::npos;
-}
-
-bool IsValidUtf8InHalves(std::string_view text, std::size_t minimumToSplit) {
-  // No character is longer than four bytes: with no start among the four bytes from the
-  // middle, the text is ill-formed there and is checked whole.
-  auto splitPoint = [text](std::size_t size) {
-    std::size_t split = size / 2;
-    const std::size_t limit = std::min(split + 4, size);
-    while (split < limit && IsUtf8Continuation(static_cast<unsigned char>(text[split]))) ++split;
-    return split == limit ? size : split;
-  };
-  bool valid[2] = {true, true};
-  InTwoHalves(text.size(), minimumToSplit, splitPoint,
-              [&](Half half) { valid[half.index] = IsValidUtf8(text.substr(half.begin, half.size())); });
-  return valid[0] && valid[1];
 }
 
 void AppendRepairedUtf8(std::string_view text, ByteBuffer& out) {

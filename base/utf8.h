@@ -49,11 +49,6 @@ inline bool IsValidUtf8(std::string_view text) { return FindInvalidUtf8(text) ==
 // (0 to 3): text that comes in pieces keeps them for the next piece.
 std::size_t IncompleteUtf8Tail(std::string_view text);
 
-// The same; a text of at least minimumToSplit bytes is checked in two halves at once, split
-// before a byte that starts a character (well-formed halves make a well-formed whole, and
-// the other way round).
-bool IsValidUtf8InHalves(std::string_view text, std::size_t minimumToSplit = std::size_t{8} << 20);
-
 // Appends the text to `out` with each maximal ill-formed subpart replaced by U+FFFD.
 void AppendRepairedUtf8(std::string_view text, ByteBuffer& out);
 

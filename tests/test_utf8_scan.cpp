@@ -189,24 +189,5 @@ TEST(Utf8Scan, RandomTextsAgreeWithDecoding) {
   }
 }
 
-TEST(Utf8Scan, CheckedInHalvesAsAWhole) {
-  // Small texts split as large ones are: characters of each length, and a run of
-  // continuation bytes longer than any character, placed across the middle, whole and with
-  // each byte made a lone continuation byte.
-  const std::vector<std::string> pieces = {Encode(0x43C), Encode(0x65E5), Encode(0x10FFFF), Encode(0x10FFFF) + "\x80"};
-  for (const std::string& piece : pieces) {
-    for (std::size_t lead = 0; lead <= 6; ++lead) {
-      for (std::size_t tail = 0; tail <= 6; ++tail) {
-        const std::string text = std::string(lead, 'a') + piece + std::string(tail, 'z');
-        for (std::size_t damaged = 0; damaged <= text.size(); ++damaged) {
-          std::string checked = text;
-          if (damaged < text.size()) checked[damaged] = '\xBF';
-          ASSERT_EQ(IsValidUtf8InHalves(checked, 1), IsValidUtf8(checked)) << Hex(checked);
-        }
-      }
-    }
-  }
-}
-
 }  // namespace
 }  // namespace menuconv

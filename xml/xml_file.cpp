@@ -72,7 +72,10 @@ Status Load(platform::CodePageConverters& converters, XmlDocument& document, con
   HeldBytes text;
   const bool keepFileBytes =
       held == HeldText::kFileBytes && RoundTripsExactly(converters, document.GetEncoding().codePage);
-  const bool keepUtf8 = document.GetEncoding().codePage == code_page::kUtf8 && IsValidUtf8InHalves(bytes);
+  // Checked in one pass: the text tables are merged on the other processor meanwhile, and
+  // a second thread here would only take turns with them, and add the memory of their merge
+  // to the parse's.
+  const bool keepUtf8 = document.GetEncoding().codePage == code_page::kUtf8 && IsValidUtf8(bytes);
   if (keepFileBytes || keepUtf8) {
     // Well-formed UTF-8 is already the text held in memory, and so are the bytes of a code
     // page the caller takes as they are: the file's bytes are read where they are. A zero
