@@ -1,5 +1,7 @@
 // POSIX code-page layer: ICU's converters, with UTF-8 as the narrow encoding in memory.
+#include <dlfcn.h>
 #include <unicode/ucnv.h>
+#include <unicode/uvernum.h>
 
 #include <cstring>
 #include <map>
@@ -40,20 +42,67 @@ const char* IcuName(uint32_t codePage) {
   return nullptr;
 }
 
+// ICU is loaded when a code page is first converted, not when the program starts: a run on a
+// UTF-8 document converts none, and loading ICU took some 0.6 ms and 0.9 MB of every run. Its
+// functions are looked up under the versioned names its headers give them.
+#define MENUCONV_QUOTE(name) #name
+#define MENUCONV_SYMBOL(name) MENUCONV_QUOTE(name)
+
+struct IcuFunctions {
+  bool loaded = false;
+  decltype(&ucnv_open) open = nullptr;
+  decltype(&ucnv_close) close = nullptr;
+  decltype(&ucnv_reset) reset = nullptr;
+  decltype(&ucnv_setFallback) setFallback = nullptr;
+  decltype(&ucnv_setSubstChars) setSubstChars = nullptr;
+  decltype(&ucnv_setToUCallBack) setToUCallBack = nullptr;
+  decltype(&ucnv_convertEx) convertEx = nullptr;
+  decltype(&UCNV_TO_U_CALLBACK_SUBSTITUTE) substitute = nullptr;
+};
+
+template <class Function>
+bool Resolve(void* library, const char* symbol, Function& function) {
+  void* const address = ::dlsym(library, symbol);
+  std::memcpy(&function, &address, sizeof function);
+  return address != nullptr;
+}
+
+// The functions, or none loaded where the library cannot be: every converter then fails to
+// open, and so does every conversion of a code page.
+const IcuFunctions& Icu() {
+  static const IcuFunctions functions = [] {
+    IcuFunctions f;
+    void* const library = ::dlopen("libicuuc.so." MENUCONV_SYMBOL(U_ICU_VERSION_MAJOR_NUM), RTLD_NOW | RTLD_LOCAL);
+    if (library == nullptr) return f;
+    f.loaded = Resolve(library, MENUCONV_SYMBOL(ucnv_open), f.open) &&
+               Resolve(library, MENUCONV_SYMBOL(ucnv_close), f.close) &&
+               Resolve(library, MENUCONV_SYMBOL(ucnv_reset), f.reset) &&
+               Resolve(library, MENUCONV_SYMBOL(ucnv_setFallback), f.setFallback) &&
+               Resolve(library, MENUCONV_SYMBOL(ucnv_setSubstChars), f.setSubstChars) &&
+               Resolve(library, MENUCONV_SYMBOL(ucnv_setToUCallBack), f.setToUCallBack) &&
+               Resolve(library, MENUCONV_SYMBOL(ucnv_convertEx), f.convertEx) &&
+               Resolve(library, MENUCONV_SYMBOL(UCNV_TO_U_CALLBACK_SUBSTITUTE), f.substitute);
+    return f;
+  }();
+  return functions;
+}
+
 struct ConverterCloser {
-  void operator()(UConverter* c) const { ucnv_close(c); }
+  void operator()(UConverter* c) const { Icu().close(c); }
 };
 using Converter = std::unique_ptr<UConverter, ConverterCloser>;
 
 UConverter* Open(const char* name) {
+  const IcuFunctions& icu = Icu();
+  if (!icu.loaded) return nullptr;
   UErrorCode error = U_ZERO_ERROR;
-  UConverter* converter = ucnv_open(name, &error);
+  UConverter* converter = icu.open(name, &error);
   if (U_FAILURE(error)) return nullptr;
   // Fallback mappings come closest to Windows' best-fit replacements; a character the
   // target lacks otherwise becomes "?".
-  ucnv_setFallback(converter, true);
+  icu.setFallback(converter, true);
   error = U_ZERO_ERROR;
-  ucnv_setSubstChars(converter, "?", 1, &error);
+  icu.setSubstChars(converter, "?", 1, &error);
   return converter;
 }
 
@@ -86,7 +135,7 @@ UConverter* ConverterFor(Caches& caches, uint32_t codePage) {
     const char* name = IcuName(codePage);
     it = converters.emplace(codePage, Converter(name ? Open(name) : nullptr)).first;
   }
-  if (it->second) ucnv_reset(it->second.get());
+  if (it->second) Icu().reset(it->second.get());
   return it->second.get();
 }
 
@@ -107,20 +156,20 @@ void CountFault(const void* context, UConverterToUnicodeArgs* args, const char* 
       faults.first = at > 0 ? static_cast<std::size_t>(at) : 0;
     }
   }
-  UCNV_TO_U_CALLBACK_SUBSTITUTE(nullptr, args, codeUnits, length, reason, error);
+  Icu().substitute(nullptr, args, codeUnits, length, reason, error);
 }
 
 // Sets the counter for the decoding that follows; the converter keeps the pointer, so every
 // decoding with it sets its own first.
 void CountFaultsWith(UConverter* converter, const FaultCounter* counter) {
   UErrorCode error = U_ZERO_ERROR;
-  ucnv_setToUCallBack(converter, CountFault, counter, nullptr, nullptr, &error);
+  Icu().setToUCallBack(converter, CountFault, counter, nullptr, nullptr, &error);
 }
 
 // The narrow side of every conversion.
 UConverter* Utf8Converter(Caches& caches) {
   if (!caches.utf8) caches.utf8.reset(Open("UTF-8"));
-  if (caches.utf8) ucnv_reset(caches.utf8.get());
+  if (caches.utf8) Icu().reset(caches.utf8.get());
   return caches.utf8.get();
 }
 
@@ -143,8 +192,8 @@ bool Convert(UConverter* to, UConverter* from, std::string_view in, ByteBuffer& 
     UErrorCode error = U_ZERO_ERROR;
     char* const base = out.data();
     char* target = base + written;
-    ucnv_convertEx(to, from, &target, base + out.size(), &source, in.data() + in.size(), pivot, &pivotSource,
-                   &pivotTarget, pivot + 4096, reset, true, &error);
+    Icu().convertEx(to, from, &target, base + out.size(), &source, in.data() + in.size(), pivot, &pivotSource,
+                    &pivotTarget, pivot + 4096, reset, true, &error);
     written = static_cast<std::size_t>(target - base);
     if (error == U_BUFFER_OVERFLOW_ERROR) {
       out.Resize(out.size() * 2);
@@ -179,8 +228,8 @@ std::unique_ptr<ByteTable> BuildByteTable(Caches& caches, uint32_t codePage) {
   for (unsigned b = 1; b < 256; ++b) {
     const char in = static_cast<char>(b);
     ByteBuffer decoded;
-    ucnv_reset(from);
-    ucnv_reset(utf8);
+    Icu().reset(from);
+    Icu().reset(utf8);
     DecodeFaults faults;
     const FaultCounter counter{&in, &faults};
     CountFaultsWith(from, &counter);
@@ -308,8 +357,8 @@ std::unique_ptr<ReverseByteTable> BuildReverseTable(Caches& caches, uint32_t cod
     if (cp == 0 || cp >= ReverseByteTable::kSize) continue;
     // Kept only when ICU itself encodes the character as this very byte.
     ByteBuffer encoded;
-    ucnv_reset(to);
-    ucnv_reset(utf8);
+    Icu().reset(to);
+    Icu().reset(utf8);
     if (!Convert(to, utf8, character, encoded, 2)) continue;
     if (encoded.size() == 1 && static_cast<unsigned char>(encoded.data()[0]) == b) {
       built->byte[cp] = static_cast<uint8_t>(b);
