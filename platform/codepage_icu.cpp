@@ -1,7 +1,6 @@
 // POSIX code-page layer: ICU's converters, with UTF-8 as the narrow encoding in memory.
 #include <dlfcn.h>
 #include <unicode/ucnv.h>
-#include <unicode/uvernum.h>
 
 #include <cstring>
 #include <map>
@@ -72,7 +71,7 @@ bool Resolve(void* library, const char* symbol, Function& function) {
 const IcuFunctions& Icu() {
   static const IcuFunctions functions = [] {
     IcuFunctions f;
-    void* const library = ::dlopen("libicuuc.so." MENUCONV_SYMBOL(U_ICU_VERSION_MAJOR_NUM), RTLD_NOW | RTLD_LOCAL);
+    void* const library = ::dlopen(MENUCONV_ICU_LIBRARY, RTLD_NOW | RTLD_LOCAL);
     if (library == nullptr) return f;
     f.loaded = Resolve(library, MENUCONV_SYMBOL(ucnv_open), f.open) &&
                Resolve(library, MENUCONV_SYMBOL(ucnv_close), f.close) &&

@@ -204,6 +204,34 @@ TEST(CommandLine, StrictTurnsWarningsIntoFailure) {
   }
 }
 
+#ifdef MENUCONV_ICU_LIBRARY
+// ICU is loaded when a code page is first converted. Where it cannot be (here: a file of its
+// name that is no library comes first on the search path), a windows-1251 document fails to
+// load with the reason and nothing is written, and a UTF-8 one converts as ever.
+TEST(CommandLine, CodePageWithoutItsLibraryFailsCleanly) {
+  testing_support::TempFolder folder("menuconv-cli");
+  WriteBytes(folder.PathOf(MENUCONV_ICU_LIBRARY), "not a library");
+  for (const char* name : {"menus.xml", "menus.txt", "menus_txts.txt"}) {
+    WriteBytes(folder.PathOf(name), *ReadBytes((kExample / name).string()));
+  }
+  WriteBytes(folder.PathOf("utf8.xml"), "<?xml version=\"1.0\" encoding=\"utf-8\"?><MENU_MODULE>m</MENU_MODULE>");
+  const char* const kept = std::getenv("LD_LIBRARY_PATH");
+  const std::string saved = kept ? kept : "";
+  ::setenv("LD_LIBRARY_PATH", folder.path().c_str(), 1);
+  const auto windows1251 = testing_support::RunMenuconv(folder.path(), {"menus.xml"});
+  const auto utf8 = testing_support::RunMenuconv(folder.path(), {"utf8.xml"});
+  kept ? ::setenv("LD_LIBRARY_PATH", saved.c_str(), 1) : ::unsetenv("LD_LIBRARY_PATH");
+
+  EXPECT_EQ(windows1251.exitStatus, 1) << windows1251.err;
+  EXPECT_EQ(windows1251.err,
+            "Error: Cannot load file, check file exist!\n  menus.xml: the code page 1251 cannot be converted\n");
+  for (const std::string& screen : kScreens) EXPECT_FALSE(fs::exists(folder.path() / screen)) << screen;
+  EXPECT_EQ(ReadBytes(folder.PathOf("menus_txts.txt")), ReadBytes((kExample / "menus_txts.txt").string()));
+  EXPECT_EQ(utf8.exitStatus, 0) << utf8.err;
+  EXPECT_TRUE(ReadBytes(folder.PathOf("m.xml")).has_value());
+}
+#endif
+
 // The options a build step uses: the table into the build folder, a dependency file, and
 // outputs that did not change left alone, time stamps included; nothing beside the input is
 // written.
