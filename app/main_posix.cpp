@@ -1,4 +1,7 @@
 // The command-line shell of the converter on POSIX systems.
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -49,9 +52,20 @@ void PrintSummary(const menuconv::RunContext& context, bool keepUnchanged, doubl
                context.textRecordsWritten, context.warnings, seconds);
 }
 
+// A standard stream that whoever started the program closed would hand its number to the
+// first file the run opens, and what is written to the stream would land in that file (the
+// text table, say). Each closed one is held open on /dev/null for reading only, so that writes
+// to it still fail as on a closed stream, and no file takes its number.
+void ReserveClosedStandardStreams() {
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (::fcntl(fd, F_GETFD) == -1 && errno == EBADF) (void)::open("/dev/null", O_RDONLY);
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  ReserveClosedStandardStreams();
   const menuconv::Options options = menuconv::ParseOptions(std::vector<std::string>(argv + 1, argv + argc));
   if (options.help) return PrintOnStdout(menuconv::UsageText());
   if (options.version) return PrintOnStdout(std::string("menuconv ") + MENUCONV_VERSION + "\n");
