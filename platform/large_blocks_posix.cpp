@@ -51,6 +51,20 @@ void* AllocateLargeBlock(std::size_t bytes) {
   return block;
 }
 
+void* AllocateInLargePages(std::size_t bytes) {
+  const std::uintptr_t length = RoundUp(bytes == 0 ? 1 : bytes, kLargePage);
+  void* const block = MapAlignedRange(length);
+  if (block == nullptr) throw std::bad_alloc();
+#ifdef MADV_HUGEPAGE
+  (void)::madvise(block, length, MADV_HUGEPAGE);
+#endif
+  return block;
+}
+
+void FreeInLargePages(void* block, std::size_t bytes) noexcept {
+  if (block != nullptr) ::munmap(block, RoundUp(bytes == 0 ? 1 : bytes, kLargePage));
+}
+
 void* MapAlignedRange(std::size_t length) {
   const std::uintptr_t spare = length >= kLargePage ? kLargePage - SmallPage() : 0;
   // Mapped with nearly a large page's worth to spare, then cut to a range that starts on one.

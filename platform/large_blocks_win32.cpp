@@ -14,6 +14,10 @@ void* AllocateLargeBlock(std::size_t bytes) {
 
 void FreeLargeBlock(void* block, std::size_t) noexcept { std::free(block); }
 
+void* AllocateInLargePages(std::size_t bytes) { return AllocateLargeBlock(bytes); }
+
+void FreeInLargePages(void* block, std::size_t bytes) noexcept { FreeLargeBlock(block, bytes); }
+
 void AdviseLargePages(char*, std::size_t) {}
 
 }  // namespace menuconv::platform

@@ -160,7 +160,7 @@ namespace {
 // records share (the high bytes of ASCII units): a few passes over the entries instead of some
 // fifteen unpredictable comparisons per record. Only records alike in all six units, of which
 // one key is longer, then compare their whole keys, away from the cache. The entries are made
-// in `scratch`, which the table keeps from file to file: fresh memory costs more than sorting.
+// in the table's scratch room, kept from file to file: fresh memory costs more than sorting.
 struct SortEntry {
   std::uint64_t high;   // the first four units after the common start
   std::uint32_t low;    // the two after them
@@ -199,7 +199,7 @@ SortEntry* SortByPrefix(SortEntry* entries, SortEntry* spare, std::size_t count)
   return entries;
 }
 
-void SortByKey(TextRecord* first, std::size_t count, ByteBuffer& scratch) {
+void SortByKey(TextRecord* first, std::size_t count, TableMemory& memory) {
   const TextUnits leading = first->key();
   std::size_t common = leading.size();
   for (std::size_t r = 1; r < count && common > 0; ++r) {
@@ -209,8 +209,7 @@ void SortByKey(TextRecord* first, std::size_t count, ByteBuffer& scratch) {
     while (i < limit && key[i] == leading[i]) ++i;
     common = i;
   }
-  scratch.Resize(2 * count * sizeof(SortEntry));
-  auto* const made = reinterpret_cast<SortEntry*>(scratch.data());
+  auto* const made = reinterpret_cast<SortEntry*>(memory.Scratch(2 * count * sizeof(SortEntry)));
   for (std::size_t i = 0; i < count; ++i) {
     const TextUnits key = first[i].key();
     std::uint64_t units[kPrefixUnits];
@@ -283,13 +282,13 @@ std::size_t DropRepeatsInOrder(TextRecord* records, std::size_t count, bool& inO
 
 // Merges the runs [first, middle) and [middle, last), each in key order with each key once,
 // keeping of a key in both the first run's record; the number of records, which then start at
-// `first`. The second run is copied into `scratch` (kept from file to file, as above) and the
-// records are filled in from the back, each landing on room already read.
-std::size_t MergeRuns(TextRecord* first, TextRecord* middle, TextRecord* last, ByteBuffer& scratch) {
+// `first`. The second run is copied into the scratch room (see above) and the records are
+// filled in from the back, each landing on room already read.
+std::size_t MergeRuns(TextRecord* first, TextRecord* middle, TextRecord* last, TableMemory& memory) {
   const auto later = static_cast<std::size_t>(last - middle);
-  scratch.Resize(later * sizeof(TextRecord));
-  std::memcpy(scratch.data(), static_cast<const void*>(middle), later * sizeof(TextRecord));
-  const auto* const copied = reinterpret_cast<const TextRecord*>(scratch.data());
+  char* const room = memory.Scratch(later * sizeof(TextRecord));
+  std::memcpy(room, static_cast<const void*>(middle), later * sizeof(TextRecord));
+  const auto* const copied = reinterpret_cast<const TextRecord*>(room);
   std::size_t fromLater = later;
   TextRecord* fromEarlier = middle;
   TextRecord* to = last;
@@ -319,7 +318,14 @@ std::optional<std::size_t> TextTable::CutShortFile() const {
   return std::nullopt;
 }
 
-void TextTable::ReserveFor(std::size_t fileBytes) { records_.reserve(records_.size() + fileBytes / 32); }
+void TextTable::ReserveFor(std::size_t fileBytes) {
+  // Room for records of some 16 units and more, as most are, and as much again to sort a
+  // file's records in (two entries of 16 bytes per record): enough for two files of equal size.
+  // What does not fit is allocated as usual.
+  const std::size_t records = fileBytes / 32;
+  memory_->Reserve((records_.size() + 2 * records) * sizeof(TextRecord));
+  records_.reserve(records_.size() + records);
+}
 
 Status TextTable::AddBytes(HeldBytes bytes) {
   Status status;
@@ -358,13 +364,13 @@ Status TextTable::AddBytes(HeldBytes bytes) {
   bool inOrder = true;
   std::size_t count = DropRepeatsInOrder(first, records_.size() - held, inOrder);
   if (!inOrder) {
-    SortByKey(first, count, scratch_);
+    SortByKey(first, count, *memory_);
     count = DropRepeatsInOrder(first, count, inOrder);
   }
   records_.resize(held + count);
   // Then merged with the table's; of a key in both the table's record comes first and is kept.
   if (held > 0 && count > 0) {
-    records_.resize(MergeRuns(records_.data(), first, records_.data() + records_.size(), scratch_));
+    records_.resize(MergeRuns(records_.data(), first, records_.data() + records_.size(), *memory_));
   }
   return status;
 }

@@ -10,6 +10,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <memory_resource>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -19,6 +21,7 @@
 #include "base/byte_sink.h"
 #include "base/held_bytes.h"
 #include "base/status.h"
+#include "texts/table_memory.h"
 
 namespace menuconv {
 
@@ -118,15 +121,15 @@ class TextTable {
   void ReserveFor(std::size_t fileBytes);
 
   // The records in key order.
-  const std::vector<TextRecord>& Records() const { return records_; }
+  const std::pmr::vector<TextRecord>& Records() const { return records_; }
   std::size_t Size() const { return records_.size(); }
   bool Empty() const { return records_.empty(); }
 
  private:
   std::vector<HeldBytes> files_;
-  std::vector<TextRecord> records_;
-  // Room for sorting and merging, kept from one file to the next.
-  ByteBuffer scratch_;
+  // First: the records live in it. On its own, so that a table moved keeps its records there.
+  std::unique_ptr<TableMemory> memory_ = std::make_unique<TableMemory>();
+  std::pmr::vector<TextRecord> records_{memory_.get()};
 };
 
 // The whole file for the table: FF FE, then every record in key order, in one pass. The
