@@ -152,7 +152,14 @@ Status OpenIn(AtomicFile::State& state, const std::string& name) {
   const char* leaf = name.empty() ? "." : name.c_str();
   state.target = name;
   struct stat info;
-  if (::fstatat(folder, leaf, &info, 0) == 0) {
+  if (::fstatat(folder, leaf, &info, AT_SYMLINK_NOFOLLOW) != 0) {
+    if (errno != ENOENT) return Failure(errno);
+    // Nothing there, not even a link that leads nowhere: a new file, as most are.
+    const int error = OpenBeside(state, 0);
+    return error == 0 ? Status::Success() : Failure(error);
+  }
+  // A link counts as what it leads to.
+  if (!S_ISLNK(info.st_mode) || ::fstatat(folder, leaf, &info, 0) == 0) {
     if (S_ISDIR(info.st_mode)) return Failure(EISDIR);
     // A device, a FIFO or a socket is neither replaced (the node would be lost) nor written
     // into (a FIFO without a reader would hold the run).
@@ -346,6 +353,14 @@ Status AtomicFile::Commit(State& state) {
     state.created.Release();
   }
   return status;
+}
+
+void AtomicFile::StartWriteOut(State& state) {
+#ifdef SYNC_FILE_RANGE_WRITE
+  if (state.fd >= 0) (void)::sync_file_range(state.fd, 0, 0, SYNC_FILE_RANGE_WRITE);
+#else
+  (void)state;
+#endif
 }
 
 void AtomicFile::Abandon(State& state) {
