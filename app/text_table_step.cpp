@@ -68,6 +68,8 @@ MergedTextTables MergeTextTables(const std::string& inputPath, bool rewrite, con
       merged.file = std::make_unique<platform::FileSink>(outcome.table);
       outcome.write = SerializeTextTable(table, *merged.file);
       if (!outcome.write) merged.file.reset();
+      // Written out meanwhile, where replacing the table at the end would wait for it.
+      if (merged.file) merged.file->StartWriteOut();
     }
   }
   // A file cut short under the table since it was read gave records of zeros where it was:

@@ -29,6 +29,10 @@ Status AtomicFile::Write(const std::vector<std::string_view>& pieces) {
   return status;
 }
 
+void AtomicFile::StartWriteOut() {
+  if (state_) StartWriteOut(*state_);
+}
+
 Status AtomicFile::Commit() {
   if (!state_) return NotOpen();
   Status status = Commit(*state_);

@@ -64,6 +64,11 @@ class AtomicFile {
   // so that swapping a folder on the way for a link meanwhile cannot lead the file elsewhere.
   Status Open(OutputFolder& folder, const std::string& name);
   Status Write(const std::vector<std::string_view>& pieces);
+  // Asks the system to start writing what was written to the disk, without waiting for it.
+  // Only a hint, for a file that is complete long before its commit: a file system may write
+  // out a file renamed over another at the rename, so that a crash leaves one of them whole,
+  // and the commit then finds that done.
+  void StartWriteOut();
   // Puts the file under the target's name.
   Status Commit();
   // Drops what was written; the target stays as it was.
@@ -83,6 +88,7 @@ class AtomicFile {
   static Status Open(const std::string& path, StatePointer& state);
   static Status Open(OutputFolder& folder, const std::string& name, StatePointer& state);
   static Status Write(State& state, const std::vector<std::string_view>& pieces);
+  static void StartWriteOut(State& state);
   static Status Commit(State& state);
   static void Abandon(State& state);
   static Status NotOpen();
@@ -100,6 +106,8 @@ class FileSink final : public ByteSink {
   FileSink(OutputFolder& folder, std::string name);
 
   Status Write(const std::vector<std::string_view>& bytes) override;
+  // See AtomicFile.
+  void StartWriteOut() { file_.StartWriteOut(); }
   // Puts the file under its name (see AtomicFile).
   Status Commit();
   void Abandon() { file_.Abandon(); }

@@ -134,6 +134,9 @@ Status AtomicFile::Commit(State& state) {
   return Status::Success();
 }
 
+// The system writes the file out as it sees fit; nothing is waited for at the commit.
+void AtomicFile::StartWriteOut(State&) {}
+
 void AtomicFile::Abandon(State& state) {
   if (state.file != nullptr) std::fclose(std::exchange(state.file, nullptr));
   if (!state.temp.empty()) DeleteFileA(state.temp.c_str());
