@@ -5,6 +5,11 @@
 
 #include "base/byte_scan.h"
 
+#if defined(__GNUC__) && defined(__x86_64__)
+#include <immintrin.h>
+#define MENUCONV_UTF8_AVX2
+#endif
+
 namespace menuconv {
 
 namespace {
@@ -29,9 +34,103 @@ std::size_t SequenceLength(const unsigned char* p, const unsigned char* end, std
   return 0;
 }
 
-}  // namespace
+#ifdef MENUCONV_UTF8_AVX2
+// Checks 32 bytes per step with AVX2 (Keiser and Lemire's method). Each pair of adjacent bytes
+// is looked up by the high and low half of its first byte and the high half of its second, each
+// lookup giving the faults the pair may show; the pair shows those all three agree on. The one
+// fault no pair shows, a continuation byte missing where a lead two or three bytes back asks
+// for one, is told apart by the byte two or three back: two continuations in a row are a fault
+// (kTwoContinuations) exactly where no such lead asks for the second.
+namespace avx2 {
 
-std::size_t FindInvalidUtf8(std::string_view text) {
+constexpr uint8_t kShort = 1 << 0;                // a lead, then no continuation
+constexpr uint8_t kLong = 1 << 1;                 // ASCII, then a continuation
+constexpr uint8_t kOverlong3 = 1 << 2;            // E0, then 80..9F
+constexpr uint8_t kTooLarge = 1 << 3;             // F4..FF, then 90..BF
+constexpr uint8_t kSurrogate = 1 << 4;            // ED, then A0..BF
+constexpr uint8_t kOverlong2 = 1 << 5;            // C0 or C1, then a continuation
+constexpr uint8_t kOverlong4OrTooLarge = 1 << 6;  // F0 or F5..FF, then 80..8F
+constexpr uint8_t kTwoContinuations = 1 << 7;     // 80..BF, then 80..BF
+// Faults told by the high halves alone: every low half of the first byte allows them.
+constexpr uint8_t kAnyLow = kShort | kLong | kTwoContinuations;
+
+__attribute__((target("avx2"))) inline __m256i Table(const uint8_t (&t)[16]) {
+  return _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(t)));
+}
+
+// The bytes of `now`, each with the byte `n` places before it, the first ones from `before`.
+template <int n>
+__attribute__((target("avx2"))) inline __m256i Earlier(__m256i now, __m256i before) {
+  return _mm256_alignr_epi8(now, _mm256_permute2x128_si256(before, now, 0x21), 16 - n);
+}
+
+// Offset of the 32-byte block in which a fault was first seen, or `blocks * 32` when none
+// was. A fault seen in a block lies in it or in the three bytes before it; a sequence cut by
+// the end of the last block is left to the caller.
+__attribute__((target("avx2"))) std::size_t FirstFaultyBlock(const unsigned char* p, std::size_t blocks) {
+  // A row per range of bytes.
+  // clang-format off
+  static constexpr uint8_t kFirstHigh[16] = {
+      kLong, kLong, kLong, kLong, kLong, kLong, kLong, kLong,                      // ASCII
+      kTwoContinuations, kTwoContinuations, kTwoContinuations, kTwoContinuations,  // 80..BF
+      kShort | kOverlong2,                                                         // C0..CF
+      kShort,                                                                      // D0..DF
+      kShort | kOverlong3 | kSurrogate,                                            // E0..EF
+      kShort | kTooLarge | kOverlong4OrTooLarge};                                  // F0..FF
+  constexpr uint8_t kHighLeads = kAnyLow | kTooLarge | kOverlong4OrTooLarge;      // F5..FF
+  static constexpr uint8_t kFirstLow[16] = {
+      kAnyLow | kOverlong2 | kOverlong3 | kOverlong4OrTooLarge,  // C0, E0, F0
+      kAnyLow | kOverlong2,                                      // C1
+      kAnyLow, kAnyLow,
+      kAnyLow | kTooLarge,                                       // F4
+      kHighLeads, kHighLeads, kHighLeads, kHighLeads, kHighLeads, kHighLeads, kHighLeads, kHighLeads,
+      kHighLeads | kSurrogate,                                   // ED
+      kHighLeads, kHighLeads};
+  constexpr uint8_t kContinuation = kLong | kTwoContinuations | kOverlong2;
+  static constexpr uint8_t kSecondHigh[16] = {
+      kShort, kShort, kShort, kShort, kShort, kShort, kShort, kShort,  // ASCII
+      kContinuation | kOverlong3 | kOverlong4OrTooLarge,               // 80..8F
+      kContinuation | kOverlong3 | kTooLarge,                          // 90..9F
+      kContinuation | kSurrogate | kTooLarge,                          // A0..AF
+      kContinuation | kSurrogate | kTooLarge,                          // B0..BF
+      kShort, kShort, kShort, kShort};                                 // leads
+  // clang-format on
+  const __m256i firstHigh = Table(kFirstHigh);
+  const __m256i firstLow = Table(kFirstLow);
+  const __m256i secondHigh = Table(kSecondHigh);
+  const __m256i nibble = _mm256_set1_epi8(0x0F);
+  __m256i before = _mm256_setzero_si256();
+  // Every block is checked whole: skipping the ASCII ones costs more in mispredicted branches
+  // where ASCII and other text alternate, as in a document's texts, than it saves.
+  for (std::size_t block = 0; block < blocks; ++block) {
+    const __m256i now = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32 * block));
+    const __m256i prev1 = Earlier<1>(now, before);
+    const __m256i pairs = _mm256_and_si256(
+        _mm256_and_si256(_mm256_shuffle_epi8(firstHigh, _mm256_and_si256(_mm256_srli_epi16(prev1, 4), nibble)),
+                         _mm256_shuffle_epi8(firstLow, _mm256_and_si256(prev1, nibble))),
+        _mm256_shuffle_epi8(secondHigh, _mm256_and_si256(_mm256_srli_epi16(now, 4), nibble)));
+    // Bit 7 where a lead two or three bytes back (E0 and up, F0 and up) asks for a continuation.
+    const __m256i asked = _mm256_and_si256(
+        _mm256_or_si256(_mm256_subs_epu8(Earlier<2>(now, before), _mm256_set1_epi8(static_cast<char>(0xE0 - 0x80))),
+                        _mm256_subs_epu8(Earlier<3>(now, before), _mm256_set1_epi8(static_cast<char>(0xF0 - 0x80)))),
+        _mm256_set1_epi8(static_cast<char>(0x80)));
+    const __m256i faults = _mm256_xor_si256(pairs, asked);
+    if (!_mm256_testz_si256(faults, faults)) return 32 * block;
+    before = now;
+  }
+  return 32 * blocks;
+}
+
+bool Usable() {
+  static const bool usable = __builtin_cpu_supports("avx2");
+  return usable;
+}
+
+}  // namespace avx2
+#endif
+
+// Position of the first ill-formed sequence, one byte at a time, with ASCII in blocks.
+std::size_t FindInvalidUtf8Plain(std::string_view text) {
   const auto* const begin = reinterpret_cast<const unsigned char*>(text.data());
   const auto* const end = begin + text.size();
   const auto* p = begin;
@@ -57,6 +156,25 @@ std::size_t FindInvalidUtf8(std::string_view text) {
     } while (p < end && *p >= 0x80);
   }
   return std::string_view::npos;
+}
+
+}  // namespace
+
+std::size_t FindInvalidUtf8(std::string_view text) {
+#ifdef MENUCONV_UTF8_AVX2
+  if (text.size() >= 64 && avx2::Usable()) {
+    const auto* const begin = reinterpret_cast<const unsigned char*>(text.data());
+    // Up to the block where a fault was seen, or the end of the last whole block, the text is
+    // well-formed but for the three bytes before it; from the sequence that holds them on, the
+    // plain check finds the first fault.
+    std::size_t from = avx2::FirstFaultyBlock(begin, text.size() / 32);
+    from = from < 4 ? 0 : from - 4;
+    while (from > 0 && IsUtf8Continuation(begin[from])) --from;
+    const std::size_t found = FindInvalidUtf8Plain(text.substr(from));
+    return found == std::string_view::npos ? found : from + found;
+  }
+#endif
+  return FindInvalidUtf8Plain(text);
 }
 
 void AppendRepairedUtf8(std::string_view text, ByteBuffer& out) {

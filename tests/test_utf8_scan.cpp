@@ -1,6 +1,7 @@
-// The UTF-8 check reads ASCII in blocks and the common two- and three-byte forms on a short
-// path: every kind of sequence is placed at every offset around the block edges here, and
-// random texts are compared with a decoder that works one code point at a time.
+// The UTF-8 check reads long texts 32 bytes at a time where the processor has AVX2, and
+// otherwise ASCII in blocks and the common two- and three-byte forms on a short path: every
+// kind of sequence is placed at every offset around the block edges here, and random texts
+// are compared with a decoder that works one code point at a time.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -108,6 +109,42 @@ TEST(Utf8Scan, EverySequenceAtEveryOffsetAroundTheBlocks) {
         ByteBuffer out;
         AppendRepairedUtf8(text, out);
         ASSERT_EQ(Hex(out.view()), Hex(ascii + c.repaired + tail));
+      }
+    }
+  }
+}
+
+TEST(Utf8Scan, EveryPairAndFourOfTheEdgeBytesAcrossABlockEdge) {
+  // Every two bytes, and every four of the bytes where the rules change, placed so that they
+  // straddle the edge between two blocks of the check, in a text long enough to be checked in
+  // blocks: the first fault agrees with decoding.
+  const std::vector<unsigned char> edges = {0x00, 0x41, 0x7F, 0x80, 0x8F, 0x90, 0x9F, 0xA0, 0xBF,
+                                            0xC0, 0xC1, 0xC2, 0xDF, 0xE0, 0xE1, 0xEC, 0xED, 0xEE,
+                                            0xEF, 0xF0, 0xF1, 0xF3, 0xF4, 0xF5, 0xF7, 0xF8, 0xFF};
+  std::string text(96, 'a');
+  const auto agrees = [&text] { return FindInvalidUtf8(text) == FirstInvalidByDecoding(text); };
+  for (std::size_t at : {31u, 32u}) {
+    for (unsigned first = 0; first < 256; ++first) {
+      for (unsigned second = 0; second < 256; ++second) {
+        text[at] = static_cast<char>(first);
+        text[at + 1] = static_cast<char>(second);
+        ASSERT_TRUE(agrees()) << Hex(text.substr(28, 8));
+      }
+    }
+    text[at] = text[at + 1] = 'a';
+  }
+  for (std::size_t at : {30u, 31u}) {
+    for (const unsigned char first : edges) {
+      for (const unsigned char second : edges) {
+        for (const unsigned char third : edges) {
+          for (const unsigned char fourth : edges) {
+            text[at - 1] = static_cast<char>(first);
+            text[at] = static_cast<char>(second);
+            text[at + 1] = static_cast<char>(third);
+            text[at + 2] = static_cast<char>(fourth);
+            ASSERT_TRUE(agrees()) << Hex(text.substr(28, 8));
+          }
+        }
       }
     }
   }
