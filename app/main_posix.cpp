@@ -14,6 +14,7 @@
 #include "app/dependency_file.h"
 #include "app/options.h"
 #include "app/run.h"
+#include "platform/large_blocks.h"
 #include "platform/temporary_names.h"
 
 #ifndef MENUCONV_VERSION
@@ -66,6 +67,7 @@ void ReserveClosedStandardStreams() {
 
 int main(int argc, char** argv) {
   ReserveClosedStandardStreams();
+  menuconv::platform::KeepFreedMemoryForReuse();
   const menuconv::Options options = menuconv::ParseOptions(std::vector<std::string>(argv + 1, argv + argc));
   if (options.help) return PrintOnStdout(menuconv::UsageText());
   if (options.version) return PrintOnStdout(std::string("menuconv ") + MENUCONV_VERSION + "\n");

@@ -27,6 +27,13 @@ void FreeInLargePages(void* block, std::size_t bytes) noexcept;
 void AdviseLargePages(char* data, std::size_t size);
 
 #ifndef _WIN32
+// Asks the allocator to keep the memory the run frees for the run's later allocations, instead
+// of giving it back to the system at once: a run frees and allocates buffers of like sizes all
+// the time (the pieces of a screen being built), and memory given back is faulted in again page
+// by page, which on some machines costs more than what the buffer is used for. The run's peak
+// stays what it was: what is kept was in use before. Called once at start.
+void KeepFreedMemoryForReuse();
+
 // A private, writable anonymous range of `length` bytes (a whole number of small pages) that
 // starts on a large page when it spans one, or nullptr; given back with munmap. A file mapped
 // over it with MAP_FIXED lies on large-page boundaries too, so that where the system keeps

@@ -1,6 +1,11 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
+
+#include <climits>
 #include <cstdint>
 #include <cstdlib>
 #include <new>
@@ -49,6 +54,17 @@ void* AllocateLargeBlock(std::size_t bytes) {
   (void)::madvise(block, length & ~(kLargePage - 1), MADV_HUGEPAGE);
 #endif
   return block;
+}
+
+void KeepFreedMemoryForReuse() {
+#ifdef __GLIBC__
+  // Freed memory at the top of a heap stays there, however much of it there is, and blocks of
+  // up to 32 MiB come from the heaps rather than from mappings of their own, which are given
+  // back whole as soon as they are freed. (Blocks that large or larger are mapped here by the
+  // caller, as the element sequence is.)
+  (void)::mallopt(M_TRIM_THRESHOLD, INT_MAX);
+  (void)::mallopt(M_MMAP_THRESHOLD, 32 << 20);
+#endif
 }
 
 void* AllocateInLargePages(std::size_t bytes) {
