@@ -3,7 +3,8 @@
 // Where the system has large pages, every whole 2 MiB of such a block lies in one: filling it
 // then takes one page fault per 2 MiB instead of one per 4 KiB, which on some machines is most
 // of the cost of the memory. What is left of a block past its last whole large page stays in
-// small pages, so a block never holds more memory than its filled part.
+// small pages when it is less than half a large page, and takes a whole one otherwise, so
+// that a block holds at most 1 MiB more than its filled part.
 #pragma once
 
 #include <cstddef>

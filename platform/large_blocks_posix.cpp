@@ -25,6 +25,14 @@ std::uintptr_t SmallPage() {
   return size;
 }
 
+// The length mapped for a block of `bytes` bytes: whole small pages, and a whole large page for
+// a last part of half a large page or more, which then holds at most 1 MiB more than it is
+// asked to, for up to 512 page faults fewer.
+std::uintptr_t BlockLength(std::size_t bytes) {
+  const std::uintptr_t length = RoundUp(bytes, SmallPage());
+  return length % kLargePage >= kLargePage / 2 ? RoundUp(length, kLargePage) : length;
+}
+
 }  // namespace
 
 void AdviseLargePages(char* data, std::size_t size) {
@@ -46,7 +54,7 @@ void* AllocateLargeBlock(std::size_t bytes) {
     if (void* block = std::malloc(bytes == 0 ? 1 : bytes)) return block;
     throw std::bad_alloc();
   }
-  const std::uintptr_t length = RoundUp(bytes, SmallPage());
+  const std::uintptr_t length = BlockLength(bytes);
   void* const block = MapAlignedRange(length);
   if (block == nullptr) throw std::bad_alloc();
 #ifdef MADV_HUGEPAGE
@@ -99,7 +107,7 @@ void FreeLargeBlock(void* block, std::size_t bytes) noexcept {
     std::free(block);
     return;
   }
-  ::munmap(block, RoundUp(bytes, SmallPage()));
+  ::munmap(block, BlockLength(bytes));
 }
 
 }  // namespace menuconv::platform
