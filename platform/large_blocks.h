@@ -16,16 +16,16 @@ void* AllocateLargeBlock(std::size_t bytes);
 // Gives back a block of AllocateLargeBlock, with the size it was asked for.
 void FreeLargeBlock(void* block, std::size_t bytes) noexcept;
 
+// The same for a buffer allocated otherwise, about to be filled from `data` on, `size` bytes of
+// it: where it holds whole large pages, they are asked for. Only a hint.
+void AdviseLargePages(char* data, std::size_t size);
+
 // A block of at least `bytes` bytes made of whole large pages where the system has them, its
 // last one included: it may hold up to 2 MiB more than its filled part, for one page fault per
 // 2 MiB. For room that is filled in good part at once (a table's records and the room they are
 // sorted in). Throws std::bad_alloc; FreeInLargePages gives it back, with the size asked for.
 void* AllocateInLargePages(std::size_t bytes);
 void FreeInLargePages(void* block, std::size_t bytes) noexcept;
-
-// The same for a buffer allocated otherwise, about to be filled from `data` on, `size` bytes of
-// it: where it holds whole large pages, they are asked for. Only a hint.
-void AdviseLargePages(char* data, std::size_t size);
 
 #ifndef _WIN32
 // Asks the allocator to keep the memory the run frees for the run's later allocations, instead

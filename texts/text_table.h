@@ -92,8 +92,9 @@ bool ReadTextLine(std::string_view data, std::size_t& position, TextRecord& reco
 class TextTable {
  public:
   TextTable() = default;
+  // Moved, a table keeps its records in the memory they were made in; assigned, it could not.
   TextTable(TextTable&&) = default;
-  TextTable& operator=(TextTable&&) = default;
+  TextTable& operator=(TextTable&&) = delete;
   TextTable(const TextTable&) = delete;
   TextTable& operator=(const TextTable&) = delete;
 
