@@ -17,15 +17,14 @@ struct Half {
   std::size_t size() const { return end - begin; }
 };
 
-// Calls work(Half) over [0, size): for a size of at least minimumToSplit, on [0, split) here
-// and on [split, size) on a second thread at once, where split = splitPoint(size) lies
-// strictly inside the range; as one part [0, size) (index 0) here when the range is
-// smaller, when splitPoint gives 0 or size, or when no second thread can be had. `work`
-// must not throw; the parts touch disjoint state through their index.
-template <class SplitPoint, class Work>
-void InTwoHalves(std::size_t size, std::size_t minimumToSplit, SplitPoint&& splitPoint, Work&& work) {
-  const std::size_t split = size >= minimumToSplit ? splitPoint(size) : size;
-  if (split > 0 && split < size) {
+// Calls work(Half) over [0, size): for a size of at least minimumToSplit, on [0, size / 2)
+// here and on [size / 2, size) on a second thread at once; as one part [0, size) (index 0)
+// here when the range is smaller or when no second thread can be had. `work` must not throw;
+// the parts touch disjoint state through their index.
+template <class Work>
+void InTwoHalves(std::size_t size, std::size_t minimumToSplit, Work&& work) {
+  const std::size_t split = size / 2;
+  if (size >= minimumToSplit && split > 0) {
     std::thread other;
     try {
       other = std::thread([&work, split, size] { work(Half{split, size, 1}); });
@@ -38,13 +37,6 @@ void InTwoHalves(std::size_t size, std::size_t minimumToSplit, SplitPoint&& spli
     return;
   }
   work(Half{0, size, 0});
-}
-
-// The same, split in the middle.
-template <class Work>
-void InTwoHalves(std::size_t size, std::size_t minimumToSplit, Work&& work) {
-  InTwoHalves(
-      size, minimumToSplit, [](std::size_t whole) { return whole / 2; }, work);
 }
 
 }  // namespace menuconv
