@@ -75,18 +75,13 @@ void KeepFreedMemoryForReuse() {
 #endif
 }
 
+// A large block of whole large pages is mapped and advised whole.
 void* AllocateInLargePages(std::size_t bytes) {
-  const std::uintptr_t length = RoundUp(bytes == 0 ? 1 : bytes, kLargePage);
-  void* const block = MapAlignedRange(length);
-  if (block == nullptr) throw std::bad_alloc();
-#ifdef MADV_HUGEPAGE
-  (void)::madvise(block, length, MADV_HUGEPAGE);
-#endif
-  return block;
+  return AllocateLargeBlock(RoundUp(bytes == 0 ? 1 : bytes, kLargePage));
 }
 
 void FreeInLargePages(void* block, std::size_t bytes) noexcept {
-  if (block != nullptr) ::munmap(block, RoundUp(bytes == 0 ? 1 : bytes, kLargePage));
+  FreeLargeBlock(block, RoundUp(bytes == 0 ? 1 : bytes, kLargePage));
 }
 
 void* MapAlignedRange(std::size_t length) {
