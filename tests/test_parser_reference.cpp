@@ -63,6 +63,8 @@ class ReferenceReader {
   }
 
   const std::vector<Element>& elements() const { return elements_; }
+  // The notes on attributes, in the order made: where, and "kind [name] [kept] [dropped]".
+  const std::vector<std::pair<std::size_t, std::string>>& notes() const { return notes_; }
 
   std::vector<std::string> Dump() const {
     std::vector<std::string> lines;
@@ -252,6 +254,7 @@ class ReferenceReader {
   // Null when the attribute was read, else the construct the text ended in; a value that
   // is never closed moves `unfinishedAt` to its opening quote.
   const char* ParseAttribute(std::size_t& pos, Element& e, std::size_t& unfinishedAt) {
+    const std::size_t nameAt = pos;
     std::string name;
     while (pos < n_ && t_[pos] != '=') name += t_[pos++];
     if (pos == n_) return "an attribute name";
@@ -267,16 +270,32 @@ class ReferenceReader {
       return "an attribute value";
     }
     ++pos;
+    // A "<" or a line feed in a value: its closing quote is likely lost.
+    if (const std::size_t mark = value.find_first_of("<\n"); mark != std::string::npos) {
+      const auto kind =
+          value[mark] == '<' ? DocumentNote::Kind::kValueWithTag : DocumentNote::Kind::kValueWithLineBreak;
+      Note(kind, open, name, "", "");
+    }
     for (const auto& a : e.attributes) {
-      if (a.first == name) return nullptr;
+      if (a.first == name) {
+        Note(DocumentNote::Kind::kRepeatedAttribute, nameAt, name, a.second, value);
+        return nullptr;
+      }
     }
     e.attributes.emplace_back(name, value);
     return nullptr;
   }
 
+  void Note(DocumentNote::Kind kind, std::size_t offset, const std::string& name, const std::string& kept,
+            const std::string& dropped) {
+    notes_.emplace_back(offset, std::to_string(static_cast<int>(kind)) + " [" + Show(name) + "] [" + Show(kept) +
+                                    "] [" + Show(dropped) + "]");
+  }
+
   std::string_view t_;
   std::size_t n_;
   std::vector<Element> elements_;
+  std::vector<std::pair<std::size_t, std::string>> notes_;
 };
 
 // 1-based line and column (in bytes) of an offset in the text as given.
@@ -358,6 +377,23 @@ void CompareWithReference(const std::string& text, bool split = true) {
     ASSERT_EQ(status.place()->line, line) << Show(text);
     ASSERT_EQ(status.place()->column, column) << Show(text);
   }
+  // The notes on attributes: a name given again, a value that holds "<" or a line feed.
+  std::vector<std::string> notes;
+  for (const DocumentNote& note : doc.Notes()) {
+    if (note.kind != DocumentNote::Kind::kRepeatedAttribute && note.kind != DocumentNote::Kind::kValueWithTag &&
+        note.kind != DocumentNote::Kind::kValueWithLineBreak) {
+      continue;
+    }
+    notes.push_back(std::to_string(note.place.line) + ":" + std::to_string(note.place.column) + " " +
+                    std::to_string(static_cast<int>(note.kind)) + " [" + Show(note.name) + "] [" + Show(note.kept) +
+                    "] [" + Show(note.dropped) + "]");
+  }
+  std::vector<std::string> expectedNotes;
+  for (const auto& [offset, rest] : reference.notes()) {
+    const auto [line, column] = LineAndColumn(text, offset);
+    expectedNotes.push_back(std::to_string(line) + ":" + std::to_string(column) + " " + rest);
+  }
+  ASSERT_EQ(notes, expectedNotes) << Show(text);
   // Every attribute is found by name as well, and a name never written is not.
   for (uint32_t i = 0; i < reference.elements().size(); ++i) {
     const ElementView v = doc.Element(ElementRef(i));

@@ -308,8 +308,7 @@ class Parser {
   // The attribute names of one start tag, to find a name given again: a small hash table
   // over the first names (64 buckets, keyed by a name's length and three of its bytes, and
   // chained), then a hash map for a long list, so that a tag with a million attributes costs
-  // no million comparisons each. Names are views into the text, whose bytes around a name
-  // (the blank before it, the "=" after it) may be read.
+  // no million comparisons each. Names are views into the text.
   class NameSet {
    public:
     void Clear() {
@@ -323,8 +322,13 @@ class Parser {
       const auto byte = [&name](std::ptrdiff_t i) {
         return static_cast<unsigned>(static_cast<unsigned char>(name.data()[i]));
       };
+      // Only the name's own bytes count: the same name must find the same bucket whatever
+      // follows it ("a =" and "a=").
       const auto size = static_cast<std::ptrdiff_t>(name.size());
-      const unsigned bucket = (byte(0) + 3 * byte(1) + 5 * byte(size - 1) + 7 * static_cast<unsigned>(size)) & 63;
+      const unsigned first = size > 0 ? byte(0) : 0;
+      const unsigned second = size > 1 ? byte(1) : 0;
+      const unsigned last = size > 0 ? byte(size - 1) : 0;
+      const unsigned bucket = (first + 3 * second + 5 * last + 7 * static_cast<unsigned>(size)) & 63;
       uint8_t chain = kEnd;
       if ((used_ >> bucket & 1) != 0) {
         for (chain = head_[bucket]; chain != kEnd; chain = next_[chain]) {
