@@ -66,7 +66,9 @@ __attribute__((target("avx2"))) inline __m256i Earlier(__m256i now, __m256i befo
 
 // Offset of the 32-byte block in which a fault was first seen, or `blocks * 32` when none
 // was. A fault seen in a block lies in it or in the three bytes before it; a sequence cut by
-// the end of the last block is left to the caller.
+// the end of the last block is left to the caller. With kStopAtZero a zero byte counts as a
+// fault too, so that a text that ends at its first zero byte is checked in the same pass.
+template <bool kStopAtZero>
 __attribute__((target("avx2"))) std::size_t FirstFaultyBlock(const unsigned char* p, std::size_t blocks) {
   // A row per range of bytes.
   // clang-format off
@@ -114,7 +116,8 @@ __attribute__((target("avx2"))) std::size_t FirstFaultyBlock(const unsigned char
         _mm256_or_si256(_mm256_subs_epu8(Earlier<2>(now, before), _mm256_set1_epi8(static_cast<char>(0xE0 - 0x80))),
                         _mm256_subs_epu8(Earlier<3>(now, before), _mm256_set1_epi8(static_cast<char>(0xF0 - 0x80)))),
         _mm256_set1_epi8(static_cast<char>(0x80)));
-    const __m256i faults = _mm256_xor_si256(pairs, asked);
+    __m256i faults = _mm256_xor_si256(pairs, asked);
+    if (kStopAtZero) faults = _mm256_or_si256(faults, _mm256_cmpeq_epi8(now, _mm256_setzero_si256()));
     if (!_mm256_testz_si256(faults, faults)) return 32 * block;
     before = now;
   }
@@ -158,23 +161,38 @@ std::size_t FindInvalidUtf8Plain(std::string_view text) {
   return std::string_view::npos;
 }
 
-}  // namespace
-
-std::size_t FindInvalidUtf8(std::string_view text) {
+// Where the plain check takes over: the start of the sequence that holds the three bytes
+// before the block where the AVX2 pass saw a fault (or stopped), or the start of the text.
+template <bool kStopAtZero>
+std::size_t PlainCheckFrom(std::string_view text) {
 #ifdef MENUCONV_UTF8_AVX2
   if (text.size() >= 64 && avx2::Usable()) {
     const auto* const begin = reinterpret_cast<const unsigned char*>(text.data());
     // Up to the block where a fault was seen, or the end of the last whole block, the text is
-    // well-formed but for the three bytes before it; from the sequence that holds them on, the
-    // plain check finds the first fault.
-    std::size_t from = avx2::FirstFaultyBlock(begin, text.size() / 32);
+    // well-formed but for the three bytes before it.
+    std::size_t from = avx2::FirstFaultyBlock<kStopAtZero>(begin, text.size() / 32);
     from = from < 4 ? 0 : from - 4;
     while (from > 0 && IsUtf8Continuation(begin[from])) --from;
-    const std::size_t found = FindInvalidUtf8Plain(text.substr(from));
-    return found == std::string_view::npos ? found : from + found;
+    return from;
   }
 #endif
-  return FindInvalidUtf8Plain(text);
+  return 0;
+}
+
+}  // namespace
+
+std::size_t FindInvalidUtf8(std::string_view text) {
+  const std::size_t from = PlainCheckFrom<false>(text);
+  const std::size_t found = FindInvalidUtf8Plain(text.substr(from));
+  return found == std::string_view::npos ? found : from + found;
+}
+
+Utf8UpToZero CheckUtf8UpToZero(std::string_view bytes) {
+  // Every block before `from` is well-formed and holds no zero byte.
+  const std::size_t from = PlainCheckFrom<true>(bytes);
+  const std::size_t zero = bytes.find('\0', from);
+  const std::size_t size = zero == std::string_view::npos ? bytes.size() : zero;
+  return Utf8UpToZero{size, FindInvalidUtf8Plain(bytes.substr(from, size - from)) == std::string_view::npos};
 }
 
 void AppendRepairedUtf8(std::string_view text, ByteBuffer& out) {

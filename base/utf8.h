@@ -45,6 +45,14 @@ std::size_t FindInvalidUtf8(std::string_view text);
 
 inline bool IsValidUtf8(std::string_view text) { return FindInvalidUtf8(text) == std::string_view::npos; }
 
+// How many bytes come before the first zero byte (all of them when none is zero), and whether
+// those are well-formed UTF-8: the search and the check in one pass over the bytes.
+struct Utf8UpToZero {
+  std::size_t size = 0;
+  bool valid = false;
+};
+Utf8UpToZero CheckUtf8UpToZero(std::string_view bytes);
+
 // How many bytes at the end of the text begin a character that more bytes could complete
 // (0 to 3): text that comes in pieces keeps them for the next piece.
 std::size_t IncompleteUtf8Tail(std::string_view text);

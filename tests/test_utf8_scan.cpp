@@ -4,6 +4,7 @@
 // are compared with a decoder that works one code point at a time.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <random>
 #include <string>
@@ -165,6 +166,25 @@ TEST(Utf8Scan, SequencesCutByTheEndOfTheText) {
   }
 }
 
+TEST(Utf8Scan, TheTextBeforeAZeroByteAtEveryOffsetWithAFaultBeforeOrAfterIt) {
+  // A zero byte ends the text: what lies after it, a fault included, does not count, and a
+  // character it cuts short does.
+  const std::string cyrillic = "\xD0\xB6\xD0\xB0\xD0\xB1";
+  std::string base;
+  while (base.size() < 130) base += cyrillic + "ab";
+  for (std::size_t zero = 0; zero <= base.size(); ++zero) {
+    for (const std::size_t fault : {kFine, zero / 2, zero + 1, zero + 40}) {
+      std::string text = base;
+      if (fault < text.size()) text[fault] = '\xFF';
+      if (zero < text.size()) text[zero] = '\0';
+      const Utf8UpToZero checked = CheckUtf8UpToZero(text);
+      const std::size_t end = std::min(zero, text.size());
+      ASSERT_EQ(checked.size, end) << Hex(text);
+      ASSERT_EQ(checked.valid, FirstInvalidByDecoding(std::string_view(text).substr(0, end)) == kFine) << Hex(text);
+    }
+  }
+}
+
 TEST(Utf8Scan, RandomTextsAgreeWithDecoding) {
   // Mostly well-formed texts of mixed ASCII runs and characters of every length, some of
   // them damaged by a changed, lost, added or cut byte.
@@ -216,6 +236,15 @@ TEST(Utf8Scan, RandomTextsAgreeWithDecoding) {
     }
     const std::size_t expected = FirstInvalidByDecoding(text);
     ASSERT_EQ(FindInvalidUtf8(text), expected) << Hex(text);
+    // The text up to a zero byte put anywhere in it, checked in one pass.
+    std::string cut = text;
+    cut.insert(random() % (cut.size() + 1), 1, '\0');
+    for (const std::string& t : {text, cut}) {
+      const Utf8UpToZero checked = CheckUtf8UpToZero(t);
+      const std::size_t zero = std::min(t.find('\0'), t.size());
+      ASSERT_EQ(checked.size, zero) << Hex(t);
+      ASSERT_EQ(checked.valid, FirstInvalidByDecoding(t.substr(0, zero)) == kFine) << Hex(t);
+    }
     if (expected != kFine) {
       // The repair keeps the well-formed start as it is and yields well-formed text.
       ByteBuffer out;

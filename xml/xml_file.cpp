@@ -61,7 +61,18 @@ Status Load(platform::CodePageConverters& converters, XmlDocument& document, con
   } else {
     DetectEncoding(document, bytes, encodingName);
   }
-  bytes = byte_scan::BeforeFirstZero(bytes);
+  // The text ends at the first zero byte. A UTF-8 text is checked in the same pass, on one
+  // thread: the text tables are merged on the other processor meanwhile, and a second thread
+  // here would only take turns with them, and add the memory of their merge to the parse's.
+  const bool utf8 = document.GetEncoding().codePage == code_page::kUtf8;
+  bool keepUtf8 = false;
+  if (utf8) {
+    const Utf8UpToZero checked = CheckUtf8UpToZero(bytes);
+    bytes = bytes.substr(0, checked.size);
+    keepUtf8 = checked.valid;
+  } else {
+    bytes = byte_scan::BeforeFirstZero(bytes);
+  }
   // What loading reads past is noted for the run to warn about.
   std::vector<DocumentNote> notes;
   const std::optional<DeclaredEncoding> declared =
@@ -72,10 +83,6 @@ Status Load(platform::CodePageConverters& converters, XmlDocument& document, con
   HeldBytes text;
   const bool keepFileBytes =
       held == HeldText::kFileBytes && RoundTripsExactly(converters, document.GetEncoding().codePage);
-  // Checked in one pass: the text tables are merged on the other processor meanwhile, and
-  // a second thread here would only take turns with them, and add the memory of their merge
-  // to the parse's.
-  const bool keepUtf8 = document.GetEncoding().codePage == code_page::kUtf8 && IsValidUtf8(bytes);
   if (keepFileBytes || keepUtf8) {
     // Well-formed UTF-8 is already the text held in memory, and so are the bytes of a code
     // page the caller takes as they are: the file's bytes are read where they are. A zero
