@@ -28,16 +28,20 @@ void WidgetElement::SetAttributeInt(WidgetAttribute attribute, int32_t value) {
 
 std::size_t WidgetElement::AttributeCount() const { return std::bitset<32>(present_).count(); }
 
-const std::array<WidgetAttribute, WidgetElement::kCount>& WidgetElement::IterationOrder() {
-  static const std::array<WidgetAttribute, kCount> order = [] {
+const WidgetElement::Ordering& WidgetElement::Ordering::Get() {
+  static const Ordering ordering = [] {
     // Any subset of the names has as many buckets as the whole set, so one order serves all.
     if (BucketCountFor(kCount) != BucketCountFor(1)) throw std::logic_error("widget names need more buckets");
     const std::vector<uint32_t> positions = menuconv::IterationOrder(kCount, [](uint32_t i) { return kNames[i]; });
-    std::array<WidgetAttribute, kCount> result{};
-    for (std::size_t i = 0; i < kCount; ++i) result[i] = static_cast<WidgetAttribute>(positions[i]);
+    Ordering result{};
+    for (std::size_t place = 0; place < kCount; ++place) {
+      result.attributes[place] = static_cast<uint8_t>(positions[place]);
+      result.places[positions[place]] = static_cast<uint8_t>(place);
+      result.names[place] = kNames[positions[place]];
+    }
     return result;
   }();
-  return order;
+  return ordering;
 }
 
 }  // namespace menuconv

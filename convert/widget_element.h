@@ -47,6 +47,8 @@ std::string_view WidgetAttributeName(WidgetAttribute attribute);
 
 class WidgetElement {
  public:
+  WidgetElement() : order_(&Ordering::Get()) {}
+
   // Widget names are constants, and the text is the module's, which outlives the element.
   std::string_view name;
   std::string_view text;
@@ -85,19 +87,29 @@ class WidgetElement {
   }
   std::size_t AttributeCount() const;
 
-  // Calls fn(name, value) for every attribute in the store's iteration order.
+  // Calls fn(name, value) for every attribute in the store's iteration order: the attributes
+  // present are the bits set, each at its place in that order, so absent ones cost nothing.
   template <class Fn>
   void ForEachAttribute(Fn&& fn) const {
-    for (WidgetAttribute attribute : IterationOrder()) {
-      if (present_ & Bit(attribute)) fn(WidgetAttributeName(attribute), ValueAt(Index(attribute)));
+    for (uint32_t left = present_; left != 0; left &= left - 1) {
+      const auto place = static_cast<std::size_t>(__builtin_ctz(left));
+      fn(order_->names[place], ValueAt(order_->attributes[place]));
     }
   }
 
  private:
   static constexpr std::size_t kCount = static_cast<std::size_t>(WidgetAttribute::kCount);
   static std::size_t Index(WidgetAttribute a) { return static_cast<std::size_t>(a); }
-  static uint32_t Bit(WidgetAttribute a) { return uint32_t{1} << Index(a); }
-  static const std::array<WidgetAttribute, kCount>& IterationOrder();
+
+  // The store's iteration order of the names, worked out once.
+  struct Ordering {
+    std::array<uint8_t, kCount> places;          // each attribute's place in the order
+    std::array<uint8_t, kCount> attributes;      // the attribute at each place
+    std::array<std::string_view, kCount> names;  // the name at each place
+    static const Ordering& Get();
+  };
+
+  uint32_t Bit(WidgetAttribute a) const { return uint32_t{1} << order_->places[Index(a)]; }
 
   void Place(WidgetAttribute attribute, std::size_t offset, std::size_t length) {
     present_ |= Bit(attribute);
@@ -112,7 +124,8 @@ class WidgetElement {
     uint32_t offset;
     uint32_t length;
   };
-  uint32_t present_ = 0;
+  const Ordering* order_;
+  uint32_t present_ = 0;  // bit i: the attribute at place i of the order is present
   std::size_t last_ = 0;
   std::array<Span, kCount> spans_{};
   // Every value written since the attributes were cleared; a replaced value stays unused.
