@@ -6,6 +6,7 @@
 // that a reader of a text it may change gets positions it may change.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -344,5 +345,27 @@ using plain::FindTextEnd;
 using plain::MarkWindow64;
 using plain::ShortAttribute;
 #endif
+
+// Whether the bytes hold a (bit 0) and whether they hold b (bit 1), in one pass: the values an
+// attribute's quote is chosen for are mostly longer than the word-wise Contains looks at.
+inline unsigned HoldsWhich(const char* p, std::size_t n, char a, char b) {
+#ifdef MENUCONV_SSE2
+  if (n >= 16) {
+    const __m128i wantA = _mm_set1_epi8(a);
+    const __m128i wantB = _mm_set1_epi8(b);
+    __m128i seenA = _mm_setzero_si128();
+    __m128i seenB = _mm_setzero_si128();
+    // The last sixteen bytes end the text, overlapping the block before them.
+    for (std::size_t i = 0;; i += 16) {
+      const __m128i v = sse2::Load16(p + std::min(i, n - 16));
+      seenA = _mm_or_si128(seenA, _mm_cmpeq_epi8(v, wantA));
+      seenB = _mm_or_si128(seenB, _mm_cmpeq_epi8(v, wantB));
+      if (i + 16 >= n) break;
+    }
+    return unsigned{_mm_movemask_epi8(seenA) != 0} | unsigned{_mm_movemask_epi8(seenB) != 0} << 1;
+  }
+#endif
+  return unsigned{Contains(p, n, a)} | unsigned{Contains(p, n, b)} << 1;
+}
 
 }  // namespace menuconv::byte_scan

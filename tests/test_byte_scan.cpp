@@ -15,17 +15,28 @@ namespace menuconv {
 namespace {
 
 TEST(ByteScan, ContainsFindsTheByteAtEveryPositionAndNothingElse) {
-  for (std::size_t length = 0; length <= 40; ++length) {
+  for (std::size_t length = 0; length <= 70; ++length) {
     // Surrounded by the byte looked for, which must not be seen outside the text.
     std::string padded(length + 16, '"');
     for (std::size_t i = 0; i < length; ++i) padded[8 + i] = static_cast<char>('a' + i % 26);
     const char* text = padded.data() + 8;
     EXPECT_FALSE(byte_scan::Contains(text, length, '"')) << "length " << length;
+    EXPECT_EQ(byte_scan::HoldsWhich(text, length, '"', '\''), 0u) << "length " << length;
     for (std::size_t at = 0; at < length; ++at) {
       padded[8 + at] = '"';
       EXPECT_TRUE(byte_scan::Contains(text, length, '"')) << "length " << length << " at " << at;
+      EXPECT_EQ(byte_scan::HoldsWhich(text, length, '"', '\''), 1u) << "length " << length << " at " << at;
+      // The other byte anywhere else too.
+      const std::size_t other = (at * 7 + 3) % length;
+      if (other != at) {
+        padded[8 + other] = '\'';
+        EXPECT_EQ(byte_scan::HoldsWhich(text, length, '"', '\''), 3u) << "length " << length << " at " << at;
+        EXPECT_EQ(byte_scan::HoldsWhich(text, length, '\'', '"'), 3u) << "length " << length << " at " << at;
+        padded[8 + other] = static_cast<char>('a' + other % 26);
+      }
       padded[8 + at] = '\xA2';  // '"' with the high bit set is another byte
       EXPECT_FALSE(byte_scan::Contains(text, length, '"')) << "length " << length << " at " << at;
+      EXPECT_EQ(byte_scan::HoldsWhich(text, length, '\'', '"'), 0u) << "length " << length << " at " << at;
       padded[8 + at] = static_cast<char>('a' + at % 26);
     }
   }
