@@ -40,11 +40,34 @@ constexpr std::array<DispatchRow, 11> kDispatch{{
 constexpr std::array<std::string_view, 6> kRootAttributes{"on_create_anim", "on_del_anim", "ctr", "dtr",
                                                           "cdur",           "ddur"};
 
-Translation FindTranslation(std::string_view moduleName) {
-  for (const DispatchRow& row : kDispatch) {
-    if (row.module == moduleName) return row.translate;
+// The rows by a slot of their module's name: its length and first two bytes pick the slot, no
+// two names share one, and one comparison confirms the row. Every widget is dispatched: a
+// search through the rows compared most names of the same length as its own.
+constexpr std::size_t kDispatchSlots = 16;
+
+constexpr std::size_t DispatchSlot(std::string_view name) {
+  return (name.size() * 5 + static_cast<unsigned char>(name[0]) + 3 * static_cast<unsigned char>(name[1])) &
+         (kDispatchSlots - 1);
+}
+
+constexpr std::array<int, kDispatchSlots> MakeDispatchSlots() {
+  std::array<int, kDispatchSlots> slots{};
+  for (int& slot : slots) slot = -1;
+  for (std::size_t row = 0; row < kDispatch.size(); ++row) {
+    int& slot = slots[DispatchSlot(kDispatch[row].module)];
+    if (slot != -1) throw "two module names share a dispatch slot";  // fails the constant evaluation
+    slot = static_cast<int>(row);
   }
-  return nullptr;
+  return slots;
+}
+
+constexpr std::array<int, kDispatchSlots> kDispatchSlotRows = MakeDispatchSlots();
+
+Translation FindTranslation(std::string_view moduleName) {
+  if (moduleName.size() < 2) return nullptr;
+  const int row = kDispatchSlotRows[DispatchSlot(moduleName)];
+  if (row < 0 || kDispatch[static_cast<std::size_t>(row)].module != moduleName) return nullptr;
+  return kDispatch[static_cast<std::size_t>(row)].translate;
 }
 
 bool EndsWith(std::string_view s, std::string_view suffix) {

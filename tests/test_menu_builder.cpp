@@ -35,6 +35,7 @@ TEST_F(MenuBuilderTest, WritesRootAttributesInStoreOrderAndOneChildPerWidget) {
               "<sprite_module>lower</sprite_module>"
               "<SPRITE_MODULE>b<BTN_MODULE _keyText=\"nested\"/></SPRITE_MODULE>"
               "<GROUP />"
+              "<SPRITE_MODULF _keyImg=\"pic\"/><Q/>"  // a name one byte from a module's, a name of one byte
               "<BTN_MODULE _keyText=\"K\"/>"
               "</MENU_MODULE>"));
   EXPECT_EQ(scratch.Files(), (std::vector<std::string>{"mainmenu.xml"}));
