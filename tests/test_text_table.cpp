@@ -139,6 +139,42 @@ TEST(TextTableTest, ReadTextLineSplitsRecords) {
   }
 }
 
+TEST(TextTableTest, FilesReadLikeRecordByRecord) {
+  // Tables of every kind of unit that ends a key or a text, ends a record or stops the reading,
+  // and of units that hold their bytes only in one half, across blocks of units: a table reads
+  // as ReadTextLine reads its records one after the other.
+  const std::u16string units = u"\t\t\r\r\n\nab\u0000\u0D09\u090D\u0900\u0A0D";
+  std::mt19937 random(11);
+  for (int round = 0; round < 3000; ++round) {
+    std::string bytes = Hex("FF FE");
+    const std::size_t length = random() % 300;
+    std::u16string body;
+    for (std::size_t i = 0; i < length; ++i) {
+      // Mostly plain units, so that records are long enough to cross a block now and then.
+      body += random() % 4 == 0 ? units[random() % units.size()] : static_cast<char16_t>(u'a' + random() % 3);
+    }
+    if (random() % 3 != 0) body.erase(std::remove(body.begin(), body.end(), u'\0'), body.end());
+    AppendUnits(bytes, body);
+    if (random() % 5 == 0) bytes.push_back('x');  // a final odd byte
+    std::map<std::u16string, std::u16string> expected;
+    std::size_t position = 1;
+    TextRecord record;
+    while (ReadTextLine(bytes, position, record)) {
+      if (!record.text().empty()) expected.emplace(record.key().ToU16String(), record.text().ToU16String());
+    }
+    ByteBuffer held;
+    held.Append(bytes);
+    TextTable table;
+    const Status status = table.AddBytes(HeldBytes(std::move(held)));
+    ASSERT_EQ(RecordsOf(table), Records(expected.begin(), expected.end())) << "round " << round;
+    const bool stopped = position < bytes.size() / 2;
+    ASSERT_EQ(status.ok(), !stopped) << "round " << round;
+    if (stopped) {
+      ASSERT_EQ(status.message(), "reading stopped at a U+0000 unit at byte " + std::to_string(2 * position));
+    }
+  }
+}
+
 TEST(TextTableTest, ReadTextLineStartsAtThePosition) {
   const std::string data = Hex("FF FE 6B 00 09 00 41 00 0D 00 0A 00");
   TextRecord record;
