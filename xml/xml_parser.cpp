@@ -306,14 +306,14 @@ class Parser {
     std::string_view Value() const { return std::string_view(open + 1, static_cast<std::size_t>(close - open - 1)); }
   };
   // The attribute names of one start tag, to find a name given again: a small hash table
-  // over the first names (64 buckets, keyed by a name's length and three of its bytes, and
+  // over the first names (256 buckets, keyed by a name's length and three of its bytes, and
   // chained), then a hash map for a long list, so that a tag with a million attributes costs
   // no million comparisons each. Names are views into the text.
   class NameSet {
    public:
     void Clear() {
       count_ = 0;
-      used_ = 0;
+      used_[0] = used_[1] = used_[2] = used_[3] = 0;
       if (!map_.empty()) map_.clear();
     }
     // Adds the name; true when it came before.
@@ -328,15 +328,17 @@ class Parser {
       const unsigned first = size > 0 ? byte(0) : 0;
       const unsigned second = size > 1 ? byte(1) : 0;
       const unsigned last = size > 0 ? byte(size - 1) : 0;
-      const unsigned bucket = (first + 3 * second + 5 * last + 7 * static_cast<unsigned>(size)) & 63;
+      const unsigned bucket = (first + 3 * second + 5 * last + 7 * static_cast<unsigned>(size)) & (kBuckets - 1);
+      uint64_t& used = used_[bucket / 64];
+      const uint64_t bit = uint64_t{1} << (bucket % 64);
       uint8_t chain = kEnd;
-      if ((used_ >> bucket & 1) != 0) {
+      if ((used & bit) != 0) {
         for (chain = head_[bucket]; chain != kEnd; chain = next_[chain]) {
           if (names_[chain] == name) return true;
         }
         chain = head_[bucket];
       }
-      used_ |= 1ull << bucket;
+      used |= bit;
       next_[count_] = chain;
       head_[bucket] = static_cast<uint8_t>(count_);
       names_[count_++] = name;
@@ -345,14 +347,16 @@ class Parser {
 
    private:
     static constexpr uint32_t kKept = 64;
+    // Four buckets per name kept: the names of a widget's start tag seldom share one.
+    static constexpr unsigned kBuckets = 256;
     static constexpr uint8_t kEnd = 0xFF;
     bool AddToMap(std::string_view name) {
       if (count_++ == kKept) map_.insert(names_, names_ + kKept);
       return !map_.insert(name).second;
     }
     uint32_t count_ = 0;
-    uint64_t used_ = 0;  // the buckets whose head is set
-    uint8_t head_[64];   // the last name of each bucket
+    uint64_t used_[kBuckets / 64] = {};  // the buckets whose head is set
+    uint8_t head_[kBuckets];             // the last name of each bucket
     uint8_t next_[kKept];
     std::string_view names_[kKept];
     std::unordered_set<std::string_view> map_;
