@@ -81,7 +81,6 @@ void Indent(ByteBuffer& out, int depth) {
 // A value holding a double quote and no single quote goes between single quotes, so that the
 // file reads back the same; every other value between double quotes, as it is.
 void AppendAttribute(ByteBuffer& out, std::string_view name, std::string_view value) {
-  // '"' unless only the other quote is free.
   const char quote = byte_scan::HoldsWhich(value.data(), value.size(), '"', '\'') == 1 ? '\'' : '"';
   char* at = out.Grow(name.size() + value.size() + 4);
   *at++ = ' ';
