@@ -74,13 +74,13 @@ class UnitMarks {
  public:
   explicit UnitMarks(std::string_view data) : data_(data), count_(data.size() / 2) {}
 
-  // The first unit from `from` on that is a TAB (with `tab`) or a CR (without), or U+0000;
-  // `count` when there is none.
-  std::size_t Next(std::size_t from, bool tab) {
+  // The first unit from `from` on that is `wanted` (a TAB or a CR) or U+0000; `count` when
+  // there is none: the same as Scan.
+  std::size_t Next(std::size_t from, char16_t wanted) {
     while (from < count_) {
       const std::size_t block = from / 64;
       if (block != block_) Mark(block);
-      const uint64_t hits = ((tab ? tabs_ : returns_) | zeros_) >> (from % 64);
+      const uint64_t hits = ((wanted == kTab ? tabs_ : returns_) | zeros_) >> (from % 64);
       if (hits != 0) return from + static_cast<std::size_t>(__builtin_ctzll(hits));
       from = (block + 1) * 64;
     }
@@ -127,23 +127,30 @@ class UnitMarks {
   uint64_t zeros_ = 0;
 };
 
-// Reads the records from unit `position` on as ReadTextLine reads them one by one, calling
-// add(record) for each; gives the unit where the reading stopped.
-template <class Add>
-std::size_t ReadTextLines(std::string_view data, std::size_t position, Add&& add) {
+// The rules of ReadTextLine, whatever finds the units: next(from, wanted) gives the first unit
+// from `from` on that is `wanted` or U+0000, or the number of units when there is none.
+template <class Next>
+bool CutRecord(std::string_view data, std::size_t& position, TextRecord& record, Next&& next) {
   const std::size_t count = data.size() / 2;
-  UnitMarks marks(data);
-  while (position < count) {
-    const std::size_t tab = marks.Next(position, true);
-    if (tab == count || UnitAt(data, tab) != kTab) return tab;
-    const std::size_t start = tab + 1;
-    const std::size_t cr = marks.Next(start, false);
-    add(TextRecord(data.data() + 2 * position, tab - position, cr - start));
-    if (cr == count || UnitAt(data, cr) != kCarriageReturn) return cr;
+  if (position >= count) {
+    position = count;
+    return false;
+  }
+  const std::size_t tab = next(position, kTab);
+  if (tab == count || UnitAt(data, tab) != kTab) {
+    position = tab;
+    return false;
+  }
+  const std::size_t start = tab + 1;
+  const std::size_t cr = next(start, kCarriageReturn);
+  record = TextRecord(data.data() + 2 * position, tab - position, cr - start);
+  if (cr < count && UnitAt(data, cr) == kCarriageReturn) {
     position = cr + 1;
     if (position < count && UnitAt(data, position) == kLineFeed) ++position;
+  } else {
+    position = cr;  // the end of the units, or a U+0000 unit where the reading stops
   }
-  return count;
+  return true;
 }
 
 // Where the reading of a file stopped, as the failure says it.
@@ -200,26 +207,8 @@ int CompareUnits(TextUnits a, TextUnits b) {
 bool UnitsEqual(TextUnits a, TextUnits b) { return a.bytes() == b.bytes(); }
 
 bool ReadTextLine(std::string_view data, std::size_t& position, TextRecord& record) {
-  const std::size_t count = data.size() / 2;
-  if (position >= count) {
-    position = count;
-    return false;
-  }
-  const std::size_t tab = Scan(data, position, count, kTab);
-  if (tab == count || UnitAt(data, tab) != kTab) {
-    position = tab;
-    return false;
-  }
-  const std::size_t start = tab + 1;
-  const std::size_t cr = Scan(data, start, count, kCarriageReturn);
-  record = TextRecord(data.data() + 2 * position, tab - position, cr - start);
-  if (cr < count && UnitAt(data, cr) == kCarriageReturn) {
-    position = cr + 1;
-    if (position < count && UnitAt(data, position) == kLineFeed) ++position;
-  } else {
-    position = cr;  // the end of the units, or a U+0000 unit where the reading stops
-  }
-  return true;
+  return CutRecord(data, position, record,
+                   [data](std::size_t from, char16_t wanted) { return Scan(data, from, data.size() / 2, wanted); });
 }
 
 Status TextTable::AddFile(const std::string& path) {
@@ -425,9 +414,13 @@ Status TextTable::AddBytes(HeldBytes bytes) {
   try {
     // Room for records of some 16 units and more, as most are: fewer copies while it grows.
     records_.reserve(held + data.size() / 32);
-    position = ReadTextLines(data, position, [this](const TextRecord& record) {
+    // The units are found from the marks of their blocks, ReadTextLine's Scan being the plain form.
+    UnitMarks marks(data);
+    const auto next = [&marks](std::size_t from, char16_t wanted) { return marks.Next(from, wanted); };
+    TextRecord record;
+    while (CutRecord(data, position, record, next)) {
       if (!record.text().empty()) records_.push_back(record);
-    });
+    }
   } catch (...) {
     records_.resize(held);  // the table as it was, in order
     throw;

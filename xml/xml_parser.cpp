@@ -6,6 +6,7 @@
 #include <cstring>
 #include <exception>
 #include <functional>
+#include <iterator>
 #include <optional>
 #include <stdexcept>
 #include <system_error>
@@ -313,7 +314,7 @@ class Parser {
    public:
     void Clear() {
       count_ = 0;
-      used_[0] = used_[1] = used_[2] = used_[3] = 0;
+      std::fill(std::begin(used_), std::end(used_), 0);
       if (!map_.empty()) map_.clear();
     }
     // Adds the name; true when it came before.
