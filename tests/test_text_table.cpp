@@ -143,7 +143,8 @@ TEST(TextTableTest, FilesReadLikeRecordByRecord) {
   // Tables of every kind of unit that ends a key or a text, ends a record or stops the reading,
   // and of units that hold their bytes only in one half, across blocks of units: a table reads
   // as ReadTextLine reads its records one after the other.
-  const std::u16string units = u"\t\t\r\r\n\nab\u0000\u0D09\u090D\u0900\u0A0D";
+  const std::u16string units = {u'\t', u'\t', u'\r',  u'\r',  u'\n',  u'\n', u'a',
+                                u'b',  0,     0x0D09, 0x090D, 0x0900, 0x0A0D};
   std::mt19937 random(11);
   for (int round = 0; round < 3000; ++round) {
     std::string bytes = Hex("FF FE");
