@@ -19,6 +19,12 @@ namespace {
 using testing_support::Dump;
 using testing_support::Show;
 
+// A note on an attribute as the comparisons below show it: "kind [name] [kept] [dropped]".
+std::string AttributeNoteText(DocumentNote::Kind kind, const std::string& name, const std::string& kept,
+                              const std::string& dropped) {
+  return std::to_string(static_cast<int>(kind)) + " [" + Show(name) + "] [" + Show(kept) + "] [" + Show(dropped) + "]";
+}
+
 // A second, deliberately plain reader written step by step from the parsing rules: one
 // recursive function per step, no shortcuts. Random texts must give the same elements,
 // links, texts and attributes in both, the same answer to whether the text was read to its
@@ -288,8 +294,7 @@ class ReferenceReader {
 
   void Note(DocumentNote::Kind kind, std::size_t offset, const std::string& name, const std::string& kept,
             const std::string& dropped) {
-    notes_.emplace_back(offset, std::to_string(static_cast<int>(kind)) + " [" + Show(name) + "] [" + Show(kept) +
-                                    "] [" + Show(dropped) + "]");
+    notes_.emplace_back(offset, AttributeNoteText(kind, name, kept, dropped));
   }
 
   std::string_view t_;
@@ -385,8 +390,7 @@ void CompareWithReference(const std::string& text, bool split = true) {
       continue;
     }
     notes.push_back(std::to_string(note.place.line) + ":" + std::to_string(note.place.column) + " " +
-                    std::to_string(static_cast<int>(note.kind)) + " [" + Show(note.name) + "] [" + Show(note.kept) +
-                    "] [" + Show(note.dropped) + "]");
+                    AttributeNoteText(note.kind, note.name, note.kept, note.dropped));
   }
   std::vector<std::string> expectedNotes;
   for (const auto& [offset, rest] : reference.notes()) {
