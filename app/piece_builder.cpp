@@ -32,7 +32,7 @@ std::vector<PieceJob> PlanPieces(const XmlDocument& document, ElementRef first, 
 PieceBuilder::PieceBuilder(const XmlDocument& document, const std::vector<PieceJob>& jobs,
                            const PictureRegistry& registry)
     : document_(document), jobs_(jobs), registry_(registry), done_(jobs.size()) {
-  if (jobs.size() > 1) thread_ = std::thread([this] { Work(); });
+  if (jobs.size() > 1) thread_ = platform::Thread([this] { Work(); });
 }
 
 PieceBuilder::~PieceBuilder() {
@@ -41,7 +41,7 @@ PieceBuilder::~PieceBuilder() {
     stopping_ = true;
   }
   changed_.notify_all();
-  if (thread_.joinable()) thread_.join();
+  thread_.Join();
 }
 
 MenuPiece PieceBuilder::Take(std::size_t i) {

@@ -7,11 +7,11 @@
 #include <exception>
 #include <mutex>
 #include <optional>
-#include <thread>
 #include <vector>
 
 #include "convert/menu_builder.h"
 #include "convert/picture_registry.h"
+#include "platform/threads.h"
 #include "xml/xml_document.h"
 
 namespace menuconv {
@@ -55,7 +55,7 @@ class PieceBuilder {
   std::size_t taken_ = 0;  // jobs before this one were handed over
   bool stopping_ = false;
   std::exception_ptr error_;
-  std::thread thread_;  // last: it starts once the state above exists
+  platform::Thread thread_;  // last: it starts once the state above exists
 };
 
 }  // namespace menuconv

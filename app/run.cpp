@@ -11,6 +11,7 @@
 #include "app/piece_builder.h"
 #include "app/text_table_step.h"
 #include "platform/mapped_file.h"
+#include "platform/threads.h"
 #include "xml/xml_file.h"
 
 namespace menuconv {
@@ -131,23 +132,36 @@ int ConvertFile(const std::string& path, RunContext& context) {
 // The text tables owe nothing to the document: they are read, merged and written under no
 // name yet on a thread of their own while the document is loaded and converted, and the file
 // takes its place only once every screen did.
-std::future<MergedTextTables> StartMergingTextTables(const std::string& path, const RunContext& context) {
-  const RunSettings& settings = context.settings;
-  const auto merge = [path, rewrite = !settings.writeNothing, destination = settings.textsOut,
-                      keepUnchanged = settings.keepUnchanged] {
-    return MergeTextTables(path, rewrite, destination, keepUnchanged);
-  };
-  try {
-    return std::async(std::launch::async, merge);
-  } catch (const std::system_error&) {
-    return std::async(std::launch::deferred, merge);  // no thread to be had: merged when asked for
+class TextTablesMerge {
+ public:
+  TextTablesMerge(const std::string& path, const RunSettings& settings)
+      : task_([path, rewrite = !settings.writeNothing, destination = settings.textsOut,
+               keepUnchanged = settings.keepUnchanged] {
+          return MergeTextTables(path, rewrite, destination, keepUnchanged);
+        }),
+        result_(task_.get_future()) {
+    try {
+      thread_ = platform::Thread([this] { task_(); });
+    } catch (const std::system_error&) {
+      // No thread to be had: merged when asked for.
+    }
   }
-}
+
+  MergedTextTables Get() {
+    if (!thread_.Joinable()) task_();
+    return result_.get();
+  }
+
+ private:
+  std::packaged_task<MergedTextTables()> task_;
+  std::future<MergedTextTables> result_;
+  platform::Thread thread_;  // last: joined first, before the task it runs goes
+};
 
 int Run(const std::string& path, RunContext& context) {
-  std::future<MergedTextTables> merging = StartMergingTextTables(path, context);
+  TextTablesMerge merging(path, context.settings);
   if (const int failed = ConvertFile(path, context)) return failed;
-  return ReportTextTables(CommitMergedTable(merging.get()), context);
+  return ReportTextTables(CommitMergedTable(merging.Get()), context);
 }
 
 }  // namespace

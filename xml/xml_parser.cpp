@@ -10,13 +10,13 @@
 #include <optional>
 #include <stdexcept>
 #include <system_error>
-#include <thread>
 #include <unordered_set>
 #include <utility>
 #include <vector>
 
 #include "base/byte_scan.h"
 #include "platform/file_io.h"
+#include "platform/threads.h"
 #include "xml/attribute_scan.h"
 
 namespace menuconv {
@@ -88,9 +88,9 @@ class Parser {
     std::exception_ptr restError;
     rest.dropped_ = &dropped;
     rest.segment_ = true;
-    std::thread other;
+    platform::Thread other;
     try {
-      other = std::thread([&] {
+      other = platform::Thread([&] {
         try {
           restStatus = rest.Parse(split + 1);
         } catch (...) {
@@ -103,7 +103,7 @@ class Parser {
     }
     const auto drop = [&] {
       dropped = true;
-      if (other.joinable()) other.join();
+      other.Join();
       limit_ = rest.limit_;  // the other part's room is free again
     };
     stopAt_ = split;
@@ -119,7 +119,7 @@ class Parser {
       drop();
       return Finish(status);
     }
-    other.join();
+    other.Join();
     if (restError) std::rethrow_exception(restError);
     return Finish(Join(rest, restStatus));
   }

@@ -1,0 +1,76 @@
+// The program's threads: each runs its work and is joined when it goes, also when replaced;
+// on Linux, one started off its caller's processor may then run wherever its caller may.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include "platform/threads.h"
+
+#ifdef __linux__
+#include <sched.h>
+#endif
+
+namespace menuconv {
+namespace {
+
+TEST(Thread, RunsItsWorkAndIsJoinedWhenItGoesOrIsReplaced) {
+  std::atomic<int> done{0};
+  const auto slowWork = [&done] {
+    // Slow enough that a thread not waited for would still be running below.
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    ++done;
+  };
+  platform::Thread none;
+  EXPECT_FALSE(none.Joinable());
+  {
+    platform::Thread thread(slowWork);
+    EXPECT_TRUE(thread.Joinable());
+  }
+  EXPECT_EQ(done.load(), 1) << "not joined when it went";
+
+  platform::Thread replaced(slowWork);
+  replaced = platform::Thread(slowWork);
+  EXPECT_EQ(done.load(), 2) << "the thread replaced was not joined";
+  platform::Thread moved(std::move(replaced));
+  EXPECT_FALSE(replaced.Joinable());
+  moved.Join();
+  EXPECT_FALSE(moved.Joinable());
+  EXPECT_EQ(done.load(), 3);
+}
+
+#ifdef __linux__
+bool SameProcessors(const cpu_set_t& a, const cpu_set_t& b) { return CPU_EQUAL(&a, &b) != 0; }
+
+TEST(Thread, MayRunWhereverItsCallerMay) {
+  // A caller that may run on every processor it has, and one kept to a single processor
+  // (which leaves no other processor to start on).
+  cpu_set_t all;
+  ASSERT_EQ(sched_getaffinity(0, sizeof all, &all), 0);
+  cpu_set_t single;
+  CPU_ZERO(&single);
+  for (int cpu = 0; cpu < CPU_SETSIZE; ++cpu) {
+    if (CPU_ISSET(cpu, &all)) {
+      CPU_SET(cpu, &single);
+      break;
+    }
+  }
+  for (const cpu_set_t* callerMay : {&all, &single}) {
+    SCOPED_TRACE(CPU_COUNT(callerMay) == 1 ? "one processor" : "every processor");
+    cpu_set_t seen;
+    CPU_ZERO(&seen);
+    bool started = false;
+    std::thread caller([&] {
+      if (sched_setaffinity(0, sizeof *callerMay, callerMay) != 0) return;
+      platform::Thread thread([&] { started = sched_getaffinity(0, sizeof seen, &seen) == 0; });
+    });
+    caller.join();
+    ASSERT_TRUE(started);
+    EXPECT_TRUE(SameProcessors(seen, *callerMay));
+  }
+}
+#endif
+
+}  // namespace
+}  // namespace menuconv
