@@ -6,10 +6,10 @@
 #include <map>
 #include <memory>
 
-#include "base/halves.h"
 #include "base/utf8.h"
 #include "platform/codepage.h"
 #include "platform/file_io.h"
+#include "platform/halves.h"
 #include "platform/large_blocks.h"
 
 namespace menuconv::platform {

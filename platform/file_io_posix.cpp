@@ -12,9 +12,9 @@
 #include <memory>
 #include <utility>
 
-#include "base/halves.h"
 #include "platform/file_io.h"
 #include "platform/folder_beneath_posix.h"
+#include "platform/halves.h"
 #include "platform/large_blocks.h"
 #include "platform/temporary_names.h"
 

@@ -16,28 +16,30 @@ namespace menuconv {
 namespace {
 
 TEST(Thread, RunsItsWorkAndIsJoinedWhenItGoesOrIsReplaced) {
-  std::atomic<int> done{0};
-  const auto slowWork = [&done] {
-    // Slow enough that a thread not waited for would still be running below.
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    ++done;
+  std::atomic<bool> done[3] = {false, false, false};
+  const auto slowWork = [&done](int i) {
+    return [&done, i] {
+      // Slow enough that a thread not waited for would still be running when checked.
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      done[i] = true;
+    };
   };
   platform::Thread none;
   EXPECT_FALSE(none.Joinable());
   {
-    platform::Thread thread(slowWork);
+    platform::Thread thread(slowWork(0));
     EXPECT_TRUE(thread.Joinable());
   }
-  EXPECT_EQ(done.load(), 1) << "not joined when it went";
+  EXPECT_TRUE(done[0]) << "not joined when it went";
 
-  platform::Thread replaced(slowWork);
-  replaced = platform::Thread(slowWork);
-  EXPECT_EQ(done.load(), 2) << "the thread replaced was not joined";
+  platform::Thread replaced(slowWork(1));
+  replaced = platform::Thread(slowWork(2));
+  EXPECT_TRUE(done[1]) << "the thread replaced was not joined";
   platform::Thread moved(std::move(replaced));
   EXPECT_FALSE(replaced.Joinable());
   moved.Join();
   EXPECT_FALSE(moved.Joinable());
-  EXPECT_EQ(done.load(), 3);
+  EXPECT_TRUE(done[2]);
 }
 
 #ifdef __linux__

@@ -4,7 +4,8 @@
 
 #include <cstddef>
 #include <system_error>
-#include <thread>
+
+#include "platform/threads.h"
 
 namespace menuconv {
 
@@ -25,15 +26,15 @@ template <class Work>
 void InTwoHalves(std::size_t size, std::size_t minimumToSplit, Work&& work) {
   const std::size_t split = size / 2;
   if (size >= minimumToSplit && split > 0) {
-    std::thread other;
+    platform::Thread other;
     try {
-      other = std::thread([&work, split, size] { work(Half{split, size, 1}); });
+      other = platform::Thread([&work, split, size] { work(Half{split, size, 1}); });
     } catch (const std::system_error&) {
       work(Half{0, size, 0});  // no second thread to be had: all of it here
       return;
     }
     work(Half{0, split, 0});
-    other.join();
+    other.Join();
     return;
   }
   work(Half{0, size, 0});
