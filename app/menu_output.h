@@ -43,6 +43,9 @@ class MenuOutput : private ByteSink {
   // The existing file held the same bytes and was left as it was (--keep-unchanged).
   bool Kept() const { return kept_; }
 
+  // The buffers of the pieces written since the last call, emptied, to build pieces in again.
+  std::vector<ByteBuffer> TakeSpentBuffers() { return writer_.TakeSpent(); }
+
   // The screen's text followed by ".xml", as narrow text, in the output folder.
   const std::string& Path() const { return path_; }
 

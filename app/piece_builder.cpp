@@ -7,6 +7,10 @@ namespace {
 // How many pieces may be finished ahead of the one handed over next: bounds the memory that
 // finished pieces hold while a slow save is under way.
 constexpr std::size_t kLookAhead = 4;
+// Spare buffers kept: one for each piece that may be under way, and smaller ones than this are
+// not worth keeping.
+constexpr std::size_t kSpareBuffers = kLookAhead + 2;
+constexpr std::size_t kSmallestSpare = std::size_t{4} << 10;
 
 }  // namespace
 
@@ -57,6 +61,14 @@ MenuPiece PieceBuilder::Take(std::size_t i) {
   return piece;
 }
 
+void PieceBuilder::Recycle(std::vector<ByteBuffer> buffers) {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  for (ByteBuffer& buffer : buffers) {
+    if (spare_.size() == kSpareBuffers) break;
+    if (buffer.capacity() >= kSmallestSpare) spare_.push_back(std::move(buffer));
+  }
+}
+
 void PieceBuilder::Work() {
   std::unique_lock<std::mutex> lock(mutex_);
   try {
@@ -75,8 +87,13 @@ void PieceBuilder::Work() {
 bool PieceBuilder::BuildNext(std::unique_lock<std::mutex>& lock) {
   if (next_ >= jobs_.size() || next_ >= taken_ + kLookAhead) return false;
   const std::size_t i = next_++;
+  ByteBuffer body;
+  if (!spare_.empty()) {
+    body = std::move(spare_.back());
+    spare_.pop_back();
+  }
   lock.unlock();
-  MenuPiece piece = BuildMenuPiece(jobs_[i].firstChild, kPieceChildren, document_, registry_);
+  MenuPiece piece = BuildMenuPiece(jobs_[i].firstChild, kPieceChildren, document_, registry_, std::move(body));
   lock.lock();
   done_[i] = std::move(piece);
   changed_.notify_all();

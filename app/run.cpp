@@ -192,11 +192,13 @@ Status ConvertDocument(const XmlDocument& document, RunContext& context) {
         if (cut) break;
         ReportNotes(piece, document, screens[screen], context);
         output.Add(std::move(piece));
+        builder.Recycle(output.TakeSpentBuffers());
       }
       cut = cut || document.TextCutShort();
       if (cut) break;
       const std::size_t listed = context.written.size();
       saved = ReportMenuSaved(output.Path(), output.Finish(), document, screens[screen], context);
+      builder.Recycle(output.TakeSpentBuffers());
       if (output.Kept() && context.written.size() > listed) ++context.kept;
     }
   }

@@ -28,6 +28,7 @@ class ByteBuffer {
   char* data() { return data_; }
   const char* data() const { return data_; }
   std::size_t size() const { return size_; }
+  std::size_t capacity() const { return capacity_; }
   bool empty() const { return size_ == 0; }
   std::string_view view() const { return std::string_view(data_, size_); }
 
@@ -80,6 +81,8 @@ class ByteBuffer {
       capacity_ = size_;
     }
   }
+  // Empties the buffer and keeps its memory, to be filled again.
+  void Rewind() { size_ = 0; }
   void Clear() {
     std::free(data_);
     data_ = nullptr;

@@ -77,8 +77,10 @@ bool EndsWith(std::string_view s, std::string_view suffix) {
 }  // namespace
 
 MenuPiece BuildMenuPiece(ElementRef firstChild, std::size_t maxChildren, const XmlDocument& input,
-                         const PictureRegistry& registry) {
+                         const PictureRegistry& registry, ByteBuffer body) {
   MenuPiece piece;
+  piece.body = std::move(body);
+  piece.body.Rewind();
   PictureLookup pictures(registry, piece.notes);
   ModuleAttributes attributes(pictures);
   WidgetElement widget;

@@ -25,7 +25,7 @@ struct MenuPiece {
 
 // Builds the widgets of at most `maxChildren` children from `firstChild` on.
 MenuPiece BuildMenuPiece(ElementRef firstChild, std::size_t maxChildren, const XmlDocument& input,
-                         const PictureRegistry& registry);
+                         const PictureRegistry& registry, ByteBuffer body = {});
 
 // Puts a screen's menu document together from its pieces, handed over in order: each call
 // gives the parts of the text that are settled by then, to be written in the order given.

@@ -78,10 +78,20 @@ Status DocumentWriter::Flush() {
   for (const ByteBuffer& piece : pending_) bytes.push_back(piece.view());
   Status status = sink_->Write(bytes);
   declaration_.clear();
-  pending_.clear();
+  Spend(pending_);
   pendingBytes_ = 0;
   return status;
 }
+
+void DocumentWriter::Spend(std::vector<ByteBuffer>& pieces) {
+  for (ByteBuffer& piece : pieces) {
+    piece.Rewind();
+    spent_.push_back(std::move(piece));
+  }
+  pieces.clear();
+}
+
+std::vector<ByteBuffer> DocumentWriter::TakeSpent() { return std::exchange(spent_, {}); }
 
 // A body that is not written piece by piece goes out whole: as it is when the file is UTF-8
 // and every piece well-formed, else converted through the code page.
@@ -92,7 +102,7 @@ Status DocumentWriter::ConvertWhole() {
   ByteBuffer joined;
   joined.Reserve(pendingBytes_);
   for (const ByteBuffer& piece : pending_) joined.Append(piece.view());
-  pending_.clear();
+  Spend(pending_);
   if (!text_.IsNarrowText()) {
     // Another code page's bytes: to narrow text first, which cannot fail for a code page
     // that round-trips exactly.

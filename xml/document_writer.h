@@ -37,7 +37,13 @@ class DocumentWriter {
   // converted to the code page fails before the sink sees any byte.
   Status Finish();
 
+  // The buffers of the pieces handed to the sink since the last call, emptied, for the caller
+  // to fill again: pieces built on another thread then go back there instead of being freed
+  // here, which waits for that thread's allocator.
+  std::vector<ByteBuffer> TakeSpent();
+
  private:
+  void Spend(std::vector<ByteBuffer>& pieces);
   Status Flush();
   Status ConvertWhole();
   ByteBuffer RepairedPiece(ByteBuffer text);
@@ -55,6 +61,7 @@ class DocumentWriter {
   Flow flow_;
   std::vector<ByteBuffer> pending_;
   std::size_t pendingBytes_ = 0;
+  std::vector<ByteBuffer> spent_;
   // The end of the last piece that may begin a character the next piece completes.
   std::string carry_;
 };
