@@ -39,7 +39,7 @@ class Thread {
   bool Joinable() const { return started_; }
   void Join() noexcept;
 
-  // What a thread runs, as the layer below sees it.
+  // What a thread runs, as the code that starts it on each system sees it.
   struct Work {
     virtual ~Work() = default;
     virtual void Run() = 0;
