@@ -4,7 +4,7 @@
 
 namespace menuconv {
 
-void* AllocateElementBlock(std::size_t bytes) { return platform::AllocateLargeBlock(bytes); }
-void FreeElementBlock(void* block, std::size_t bytes) noexcept { platform::FreeLargeBlock(block, bytes); }
+void* AllocateElementBlock(std::size_t bytes) { return platform::AllocateInLargePages(bytes); }
+void FreeElementBlock(void* block, std::size_t bytes) noexcept { platform::FreeInLargePages(block, bytes); }
 
 }  // namespace menuconv
