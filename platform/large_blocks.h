@@ -23,7 +23,8 @@ void AdviseLargePages(char* data, std::size_t size);
 // A block of at least `bytes` bytes made of whole large pages where the system has them, its
 // last one included: it may hold up to 2 MiB more than its filled part, for one page fault per
 // 2 MiB. For room that is filled in good part at once (a table's records and the room they are
-// sorted in, a document's element sequence). Throws std::bad_alloc; FreeInLargePages gives it back, with the size asked for.
+// sorted in, a document's element sequence). Throws std::bad_alloc; FreeInLargePages gives it
+// back, with the size asked for.
 void* AllocateInLargePages(std::size_t bytes);
 void FreeInLargePages(void* block, std::size_t bytes) noexcept;
 
