@@ -9,11 +9,11 @@
 
 namespace menuconv {
 
-// A block of at least `bytes` bytes in whole large pages where the system has them, its last
-// one included; throws std::bad_alloc. FreeElementBlock gives it back, with the size it was
-// asked for. The last large page holds the end of the second part of a text read in two
-// parts: in small pages, that part took a page fault every 4 KiB, some hundred of them on a
-// 30 MB document, and ended that much later than the first.
+// A block of at least `bytes` bytes; throws std::bad_alloc. FreeElementBlock gives it back,
+// with the size it was asked for. A block of a large page or more is made of whole large pages
+// where the system has them, its last one included: that one holds the end of the second part
+// of a text read in two parts, which in small pages took a page fault every 4 KiB, some
+// hundred of them on a 30 MB document, and ended that much later than the first part.
 void* AllocateElementBlock(std::size_t bytes);
 void FreeElementBlock(void* block, std::size_t bytes) noexcept;
 
