@@ -41,6 +41,15 @@ void KeepFreedMemoryForReuse();
 // over it with MAP_FIXED lies on large-page boundaries too, so that where the system keeps
 // the file in large pages of its page cache, the mapping takes one page fault per 2 MiB.
 void* MapAlignedRange(std::size_t length);
+
+// Whether at least half of the file mapping that starts at `begin`, `length` bytes long, lies
+// in large pages, as the system's account of the process's mappings tells; false where it
+// cannot be told.
+bool FileMappedMostlyInLargePages(const void* begin, std::size_t length);
+
+// Whether anonymous memory advised for large pages gets them: the system has them and does
+// not refuse them to every range.
+bool AnonymousLargePagesEnabled();
 #endif
 
 }  // namespace menuconv::platform

@@ -5,10 +5,15 @@
 #include <malloc.h>
 #endif
 
+#include <fcntl.h>
+
 #include <climits>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <new>
+#include <string>
+#include <string_view>
 
 #include "platform/large_blocks.h"
 
@@ -31,6 +36,21 @@ std::uintptr_t SmallPage() {
 std::uintptr_t BlockLength(std::size_t bytes) {
   const std::uintptr_t length = RoundUp(bytes, SmallPage());
   return length % kLargePage >= kLargePage / 2 ? RoundUp(length, kLargePage) : length;
+}
+
+// The whole of a small file of the system's (under /proc or /sys), or "" where it cannot be read.
+std::string ReadSystemFile(const char* path) {
+  std::string text;
+  const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return text;
+  char chunk[16384];
+  for (;;) {
+    const ssize_t n = ::read(fd, chunk, sizeof chunk);
+    if (n <= 0) break;
+    text.append(chunk, static_cast<std::size_t>(n));
+  }
+  ::close(fd);
+  return text;
 }
 
 }  // namespace
@@ -103,6 +123,34 @@ void FreeLargeBlock(void* block, std::size_t bytes) noexcept {
     return;
   }
   ::munmap(block, BlockLength(bytes));
+}
+
+bool FileMappedMostlyInLargePages(const void* begin, std::size_t length) {
+  // The mapping's entry starts with its range in hexadecimal, "begin-end ", and lists among
+  // its fields "FilePmdMapped:   N kB", the part of it mapped in large pages.
+  const std::string maps = ReadSystemFile("/proc/self/smaps");
+  char head[40];
+  std::snprintf(head, sizeof head, "%lx-", static_cast<unsigned long>(reinterpret_cast<std::uintptr_t>(begin)));
+  std::size_t at = maps.rfind(std::string("\n") + head);
+  if (at == std::string::npos) {
+    if (maps.rfind(head, 0) != 0) return false;
+    at = 0;
+  }
+  constexpr std::string_view kField = "\nFilePmdMapped:";
+  const std::size_t field = maps.find(kField, at + 1);
+  // Each entry ends with its VmFlags line.
+  const std::size_t next = maps.find("\nVmFlags:", at + 1);
+  if (field == std::string::npos || (next != std::string::npos && field > next)) return false;
+  const unsigned long kib = std::strtoul(maps.c_str() + field + kField.size(), nullptr, 10);
+  return kib * 1024 >= length / 2;
+}
+
+bool AnonymousLargePagesEnabled() {
+  static const bool enabled = [] {
+    const std::string mode = ReadSystemFile("/sys/kernel/mm/transparent_hugepage/enabled");
+    return mode.find("[always]") != std::string::npos || mode.find("[madvise]") != std::string::npos;
+  }();
+  return enabled;
 }
 
 }  // namespace menuconv::platform

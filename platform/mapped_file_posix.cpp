@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdint>
+#include <optional>
 
 #include "platform/large_blocks.h"
 #include "platform/mapped_file.h"
@@ -104,6 +105,32 @@ bool MapWholePages(char* begin, std::size_t whole, int fd) {
 #endif
 }
 
+std::size_t ReadAt(int fd, char* into, std::size_t size, std::size_t offset);
+
+// Files from this size on are copied where their mapping would be in small pages (see Open).
+constexpr std::size_t kCopyInSmallPagesFrom = std::size_t{4} << 20;
+
+// Puts fresh memory in large pages over the mapping [begin, begin + whole) and reads the
+// file's first `size` bytes into it; the bytes read, or nothing when the memory could not be
+// had. The pages are asked for whole before the read, which otherwise faults them in one
+// by one and may get small ones.
+std::optional<std::size_t> CopyIntoLargePages(char* begin, std::size_t whole, int fd, std::size_t size) {
+#if defined(MADV_HUGEPAGE) && defined(MADV_POPULATE_WRITE)
+  if (::mmap(begin, whole, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0) == MAP_FAILED) {
+    return std::nullopt;
+  }
+  (void)::madvise(begin, whole, MADV_HUGEPAGE);
+  if (::madvise(begin, whole, MADV_POPULATE_WRITE) != 0) return std::nullopt;
+  return ReadAt(fd, begin, size, 0);
+#else
+  (void)begin;
+  (void)whole;
+  (void)fd;
+  (void)size;
+  return std::nullopt;
+#endif
+}
+
 // Reads [offset, offset + size) into `into`; the bytes read, fewer at the end of the file.
 std::size_t ReadAt(int fd, char* into, std::size_t size, std::size_t offset) {
   std::size_t total = 0;
@@ -146,6 +173,24 @@ Status MappedFile::Open(const std::string& path, std::size_t maxSize) {
     if (void* region = MapAlignedRange(length)) {
       char* const begin = static_cast<char*>(region);
       const bool mapped = whole == 0 || MapWholePages(begin, whole, fd);
+      // A mapping in small pages costs more to read than a copy in large pages on machines
+      // whose first touch of a page is dear, as in virtual machines that keep page tables of
+      // their own (a 30 MB input: 10 to 14 ms to read mapped, 4 to 6 ms to copy and read).
+      // Where the system keeps the file in large pages of its cache, the mapping stays.
+      if (mapped && whole >= kCopyInSmallPagesFrom && AnonymousLargePagesEnabled() &&
+          !FileMappedMostlyInLargePages(begin, whole)) {
+        if (const std::optional<std::size_t> copied = CopyIntoLargePages(begin, whole, fd, size)) {
+          (void)::mprotect(begin, length, PROT_READ);
+          data_ = begin;
+          size_ = *copied;
+          mappedLength_ = length;
+          ::close(fd);
+          return Status::Success();
+        }
+        ::munmap(region, length);
+        ::close(fd);
+        return Read(path, maxSize);
+      }
       const int slot = mapped ? Guard(begin, whole) : -1;
       if (slot >= 0) {
         // A file cut shorter meanwhile ends where the read stopped; a fault in its mapped

@@ -2,6 +2,12 @@
 // of great size or depth.
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
+#include <algorithm>
 #include <cerrno>
 #include <filesystem>
 #include <functional>
@@ -360,6 +366,34 @@ TEST(LoadFile, LongCyrillicAndJapaneseFilesConvertCompletely) {
     const std::string written = FileBytes(folder / "out.xml");
     EXPECT_EQ(written.size(), expected.size()) << c.label;
     EXPECT_TRUE(written == expected) << c.label;
+  }
+}
+#endif
+
+#ifndef _WIN32
+// A large input is read where it is mapped, or copied first where the system holds it in small
+// pages, as it holds a file written in small pieces: either way it loads whole, its last
+// partial page included.
+TEST(LoadFile, LargeFileLoadsWholeHoweverItWasWritten) {
+  std::string value;
+  for (int i = 0; value.size() < (std::size_t{6} << 20); ++i) value += "\xE6\x97\xA5" + std::to_string(i);
+  const std::string file = Declaration("utf-8") + "<t v=\"" + value + "\"/><last/>";
+  ASSERT_NE(file.size() % 4096, 0u);
+  for (const std::size_t piece : {file.size(), std::size_t{4096}}) {
+    Folder folder;
+    const int fd = ::open((folder / "big.xml").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ASSERT_GE(fd, 0);
+    for (std::size_t at = 0; at < file.size(); at += piece) {
+      const std::size_t n = std::min(piece, file.size() - at);
+      ASSERT_EQ(::write(fd, file.data() + at, n), static_cast<ssize_t>(n));
+    }
+    ::close(fd);
+    XmlDocument doc;
+    LoadResult status;
+    ASSERT_TRUE(status.Load(doc, folder / "big.xml", "")) << piece << ": " << status.message();
+    ASSERT_EQ(doc.ElementCount(), 2u) << piece;
+    EXPECT_TRUE(doc.Element(doc.FirstElement()).GetAttribute("v") == value) << piece;
+    EXPECT_TRUE(doc.Element(doc.NextSibling(doc.FirstElement())).HasName("last")) << piece;
   }
 }
 #endif
