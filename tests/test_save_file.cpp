@@ -143,6 +143,25 @@ TEST(SaveFile, ElementTextInTheFileEncoding) {
   EXPECT_EQ(back.Element(text).Text(), "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82");
 }
 
+#ifndef _WIN32
+// A loaded UTF-8 document goes out as it was checked; an element added afterwards brings text
+// that nobody checked, and its ill-formed bytes are replaced.
+TEST(SaveFile, TextAddedToALoadedDocumentIsRepaired) {
+  Folder folder;
+  WriteBytes(folder / "in.xml", Declaration("utf-8") + "<menu><text>\xD0\x96</text></menu>");
+  XmlDocument doc;
+  ASSERT_TRUE(Load(doc, folder / "in.xml", ""));
+  ASSERT_TRUE(Save(doc, folder / "kept.xml", "utf-8").ok());
+  const std::string kept = Declaration("utf-8") + "\r\n<menu>\r\n    <text>\xD0\x96</text>\r\n</menu>";
+  EXPECT_BYTES(FileBytes(folder / "kept.xml"), kept + "\0"s);
+
+  doc.AppendChild(doc.FirstElement(), Element("text", "a\xFF\xD0"));
+  ASSERT_TRUE(Save(doc, folder / "added.xml", "utf-8").ok());
+  EXPECT_BYTES(FileBytes(folder / "added.xml"),
+               kept.substr(0, kept.size() - 9) + "\r\n    <text>a\xEF\xBF\xBD\xEF\xBF\xBD</text>\r\n</menu>\0"s);
+}
+#endif
+
 TEST(SaveFile, EncodingNameChoosesTheCodePage) {
   struct Case {
     const char* label;

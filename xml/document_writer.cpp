@@ -33,7 +33,8 @@ DocumentWriter::DocumentWriter(platform::CodePageConverters& converters, std::st
   declaration_ += declared ? declared->name : std::string_view();
   declaration_ += kDeclarationEnd;
   if (text_.IsNarrowText() && codePage_ == code_page::kUtf8 && platform::NarrowIsUtf8()) {
-    flow_ = Flow::kRepairedPieces;
+    // Text made of whole pieces of checked text and ASCII needs no repair.
+    flow_ = text_.checkedUtf8 ? Flow::kPiecesAsTheyAre : Flow::kRepairedPieces;
   } else if (!text_.IsNarrowText() && text_.heldCodePage == codePage_) {
     flow_ = Flow::kPiecesAsTheyAre;
   } else {

@@ -56,6 +56,7 @@ XmlDocument::Span XmlDocument::StoreString(std::string_view s) {
 }
 
 uint32_t XmlDocument::AppendCopy(const XmlElement& element) {
+  encoding_.checkedUtf8 = false;  // the element's text comes from elsewhere
   if (nodes_.size() >= ElementRef::kNone - 1) throw std::length_error("too many elements");
   Node n;
   n.name = StoreString(element.name);

@@ -94,6 +94,9 @@ struct Encoding {
   uint32_t codePage = code_page::kUtf8;  // Windows code page of the document's file
   Form form = Form::kNarrowText;
   uint32_t heldCodePage = 0;  // with kFileBytes
+  // Narrow text that loading found well-formed UTF-8 where narrow text is UTF-8, and that
+  // nothing was added to since: a UTF-8 file takes it as it is, without a second check.
+  bool checkedUtf8 = false;
 
   bool IsNarrowText() const { return form == Form::kNarrowText; }
   // Held as the file's own bytes, of the file's code page.

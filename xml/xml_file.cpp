@@ -114,7 +114,9 @@ Status Load(platform::CodePageConverters& converters, XmlDocument& document, con
   // Kept UTF-8 is narrow text where narrow text is UTF-8; elsewhere (Windows) it is held as
   // the file's bytes too, and names leave the document through NarrowText.
   const bool heldAsFileBytes = keepFileBytes || (keepUtf8 && !platform::NarrowIsUtf8());
-  document.SetEncoding(heldAsFileBytes ? Encoding::FileBytes(codePage) : Encoding{codePage});
+  Encoding kept = heldAsFileBytes ? Encoding::FileBytes(codePage) : Encoding{codePage};
+  kept.checkedUtf8 = keepUtf8 && !heldAsFileBytes;
+  document.SetEncoding(kept);
   return parsed;
 }
 
