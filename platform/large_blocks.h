@@ -50,6 +50,10 @@ bool FileMappedMostlyInLargePages(const void* begin, std::size_t length);
 // Whether anonymous memory advised for large pages gets them: the system has them and does
 // not refuse them to every range.
 bool AnonymousLargePagesEnabled();
+
+// The memory the system could give the process without swapping, as it estimates it; 0 where
+// it cannot be told.
+std::size_t AvailableMemory();
 #endif
 
 }  // namespace menuconv::platform

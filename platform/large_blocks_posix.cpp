@@ -153,4 +153,12 @@ bool AnonymousLargePagesEnabled() {
   return enabled;
 }
 
+std::size_t AvailableMemory() {
+  const std::string info = ReadSystemFile("/proc/meminfo");
+  constexpr std::string_view kField = "MemAvailable:";
+  const std::size_t at = info.find(kField);
+  if (at == std::string::npos) return 0;
+  return static_cast<std::size_t>(std::strtoull(info.c_str() + at + kField.size(), nullptr, 10)) * 1024;
+}
+
 }  // namespace menuconv::platform

@@ -105,15 +105,14 @@ bool MapWholePages(char* begin, std::size_t whole, int fd) {
 #endif
 }
 
-std::size_t ReadAt(int fd, char* into, std::size_t size, std::size_t offset);
-
 // Files from this size on are copied where their mapping would be in small pages (see Open).
 constexpr std::size_t kCopyInSmallPagesFrom = std::size_t{4} << 20;
 
 // Puts fresh memory in large pages over the mapping [begin, begin + whole) and reads the
-// file's first `size` bytes into it; the bytes read, or nothing when the memory could not be
-// had. The pages are asked for whole before the read, which otherwise faults them in one
-// by one and may get small ones.
+// file's first `size` bytes into it; the bytes read (fewer where another process cut the
+// file meanwhile), or nothing when the memory could not be had or the file not read. The
+// pages are asked for whole before the read, which otherwise faults them in one by one and
+// may get small ones.
 std::optional<std::size_t> CopyIntoLargePages(char* begin, std::size_t whole, int fd, std::size_t size) {
 #if defined(MADV_HUGEPAGE) && defined(MADV_POPULATE_WRITE)
   if (::mmap(begin, whole, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0) == MAP_FAILED) {
@@ -121,7 +120,15 @@ std::optional<std::size_t> CopyIntoLargePages(char* begin, std::size_t whole, in
   }
   (void)::madvise(begin, whole, MADV_HUGEPAGE);
   if (::madvise(begin, whole, MADV_POPULATE_WRITE) != 0) return std::nullopt;
-  return ReadAt(fd, begin, size, 0);
+  std::size_t total = 0;
+  while (total < size) {
+    const ssize_t n = ::pread(fd, begin + total, size - total, static_cast<off_t>(total));
+    if (n == 0) break;
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return std::nullopt;  // a read error is no end of the file
+    total += static_cast<std::size_t>(n);
+  }
+  return total;
 #else
   (void)begin;
   (void)whole;
@@ -172,12 +179,14 @@ Status MappedFile::Open(const std::string& path, std::size_t maxSize) {
     const std::size_t length = whole + pageSize;
     if (void* region = MapAlignedRange(length)) {
       char* const begin = static_cast<char*>(region);
-      const bool mapped = whole == 0 || MapWholePages(begin, whole, fd);
+      bool mapped = whole == 0 || MapWholePages(begin, whole, fd);
       // A mapping in small pages costs more to read than a copy in large pages on machines
       // whose first touch of a page is dear, as in virtual machines that keep page tables of
       // their own (a 30 MB input: 10 to 14 ms to read mapped, 4 to 6 ms to copy and read).
-      // Where the system keeps the file in large pages of its cache, the mapping stays.
-      if (mapped && whole >= kCopyInSmallPagesFrom && AnonymousLargePagesEnabled() &&
+      // Where the system keeps the file in large pages of its cache, the mapping stays; so it
+      // does where the copy would take more than a quarter of the memory still available,
+      // which the mapping leaves to the page cache.
+      if (mapped && whole >= kCopyInSmallPagesFrom && AnonymousLargePagesEnabled() && whole <= AvailableMemory() / 4 &&
           !FileMappedMostlyInLargePages(begin, whole)) {
         if (const std::optional<std::size_t> copied = CopyIntoLargePages(begin, whole, fd, size)) {
           (void)::mprotect(begin, length, PROT_READ);
@@ -187,9 +196,7 @@ Status MappedFile::Open(const std::string& path, std::size_t maxSize) {
           ::close(fd);
           return Status::Success();
         }
-        ::munmap(region, length);
-        ::close(fd);
-        return Read(path, maxSize);
+        mapped = MapWholePages(begin, whole, fd);
       }
       const int slot = mapped ? Guard(begin, whole) : -1;
       if (slot >= 0) {
