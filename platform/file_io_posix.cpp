@@ -16,14 +16,11 @@
 #include "platform/folder_beneath_posix.h"
 #include "platform/halves.h"
 #include "platform/large_blocks.h"
+#include "platform/read_range_posix.h"
 #include "platform/temporary_names.h"
 
 namespace menuconv::platform {
 
-namespace {
-
-// Reads [offset, offset + size) of the file into `into`; gives the bytes read, short only at
-// the end of the file, or -1 with errno set.
 ssize_t ReadRange(int fd, char* into, std::size_t size, std::size_t offset) {
   std::size_t total = 0;
   while (total < size) {
@@ -37,8 +34,6 @@ ssize_t ReadRange(int fd, char* into, std::size_t size, std::size_t offset) {
   }
   return static_cast<ssize_t>(total);
 }
-
-}  // namespace
 
 Status WriteAllTo(int fd, std::vector<std::string_view> pieces) {
   std::size_t first = 0;

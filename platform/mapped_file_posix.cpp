@@ -11,6 +11,7 @@
 
 #include "platform/large_blocks.h"
 #include "platform/mapped_file.h"
+#include "platform/read_range_posix.h"
 
 namespace menuconv::platform {
 
@@ -120,15 +121,9 @@ std::optional<std::size_t> CopyIntoLargePages(char* begin, std::size_t whole, in
   }
   (void)::madvise(begin, whole, MADV_HUGEPAGE);
   if (::madvise(begin, whole, MADV_POPULATE_WRITE) != 0) return std::nullopt;
-  std::size_t total = 0;
-  while (total < size) {
-    const ssize_t n = ::pread(fd, begin + total, size - total, static_cast<off_t>(total));
-    if (n == 0) break;
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return std::nullopt;  // a read error is no end of the file
-    total += static_cast<std::size_t>(n);
-  }
-  return total;
+  const ssize_t read = ReadRange(fd, begin, size, 0);
+  if (read < 0) return std::nullopt;  // a read error is no end of the file
+  return static_cast<std::size_t>(read);
 #else
   (void)begin;
   (void)whole;
