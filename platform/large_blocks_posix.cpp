@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <new>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -51,6 +52,15 @@ std::string ReadSystemFile(const char* path) {
   }
   ::close(fd);
   return text;
+}
+
+// The size in bytes written "N kB" right after `field` in a listing of the system's, where the
+// field stands between `from` and `until`; none where it does not.
+std::optional<std::size_t> SizeField(const std::string& text, std::string_view field, std::size_t from = 0,
+                                     std::size_t until = std::string::npos) {
+  const std::size_t at = text.find(field, from);
+  if (at == std::string::npos || at > until) return std::nullopt;
+  return static_cast<std::size_t>(std::strtoull(text.c_str() + at + field.size(), nullptr, 10)) * 1024;
 }
 
 }  // namespace
@@ -136,13 +146,10 @@ bool FileMappedMostlyInLargePages(const void* begin, std::size_t length) {
     if (maps.rfind(head, 0) != 0) return false;
     at = 0;
   }
-  constexpr std::string_view kField = "\nFilePmdMapped:";
-  const std::size_t field = maps.find(kField, at + 1);
   // Each entry ends with its VmFlags line.
-  const std::size_t next = maps.find("\nVmFlags:", at + 1);
-  if (field == std::string::npos || (next != std::string::npos && field > next)) return false;
-  const unsigned long kib = std::strtoul(maps.c_str() + field + kField.size(), nullptr, 10);
-  return kib * 1024 >= length / 2;
+  const std::optional<std::size_t> inLargePages =
+      SizeField(maps, "\nFilePmdMapped:", at + 1, maps.find("\nVmFlags:", at + 1));
+  return inLargePages && *inLargePages >= length / 2;
 }
 
 bool AnonymousLargePagesEnabled() {
@@ -153,12 +160,6 @@ bool AnonymousLargePagesEnabled() {
   return enabled;
 }
 
-std::size_t AvailableMemory() {
-  const std::string info = ReadSystemFile("/proc/meminfo");
-  constexpr std::string_view kField = "MemAvailable:";
-  const std::size_t at = info.find(kField);
-  if (at == std::string::npos) return 0;
-  return static_cast<std::size_t>(std::strtoull(info.c_str() + at + kField.size(), nullptr, 10)) * 1024;
-}
+std::size_t AvailableMemory() { return SizeField(ReadSystemFile("/proc/meminfo"), "MemAvailable:").value_or(0); }
 
 }  // namespace menuconv::platform
