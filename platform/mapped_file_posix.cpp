@@ -133,18 +133,6 @@ std::optional<std::size_t> CopyIntoLargePages(char* begin, std::size_t whole, in
 #endif
 }
 
-// Reads [offset, offset + size) into `into`; the bytes read, fewer at the end of the file.
-std::size_t ReadAt(int fd, char* into, std::size_t size, std::size_t offset) {
-  std::size_t total = 0;
-  while (total < size) {
-    const ssize_t n = ::pread(fd, into + total, size - total, static_cast<off_t>(offset + total));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    total += static_cast<std::size_t>(n);
-  }
-  return total;
-}
-
 }  // namespace
 
 bool MappedFile::WasCut() const { return slot_ >= 0 && guarded[slot_].cut.load() != 0; }
@@ -194,17 +182,21 @@ Status MappedFile::Open(const std::string& path, std::size_t maxSize) {
         mapped = MapWholePages(begin, whole, fd);
       }
       const int slot = mapped ? Guard(begin, whole) : -1;
-      if (slot >= 0) {
-        // A file cut shorter meanwhile ends where the read stopped; a fault in its mapped
-        // pages is taken care of by the guard.
-        const std::size_t tail = ReadAt(fd, begin + whole, size - whole, whole);
+      // A file cut shorter meanwhile ends where the read stopped; a fault in its mapped pages
+      // is taken care of by the guard. A read error is no end of the file: it fails the open.
+      const ssize_t tail = slot >= 0 ? ReadRange(fd, begin + whole, size - whole, whole) : -1;
+      if (tail >= 0) {
         (void)::mprotect(begin + whole, pageSize, PROT_READ);
         data_ = begin;
-        size_ = whole + tail;
+        size_ = whole + static_cast<std::size_t>(tail);
         mappedLength_ = length;
         slot_ = slot;
         ::close(fd);
         return Status::Success();
+      }
+      if (slot >= 0) {
+        status = Status::SystemFailure(errno);
+        Unguard(slot);
       }
       ::munmap(region, length);
     }
