@@ -41,6 +41,15 @@ class HashIndex {
     }
   }
 
+  // Asks for the slot where a lookup of `hash` starts to be brought into the cache.
+  void Prefetch(uint64_t hash) const {
+#if defined(__GNUC__)
+    __builtin_prefetch(&slots_[Home(Kept(hash))]);
+#else
+    (void)hash;
+#endif
+  }
+
   // Adds the value under `hash` unless Find(hash, equal) finds one; true when added. The
   // table grows past half full.
   template <class Equal>

@@ -24,21 +24,22 @@ uint64_t PictureRegistry::HashOf(std::string_view name) {
   return h ^ (h >> 29);
 }
 
-PictureEntry& PictureRegistry::Add(std::string_view name, PictureEntry entry) {
-  Named& stored = entries_.emplace_back(std::string(name), std::move(entry));
-  index_.Insert(HashOf(name), &stored, [](const Named*) { return false; });  // known to be absent
-  return stored.second;
-}
-
 bool PictureRegistry::Insert(std::string_view name, PictureEntry entry) {
-  if (Find(name) != nullptr) return false;
-  Add(name, std::move(entry));
+  const uint64_t hash = HashOf(name);
+  const auto same = [name](const Named& e) { return e.name == name; };
+  if (index_.Find(hash, same) != nullptr) return false;
+  std::string& stored = bytes_.emplace_back();
+  stored.reserve(name.size() + entry.path.size());
+  stored.append(name).append(entry.path);
+  const std::string_view both(stored);
+  entry.path = both.substr(name.size());
+  index_.Insert(hash, Named{both.substr(0, name.size()), entry}, [](const Named&) { return false; });  // absent
   return true;
 }
 
 const PictureEntry* PictureRegistry::Find(std::string_view name) const {
-  const Named* const* found = index_.Find(HashOf(name), [name](const Named* e) { return e->first == name; });
-  return found ? &(*found)->second : nullptr;
+  const Named* found = index_.Find(HashOf(name), [name](const Named& e) { return e.name == name; });
+  return found ? &found->entry : nullptr;
 }
 
 const PictureEntry& PictureLookup::operator()(std::string_view name) const {
@@ -49,15 +50,21 @@ const PictureEntry& PictureLookup::operator()(std::string_view name) const {
 }
 
 void ConvertPictures(ElementRef picturesModule, const XmlDocument& document, PictureRegistry& registry) {
-  registry.Clear();
+  // Sized first: growing the index step by step wrote twice its final size in fresh memory.
+  std::size_t count = 0;
+  for (ElementRef child = document.FirstChild(picturesModule); !child.IsNone(); child = document.NextSibling(child)) {
+    count += document.Element(child).HasName("IMAGE_MODULE") ? 1 : 0;
+  }
+  registry.Clear(count);
   for (ElementRef child = document.FirstChild(picturesModule); !child.IsNone(); child = document.NextSibling(child)) {
     const ElementView image = document.Element(child);
     if (!image.HasName("IMAGE_MODULE")) continue;
+    const std::string path = image.GetAttribute("path");  // copied by Insert
     PictureEntry entry;
-    entry.path = image.GetAttribute("path");
+    entry.path = path;
     image.GetAttributeInt("column", entry.column);
     image.GetAttributeInt("row", entry.row);
-    registry.Insert(image.Text(), std::move(entry));
+    registry.Insert(image.Text(), entry);
   }
 }
 

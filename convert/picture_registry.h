@@ -3,7 +3,6 @@
 
 #include <cstdint>
 #include <deque>
-#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -14,7 +13,8 @@
 namespace menuconv {
 
 struct PictureEntry {
-  std::string path;
+  // Handed to Insert, which copies it; as the registry gives it, a view into that copy.
+  std::string_view path;
   // A picture list entry that gives no column or row count, and an entry added for a name
   // the list does not define, count as one single picture.
   int32_t column = 1;
@@ -23,24 +23,37 @@ struct PictureEntry {
 
 class PictureRegistry {
  public:
-  void Clear() {
-    index_.Reset();
-    entries_.clear();
+  PictureRegistry() = default;
+  // Entries view the registry's own copies of their names and paths.
+  PictureRegistry(const PictureRegistry&) = delete;
+  PictureRegistry& operator=(const PictureRegistry&) = delete;
+
+  // Empties the registry, with room for `count` entries before its index grows.
+  void Clear(std::size_t count = 0) {
+    index_.Reset(count);
+    bytes_.clear();
   }
-  std::size_t Size() const { return entries_.size(); }
+  std::size_t Size() const { return index_.Size(); }
   // Adds the entry unless the name is present already; true when added.
   bool Insert(std::string_view name, PictureEntry entry);
+  // The entry of the name, valid until the next Insert or Clear.
   const PictureEntry* Find(std::string_view name) const;
+  // Starts bringing what a lookup of the name reads first into the cache.
+  void Prefetch(std::string_view name) const { index_.Prefetch(HashOf(name)); }
 
  private:
-  PictureEntry& Add(std::string_view name, PictureEntry entry);
   static uint64_t HashOf(std::string_view name);
 
-  // Names are only ever looked up, never listed: a hash index over entries whose addresses
-  // never change, so that references handed out stay valid.
-  using Named = std::pair<std::string, PictureEntry>;
-  std::deque<Named> entries_;
-  HashIndex<const Named*> index_;
+  // Names are only ever looked up, never listed. The entries stand in the index itself, and
+  // each one's name and path lie side by side in one copy: a lookup then reads the slot and
+  // one more place, where a slot, an entry and a path each waited for memory (the list does
+  // not stay in the cache beside the document).
+  struct Named {
+    std::string_view name;
+    PictureEntry entry;
+  };
+  std::deque<std::string> bytes_;  // name then path, one string per entry; never moved
+  HashIndex<Named> index_;
 };
 
 // Fills the registry from the IMAGE_MODULE children of a PICTURES_MODULE; the first entry of
@@ -64,6 +77,7 @@ class PictureLookup {
   PictureLookup(const PictureRegistry& registry, std::vector<BuildNote>& notes)
       : registry_(&registry), notes_(&notes) {}
   const PictureEntry& operator()(std::string_view name) const;
+  void Prefetch(std::string_view name) const { registry_->Prefetch(name); }
   // The module whose pictures are looked up next, for the notes.
   void SetModule(ElementRef module) { module_ = module; }
 
