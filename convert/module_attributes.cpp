@@ -144,19 +144,17 @@ void ModuleAttributes::Read(const ElementView& module) {
   // every attribute, one chained after the other.
   uint64_t present = 0;
   std::string_view* const values = values_.data();
-  const PictureLookup* const pictures = pictures_;
-  module.ForEachWrittenAttribute([&present, values, pictures](std::string_view name, std::string_view value) {
+  module.ForEachWrittenAttribute([&present, values](std::string_view name, std::string_view value) {
     // Without a branch: a name not read, or read before (the first value of a name counts),
     // writes its value to the spare entry past the names'.
     const unsigned attribute = kNameTable.Find(name);
     const uint64_t bit = uint64_t{1} << attribute;
-    // The widget's picture is looked up first thing after the reading: it is asked for as
-    // soon as it is met (most lists begin with it), so that it comes while the rest is read.
-    if (attribute == Index(ModuleAttribute::keyImg) && !(present & bit)) pictures->Prefetch(value);
     values[(present & bit) != 0 ? NameTable::kAbsent : attribute] = value;
     present |= bit;
   });
   present_ = present & ((uint64_t{1} << NameTable::kAbsent) - 1);
+  // The widget's picture is asked into the cache now; the translation looks it up last.
+  if (present_ & Bit(ModuleAttribute::keyImg)) pictures_->Prefetch(values_[Index(ModuleAttribute::keyImg)]);
 }
 
 }  // namespace menuconv

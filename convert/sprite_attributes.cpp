@@ -36,14 +36,6 @@ void SetJoinedValues(const ModuleAttributes& module, std::initializer_list<In> f
 using namespace widget_detail;
 
 void ConvertSpriteAttributes(const ModuleAttributes& module, WidgetElement& element) {
-  const std::string_view key = module.Value(In::keyImg);
-  if (!key.empty()) {
-    const PictureEntry& picture = module.Picture(key);
-    element.SetAttribute(Out::img, picture.path);
-    if (picture.column != 1) element.SetAttributeInt(Out::cols, picture.column);
-    if (picture.row != 1) element.SetAttributeInt(Out::rows, picture.row);
-  }
-
   SetJoinedValues(module, {In::ldX, In::ldY, In::luX, In::luY, In::rdX, In::rdY, In::ruX, In::ruY}, element, Out::rect);
 
   if (const std::optional<std::string_view> colourText = module.Find(In::colObj)) {
@@ -68,6 +60,16 @@ void ConvertSpriteAttributes(const ModuleAttributes& module, WidgetElement& elem
     element.SetAttributeInt(Out::mode, 2);
   } else if (mode == "OVERLAY") {
     element.SetAttributeInt(Out::mode, 3);
+  }
+
+  // The picture last: its lookup has come into the cache meanwhile (asked for when the
+  // module was read). The element writes its attributes in an order of its own.
+  const std::string_view key = module.Value(In::keyImg);
+  if (!key.empty()) {
+    const PictureEntry& picture = module.Picture(key);
+    element.SetAttribute(Out::img, picture.path);
+    if (picture.column != 1) element.SetAttributeInt(Out::cols, picture.column);
+    if (picture.row != 1) element.SetAttributeInt(Out::rows, picture.row);
   }
 }
 
