@@ -182,19 +182,20 @@ Status MappedFile::Open(const std::string& path, std::size_t maxSize) {
         mapped = MapWholePages(begin, whole, fd);
       }
       const int slot = mapped ? Guard(begin, whole) : -1;
-      // A file cut shorter meanwhile ends where the read stopped; a fault in its mapped pages
-      // is taken care of by the guard. A read error is no end of the file: it fails the open.
-      const ssize_t tail = slot >= 0 ? ReadRange(fd, begin + whole, size - whole, whole) : -1;
-      if (tail >= 0) {
-        (void)::mprotect(begin + whole, pageSize, PROT_READ);
-        data_ = begin;
-        size_ = whole + static_cast<std::size_t>(tail);
-        mappedLength_ = length;
-        slot_ = slot;
-        ::close(fd);
-        return Status::Success();
-      }
       if (slot >= 0) {
+        // A file cut shorter meanwhile ends where the read stopped; a fault in its mapped
+        // pages is taken care of by the guard. A read error is no end of the file: it fails
+        // the open.
+        const ssize_t tail = ReadRange(fd, begin + whole, size - whole, whole);
+        if (tail >= 0) {
+          (void)::mprotect(begin + whole, pageSize, PROT_READ);
+          data_ = begin;
+          size_ = whole + static_cast<std::size_t>(tail);
+          mappedLength_ = length;
+          slot_ = slot;
+          ::close(fd);
+          return Status::Success();
+        }
         status = Status::SystemFailure(errno);
         Unguard(slot);
       }
