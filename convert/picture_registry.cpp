@@ -25,15 +25,13 @@ uint64_t PictureRegistry::HashOf(std::string_view name) {
 }
 
 bool PictureRegistry::Insert(std::string_view name, PictureEntry entry) {
-  const uint64_t hash = HashOf(name);
-  const auto same = [name](const Named& e) { return e.name == name; };
-  if (index_.Find(hash, same) != nullptr) return false;
+  if (Find(name) != nullptr) return false;
   std::string& stored = bytes_.emplace_back();
   stored.reserve(name.size() + entry.path.size());
   stored.append(name).append(entry.path);
   const std::string_view both(stored);
   entry.path = both.substr(name.size());
-  index_.Insert(hash, Named{both.substr(0, name.size()), entry}, [](const Named&) { return false; });  // absent
+  index_.Insert(HashOf(name), Named{both.substr(0, name.size()), entry}, [](const Named&) { return false; });  // absent
   return true;
 }
 
