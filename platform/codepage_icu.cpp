@@ -1,4 +1,6 @@
-// POSIX code-page layer: ICU's converters, with UTF-8 as the narrow encoding in memory.
+// POSIX code-page layer: ICU's converters, with UTF-8 as the narrow encoding in memory. The
+// single-byte code pages are converted from their own tables, and need ICU only for
+// characters they lack (the best-fit replacements).
 #include <dlfcn.h>
 #include <unicode/ucnv.h>
 
@@ -11,6 +13,7 @@
 #include "platform/file_io.h"
 #include "platform/halves.h"
 #include "platform/large_blocks.h"
+#include "platform/single_byte_code_pages.h"
 
 namespace menuconv::platform {
 
@@ -41,9 +44,9 @@ const char* IcuName(uint32_t codePage) {
   return nullptr;
 }
 
-// ICU is loaded when a code page is first converted, not when the program starts: a run on a
-// UTF-8 document converts none, and loading ICU took some 0.6 ms and 0.9 MB of every run. Its
-// functions are looked up under the versioned names its headers give them.
+// ICU is loaded when a converter is first needed, not when the program starts: a run on a
+// UTF-8 or windows-125x document needs none, and loading ICU took some 0.6 ms and 0.9 MB of
+// every run. Its functions are looked up under the versioned names its headers give them.
 #define MENUCONV_QUOTE(name) #name
 #define MENUCONV_SYMBOL(name) MENUCONV_QUOTE(name)
 
@@ -208,8 +211,8 @@ bool Convert(UConverter* to, UConverter* from, std::string_view in, ByteBuffer& 
   return true;
 }
 
-// The single-byte code pages decode byte by byte; a table of each byte's UTF-8 form, read off
-// the converter once, makes decoding large files a simple copy loop.
+// The single-byte code pages decode byte by byte; a table of each byte's UTF-8 form, made
+// from the code page's data, makes decoding large files a simple copy loop.
 struct ByteTable {
   char bytes[256][4];
   uint8_t length[256];
@@ -217,37 +220,40 @@ struct ByteTable {
   bool anyInvalid;
 };
 
-std::unique_ptr<ByteTable> BuildByteTable(Caches& caches, uint32_t codePage) {
-  UConverter* from = ConverterFor(caches, codePage);
-  UConverter* utf8 = Utf8Converter(caches);
-  if (!from || !utf8) return nullptr;
+// Writes the UTF-8 form of a character below U+10000; gives its length.
+uint8_t EncodeUtf8(char16_t character, char* out) {
+  if (character < 0x80) {
+    out[0] = static_cast<char>(character);
+    return 1;
+  }
+  if (character < 0x800) {
+    out[0] = static_cast<char>(0xC0 | character >> 6);
+    out[1] = static_cast<char>(0x80 | (character & 0x3F));
+    return 2;
+  }
+  out[0] = static_cast<char>(0xE0 | character >> 12);
+  out[1] = static_cast<char>(0x80 | (character >> 6 & 0x3F));
+  out[2] = static_cast<char>(0x80 | (character & 0x3F));
+  return 3;
+}
+
+std::unique_ptr<ByteTable> BuildByteTable(uint32_t codePage) {
+  const char16_t* const high = HighBytesOf(codePage);
+  if (!high) return nullptr;
   auto built = std::make_unique<ByteTable>();
   built->anyInvalid = false;
-  built->invalid[0] = false;
-  for (unsigned b = 1; b < 256; ++b) {
-    const char in = static_cast<char>(b);
-    ByteBuffer decoded;
-    Icu().reset(from);
-    Icu().reset(utf8);
-    DecodeFaults faults;
-    const FaultCounter counter{&in, &faults};
-    CountFaultsWith(from, &counter);
-    const bool converted = Convert(utf8, from, std::string_view(&in, 1), decoded, 3);
-    CountFaultsWith(from, nullptr);
-    if (!converted || decoded.size() > 4) return nullptr;
-    std::memcpy(built->bytes[b], decoded.data(), decoded.size());
-    built->length[b] = static_cast<uint8_t>(decoded.size());
-    built->invalid[b] = faults.count > 0;
+  for (unsigned b = 0; b < 256; ++b) {
+    const char16_t character = b < 0x80 ? static_cast<char16_t>(b) : high[b - 0x80];
+    built->length[b] = EncodeUtf8(character, built->bytes[b]);
+    built->invalid[b] = character == kNotACharacter;
     built->anyInvalid = built->anyInvalid || built->invalid[b];
   }
-  built->length[0] = 1;
-  built->bytes[0][0] = '\0';
   return built;
 }
 
 const ByteTable* SingleByteTable(Caches& caches, uint32_t codePage) {
   if (!code_page::IsWindows125x(codePage)) return nullptr;
-  return Cached(caches.tables, codePage, [&] { return BuildByteTable(caches, codePage); });
+  return Cached(caches.tables, codePage, [&] { return BuildByteTable(codePage); });
 }
 
 // Copies the run of ASCII bytes at p, eight bytes at a time while they last.
@@ -331,45 +337,28 @@ void DecodeSingleBytes(const ByteTable& table, std::string_view bytes, ByteBuffe
   out.Resize(static_cast<std::size_t>(decodedEnd - out.data()));
 }
 
-// The way back for the same code pages: the byte of each code point the table decodes to, for
-// the code points ICU encodes as that single byte. Every code point these code pages hold lies
-// below U+2200.
+// The way back for the same code pages: the byte of each of the code page's own characters.
+// Every character these code pages hold lies below U+2200.
 struct ReverseByteTable {
   static constexpr uint32_t kSize = 0x2200;
   uint8_t byte[kSize];  // 0: not in the table (U+0000 is ASCII and never looked up)
 };
 
-std::unique_ptr<ReverseByteTable> BuildReverseTable(Caches& caches, uint32_t codePage, const ByteTable& forward) {
-  UConverter* to = ConverterFor(caches, codePage);
-  UConverter* utf8 = Utf8Converter(caches);
-  if (!to || !utf8) return nullptr;
+std::unique_ptr<ReverseByteTable> BuildReverseTable(uint32_t codePage) {
+  const char16_t* const high = HighBytesOf(codePage);
+  if (!high) return nullptr;
   auto built = std::make_unique<ReverseByteTable>();
   std::memset(built->byte, 0, sizeof built->byte);
   for (unsigned b = 0x80; b < 256; ++b) {
-    const std::string_view character(forward.bytes[b], forward.length[b]);
-    const std::size_t bad = FindInvalidUtf8(character);
-    if (bad != std::string_view::npos || character.size() < 2) continue;
-    uint32_t cp = 0;
-    const auto* u = reinterpret_cast<const unsigned char*>(character.data());
-    if (character.size() == 2) cp = (u[0] & 0x1Fu) << 6 | (u[1] & 0x3Fu);
-    if (character.size() == 3) cp = (u[0] & 0x0Fu) << 12 | (u[1] & 0x3Fu) << 6 | (u[2] & 0x3Fu);
-    if (cp == 0 || cp >= ReverseByteTable::kSize) continue;
-    // Kept only when ICU itself encodes the character as this very byte.
-    ByteBuffer encoded;
-    Icu().reset(to);
-    Icu().reset(utf8);
-    if (!Convert(to, utf8, character, encoded, 2)) continue;
-    if (encoded.size() == 1 && static_cast<unsigned char>(encoded.data()[0]) == b) {
-      built->byte[cp] = static_cast<uint8_t>(b);
-    }
+    const char16_t character = high[b - 0x80];
+    if (character >= 0x80 && character < ReverseByteTable::kSize) built->byte[character] = static_cast<uint8_t>(b);
   }
   return built;
 }
 
 const ReverseByteTable* SingleByteReverseTable(Caches& caches, uint32_t codePage) {
-  const ByteTable* forward = SingleByteTable(caches, codePage);
-  if (!forward) return nullptr;
-  return Cached(caches.reverseTables, codePage, [&] { return BuildReverseTable(caches, codePage, *forward); });
+  if (!code_page::IsWindows125x(codePage)) return nullptr;
+  return Cached(caches.reverseTables, codePage, [&] { return BuildReverseTable(codePage); });
 }
 
 // Encodes UTF-8 text through the reverse table. False, with `out` as it was, at the first
@@ -418,7 +407,7 @@ CodePageConverters::CodePageConverters() : kept_(std::make_unique<Kept>()) {}
 CodePageConverters::~CodePageConverters() = default;
 
 bool CodePageConverters::CanConvert(uint32_t codePage) {
-  return codePage == code_page::kUtf8 || ConverterFor(*kept_, codePage) != nullptr;
+  return codePage == code_page::kUtf8 || HighBytesOf(codePage) != nullptr || ConverterFor(*kept_, codePage) != nullptr;
 }
 
 bool CodePageConverters::ToNarrow(uint32_t codePage, std::string_view bytes, ByteBuffer& out, DecodeFaults* faults) {

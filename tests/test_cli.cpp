@@ -205,9 +205,10 @@ TEST(CommandLine, StrictTurnsWarningsIntoFailure) {
 }
 
 #ifdef MENUCONV_ICU_LIBRARY
-// ICU is loaded when a code page is first converted. Where it cannot be (here: a file of its
-// name that is no library comes first on the search path), a windows-1251 document fails to
-// load with the reason and nothing is written, and a UTF-8 one converts as ever.
+// ICU is loaded when a code page without a table of its own is first converted. Where it
+// cannot be (here: a file of its name that is no library comes first on the search path), a
+// Shift-JIS document fails to load with the reason and nothing is written; a windows-1251 and
+// a UTF-8 one convert as ever.
 TEST(CommandLine, CodePageWithoutItsLibraryFailsCleanly) {
   testing_support::TempFolder folder("menuconv-cli");
   WriteBytes(folder.PathOf(MENUCONV_ICU_LIBRARY), "not a library");
@@ -215,18 +216,24 @@ TEST(CommandLine, CodePageWithoutItsLibraryFailsCleanly) {
     WriteBytes(folder.PathOf(name), *ReadBytes((kExample / name).string()));
   }
   WriteBytes(folder.PathOf("utf8.xml"), "<?xml version=\"1.0\" encoding=\"utf-8\"?><MENU_MODULE>m</MENU_MODULE>");
+  WriteBytes(folder.PathOf("sjis.xml"), "<?xml version=\"1.0\" encoding=\"shift_jis\"?><MENU_MODULE>s</MENU_MODULE>");
   const char* const kept = std::getenv("LD_LIBRARY_PATH");
   const std::string saved = kept ? kept : "";
   ::setenv("LD_LIBRARY_PATH", folder.path().c_str(), 1);
-  const auto windows1251 = testing_support::RunMenuconv(folder.path(), {"menus.xml"});
+  const auto shiftJis = testing_support::RunMenuconv(folder.path(), {"sjis.xml"});
+  const auto windows1251 = testing_support::RunMenuconv(folder.path(), {"--texts-out", "merged.txt", "menus.xml"});
   const auto utf8 = testing_support::RunMenuconv(folder.path(), {"utf8.xml"});
   kept ? ::setenv("LD_LIBRARY_PATH", saved.c_str(), 1) : ::unsetenv("LD_LIBRARY_PATH");
 
-  EXPECT_EQ(windows1251.exitStatus, 1) << windows1251.err;
-  EXPECT_EQ(windows1251.err,
-            "Error: Cannot load file, check file exist!\n  menus.xml: the code page 1251 cannot be converted\n");
-  for (const std::string& screen : kScreens) EXPECT_FALSE(fs::exists(folder.path() / screen)) << screen;
-  EXPECT_EQ(ReadBytes(folder.PathOf("menus_txts.txt")), ReadBytes((kExample / "menus_txts.txt").string()));
+  EXPECT_EQ(shiftJis.exitStatus, 1) << shiftJis.err;
+  EXPECT_EQ(shiftJis.err,
+            "Error: Cannot load file, check file exist!\n  sjis.xml: the code page 932 cannot be converted\n");
+  EXPECT_FALSE(fs::exists(folder.path() / "s.xml"));
+  EXPECT_EQ(windows1251.exitStatus, 0) << windows1251.err;
+  for (const std::string& screen : kScreens) {
+    EXPECT_EQ(ReadBytes(folder.PathOf(screen)), ReadBytes((kExample / "expected" / screen).string())) << screen;
+  }
+  EXPECT_EQ(ReadBytes(folder.PathOf("merged.txt")), ReadBytes((kExample / "expected" / "menus_txts.txt").string()));
   EXPECT_EQ(utf8.exitStatus, 0) << utf8.err;
   EXPECT_TRUE(ReadBytes(folder.PathOf("m.xml")).has_value());
 }

@@ -5,6 +5,10 @@
 // Windows' 932 table, JIS X 0208 / KS X 1001 row-cell codes for the ISO-2022 forms) and from
 // the UTF-7 and UTF-8 encoding rules.
 #include <gtest/gtest.h>
+#ifndef _WIN32
+#include <unicode/ucnv.h>
+#include <unicode/ustring.h>
+#endif
 
 #include <cstdint>
 #include <cstdio>
@@ -525,7 +529,54 @@ TEST(EncodingConvert, LargeSingleByteTextsDecodeWhole) {
   }
 }
 
-// The single-byte code pages encode through a table read off the converter; whatever it
+// The single-byte code pages decode through tables of their own, without ICU: every byte
+// decodes as ICU's converter of the code page decodes it, and counts as invalid where the
+// converter finds it invalid.
+TEST(EncodingConvert, SingleByteTablesDecodeAsTheConverterDoes) {
+  platform::CodePageConverters converters;
+  struct Counted {
+    std::size_t count = 0;
+    std::size_t first = std::string_view::npos;
+  };
+  const UConverterToUCallback count = [](const void* context, UConverterToUnicodeArgs* args, const char* units,
+                                         int32_t length, UConverterCallbackReason reason, UErrorCode* error) {
+    auto* counted = static_cast<Counted*>(const_cast<void*>(context));
+    if (reason <= UCNV_IRREGULAR && counted->count++ == 0) counted->first = static_cast<std::size_t>(units[0]) & 0xFF;
+    UCNV_TO_U_CALLBACK_SUBSTITUTE(nullptr, args, units, length, reason, error);
+  };
+  std::string every;  // each byte but zero, so a byte's position is its value less one
+  for (int b = 1; b < 256; ++b) every += static_cast<char>(b);
+  for (const EncodingRow& row : EncodingTable) {
+    if (!code_page::IsWindows125x(row.codePage)) continue;
+    UErrorCode error = U_ZERO_ERROR;
+    UConverter* const icu = ucnv_open(std::string(row.name).c_str(), &error);
+    ASSERT_TRUE(U_SUCCESS(error)) << row.name;
+    ucnv_setFallback(icu, true);
+    Counted counted;
+    ucnv_setToUCallBack(icu, count, &counted, nullptr, nullptr, &error);
+    std::u16string wide(every.size() * 2, u'\0');
+    wide.resize(static_cast<std::size_t>(ucnv_toUChars(icu, wide.data(), static_cast<int32_t>(wide.size()),
+                                                       every.data(), static_cast<int32_t>(every.size()), &error)));
+    ucnv_close(icu);
+    std::string expected(wide.size() * 3, '\0');
+    int32_t length = 0;
+    u_strToUTF8(expected.data(), static_cast<int32_t>(expected.size()), &length, wide.data(),
+                static_cast<int32_t>(wide.size()), &error);
+    ASSERT_TRUE(U_SUCCESS(error)) << row.name;
+    expected.resize(static_cast<std::size_t>(length));
+
+    ByteBuffer decoded;
+    platform::DecodeFaults faults;
+    ASSERT_TRUE(converters.ToNarrow(row.codePage, every, decoded, &faults)) << row.name;
+    EXPECT_EQ(Hex(decoded.view()), Hex(expected)) << row.name;
+    EXPECT_EQ(faults.count, counted.count) << row.name;
+    if (counted.count > 0) {
+      EXPECT_EQ(faults.first + 1, counted.first) << row.name;
+    }
+  }
+}
+
+// The single-byte code pages encode their own characters through a table; whatever it
 // holds, each character comes out as the converter itself gives it. A text with one
 // character the table lacks goes through the converter whole, which is the reference here.
 TEST(EncodingConvert, SingleByteTablesEncodeAsTheConverterDoes) {

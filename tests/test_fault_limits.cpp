@@ -233,7 +233,7 @@ TEST(FaultMemoryLimit, ExhaustedMemoryIsAFailureMessage) {
       "<MENU_MODULE>big" + widgets +
       "</MENU_MODULE><PICTURES_MODULE><IMAGE_MODULE path=\"p.png\">p</IMAGE_MODULE></PICTURES_MODULE>";
   int failed = 0;
-  for (const rlim_t megabytes : {40, 60, 80, 100, 130, 170, 220, 400}) {
+  for (const rlim_t megabytes : {20, 30, 40, 60, 80, 100, 130, 170, 220, 400}) {
     SCOPED_TRACE(std::to_string(megabytes) + " MB");
     Workspace space;
     Lay(space.path(), {{"menus.xml", File(input)}});
