@@ -1,8 +1,10 @@
 // The windows-125x code pages byte by byte: the character each byte from 0x80 on decodes to
-// (the bytes below are ASCII). They are the tables of the code-page layer's converters, kept
+// (the bytes below are ASCII). They are what ICU's converters of these code pages give, kept
 // here so that these code pages, the usual encodings of menu documents, are converted without
-// loading the converters at all. A test holds them to the converters.
+// loading ICU at all. A test holds them to ICU's converters.
 #include "platform/single_byte_code_pages.h"
+
+#include "base/code_page.h"
 
 namespace menuconv::platform {
 

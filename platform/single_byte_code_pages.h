@@ -4,8 +4,6 @@
 
 #include <cstdint>
 
-#include "base/code_page.h"
-
 namespace menuconv::platform {
 
 // A byte that is no character of its code page decodes to this, and nothing encodes to it.
