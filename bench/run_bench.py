@@ -98,11 +98,14 @@ def large_page_share(path):
         if not line.endswith(target):
             continue
         begin, end = (int(x, 16) for x in line.split()[0].split("-"))
-        whole = (end // large) * large - -(-begin // large) * large
+        first_whole = (begin + large - 1) // large * large
+        whole = end // large * large - first_whole
+        if whole <= 0:
+            return None
         for field in entries[i + 1:]:
             if field.startswith("VmFlags:"):
                 break
-            if field.startswith("FilePmdMapped:") and whole > 0:
+            if field.startswith("FilePmdMapped:"):
                 return int(field.split()[1]) * 1024 / whole
         return None
     return None
