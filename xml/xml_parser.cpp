@@ -2,11 +2,14 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <cstring>
 #include <exception>
 #include <functional>
 #include <iterator>
+#include <mutex>
 #include <optional>
 #include <stdexcept>
 #include <system_error>
@@ -41,10 +44,13 @@ const char* FindSequence(const char* p, const char* end, std::string_view s) {
 // Texts from this size on are read in two parts at once.
 constexpr std::size_t kSplitFrom = std::size_t{2} << 20;
 
-// Where the second part of a text read in two parts begins: a start tag at the start of a
-// line past the middle, as a document laid out by lines has many; null when none comes soon.
-const char* SplitPoint(const char* begin, const char* end) {
-  const char* p = begin + (end - begin) / 2;
+// The end of the second part is handed to the first reading when that is done first and this
+// much of the second is left: enough that the handing over costs little beside it.
+constexpr std::size_t kHandOverFrom = std::size_t{1} << 20;
+
+// A start tag at the start of a line from p on, as a document laid out by lines has many; null
+// when none comes soon. The second part of a text read in two parts begins at one.
+const char* SplitPointFrom(const char* p, const char* end) {
   const char* const stop = std::min(end, p + (std::size_t{64} << 10));
   while ((p = Find(p, stop, '\n')) != nullptr) {
     while (p < stop && IsBlank(*p)) ++p;
@@ -53,6 +59,79 @@ const char* SplitPoint(const char* begin, const char* end) {
   }
   return nullptr;
 }
+
+// Where the second part of a text read in two parts begins: past the middle.
+const char* SplitPoint(const char* begin, const char* end) { return SplitPointFrom(begin + (end - begin) / 2, end); }
+
+// The first reading of a text read in two parts, done first, asks the second for the end of
+// what it has left; the second offers where it will stop (or nothing), and the first reads
+// from there as a third part. Should the second reading find that it read past that point
+// without stopping there (the point lies inside a comment, a value, ... in its reading), the
+// third part is dropped, and the second waits for its reader to stop before it goes on into
+// the elements the third part was given.
+class TailOffer {
+ public:
+  TailOffer() : start_(std::chrono::steady_clock::now()) {}
+  // The second reading: whether it was asked, cheap enough to look at every construct.
+  bool Asked() const { return asked_.load(std::memory_order_acquire); }
+  // The second reading, asked, having read `read` bytes while the first read `first`: the
+  // share of what it has left that the first reader would read in the time this one reads the
+  // rest, each going on at the pace it went so far.
+  double FirstReaderShare(double read, double first) const {
+    const double now = Seconds(std::chrono::steady_clock::now() - start_);
+    const double firstPace = first / std::max(firstTook_, 1e-6);
+    const double pace = read / std::max(now, 1e-6);
+    return std::clamp(firstPace / (firstPace + pace), 0.1, 0.9);
+  }
+  // The second reading: where the third part begins, or null; only the first offer counts.
+  void Offer(const char* tail) {
+    {
+      const std::lock_guard<std::mutex> lock(mutex_);
+      if (answered_) return;
+      answered_ = true;
+      tail_ = tail;
+    }
+    changed_.notify_all();
+  }
+  // The first reading: asks and waits for the answer, given at the latest when the second
+  // reading ends.
+  const char* Ask() {
+    firstTook_ = Seconds(std::chrono::steady_clock::now() - start_);
+    asked_.store(true, std::memory_order_release);
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [this] { return answered_; });
+    return tail_;
+  }
+  // The first reading: the third part is read or given up; its elements are free again.
+  void TailDone() {
+    {
+      const std::lock_guard<std::mutex> lock(mutex_);
+      tailDone_ = true;
+    }
+    changed_.notify_all();
+  }
+  // The second reading, past the third part's start: drops the third part and waits for its
+  // reader to stop.
+  void DropTail() {
+    tailDropped.store(true, std::memory_order_relaxed);
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [this] { return tailDone_; });
+  }
+
+  std::atomic<bool> tailDropped{false};  // the third part's reader stops when it is set
+
+ private:
+  static double Seconds(std::chrono::steady_clock::duration d) { return std::chrono::duration<double>(d).count(); }
+
+  const std::chrono::steady_clock::time_point start_;
+  double firstTook_ = 0;  // how long the first reading took, set before it asks
+  std::atomic<bool> asked_{false};
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  bool answered_ = false;
+  const char* tail_ = nullptr;
+  bool tailDone_ = false;
+};
 
 bool StartsWith(const char* p, const char* end, std::string_view s) {
   return static_cast<std::size_t>(end - p) >= s.size() && std::memcmp(p, s.data(), s.size()) == 0;
@@ -81,13 +160,18 @@ class Parser {
   // is the start of a construct in the reading from the start, the two are then joined, and
   // the result is the same as reading the whole text in one pass. Where it is not (it lies
   // inside a comment, a value, ...), the other thread's work is dropped and the reading
-  // goes on here.
-  Status RunSplit(const char* split, Parser& rest) {
+  // goes on here. Done first, this reading takes over the end of what the other has left
+  // (see TailOffer); `tail`, when given, is that end, offered from the start.
+  Status RunSplit(const char* split, Parser& rest, const char* tail) {
     std::atomic<bool> dropped{false};
+    TailOffer offer;
     Status restStatus;
     std::exception_ptr restError;
     rest.dropped_ = &dropped;
     rest.segment_ = true;
+    rest.offer_ = &offer;
+    rest.firstPartSize_ = static_cast<std::size_t>(split - base_);
+    if (tail) rest.OfferTail(split, tail);
     platform::Thread other;
     try {
       other = platform::Thread([&] {
@@ -96,6 +180,7 @@ class Parser {
         } catch (...) {
           restError = std::current_exception();
         }
+        offer.Offer(nullptr);  // asked too late: nothing to take over
       });
     } catch (const std::system_error&) {
       limit_ = rest.limit_;
@@ -103,6 +188,7 @@ class Parser {
     }
     const auto drop = [&] {
       dropped = true;
+      offer.TailDone();
       other.Join();
       limit_ = rest.limit_;  // the other part's room is free again
     };
@@ -119,16 +205,38 @@ class Parser {
       drop();
       return Finish(status);
     }
+    // The end of the other part, read here as a third part while the other reads on.
+    Parser third(doc_, 0, rest.limit_);
+    Status thirdStatus;
+    std::exception_ptr thirdError;
+    const char* const thirdStart = offer.Ask();
+    if (thirdStart) {
+      third.first_ = third.next_ = rest.limit_ - static_cast<uint32_t>(CountStartTags(thirdStart, end_));
+      third.segment_ = true;
+      third.dropped_ = &offer.tailDropped;
+      try {
+        thirdStatus = third.Parse(thirdStart + 1);
+      } catch (...) {
+        thirdError = std::current_exception();
+      }
+    }
+    offer.TailDone();
     other.Join();
     if (restError) std::rethrow_exception(restError);
-    return Finish(Join(rest, restStatus));
+    // The other part stopped where the third began only when that is the start of a construct
+    // in its reading; else it read on to the end, and the third part is of no use.
+    if (!rest.stopped_) return Finish(Join(rest, restStatus));
+    if (thirdError) std::rethrow_exception(thirdError);
+    if (const Status joined = Join(rest, restStatus); !joined) return Finish(joined);
+    return Finish(Join(third, thirdStatus));
   }
 
   uint32_t Count() const { return next_; }
 
   // Reads the text into the document, in two parts from `splitAt` on, or in two parts where
   // a large text suits (none given).
-  static Status ParseText(XmlDocument& document, HeldBytes text, std::optional<std::size_t> splitAt);
+  static Status ParseText(XmlDocument& document, HeldBytes text, std::optional<std::size_t> splitAt,
+                          std::optional<std::size_t> tailAt);
 
  private:
   // Places the notes and gives the status.
@@ -151,6 +259,7 @@ class Parser {
   // Reads constructs from p, the byte after a "<".
   Status Parse(const char* p) {
     for (;;) {
+      if (offer_ && offer_->Asked()) OfferTail(p - 1, nullptr);
       if (stopAt_ && p - 1 >= stopAt_) {
         if (p - 1 == stopAt_) {
           stopped_ = true;
@@ -208,6 +317,24 @@ class Parser {
     stack_.pop_back();
   }
 
+  // Of the second part, at p, asked for the end of what it has left (or given it as `tail`):
+  // offers where it will stop, so that both readers end at about the same time.
+  void OfferTail(const char* p, const char* tail) {
+    TailOffer* const offer = offer_;
+    offer_ = nullptr;  // asked once
+    const auto left = static_cast<std::size_t>(end_ - p);
+    if (!tail && left >= kHandOverFrom) {
+      const std::size_t read = static_cast<std::size_t>(p - base_) - firstPartSize_;
+      const double share = offer->FirstReaderShare(static_cast<double>(read), static_cast<double>(firstPartSize_));
+      tail = SplitPointFrom(end_ - static_cast<std::size_t>(static_cast<double>(left) * share), end_);
+    }
+    if (tail) {
+      stopAt_ = tail;
+      onOvershoot_ = [offer] { offer->DropTail(); };
+    }
+    offer->Offer(tail);
+  }
+
   // Takes over what `rest` read from where this reading stopped: its elements move down to
   // follow these, the children it found of what is open here are linked to them, its end tags
   // close them, and its notes follow these in the order of the text.
@@ -216,17 +343,15 @@ class Parser {
     const uint32_t from = rest.first_;
     const uint32_t gap = from - next_;
     const uint32_t count = rest.next_ - from;
+    const auto moved = [gap, from](uint32_t index) { return index != kNone && index >= from ? index - gap : index; };
     if (gap > 0 && count > 0) {
       std::memmove(&nodes[next_], &nodes[from], std::size_t{count} * sizeof(XmlDocument::Node));
-      const auto moved = [gap, from](uint32_t& index) {
-        if (index != kNone && index >= from) index -= gap;
-      };
       for (uint32_t i = next_; i < next_ + count; ++i) {
         XmlDocument::Node& n = nodes[i];
-        moved(n.parent);
-        moved(n.firstChild);
-        moved(n.nextSibling);
-        moved(n.prevSibling);
+        n.parent = moved(n.parent);
+        n.firstChild = moved(n.firstChild);
+        n.nextSibling = moved(n.nextSibling);
+        n.prevSibling = moved(n.prevSibling);
       }
     }
     next_ += count;
@@ -256,6 +381,10 @@ class Parser {
       Link(first, last, parent, stack_.empty() ? topPrev_ : stack_.back().prev);
     }
     takeNotesBefore(static_cast<std::size_t>(end_ - base_) + 1);
+    // Stopped where a third part begins: what it left open is open here.
+    if (rest.stopped_) {
+      for (const Level& level : rest.stack_) stack_.push_back(Level{moved(level.node), moved(level.prev), level.start});
+    }
     if (!restStatus || !rest.endedOutside_) return restStatus;
     return stack_.empty() ? Status{} : FailOpenElement();
   }
@@ -696,7 +825,9 @@ class Parser {
   // The second part: read from the middle (see Event), and told when its work is dropped.
   bool segment_ = false;
   const std::atomic<bool>* dropped_ = nullptr;
-  bool endedOutside_ = false;  // the text ended with nothing of this reading's own open
+  bool endedOutside_ = false;      // the text ended with nothing of this reading's own open
+  TailOffer* offer_ = nullptr;     // until asked for the end of what it has left
+  std::size_t firstPartSize_ = 0;  // the first part's, read at the same time
   std::vector<Event> events_;
   uint32_t runLast_ = kNone;  // the last element of the run being read, if any
   std::vector<std::pair<uint32_t, std::string>> squeezed_;
@@ -705,7 +836,8 @@ class Parser {
   std::vector<std::size_t> noteOffsets_;
 };
 
-Status Parser::ParseText(XmlDocument& document, HeldBytes text, std::optional<std::size_t> splitAt) {
+Status Parser::ParseText(XmlDocument& document, HeldBytes text, std::optional<std::size_t> splitAt,
+                         std::optional<std::size_t> tailAt) {
   document.Clear();
   if (text.size() > 0xFFFFFFFFu) throw std::length_error("document larger than 4 GiB");
   document.store_ = std::move(text);
@@ -731,7 +863,9 @@ Status Parser::ParseText(XmlDocument& document, HeldBytes text, std::optional<st
   try {
     if (split) {
       Parser rest(document, static_cast<uint32_t>(before), limit);
-      status = parser.RunSplit(split, rest);
+      const char* const tail =
+          tailAt && begin + *tailAt > split && *tailAt < document.store_.size() ? begin + *tailAt : nullptr;
+      status = parser.RunSplit(split, rest, tail);
     } else {
       status = parser.Run();
     }
@@ -745,11 +879,12 @@ Status Parser::ParseText(XmlDocument& document, HeldBytes text, std::optional<st
 }
 
 Status ParseDocument(XmlDocument& document, HeldBytes text) {
-  return Parser::ParseText(document, std::move(text), std::nullopt);
+  return Parser::ParseText(document, std::move(text), std::nullopt, std::nullopt);
 }
 
-Status ParseDocumentSplitAt(XmlDocument& document, HeldBytes text, std::size_t splitAt) {
-  return Parser::ParseText(document, std::move(text), splitAt);
+Status ParseDocumentSplitAt(XmlDocument& document, HeldBytes text, std::size_t splitAt,
+                            std::optional<std::size_t> tailAt) {
+  return Parser::ParseText(document, std::move(text), splitAt, tailAt);
 }
 
 Status ParseDocument(XmlDocument& document, ByteBuffer text) {

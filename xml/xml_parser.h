@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -23,8 +24,11 @@ Status ParseDocument(XmlDocument& document, ByteBuffer text);
 Status ParseDocument(XmlDocument& document, std::string_view text);
 
 // The same, with the text read in two parts at once, the second from byte `splitAt` on (a
-// position past the text reads it in one). Large texts are read so anyway; the result never
-// depends on where the text was split.
-Status ParseDocumentSplitAt(XmlDocument& document, HeldBytes text, std::size_t splitAt);
+// position past the text reads it in one), and with `tailAt`, the end of the second from
+// there on read as a third part once the first is done (as a large text's reading does when
+// its first part is done first). Large texts are read so anyway; the result never depends on
+// where the text was split.
+Status ParseDocumentSplitAt(XmlDocument& document, HeldBytes text, std::size_t splitAt,
+                            std::optional<std::size_t> tailAt = std::nullopt);
 
 }  // namespace menuconv

@@ -63,6 +63,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     XmlDocument two;
     const Status twoStatus = ParseDocumentSplitAt(two, HeldBytes(std::move(copy)), split);
     if (!SameReading(document, status, two, twoStatus)) std::abort();
+    // The end of the second part read as a third part, from a "<" or from inside a construct.
+    for (std::size_t tail : {split + (size - split) / 2, text.find('<', split + (size - split) / 2)}) {
+      if (tail == std::string_view::npos || tail <= split || tail >= size) continue;
+      ByteBuffer bytes;
+      bytes.Append(text);
+      XmlDocument three;
+      const Status threeStatus = ParseDocumentSplitAt(three, HeldBytes(std::move(bytes)), split, tail);
+      if (!SameReading(document, status, three, threeStatus)) std::abort();
+    }
   }
   return 0;
 }
