@@ -6,6 +6,7 @@
 #endif
 
 #include <fcntl.h>
+#include <sys/ioctl.h>
 
 #include <climits>
 #include <cstdint>
@@ -135,7 +136,74 @@ void FreeLargeBlock(void* block, std::size_t bytes) noexcept {
   ::munmap(block, BlockLength(bytes));
 }
 
+namespace {
+
+#ifdef __linux__
+// The page table scan of Linux 6.7 and later, as its interface defines it; older headers lack it.
+struct ScannedRange {
+  uint64_t start;
+  uint64_t end;
+  uint64_t categories;
+};
+struct PageScan {
+  uint64_t size;
+  uint64_t flags;
+  uint64_t start;
+  uint64_t end;
+  uint64_t walkEnd;
+  uint64_t ranges;
+  uint64_t rangeCount;
+  uint64_t maxPages;
+  uint64_t categoryInverted;
+  uint64_t categoryMask;
+  uint64_t categoryAnyOfMask;
+  uint64_t returnMask;
+};
+constexpr unsigned long kPageMapScan = _IOWR('f', 16, PageScan);
+constexpr uint64_t kPageIsHuge = uint64_t{1} << 6;
+#endif
+
+// How much of [begin, begin + length) is mapped in large pages, as a scan of the process's
+// page table tells, or none where the system has no such scan. It reads only the range's own
+// entries: the system's account of every mapping took 0.5 ms to read.
+std::optional<std::size_t> ScanLargePages(const void* begin, std::size_t length) {
+#ifdef __linux__
+  const int fd = ::open("/proc/self/pagemap", O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return std::nullopt;
+  std::optional<std::size_t> inLargePages = 0;
+  ScannedRange ranges[32];
+  uint64_t at = reinterpret_cast<std::uintptr_t>(begin);
+  const uint64_t end = at + length;
+  while (at < end) {
+    PageScan scan{};
+    scan.size = sizeof scan;
+    scan.start = at;
+    scan.end = end;
+    scan.ranges = reinterpret_cast<std::uintptr_t>(ranges);
+    scan.rangeCount = sizeof ranges / sizeof ranges[0];
+    scan.categoryMask = kPageIsHuge;
+    scan.returnMask = kPageIsHuge;
+    const int found = ::ioctl(fd, kPageMapScan, &scan);
+    if (found < 0 || scan.walkEnd <= at) {
+      inLargePages = found < 0 ? std::nullopt : inLargePages;
+      break;
+    }
+    for (int i = 0; i < found; ++i) *inLargePages += ranges[i].end - ranges[i].start;
+    at = scan.walkEnd;
+  }
+  ::close(fd);
+  return inLargePages;
+#else
+  (void)begin;
+  (void)length;
+  return std::nullopt;
+#endif
+}
+
+}  // namespace
+
 bool FileMappedMostlyInLargePages(const void* begin, std::size_t length) {
+  if (const std::optional<std::size_t> scanned = ScanLargePages(begin, length)) return *scanned >= length / 2;
   // The mapping's entry starts with its range in hexadecimal, "begin-end ", and lists among
   // its fields "FilePmdMapped:   N kB", the part of it mapped in large pages.
   const std::string maps = ReadSystemFile("/proc/self/smaps");

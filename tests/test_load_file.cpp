@@ -4,13 +4,18 @@
 
 #ifndef _WIN32
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <unistd.h>
 #endif
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
+#include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <functional>
+#include <iterator>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -18,6 +23,7 @@
 #include "base/utf8.h"
 #include "platform/codepage.h"
 #include "platform/file_io.h"
+#include "platform/large_blocks.h"
 #include "tests/test_support.h"
 #include "tests/xml_file_support.h"
 #include "xml/encodings.h"
@@ -71,6 +77,46 @@ TEST(LoadFile, DecodesTheChosenEncoding) {
     EXPECT_EQ(doc.Element(doc.FirstElement()).Name(), "a") << c.label;
     EXPECT_EQ(Hex(doc.Element(doc.FirstElement()).GetAttribute("v")), Hex(c.value)) << c.label;
   }
+}
+#endif
+
+#ifdef __linux__
+// Whether a mapped input lies mostly in large pages decides whether it is copied: the scan of
+// the mapping's own page table entries must agree with the system's account of all mappings.
+TEST(LoadFile, LargePageShareOfAMappingAgreesWithTheSystemsAccount) {
+  testing_support::TempFolder folder("menuconv-pages");
+  const std::string path = (folder.path() / "input.xml").string();
+  const std::size_t whole = std::size_t{8} << 20;
+  {
+    // Written in large pieces, as an editor saves, so that the page cache may hold it in large pages.
+    const std::string piece(std::size_t{4} << 20, 'x');
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    ASSERT_GE(fd, 0);
+    for (int i = 0; i < 2; ++i) ASSERT_EQ(::write(fd, piece.data(), piece.size()), static_cast<ssize_t>(piece.size()));
+    ::close(fd);
+  }
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(fd, 0);
+  char* const begin = static_cast<char*>(platform::MapAlignedRange(whole));
+  ASSERT_NE(begin, nullptr);
+  ASSERT_NE(::mmap(begin, whole, PROT_READ, MAP_PRIVATE | MAP_FIXED, fd, 0), MAP_FAILED);
+  ::close(fd);
+  (void)::madvise(begin, whole, MADV_HUGEPAGE);
+  volatile char sum = 0;
+  for (std::size_t at = 0; at < whole; at += 4096) sum = static_cast<char>(sum + begin[at]);
+  const bool mostly = platform::FileMappedMostlyInLargePages(begin, whole);
+  // The mapping's entry in the account: "begin-end ..." and, among its fields, "FilePmdMapped: N kB".
+  std::ifstream maps("/proc/self/smaps");
+  const std::string account((std::istreambuf_iterator<char>(maps)), std::istreambuf_iterator<char>());
+  char head[32];
+  std::snprintf(head, sizeof head, "%lx-", static_cast<unsigned long>(reinterpret_cast<std::uintptr_t>(begin)));
+  const std::size_t entry = account.find(head);
+  ASSERT_NE(entry, std::string::npos);
+  const std::size_t field = account.find("FilePmdMapped:", entry);
+  ASSERT_NE(field, std::string::npos);
+  const std::size_t kilobytes = std::stoul(account.substr(field + 14));
+  EXPECT_EQ(mostly, kilobytes * 1024 >= whole / 2) << kilobytes << " kB in large pages";
+  ::munmap(begin, whole);
 }
 #endif
 
