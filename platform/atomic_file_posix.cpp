@@ -1,10 +1,11 @@
 // Files that appear under their names only complete.
 //
 // The target is named by a folder descriptor and a name in that folder: the folder is opened
-// once, and everything after happens in it. An existing target is first opened for writing
+// once, and everything after happens in it. The kernel is first asked whether the user may
+// write an existing target; a link, or a target the answer refuses, is opened for writing
 // through the kernel, which applies the permissions and the rules for links in shared
-// folders; only the file that open reached is replaced, by a complete file renamed over it in
-// its own folder. A new file is written unnamed (O_TMPFILE) and linked in place once complete.
+// folders, and only the file that open reached is replaced, by a complete file renamed over
+// it in its own folder. A new file is written unnamed (O_TMPFILE) and linked in place once complete.
 // Where the file system has no unnamed files, a named temporary file takes their place; where
 // no file can be made beside an existing target the user may write, the target is overwritten
 // in place once the whole new content is ready, with the space for it reserved first and
@@ -13,6 +14,7 @@
 #include <sys/random.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -159,6 +161,20 @@ Status MoveToWhereLinkLed(AtomicFile::State& state, int reached) {
   return OpenFolder(FolderOf(path), state.folder);
 }
 
+// Whether the kernel lets the user write the file `leaf` of `folder`, itself and not where it
+// leads if it is a link, by the same check an open for writing makes (Linux 5.8 and later):
+// two system calls fewer for each file than opening it to see. False where it refuses or
+// cannot tell: the open then decides.
+bool MayWrite(int folder, const char* leaf) {
+#ifdef SYS_faccessat2
+  return ::syscall(SYS_faccessat2, folder, leaf, W_OK, AT_EACCESS | AT_SYMLINK_NOFOLLOW) == 0;
+#else
+  (void)folder;
+  (void)leaf;
+  return false;
+#endif
+}
+
 // Opens the write of `name` in the folder `state.folder`.
 Status OpenIn(AtomicFile::State& state, const std::string& name) {
   const int folder = state.folder.fd;
@@ -172,7 +188,8 @@ Status OpenIn(AtomicFile::State& state, const std::string& name) {
     return error == 0 ? Status::Success() : Failure(error);
   }
   // A link counts as what it leads to.
-  if (!S_ISLNK(info.st_mode) || ::fstatat(folder, leaf, &info, 0) == 0) {
+  const bool link = S_ISLNK(info.st_mode);
+  if (!link || ::fstatat(folder, leaf, &info, 0) == 0) {
     if (S_ISDIR(info.st_mode)) return Failure(EISDIR);
     // A device, a FIFO or a socket is neither replaced (the node would be lost) nor written
     // into (a FIFO without a reader would hold the run).
@@ -180,8 +197,21 @@ Status OpenIn(AtomicFile::State& state, const std::string& name) {
   } else if (errno != ENOENT) {
     return Failure(errno);
   }
-  // Through the kernel: it refuses what the user may not write and links it does not follow.
   constexpr int kWrite = O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC;
+  if (!link && MayWrite(folder, leaf)) {
+    // A file of its own, as most targets are: replaced without being opened.
+    state.existed = true;
+    const int error = OpenBeside(state, info.st_mode & 07777);
+    if (error == EACCES || error == EROFS || error == EPERM) {
+      Descriptor reached(::openat(folder, leaf, kWrite | O_NOFOLLOW));
+      if (reached.fd >= 0) {
+        state.inPlace = std::exchange(reached.fd, -1);
+        return Status::Success();
+      }
+    }
+    return error == 0 ? Status::Success() : Failure(error);
+  }
+  // Through the kernel: it refuses what the user may not write and links it does not follow.
   Descriptor reached(::openat(folder, leaf, kWrite | O_NOFOLLOW));
   const bool throughLink = reached.fd < 0 && errno == ELOOP;
   if (throughLink) reached.Reset(::openat(folder, leaf, kWrite));
