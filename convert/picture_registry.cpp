@@ -1,5 +1,8 @@
 #include "convert/picture_registry.h"
 
+#include <algorithm>
+#include <cstring>
+
 #include "base/byte_scan.h"
 
 namespace menuconv {
@@ -24,14 +27,27 @@ uint64_t PictureRegistry::HashOf(std::string_view name) {
   return h ^ (h >> 29);
 }
 
+char* PictureRegistry::Room(std::size_t bytes) {
+  constexpr std::size_t kBlock = std::size_t{64} << 10;
+  if (bytes > left_) {
+    left_ = std::max(kBlock, bytes);
+    blocks_.emplace_back(new char[left_]);  // left unwritten until filled
+    free_ = blocks_.back().get();
+  }
+  char* const room = free_;
+  free_ += bytes;
+  left_ -= bytes;
+  return room;
+}
+
 bool PictureRegistry::Insert(std::string_view name, PictureEntry entry) {
   if (Find(name) != nullptr) return false;
-  std::string& stored = bytes_.emplace_back();
-  stored.reserve(name.size() + entry.path.size());
-  stored.append(name).append(entry.path);
-  const std::string_view both(stored);
-  entry.path = both.substr(name.size());
-  index_.Insert(HashOf(name), Named{both.substr(0, name.size()), entry}, [](const Named&) { return false; });  // absent
+  char* const stored = Room(name.size() + entry.path.size());
+  if (!name.empty()) std::memcpy(stored, name.data(), name.size());
+  if (!entry.path.empty()) std::memcpy(stored + name.size(), entry.path.data(), entry.path.size());
+  entry.path = std::string_view(stored + name.size(), entry.path.size());
+  index_.Insert(HashOf(name), Named{std::string_view(stored, name.size()), entry},
+                [](const Named&) { return false; });  // absent
   return true;
 }
 
@@ -57,9 +73,8 @@ void ConvertPictures(ElementRef picturesModule, const XmlDocument& document, Pic
   for (ElementRef child = document.FirstChild(picturesModule); !child.IsNone(); child = document.NextSibling(child)) {
     const ElementView image = document.Element(child);
     if (!image.HasName("IMAGE_MODULE")) continue;
-    const std::string path = image.GetAttribute("path");  // copied by Insert
     PictureEntry entry;
-    entry.path = path;
+    entry.path = image.FindAttribute("path").value_or(std::string_view());  // copied by Insert
     image.GetAttributeInt("column", entry.column);
     image.GetAttributeInt("row", entry.row);
     registry.Insert(image.Text(), entry);

@@ -2,7 +2,7 @@
 #pragma once
 
 #include <cstdint>
-#include <deque>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -31,7 +31,9 @@ class PictureRegistry {
   // Empties the registry, with room for `count` entries before its index grows.
   void Clear(std::size_t count = 0) {
     index_.Reset(count);
-    bytes_.clear();
+    blocks_.clear();
+    free_ = nullptr;
+    left_ = 0;
   }
   std::size_t Size() const { return index_.Size(); }
   // Adds the entry unless the name is present already; true when added.
@@ -52,7 +54,14 @@ class PictureRegistry {
     std::string_view name;
     PictureEntry entry;
   };
-  std::deque<std::string> bytes_;  // name then path, one string per entry; never moved
+  // Room for `bytes` more bytes of names and paths, which never move until Clear.
+  char* Room(std::size_t bytes);
+
+  // Each entry's name then path, in blocks of many entries: a string for each entry cost an
+  // allocation, and on a fresh heap a first touch of a page every few dozen entries.
+  std::vector<std::unique_ptr<char[]>> blocks_;
+  char* free_ = nullptr;
+  std::size_t left_ = 0;
   HashIndex<Named> index_;
 };
 

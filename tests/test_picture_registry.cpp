@@ -63,6 +63,28 @@ TEST_F(PictureRegistryTest, RegistersDirectImageModulesFirstOfANameWins) {
   EXPECT_TRUE(warnings.empty());
 }
 
+TEST(PictureRegistry, NamesAndPathsStayWhereTheyAreAsTheRegistryFills) {
+  // Enough entries for several blocks of names and paths, one path longer than a block, and
+  // every entry found afterwards with its own path: what is stored never moves.
+  PictureRegistry registry;
+  const auto pathOf = [](int i) {
+    return i == 1500 ? std::string(std::size_t{100} << 10, 'p') : "gfx/menu/picture_" + std::to_string(i) + ".png";
+  };
+  std::vector<std::string> names;
+  for (int i = 0; i < 5000; ++i) {
+    names.push_back("pic_" + std::to_string(i));
+    const std::string path = pathOf(i);
+    ASSERT_TRUE(registry.Insert(names.back(), PictureEntry{path, i, 1}));
+  }
+  EXPECT_FALSE(registry.Insert("pic_7", PictureEntry{"other.png", 1, 1}));
+  for (int i = 0; i < 5000; ++i) {
+    const PictureEntry* entry = registry.Find(names[static_cast<std::size_t>(i)]);
+    ASSERT_NE(entry, nullptr) << i;
+    ASSERT_EQ(entry->path, pathOf(i)) << i;
+    ASSERT_EQ(entry->column, i);
+  }
+}
+
 TEST_F(PictureRegistryTest, EmptyPictureListLeavesTheRegistryEmpty) {
   XmlDocument doc;
   ASSERT_TRUE(ParseDocument(doc, std::string_view("<PICTURES_MODULE>  </PICTURES_MODULE>")).ok());
