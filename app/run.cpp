@@ -42,6 +42,30 @@ void RegisterPictures(const XmlDocument& document, ElementRef first, PictureRegi
   }
 }
 
+// The pieces of the screens, planned on another thread while the pictures are registered
+// here: both only read the document, and nothing else keeps the other processor busy then.
+std::vector<PieceJob> PlanBesidePictures(const XmlDocument& document, ElementRef first,
+                                         std::vector<ElementRef>& screens, PictureRegistry& registry) {
+  std::vector<PieceJob> jobs;
+  std::exception_ptr planError;
+  platform::Thread planner;
+  try {
+    planner = platform::Thread([&] {
+      try {
+        jobs = PlanPieces(document, first, screens);
+      } catch (...) {
+        planError = std::current_exception();
+      }
+    });
+  } catch (const std::system_error&) {
+    jobs = PlanPieces(document, first, screens);  // no thread to be had: planned here
+  }
+  RegisterPictures(document, first, registry);
+  planner.Join();
+  if (planError) std::rethrow_exception(planError);
+  return jobs;
+}
+
 // What was thrown, as a failure: exhausted memory, or what the exception says.
 Status ThrownFailure() {
   try {
@@ -170,13 +194,12 @@ Status ConvertDocument(const XmlDocument& document, RunContext& context) {
   const Result<ElementRef> found = FindFirstScreen(document);
   if (!found) return found.status();
   const ElementRef first = *found;
-  RegisterPictures(document, first, context.pictures);
 
   // The screens' widgets are built in pieces, two at a time; the screens are then warned
   // about, saved and reported one after the other in document order, as if one screen
   // followed the other: a failed save ends the run before the next screen is written.
   std::vector<ElementRef> screens;
-  const std::vector<PieceJob> jobs = PlanPieces(document, first, screens);
+  const std::vector<PieceJob> jobs = PlanBesidePictures(document, first, screens, context.pictures);
   bool saved = true;
   bool cut = false;
   {
