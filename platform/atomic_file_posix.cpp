@@ -175,6 +175,10 @@ bool MayWrite(int folder, const char* leaf) {
 #endif
 }
 
+// Whether OpenBeside failed because the folder lets nothing be made in it (permissions, a
+// read-only file system): a target the user may write is then written in place.
+bool NothingCanBeMadeBeside(int error) { return error == EACCES || error == EROFS || error == EPERM; }
+
 // Opens the write of `name` in the folder `state.folder`.
 Status OpenIn(AtomicFile::State& state, const std::string& name) {
   const int folder = state.folder.fd;
@@ -197,21 +201,15 @@ Status OpenIn(AtomicFile::State& state, const std::string& name) {
   } else if (errno != ENOENT) {
     return Failure(errno);
   }
-  constexpr int kWrite = O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC;
   if (!link && MayWrite(folder, leaf)) {
-    // A file of its own, as most targets are: replaced without being opened.
+    // A file of its own, as most targets are: replaced without being opened, unless nothing
+    // can be made beside it; it is then opened below, to be written in place.
     state.existed = true;
     const int error = OpenBeside(state, info.st_mode & 07777);
-    if (error == EACCES || error == EROFS || error == EPERM) {
-      Descriptor reached(::openat(folder, leaf, kWrite | O_NOFOLLOW));
-      if (reached.fd >= 0) {
-        state.inPlace = std::exchange(reached.fd, -1);
-        return Status::Success();
-      }
-    }
-    return error == 0 ? Status::Success() : Failure(error);
+    if (!NothingCanBeMadeBeside(error)) return error == 0 ? Status::Success() : Failure(error);
   }
   // Through the kernel: it refuses what the user may not write and links it does not follow.
+  constexpr int kWrite = O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC;
   Descriptor reached(::openat(folder, leaf, kWrite | O_NOFOLLOW));
   const bool throughLink = reached.fd < 0 && errno == ELOOP;
   if (throughLink) reached.Reset(::openat(folder, leaf, kWrite));
@@ -233,7 +231,7 @@ Status OpenIn(AtomicFile::State& state, const std::string& name) {
     state.existed = true;
   }
   const int error = OpenBeside(state, info.st_mode & 07777);
-  const bool mayWriteOnlyTheTarget = reached.fd >= 0 && (error == EACCES || error == EROFS || error == EPERM);
+  const bool mayWriteOnlyTheTarget = reached.fd >= 0 && NothingCanBeMadeBeside(error);
   if (mayWriteOnlyTheTarget) {
     state.inPlace = std::exchange(reached.fd, -1);
   } else if (error != 0) {
