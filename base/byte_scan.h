@@ -57,6 +57,19 @@ inline uint32_t Load4(const char* p) {
   return word;
 }
 
+// Whether a and b hold the same bytes. Names of four to sixteen bytes, as most tag and
+// picture names are, are compared as two words each, overlapping where they are shorter than
+// two: a call to memcmp for each cost more than the comparison.
+inline bool SameBytes(std::string_view a, std::string_view b) {
+  const std::size_t n = a.size();
+  if (n != b.size()) return false;
+  const char* const p = a.data();
+  const char* const q = b.data();
+  if (n >= 8 && n <= 16) return ((Load8(p) ^ Load8(q)) | (Load8(p + n - 8) ^ Load8(q + n - 8))) == 0;
+  if (n >= 4 && n < 8) return ((Load4(p) ^ Load4(q)) | (Load4(p + n - 4) ^ Load4(q + n - 4))) == 0;
+  return n == 0 || std::memcmp(p, q, n) == 0;
+}
+
 // The bytes before the first zero byte: a file's text ends there. (find, unlike memchr,
 // takes the empty view of a null pointer.)
 inline std::string_view BeforeFirstZero(std::string_view bytes) { return bytes.substr(0, bytes.find('\0')); }

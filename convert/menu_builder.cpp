@@ -3,6 +3,7 @@
 #include <array>
 #include <cstdint>
 
+#include "base/byte_scan.h"
 #include "convert/widgets.h"
 #include "xml/serializer.h"
 #include "xml/xml_element.h"
@@ -66,7 +67,7 @@ constexpr std::array<int, kDispatchSlots> kDispatchSlotRows = MakeDispatchSlots(
 Translation FindTranslation(std::string_view moduleName) {
   if (moduleName.size() < 2) return nullptr;
   const int row = kDispatchSlotRows[DispatchSlot(moduleName)];
-  if (row < 0 || kDispatch[static_cast<std::size_t>(row)].module != moduleName) return nullptr;
+  if (row < 0 || !byte_scan::SameBytes(kDispatch[static_cast<std::size_t>(row)].module, moduleName)) return nullptr;
   return kDispatch[static_cast<std::size_t>(row)].translate;
 }
 

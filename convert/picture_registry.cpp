@@ -52,7 +52,7 @@ bool PictureRegistry::Insert(std::string_view name, PictureEntry entry) {
 }
 
 const PictureEntry* PictureRegistry::Find(std::string_view name) const {
-  const Named* found = index_.Find(HashOf(name), [name](const Named& e) { return e.name == name; });
+  const Named* found = index_.Find(HashOf(name), [name](const Named& e) { return byte_scan::SameBytes(e.name, name); });
   return found ? &found->entry : nullptr;
 }
 

@@ -52,6 +52,23 @@ TEST(ByteScan, CopyMovesExactlyTheBytesAskedFor) {
   }
 }
 
+TEST(ByteScan, SameBytesTellsEveryDifferingByteAndNoneOutside) {
+  for (std::size_t length = 0; length <= 40; ++length) {
+    // Each text has bytes of its own on both sides, which must not count.
+    std::string a = "<" + std::string(length, 'x') + ">";
+    std::string b = "[" + std::string(length, 'x') + "]";
+    const std::string_view left(a.data() + 1, length);
+    const std::string_view right(b.data() + 1, length);
+    EXPECT_TRUE(byte_scan::SameBytes(left, right)) << "length " << length;
+    EXPECT_FALSE(byte_scan::SameBytes(left, std::string_view(b.data() + 1, length + 1))) << "length " << length;
+    for (std::size_t at = 0; at < length; ++at) {
+      b[1 + at] = 'y';
+      EXPECT_FALSE(byte_scan::SameBytes(left, right)) << "length " << length << " at " << at;
+      b[1 + at] = 'x';
+    }
+  }
+}
+
 // Counters of sixteen bytes at a time overflow after 255 matches each unless summed in time:
 // texts made of nothing but "<" fill them fastest.
 TEST(ByteScan, CountsEveryStartTagOfLongTexts) {

@@ -310,7 +310,7 @@ class Parser {
   // An end tag closes the innermost element, whatever it names.
   void CloseInnermost(const char* start, std::string_view name) {
     const std::string_view open = NameOf(stack_.back().node);
-    if (name != open) {
+    if (!SameBytes(name, open)) {
       Note(start,
            DocumentNote{DocumentNote::Kind::kEndTagMismatch, {}, 0, std::string(name), std::string(open), {}, {}});
     }
