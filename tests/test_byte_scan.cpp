@@ -77,6 +77,10 @@ TEST(ByteScan, CountsEveryStartTagOfLongTexts) {
     EXPECT_EQ(byte_scan::CountStartTags(text.data(), text.data() + length), length) << length;
     const std::string pairs = std::string(length / 2, '<') + std::string(length - length / 2, '/');
     EXPECT_EQ(byte_scan::CountStartTags(pairs.data(), pairs.data() + length), length / 2 - 1) << length;
+    // Processing instructions are no elements: a "<" before "?" is not counted.
+    std::string instructions;
+    while (instructions.size() + 2 <= length) instructions += "<?";
+    EXPECT_EQ(byte_scan::CountStartTags(instructions.data(), instructions.data() + instructions.size()), 0u) << length;
   }
 }
 
