@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <cstring>
 #include <string_view>
+#include <vector>
 
 #if defined(__SSE2__) && defined(__GNUC__)
 #include <emmintrin.h>
@@ -366,6 +367,32 @@ using plain::FindTextEnd;
 using plain::MarkWindow64;
 using plain::ShortAttribute;
 #endif
+
+// The "<" that CountStartTags counts, by blocks of a text, found by a pass that reads the
+// whole text anyway (the UTF-8 check): the count of a stretch of the text then costs a look at
+// the stretch's ends instead of a pass of its own.
+struct StartTagCounts {
+  static constexpr std::size_t kBlock = std::size_t{64} << 10;
+  // Entry k: the "<" at positions [k kBlock - 1, (k + 1) kBlock - 1) of the text followed by
+  // neither "/" nor "?" (each "<" is counted with the byte after it). The blocks counted are
+  // the first ones; the rest of the text is counted when asked.
+  std::vector<uint32_t> perBlock;
+
+  // How many "<" before position `at` of `text` are followed by neither "/" nor "?"; `text`
+  // is readable up to `readable`, at or past `at`.
+  std::size_t Before(const char* text, std::size_t at, const char* readable) const {
+    std::size_t count = 0;
+    std::size_t from = 0;
+    const std::size_t whole = std::min(perBlock.size(), (at + 1) / kBlock);
+    for (std::size_t k = 0; k < whole; ++k) count += perBlock[k];
+    if (whole > 0) from = whole * kBlock - 1;
+    const char* const end = text + at;
+    count += CountStartTags(text + from, end);
+    // CountStartTags counts a "<" at its end whatever follows; here the byte after it decides.
+    if (at > from && end[-1] == '<' && end < readable && (*end == '/' || *end == '?')) --count;
+    return count;
+  }
+};
 
 // Whether the bytes hold a (bit 0) and whether they hold b (bit 1), in one pass: the values an
 // attribute's quote is chosen for are mostly longer than the word-wise Contains looks at.

@@ -68,8 +68,13 @@ __attribute__((target("avx2"))) inline __m256i Earlier(__m256i now, __m256i befo
 // was. A fault seen in a block lies in it or in the three bytes before it; a sequence cut by
 // the end of the last block is left to the caller. With kStopAtZero a zero byte counts as a
 // fault too, so that a text that ends at its first zero byte is checked in the same pass.
-template <bool kStopAtZero>
-__attribute__((target("avx2"))) std::size_t FirstFaultyBlock(const unsigned char* p, std::size_t blocks) {
+// With a `startTags` array, the pass also counts the "<" followed by neither "/" nor "?" of
+// each StartTagCounts block before the fault, into its entries, one per block (the bytes are
+// in registers already: a pass of its own to count them took half as long as the check).
+// Without kCheckUtf8, only a zero byte is a fault: the same pass for a text not to be checked.
+template <bool kStopAtZero, bool kCheckUtf8 = true>
+__attribute__((target("avx2"))) std::size_t FirstFaultyBlock(const unsigned char* p, std::size_t blocks,
+                                                             uint32_t* startTags = nullptr) {
   // A row per range of bytes.
   // clang-format off
   static constexpr uint8_t kFirstHigh[16] = {
@@ -102,6 +107,8 @@ __attribute__((target("avx2"))) std::size_t FirstFaultyBlock(const unsigned char
   const __m256i secondHigh = Table(kSecondHigh);
   const __m256i nibble = _mm256_set1_epi8(0x0F);
   __m256i before = _mm256_setzero_si256();
+  constexpr std::size_t kCountedBlock = byte_scan::StartTagCounts::kBlock / 32;  // in blocks of 32
+  uint32_t opened = 0;  // "<" counted in the current StartTagCounts block
   // Every block is checked whole: skipping the ASCII ones costs more in mispredicted branches
   // where ASCII and other text alternate, as in a document's texts, than it saves.
   for (std::size_t block = 0; block < blocks; ++block) {
@@ -116,9 +123,20 @@ __attribute__((target("avx2"))) std::size_t FirstFaultyBlock(const unsigned char
         _mm256_or_si256(_mm256_subs_epu8(Earlier<2>(now, before), _mm256_set1_epi8(static_cast<char>(0xE0 - 0x80))),
                         _mm256_subs_epu8(Earlier<3>(now, before), _mm256_set1_epi8(static_cast<char>(0xF0 - 0x80)))),
         _mm256_set1_epi8(static_cast<char>(0x80)));
-    __m256i faults = _mm256_xor_si256(pairs, asked);
+    __m256i faults = kCheckUtf8 ? _mm256_xor_si256(pairs, asked) : _mm256_setzero_si256();
     if (kStopAtZero) faults = _mm256_or_si256(faults, _mm256_cmpeq_epi8(now, _mm256_setzero_si256()));
     if (!_mm256_testz_si256(faults, faults)) return 32 * block;
+    if (startTags) {
+      // Each "<" one byte back, counted with the byte after it.
+      const __m256i closing =
+          _mm256_or_si256(_mm256_cmpeq_epi8(now, _mm256_set1_epi8('/')), _mm256_cmpeq_epi8(now, _mm256_set1_epi8('?')));
+      const __m256i opens = _mm256_andnot_si256(closing, _mm256_cmpeq_epi8(prev1, _mm256_set1_epi8('<')));
+      opened += static_cast<uint32_t>(__builtin_popcount(static_cast<unsigned>(_mm256_movemask_epi8(opens))));
+      if ((block + 1) % kCountedBlock == 0) {
+        startTags[block / kCountedBlock] = opened;
+        opened = 0;
+      }
+    }
     before = now;
   }
   return 32 * blocks;
@@ -161,21 +179,42 @@ std::size_t FindInvalidUtf8Plain(std::string_view text) {
   return std::string_view::npos;
 }
 
-// Where the plain check takes over: the start of the sequence that holds the three bytes
-// before the block where the AVX2 pass saw a fault (or stopped), or the start of the text.
-template <bool kStopAtZero>
-std::size_t PlainCheckFrom(std::string_view text) {
+// The offset of the block where the AVX2 pass saw a fault, or of the end of the last whole
+// block; npos where the pass does not run. `startTags`, if any, gets the counts of the blocks
+// the pass went through.
+template <bool kStopAtZero, bool kCheckUtf8 = true>
+std::size_t FastPassEnd(std::string_view text, byte_scan::StartTagCounts* startTags) {
+  if (startTags) startTags->perBlock.clear();
 #ifdef MENUCONV_UTF8_AVX2
   if (text.size() >= 64 && avx2::Usable()) {
+    uint32_t* counts = nullptr;
+    if (startTags) {
+      startTags->perBlock.resize(text.size() / byte_scan::StartTagCounts::kBlock);
+      counts = startTags->perBlock.data();
+    }
+    const auto* const begin = reinterpret_cast<const unsigned char*>(text.data());
+    const std::size_t end = avx2::FirstFaultyBlock<kStopAtZero, kCheckUtf8>(begin, text.size() / 32, counts);
+    if (startTags) startTags->perBlock.resize(end / byte_scan::StartTagCounts::kBlock);
+    return end;
+  }
+#endif
+  return std::string_view::npos;
+}
+
+// Where the plain check takes over: the start of the sequence that holds the three bytes
+// before the block where the AVX2 pass saw a fault (or stopped), or the start of the text.
+// `startTags`, if any, gets the counts of the blocks the AVX2 pass went through.
+template <bool kStopAtZero>
+std::size_t PlainCheckFrom(std::string_view text, byte_scan::StartTagCounts* startTags = nullptr) {
+  std::size_t from = FastPassEnd<kStopAtZero>(text, startTags);
+  if (from != std::string_view::npos) {
     const auto* const begin = reinterpret_cast<const unsigned char*>(text.data());
     // Up to the block where a fault was seen, or the end of the last whole block, the text is
     // well-formed but for the three bytes before it.
-    std::size_t from = avx2::FirstFaultyBlock<kStopAtZero>(begin, text.size() / 32);
     from = from < 4 ? 0 : from - 4;
     while (from > 0 && IsUtf8Continuation(begin[from])) --from;
     return from;
   }
-#endif
   return 0;
 }
 
@@ -187,9 +226,16 @@ std::size_t FindInvalidUtf8(std::string_view text) {
   return found == std::string_view::npos ? found : from + found;
 }
 
-Utf8UpToZero CheckUtf8UpToZero(std::string_view bytes) {
+std::size_t SizeUpToZero(std::string_view bytes, byte_scan::StartTagCounts& startTags) {
+  // Every block before `end` holds no zero byte.
+  const std::size_t end = FastPassEnd<true, false>(bytes, &startTags);
+  const std::size_t zero = bytes.find('\0', end == std::string_view::npos ? 0 : end);
+  return zero == std::string_view::npos ? bytes.size() : zero;
+}
+
+Utf8UpToZero CheckUtf8UpToZero(std::string_view bytes, byte_scan::StartTagCounts* startTags) {
   // Every block before `from` is well-formed and holds no zero byte.
-  const std::size_t from = PlainCheckFrom<true>(bytes);
+  const std::size_t from = PlainCheckFrom<true>(bytes, startTags);
   const std::size_t zero = bytes.find('\0', from);
   const std::size_t size = zero == std::string_view::npos ? bytes.size() : zero;
   return Utf8UpToZero{size, FindInvalidUtf8Plain(bytes.substr(from, size - from)) == std::string_view::npos};

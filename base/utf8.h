@@ -45,13 +45,23 @@ std::size_t FindInvalidUtf8(std::string_view text);
 
 inline bool IsValidUtf8(std::string_view text) { return FindInvalidUtf8(text) == std::string_view::npos; }
 
+namespace byte_scan {
+struct StartTagCounts;
+}
+
 // How many bytes come before the first zero byte (all of them when none is zero), and whether
-// those are well-formed UTF-8: the search and the check in one pass over the bytes.
+// those are well-formed UTF-8: the search and the check in one pass over the bytes. The same
+// pass counts the start tags of the blocks it reads into `startTags`, if given: the counts are
+// of the text up to that zero byte where it is valid.
 struct Utf8UpToZero {
   std::size_t size = 0;
   bool valid = false;
 };
-Utf8UpToZero CheckUtf8UpToZero(std::string_view bytes);
+Utf8UpToZero CheckUtf8UpToZero(std::string_view bytes, byte_scan::StartTagCounts* startTags = nullptr);
+// How many bytes come before the first zero byte (all of them when none is zero), with the
+// start tags counted as CheckUtf8UpToZero counts them: the same pass, for a text that is not
+// checked.
+std::size_t SizeUpToZero(std::string_view bytes, byte_scan::StartTagCounts& startTags);
 
 // How many bytes at the end of the text begin a character that more bytes could complete
 // (0 to 3): text that comes in pieces keeps them for the next piece.

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "base/byte_buffer.h"
+#include "base/byte_scan.h"
 #include "base/utf8.h"
 #include "tests/test_support.h"
 
@@ -251,6 +252,55 @@ TEST(Utf8Scan, RandomTextsAgreeWithDecoding) {
       AppendRepairedUtf8(text, out);
       ASSERT_EQ(out.view().substr(0, expected), std::string_view(text).substr(0, expected)) << Hex(text);
       ASSERT_EQ(FindInvalidUtf8(out.view()), kFine) << Hex(text);
+    }
+  }
+}
+
+TEST(Utf8Scan, StartTagsCountedInThePassToTheZeroByteAgreeWithCountingThem) {
+  // Several blocks of counts, with "<" before "/", "?", other bytes and a character at every
+  // kind of place, block edges included, and a zero byte that ends the text (or none).
+  std::mt19937 random(777u);
+  const std::vector<std::string> pieces = {"<", "</", "<?", "<a", "/", "?", "\xD0\xB6", "x", "\n"};
+  constexpr std::size_t kBlock = byte_scan::StartTagCounts::kBlock;
+  for (const std::size_t size : {kBlock - 1, 3 * kBlock + 5, 5 * kBlock}) {
+    std::string text;
+    while (text.size() < size) text += pieces[random() % pieces.size()];
+    text.resize(size);
+    for (std::size_t k = 1; k * kBlock < size; ++k) text.replace(k * kBlock - 1, 2, "</");  // a pair cut by an edge
+    // Halves of characters that the cuts left are made ASCII.
+    for (std::size_t i = 0; i < text.size(); ++i) {
+      const bool lead = text[i] == '\xD0';
+      const bool continuation = text[i] == '\xB6';
+      if ((lead && (i + 1 == text.size() || text[i + 1] != '\xB6')) ||
+          (continuation && (i == 0 || text[i - 1] != '\xD0'))) {
+        text[i] = 'x';
+      }
+    }
+    for (const std::size_t zero : {size, size - size / 3}) {
+      std::string t = text;
+      if (zero < t.size()) t[zero] = '\0';
+      t.push_back('\0');  // the parser's text ends with a zero byte
+      byte_scan::StartTagCounts counts;
+      const Utf8UpToZero checked = CheckUtf8UpToZero(std::string_view(t.data(), t.size() - 1), &counts);
+      ASSERT_TRUE(checked.valid);
+      const char* const readable = t.data() + checked.size + 1;
+      std::vector<std::size_t> places = {0, checked.size, checked.size + 1};
+      for (std::size_t k = 1; k * kBlock < checked.size; ++k) {
+        for (std::size_t at = k * kBlock - 3; at <= k * kBlock + 2; ++at) places.push_back(at);
+      }
+      for (int i = 0; i < 200; ++i) places.push_back(random() % checked.size);
+      // Each "<" counted with the byte after it, the zero byte that ends the text included.
+      std::vector<std::size_t> before(checked.size + 2, 0);
+      for (std::size_t p = 0; p <= checked.size; ++p) {
+        before[p + 1] = before[p] + (t[p] == '<' && t[p + 1] != '/' && t[p + 1] != '?');
+      }
+      // The same counts from the pass that only finds the zero byte.
+      byte_scan::StartTagCounts unchecked;
+      ASSERT_EQ(SizeUpToZero(std::string_view(t.data(), t.size() - 1), unchecked), checked.size);
+      for (const std::size_t at : places) {
+        ASSERT_EQ(counts.Before(t.data(), at, readable), before[at]) << "size " << size << " at " << at;
+        ASSERT_EQ(unchecked.Before(t.data(), at, readable), before[at]) << "size " << size << " at " << at;
+      }
     }
   }
 }

@@ -61,17 +61,19 @@ Status Load(platform::CodePageConverters& converters, XmlDocument& document, con
   } else {
     DetectEncoding(document, bytes, encodingName);
   }
-  // The text ends at the first zero byte. A UTF-8 text is checked in the same pass, on one
-  // thread: the text tables are merged on the other processor meanwhile, and a second thread
-  // here would only take turns with them, and add the memory of their merge to the parse's.
+  // The text ends at the first zero byte. A UTF-8 text is checked in the same pass, and the
+  // start tags the parse is sized for are counted there, on one thread: the text tables are merged on the other
+  // processor meanwhile, and a second thread here would only take turns with them, and add the memory of their merge to
+  // the parse's.
   const bool utf8 = document.GetEncoding().codePage == code_page::kUtf8;
   bool keepUtf8 = false;
+  byte_scan::StartTagCounts startTags;
   if (utf8) {
-    const Utf8UpToZero checked = CheckUtf8UpToZero(bytes);
+    const Utf8UpToZero checked = CheckUtf8UpToZero(bytes, &startTags);
     bytes = bytes.substr(0, checked.size);
     keepUtf8 = checked.valid;
   } else {
-    bytes = byte_scan::BeforeFirstZero(bytes);
+    bytes = bytes.substr(0, SizeUpToZero(bytes, startTags));
   }
   // What loading reads past is noted for the run to warn about.
   std::vector<DocumentNote> notes;
@@ -109,7 +111,9 @@ Status Load(platform::CodePageConverters& converters, XmlDocument& document, con
   }
   if (unknownEncoding) NoteUnknownEncoding(unknownName, text.view(), notes);
   const uint32_t codePage = document.GetEncoding().codePage;
-  Status parsed = ParseDocument(document, std::move(text));
+  // The start tags of the file's bytes were counted by the pass that found where they end.
+  Status parsed = keepFileBytes || keepUtf8 ? ParseDocument(document, std::move(text), startTags)
+                                            : ParseDocument(document, std::move(text));
   document.InsertNotesFirst(std::move(notes));
   // Kept UTF-8 is narrow text where narrow text is UTF-8; elsewhere (Windows) it is held as
   // the file's bytes too, and names leave the document through NarrowText.

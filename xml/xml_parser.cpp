@@ -236,7 +236,7 @@ class Parser {
   // Reads the text into the document, in two parts from `splitAt` on, or in two parts where
   // a large text suits (none given).
   static Status ParseText(XmlDocument& document, HeldBytes text, std::optional<std::size_t> splitAt,
-                          std::optional<std::size_t> tailAt);
+                          std::optional<std::size_t> tailAt, const byte_scan::StartTagCounts* startTags = nullptr);
 
  private:
   // Places the notes and gives the status.
@@ -837,7 +837,7 @@ class Parser {
 };
 
 Status Parser::ParseText(XmlDocument& document, HeldBytes text, std::optional<std::size_t> splitAt,
-                         std::optional<std::size_t> tailAt) {
+                         std::optional<std::size_t> tailAt, const byte_scan::StartTagCounts* startTags) {
   document.Clear();
   if (text.size() > 0xFFFFFFFFu) throw std::length_error("document larger than 4 GiB");
   document.store_ = std::move(text);
@@ -853,8 +853,15 @@ Status Parser::ParseText(XmlDocument& document, HeldBytes text, std::optional<st
   const char* const begin = document.store_.data();
   const char* const end = begin + document.store_.size();
   const char* const split = *splitAt < document.store_.size() ? begin + *splitAt : nullptr;
-  const std::size_t before = split ? byte_scan::CountStartTags(begin, split) : 0;
-  const std::size_t bound = before + byte_scan::CountStartTags(split ? split : begin, end);
+  std::size_t before = 0;
+  std::size_t bound = 0;
+  if (startTags) {
+    before = split ? startTags->Before(begin, static_cast<std::size_t>(split - begin), end) : 0;
+    bound = startTags->Before(begin, document.store_.size(), end);
+  } else {
+    before = split ? byte_scan::CountStartTags(begin, split) : 0;
+    bound = before + byte_scan::CountStartTags(split ? split : begin, end);
+  }
   const auto limit = static_cast<uint32_t>(std::min<std::size_t>(bound, kNone - 1));
   document.nodes_.reserve(limit);
   document.nodes_.resize(limit);
@@ -880,6 +887,10 @@ Status Parser::ParseText(XmlDocument& document, HeldBytes text, std::optional<st
 
 Status ParseDocument(XmlDocument& document, HeldBytes text) {
   return Parser::ParseText(document, std::move(text), std::nullopt, std::nullopt);
+}
+
+Status ParseDocument(XmlDocument& document, HeldBytes text, const byte_scan::StartTagCounts& startTags) {
+  return Parser::ParseText(document, std::move(text), std::nullopt, std::nullopt, &startTags);
 }
 
 Status ParseDocumentSplitAt(XmlDocument& document, HeldBytes text, std::size_t splitAt,

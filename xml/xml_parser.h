@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "base/byte_buffer.h"
+#include "base/byte_scan.h"
 #include "base/held_bytes.h"
 #include "base/status.h"
 #include "xml/xml_document.h"
@@ -20,6 +21,9 @@ namespace menuconv {
 // element read so far, the reason is "the text ended inside WHAT" (a comment, the element
 // "menu", ...), and the position is where that construct began.
 Status ParseDocument(XmlDocument& document, HeldBytes text);
+// The same with the start tags of the text counted already, in blocks (see CheckUtf8UpToZero):
+// the parse then need not count them first.
+Status ParseDocument(XmlDocument& document, HeldBytes text, const byte_scan::StartTagCounts& startTags);
 Status ParseDocument(XmlDocument& document, ByteBuffer text);
 Status ParseDocument(XmlDocument& document, std::string_view text);
 
