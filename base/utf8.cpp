@@ -1,5 +1,7 @@
 #include "base/utf8.h"
 
+#include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <cstring>
 
@@ -35,13 +37,13 @@ std::size_t SequenceLength(const unsigned char* p, const unsigned char* end, std
 }
 
 #ifdef MENUCONV_UTF8_AVX2
-// Checks 32 bytes per step with AVX2 (Keiser and Lemire's method). Each pair of adjacent bytes
-// is looked up by the high and low half of its first byte and the high half of its second, each
-// lookup giving the faults the pair may show; the pair shows those all three agree on. The one
-// fault no pair shows, a continuation byte missing where a lead two or three bytes back asks
-// for one, is told apart by the byte two or three back: two continuations in a row are a fault
-// (kTwoContinuations) exactly where no such lead asks for the second.
-namespace avx2 {
+// Checks 32 bytes per step with AVX2, or 64 with AVX-512BW (Keiser and Lemire's method). Each
+// pair of adjacent bytes is looked up by the high and low half of its first byte and the high
+// half of its second, each lookup giving the faults the pair may show; the pair shows those all
+// three agree on. The one fault no pair shows, a continuation byte missing where a lead two or
+// three bytes back asks for one, is told apart by the byte two or three back: two continuations
+// in a row are a fault (kTwoContinuations) exactly where no such lead asks for the second.
+namespace vectors {
 
 constexpr uint8_t kShort = 1 << 0;                // a lead, then no continuation
 constexpr uint8_t kLong = 1 << 1;                 // ASCII, then a continuation
@@ -54,100 +56,164 @@ constexpr uint8_t kTwoContinuations = 1 << 7;     // 80..BF, then 80..BF
 // Faults told by the high halves alone: every low half of the first byte allows them.
 constexpr uint8_t kAnyLow = kShort | kLong | kTwoContinuations;
 
-__attribute__((target("avx2"))) inline __m256i Table(const uint8_t (&t)[16]) {
-  return _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(t)));
-}
+// A row per range of bytes.
+// clang-format off
+constexpr uint8_t kFirstHigh[16] = {
+    kLong, kLong, kLong, kLong, kLong, kLong, kLong, kLong,                      // ASCII
+    kTwoContinuations, kTwoContinuations, kTwoContinuations, kTwoContinuations,  // 80..BF
+    kShort | kOverlong2,                                                         // C0..CF
+    kShort,                                                                      // D0..DF
+    kShort | kOverlong3 | kSurrogate,                                            // E0..EF
+    kShort | kTooLarge | kOverlong4OrTooLarge};                                  // F0..FF
+constexpr uint8_t kHighLeads = kAnyLow | kTooLarge | kOverlong4OrTooLarge;      // F5..FF
+constexpr uint8_t kFirstLow[16] = {
+    kAnyLow | kOverlong2 | kOverlong3 | kOverlong4OrTooLarge,  // C0, E0, F0
+    kAnyLow | kOverlong2,                                      // C1
+    kAnyLow, kAnyLow,
+    kAnyLow | kTooLarge,                                       // F4
+    kHighLeads, kHighLeads, kHighLeads, kHighLeads, kHighLeads, kHighLeads, kHighLeads, kHighLeads,
+    kHighLeads | kSurrogate,                                   // ED
+    kHighLeads, kHighLeads};
+constexpr uint8_t kContinuation = kLong | kTwoContinuations | kOverlong2;
+constexpr uint8_t kSecondHigh[16] = {
+    kShort, kShort, kShort, kShort, kShort, kShort, kShort, kShort,  // ASCII
+    kContinuation | kOverlong3 | kOverlong4OrTooLarge,               // 80..8F
+    kContinuation | kOverlong3 | kTooLarge,                          // 90..9F
+    kContinuation | kSurrogate | kTooLarge,                          // A0..AF
+    kContinuation | kSurrogate | kTooLarge,                          // B0..BF
+    kShort, kShort, kShort, kShort};                                 // leads
+// clang-format on
 
-// The bytes of `now`, each with the byte `n` places before it, the first ones from `before`.
-template <int n>
-__attribute__((target("avx2"))) inline __m256i Earlier(__m256i now, __m256i before) {
-  return _mm256_alignr_epi8(now, _mm256_permute2x128_si256(before, now, 0x21), 16 - n);
-}
-
-// Offset of the 32-byte block in which a fault was first seen, or `blocks * 32` when none
-// was. A fault seen in a block lies in it or in the three bytes before it; a sequence cut by
-// the end of the last block is left to the caller. With kStopAtZero a zero byte counts as a
-// fault too, so that a text that ends at its first zero byte is checked in the same pass.
-// With a `startTags` array, the pass also counts the "<" followed by neither "/" nor "?" of
-// each StartTagCounts block before the fault, into its entries, one per block (the bytes are
-// in registers already: a pass of its own to count them took half as long as the check).
-// Without kCheckUtf8, only a zero byte is a fault: the same pass for a text not to be checked.
-template <bool kStopAtZero, bool kCheckUtf8 = true>
-__attribute__((target("avx2"))) std::size_t FirstFaultyBlock(const unsigned char* p, std::size_t blocks,
-                                                             uint32_t* startTags = nullptr) {
-  // A row per range of bytes.
-  // clang-format off
-  static constexpr uint8_t kFirstHigh[16] = {
-      kLong, kLong, kLong, kLong, kLong, kLong, kLong, kLong,                      // ASCII
-      kTwoContinuations, kTwoContinuations, kTwoContinuations, kTwoContinuations,  // 80..BF
-      kShort | kOverlong2,                                                         // C0..CF
-      kShort,                                                                      // D0..DF
-      kShort | kOverlong3 | kSurrogate,                                            // E0..EF
-      kShort | kTooLarge | kOverlong4OrTooLarge};                                  // F0..FF
-  constexpr uint8_t kHighLeads = kAnyLow | kTooLarge | kOverlong4OrTooLarge;      // F5..FF
-  static constexpr uint8_t kFirstLow[16] = {
-      kAnyLow | kOverlong2 | kOverlong3 | kOverlong4OrTooLarge,  // C0, E0, F0
-      kAnyLow | kOverlong2,                                      // C1
-      kAnyLow, kAnyLow,
-      kAnyLow | kTooLarge,                                       // F4
-      kHighLeads, kHighLeads, kHighLeads, kHighLeads, kHighLeads, kHighLeads, kHighLeads, kHighLeads,
-      kHighLeads | kSurrogate,                                   // ED
-      kHighLeads, kHighLeads};
-  constexpr uint8_t kContinuation = kLong | kTwoContinuations | kOverlong2;
-  static constexpr uint8_t kSecondHigh[16] = {
-      kShort, kShort, kShort, kShort, kShort, kShort, kShort, kShort,  // ASCII
-      kContinuation | kOverlong3 | kOverlong4OrTooLarge,               // 80..8F
-      kContinuation | kOverlong3 | kTooLarge,                          // 90..9F
-      kContinuation | kSurrogate | kTooLarge,                          // A0..AF
-      kContinuation | kSurrogate | kTooLarge,                          // B0..BF
-      kShort, kShort, kShort, kShort};                                 // leads
-  // clang-format on
-  const __m256i firstHigh = Table(kFirstHigh);
-  const __m256i firstLow = Table(kFirstLow);
-  const __m256i secondHigh = Table(kSecondHigh);
-  const __m256i nibble = _mm256_set1_epi8(0x0F);
-  __m256i before = _mm256_setzero_si256();
-  constexpr std::size_t kCountedBlock = byte_scan::StartTagCounts::kBlock / 32;  // in blocks of 32
-  uint32_t opened = 0;  // "<" counted in the current StartTagCounts block
-  // Every block is checked whole: skipping the ASCII ones costs more in mispredicted branches
-  // where ASCII and other text alternate, as in a document's texts, than it saves.
-  for (std::size_t block = 0; block < blocks; ++block) {
-    const __m256i now = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32 * block));
-    const __m256i prev1 = Earlier<1>(now, before);
-    const __m256i pairs = _mm256_and_si256(
-        _mm256_and_si256(_mm256_shuffle_epi8(firstHigh, _mm256_and_si256(_mm256_srli_epi16(prev1, 4), nibble)),
-                         _mm256_shuffle_epi8(firstLow, _mm256_and_si256(prev1, nibble))),
-        _mm256_shuffle_epi8(secondHigh, _mm256_and_si256(_mm256_srli_epi16(now, 4), nibble)));
-    // Bit 7 where a lead two or three bytes back (E0 and up, F0 and up) asks for a continuation.
-    const __m256i asked = _mm256_and_si256(
-        _mm256_or_si256(_mm256_subs_epu8(Earlier<2>(now, before), _mm256_set1_epi8(static_cast<char>(0xE0 - 0x80))),
-                        _mm256_subs_epu8(Earlier<3>(now, before), _mm256_set1_epi8(static_cast<char>(0xF0 - 0x80)))),
-        _mm256_set1_epi8(static_cast<char>(0x80)));
-    __m256i faults = kCheckUtf8 ? _mm256_xor_si256(pairs, asked) : _mm256_setzero_si256();
-    if (kStopAtZero) faults = _mm256_or_si256(faults, _mm256_cmpeq_epi8(now, _mm256_setzero_si256()));
-    if (!_mm256_testz_si256(faults, faults)) return 32 * block;
-    if (startTags) {
-      // Each "<" one byte back, counted with the byte after it.
-      const __m256i closing =
-          _mm256_or_si256(_mm256_cmpeq_epi8(now, _mm256_set1_epi8('/')), _mm256_cmpeq_epi8(now, _mm256_set1_epi8('?')));
-      const __m256i opens = _mm256_andnot_si256(closing, _mm256_cmpeq_epi8(prev1, _mm256_set1_epi8('<')));
-      opened += static_cast<uint32_t>(__builtin_popcount(static_cast<unsigned>(_mm256_movemask_epi8(opens))));
-      if ((block + 1) % kCountedBlock == 0) {
-        startTags[block / kCountedBlock] = opened;
-        opened = 0;
-      }
-    }
-    before = now;
+// The steps of the check on 32 bytes, with AVX2.
+struct Avx2 {
+  using V = __m256i;
+  static constexpr std::size_t kBytes = 32;
+  __attribute__((target("avx2"))) static V Load(const unsigned char* p) {
+    return _mm256_loadu_si256(reinterpret_cast<const V*>(p));
   }
-  return 32 * blocks;
+  __attribute__((target("avx2"))) static V Table(const uint8_t (&t)[16]) {
+    return _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(t)));
+  }
+  __attribute__((target("avx2"))) static V Splat(uint8_t c) { return _mm256_set1_epi8(static_cast<char>(c)); }
+  __attribute__((target("avx2"))) static V Zero() { return _mm256_setzero_si256(); }
+  __attribute__((target("avx2"))) static V And(V a, V b) { return _mm256_and_si256(a, b); }
+  __attribute__((target("avx2"))) static V Or(V a, V b) { return _mm256_or_si256(a, b); }
+  __attribute__((target("avx2"))) static V Xor(V a, V b) { return _mm256_xor_si256(a, b); }
+  __attribute__((target("avx2"))) static V HighHalves(V v) { return _mm256_srli_epi16(v, 4); }
+  __attribute__((target("avx2"))) static V SubtractSaturated(V a, V b) { return _mm256_subs_epu8(a, b); }
+  __attribute__((target("avx2"))) static V Lookup(V table, V index) { return _mm256_shuffle_epi8(table, index); }
+  __attribute__((target("avx2"))) static bool Any(V v) { return !_mm256_testz_si256(v, v); }
+  // One bit per byte: the bytes equal to c.
+  __attribute__((target("avx2"))) static uint64_t Equal(V v, char c) {
+    return static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(v, _mm256_set1_epi8(c))));
+  }
+  // The bytes of `now`, each with the byte `n` places before it, the first ones from `before`.
+  template <int n>
+  __attribute__((target("avx2"))) static V Earlier(V now, V before) {
+    return _mm256_alignr_epi8(now, _mm256_permute2x128_si256(before, now, 0x21), 16 - n);
+  }
+};
+
+// The same on 64 bytes, with AVX-512BW: 0.7 ms less than AVX2 for a 30 MB text here.
+struct Avx512 {
+  using V = __m512i;
+  static constexpr std::size_t kBytes = 64;
+  __attribute__((target("avx512bw"))) static V Load(const unsigned char* p) { return _mm512_loadu_si512(p); }
+  __attribute__((target("avx512bw"))) static V Table(const uint8_t (&t)[16]) {
+    int words[4];
+    std::memcpy(words, t, sizeof words);
+    return _mm512_set4_epi32(words[3], words[2], words[1], words[0]);
+  }
+  __attribute__((target("avx512bw"))) static V Splat(uint8_t c) { return _mm512_set1_epi8(static_cast<char>(c)); }
+  __attribute__((target("avx512bw"))) static V Zero() { return _mm512_setzero_si512(); }
+  __attribute__((target("avx512bw"))) static V And(V a, V b) { return _mm512_and_si512(a, b); }
+  __attribute__((target("avx512bw"))) static V Or(V a, V b) { return _mm512_or_si512(a, b); }
+  __attribute__((target("avx512bw"))) static V Xor(V a, V b) { return _mm512_xor_si512(a, b); }
+  __attribute__((target("avx512bw"))) static V HighHalves(V v) { return _mm512_srli_epi16(v, 4); }
+  __attribute__((target("avx512bw"))) static V SubtractSaturated(V a, V b) { return _mm512_subs_epu8(a, b); }
+  __attribute__((target("avx512bw"))) static V Lookup(V table, V index) { return _mm512_shuffle_epi8(table, index); }
+  __attribute__((target("avx512bw"))) static bool Any(V v) { return _mm512_test_epi8_mask(v, v) != 0; }
+  __attribute__((target("avx512bw"))) static uint64_t Equal(V v, char c) {
+    return _mm512_cmpeq_epi8_mask(v, _mm512_set1_epi8(c));
+  }
+  // Each 16-byte lane of `now` after the lane before it (the last of `before` for the first),
+  // shifted in by n bytes.
+  template <int n>
+  __attribute__((target("avx512bw"))) static V Earlier(V now, V before) {
+    const V lanesBefore = _mm512_permutex2var_epi64(before, _mm512_set_epi64(13, 12, 11, 10, 9, 8, 7, 6), now);
+    return _mm512_alignr_epi8(now, lanesBefore, 16 - n);
+  }
+};
+
+// Offset of the block of S::kBytes in which a fault was first seen, or `blocks * S::kBytes`
+// when none was. A fault seen in a block lies in it or in the three bytes before it; a
+// sequence cut by the end of the last block is left to the caller. With kStopAtZero a zero
+// byte counts as a fault too, so that a text that ends at its first zero byte is checked in
+// the same pass. With a `startTags` array, the pass also counts the "<" followed by neither
+// "/" nor "?" of each StartTagCounts block before the fault, into its entries, one per block
+// (the bytes are in registers already: a pass of its own to count them took half as long as
+// the check). Without kCheckUtf8, only a zero byte is a fault: the same pass for a text not
+// to be checked.
+// One body for both processors: a function that takes vectors must be built for the processor
+// they are made for, and which one cannot be a template's parameter.
+#define MENUCONV_FIRST_FAULTY_BLOCK(S, kTarget)                                                                 \
+  template <bool kStopAtZero, bool kCheckUtf8>                                                                  \
+  __attribute__((target(kTarget)))                                                                              \
+  std::size_t FirstFaultyBlock##S(const unsigned char* p, std::size_t blocks, uint32_t* startTags) {            \
+    using V = S::V;                                                                                             \
+    const V firstHigh = S::Table(kFirstHigh);                                                                   \
+    const V firstLow = S::Table(kFirstLow);                                                                     \
+    const V secondHigh = S::Table(kSecondHigh);                                                                 \
+    const V nibble = S::Splat(0x0F);                                                                            \
+    V before = S::Zero();                                                                                       \
+    constexpr std::size_t kCountedBlock = byte_scan::StartTagCounts::kBlock / S::kBytes;                        \
+    uint32_t opened = 0; /* "<" counted in the current StartTagCounts block */                                  \
+    /* Every block is checked whole: skipping the ASCII ones costs more in mispredicted branches where ASCII */ \
+    /* and other text alternate, as in a document's texts, than it saves. */                                    \
+    for (std::size_t block = 0; block < blocks; ++block) {                                                      \
+      const V now = S::Load(p + S::kBytes * block);                                                             \
+      const V prev1 = S::Earlier<1>(now, before);                                                               \
+      if (kCheckUtf8) {                                                                                         \
+        const V pairs = S::And(S::And(S::Lookup(firstHigh, S::And(S::HighHalves(prev1), nibble)),               \
+                                      S::Lookup(firstLow, S::And(prev1, nibble))),                              \
+                               S::Lookup(secondHigh, S::And(S::HighHalves(now), nibble)));                      \
+        /* Bit 7 where a lead two or three bytes back (E0 and up, F0 and up) asks for a continuation. */        \
+        const V asked = S::And(S::Or(S::SubtractSaturated(S::Earlier<2>(now, before), S::Splat(0xE0 - 0x80)),   \
+                                     S::SubtractSaturated(S::Earlier<3>(now, before), S::Splat(0xF0 - 0x80))),  \
+                               S::Splat(0x80));                                                                 \
+        if (S::Any(S::Xor(pairs, asked))) return S::kBytes * block;                                             \
+      }                                                                                                         \
+      if (kStopAtZero && S::Equal(now, '\0') != 0) return S::kBytes * block;                                    \
+      if (startTags) {                                                                                          \
+        /* Each "<" one byte back, counted with the byte after it. */                                           \
+        const uint64_t opens = S::Equal(prev1, '<') & ~(S::Equal(now, '/') | S::Equal(now, '?'));               \
+        opened += static_cast<uint32_t>(__builtin_popcountll(opens));                                           \
+        if ((block + 1) % kCountedBlock == 0) {                                                                 \
+          startTags[block / kCountedBlock] = opened;                                                            \
+          opened = 0;                                                                                           \
+        }                                                                                                       \
+      }                                                                                                         \
+      before = now;                                                                                             \
+    }                                                                                                           \
+    return S::kBytes * blocks;                                                                                  \
+  }
+
+MENUCONV_FIRST_FAULTY_BLOCK(Avx2, "avx2")
+MENUCONV_FIRST_FAULTY_BLOCK(Avx512, "avx512bw")
+#undef MENUCONV_FIRST_FAULTY_BLOCK
+
+// At most how wide the check's vectors may be, for the tests (see LimitUtf8Vectors).
+std::atomic<int> allowed{64};
+
+// The widest vectors the processor (and the system) has, and the tests allow: 64, 32 or 0.
+int WidestVectors() {
+  static const int supported = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") ? 64
+                               : __builtin_cpu_supports("avx2")                                        ? 32
+                                                                                                       : 0;
+  return std::min(supported, allowed.load(std::memory_order_relaxed));
 }
 
-bool Usable() {
-  static const bool usable = __builtin_cpu_supports("avx2");
-  return usable;
-}
-
-}  // namespace avx2
+}  // namespace vectors
 #endif
 
 // Position of the first ill-formed sequence, one byte at a time, with ASCII in blocks.
@@ -179,21 +245,25 @@ std::size_t FindInvalidUtf8Plain(std::string_view text) {
   return std::string_view::npos;
 }
 
-// The offset of the block where the AVX2 pass saw a fault, or of the end of the last whole
+// The offset of the block where the vector pass saw a fault, or of the end of the last whole
 // block; npos where the pass does not run. `startTags`, if any, gets the counts of the blocks
 // the pass went through.
 template <bool kStopAtZero, bool kCheckUtf8 = true>
 std::size_t FastPassEnd(std::string_view text, byte_scan::StartTagCounts* startTags) {
   if (startTags) startTags->perBlock.clear();
 #ifdef MENUCONV_UTF8_AVX2
-  if (text.size() >= 64 && avx2::Usable()) {
+  const int vectorBytes = vectors::WidestVectors();
+  if (vectorBytes > 0 && text.size() >= 2 * static_cast<std::size_t>(vectorBytes)) {
     uint32_t* counts = nullptr;
     if (startTags) {
       startTags->perBlock.resize(text.size() / byte_scan::StartTagCounts::kBlock);
       counts = startTags->perBlock.data();
     }
     const auto* const begin = reinterpret_cast<const unsigned char*>(text.data());
-    const std::size_t end = avx2::FirstFaultyBlock<kStopAtZero, kCheckUtf8>(begin, text.size() / 32, counts);
+    const std::size_t blocks = text.size() / static_cast<std::size_t>(vectorBytes);
+    const std::size_t end = vectorBytes == 64
+                                ? vectors::FirstFaultyBlockAvx512<kStopAtZero, kCheckUtf8>(begin, blocks, counts)
+                                : vectors::FirstFaultyBlockAvx2<kStopAtZero, kCheckUtf8>(begin, blocks, counts);
     if (startTags) startTags->perBlock.resize(end / byte_scan::StartTagCounts::kBlock);
     return end;
   }
@@ -202,8 +272,8 @@ std::size_t FastPassEnd(std::string_view text, byte_scan::StartTagCounts* startT
 }
 
 // Where the plain check takes over: the start of the sequence that holds the three bytes
-// before the block where the AVX2 pass saw a fault (or stopped), or the start of the text.
-// `startTags`, if any, gets the counts of the blocks the AVX2 pass went through.
+// before the block where the vector pass saw a fault (or stopped), or the start of the text.
+// `startTags`, if any, gets the counts of the blocks the vector pass went through.
 template <bool kStopAtZero>
 std::size_t PlainCheckFrom(std::string_view text, byte_scan::StartTagCounts* startTags = nullptr) {
   std::size_t from = FastPassEnd<kStopAtZero>(text, startTags);
@@ -219,6 +289,14 @@ std::size_t PlainCheckFrom(std::string_view text, byte_scan::StartTagCounts* sta
 }
 
 }  // namespace
+
+void LimitUtf8Vectors(int bytes) {
+#ifdef MENUCONV_UTF8_AVX2
+  vectors::allowed.store(bytes, std::memory_order_relaxed);
+#else
+  (void)bytes;
+#endif
+}
 
 std::size_t FindInvalidUtf8(std::string_view text) {
   const std::size_t from = PlainCheckFrom<false>(text);

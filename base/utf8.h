@@ -63,6 +63,10 @@ Utf8UpToZero CheckUtf8UpToZero(std::string_view bytes, byte_scan::StartTagCounts
 // checked.
 std::size_t SizeUpToZero(std::string_view bytes, byte_scan::StartTagCounts& startTags);
 
+// For the tests: the checks read vectors of at most `bytes` bytes (64, 32, or 0 for none), so
+// that each way the processor has can be compared with the others.
+void LimitUtf8Vectors(int bytes);
+
 // How many bytes at the end of the text begin a character that more bytes could complete
 // (0 to 3): text that comes in pieces keeps them for the next piece.
 std::size_t IncompleteUtf8Tail(std::string_view text);

@@ -20,6 +20,16 @@ namespace menuconv {
 namespace {
 
 constexpr auto Hex = testing_support::HexOf;
+
+// Each test runs with the widest vectors the check may use: 64 bytes (AVX-512), 32 (AVX2) and
+// none, each as far as the processor has them.
+class Utf8Scan : public testing::TestWithParam<int> {
+ protected:
+  void SetUp() override { LimitUtf8Vectors(GetParam()); }
+  void TearDown() override { LimitUtf8Vectors(64); }
+  // The edge between the check's first two blocks.
+  static std::size_t BlockEdge() { return GetParam() == 64 ? 64 : 32; }
+};
 constexpr std::size_t kFine = std::string_view::npos;
 
 // The first byte that does not begin a well-formed sequence, found by decoding each code
@@ -67,7 +77,7 @@ std::string Encode(uint32_t value) {
   return out;
 }
 
-TEST(Utf8Scan, EverySequenceAtEveryOffsetAroundTheBlocks) {
+TEST_P(Utf8Scan, EverySequenceAtEveryOffsetAroundTheBlocks) {
   static const std::string r = "\xEF\xBF\xBD";
   struct Case {
     const char* label;
@@ -116,26 +126,28 @@ TEST(Utf8Scan, EverySequenceAtEveryOffsetAroundTheBlocks) {
   }
 }
 
-TEST(Utf8Scan, EveryPairAndFourOfTheEdgeBytesAcrossABlockEdge) {
-  // Every two bytes, and every four of the bytes where the rules change, placed so that they
-  // straddle the edge between two blocks of the check, in a text long enough to be checked in
-  // blocks: the first fault agrees with decoding.
+TEST_P(Utf8Scan, EveryPairAndFourOfTheEdgeBytesAcrossABlockEdge) {
+  // Every two bytes placed so that they straddle the edge between two 16-byte lanes of a
+  // block of the check or between two blocks, and every four of the bytes where the rules
+  // change across the block edge, in a text long enough to be checked in blocks: the first
+  // fault agrees with decoding.
   const std::vector<unsigned char> edges = {0x00, 0x41, 0x7F, 0x80, 0x8F, 0x90, 0x9F, 0xA0, 0xBF,
                                             0xC0, 0xC1, 0xC2, 0xDF, 0xE0, 0xE1, 0xEC, 0xED, 0xEE,
                                             0xEF, 0xF0, 0xF1, 0xF3, 0xF4, 0xF5, 0xF7, 0xF8, 0xFF};
-  std::string text(96, 'a');
+  const std::size_t edge = BlockEdge();
+  std::string text(3 * edge, 'a');
   const auto agrees = [&text] { return FindInvalidUtf8(text) == FirstInvalidByDecoding(text); };
-  for (std::size_t at : {31u, 32u}) {
+  for (std::size_t at = 15; at <= edge; at += at % 16 == 15 ? 1 : 15) {
     for (unsigned first = 0; first < 256; ++first) {
       for (unsigned second = 0; second < 256; ++second) {
         text[at] = static_cast<char>(first);
         text[at + 1] = static_cast<char>(second);
-        ASSERT_TRUE(agrees()) << Hex(text.substr(28, 8));
+        ASSERT_TRUE(agrees()) << at << ": " << Hex(text.substr(at - 3, 8));
       }
     }
     text[at] = text[at + 1] = 'a';
   }
-  for (std::size_t at : {30u, 31u}) {
+  for (std::size_t at : {edge - 2, edge - 1}) {
     for (const unsigned char first : edges) {
       for (const unsigned char second : edges) {
         for (const unsigned char third : edges) {
@@ -144,7 +156,7 @@ TEST(Utf8Scan, EveryPairAndFourOfTheEdgeBytesAcrossABlockEdge) {
             text[at] = static_cast<char>(second);
             text[at + 1] = static_cast<char>(third);
             text[at + 2] = static_cast<char>(fourth);
-            ASSERT_TRUE(agrees()) << Hex(text.substr(28, 8));
+            ASSERT_TRUE(agrees()) << Hex(text.substr(edge - 4, 8));
           }
         }
       }
@@ -152,7 +164,7 @@ TEST(Utf8Scan, EveryPairAndFourOfTheEdgeBytesAcrossABlockEdge) {
   }
 }
 
-TEST(Utf8Scan, SequencesCutByTheEndOfTheText) {
+TEST_P(Utf8Scan, SequencesCutByTheEndOfTheText) {
   // Every proper prefix of a multi-byte character is ill-formed at its lead byte, wherever
   // the text ends relative to the blocks.
   for (const uint32_t value : {0x80u, 0x43Cu, 0x7FFu, 0x800u, 0x65E5u, 0xFFFDu, 0x10000u, 0x10FFFFu}) {
@@ -167,7 +179,7 @@ TEST(Utf8Scan, SequencesCutByTheEndOfTheText) {
   }
 }
 
-TEST(Utf8Scan, TheTextBeforeAZeroByteAtEveryOffsetWithAFaultBeforeOrAfterIt) {
+TEST_P(Utf8Scan, TheTextBeforeAZeroByteAtEveryOffsetWithAFaultBeforeOrAfterIt) {
   // A zero byte ends the text: what lies after it, a fault included, does not count, and a
   // character it cuts short does.
   const std::string cyrillic = "\xD0\xB6\xD0\xB0\xD0\xB1";
@@ -186,7 +198,7 @@ TEST(Utf8Scan, TheTextBeforeAZeroByteAtEveryOffsetWithAFaultBeforeOrAfterIt) {
   }
 }
 
-TEST(Utf8Scan, RandomTextsAgreeWithDecoding) {
+TEST_P(Utf8Scan, RandomTextsAgreeWithDecoding) {
   // Mostly well-formed texts of mixed ASCII runs and characters of every length, some of
   // them damaged by a changed, lost, added or cut byte.
   std::mt19937 random(4242u);
@@ -256,7 +268,7 @@ TEST(Utf8Scan, RandomTextsAgreeWithDecoding) {
   }
 }
 
-TEST(Utf8Scan, StartTagsCountedInThePassToTheZeroByteAgreeWithCountingThem) {
+TEST_P(Utf8Scan, StartTagsCountedInThePassToTheZeroByteAgreeWithCountingThem) {
   // Several blocks of counts, with "<" before "/", "?", other bytes and a character at every
   // kind of place, block edges included, and a zero byte that ends the text (or none).
   std::mt19937 random(777u);
@@ -304,6 +316,8 @@ TEST(Utf8Scan, StartTagsCountedInThePassToTheZeroByteAgreeWithCountingThem) {
     }
   }
 }
+
+INSTANTIATE_TEST_SUITE_P(Vectors, Utf8Scan, testing::Values(64, 32, 0));
 
 }  // namespace
 }  // namespace menuconv
