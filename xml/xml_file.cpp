@@ -62,9 +62,9 @@ Status Load(platform::CodePageConverters& converters, XmlDocument& document, con
     DetectEncoding(document, bytes, encodingName);
   }
   // The text ends at the first zero byte. A UTF-8 text is checked in the same pass, and the
-  // start tags the parse is sized for are counted there, on one thread: the text tables are merged on the other
-  // processor meanwhile, and a second thread here would only take turns with them, and add the memory of their merge to
-  // the parse's.
+  // start tags the parse is sized for are counted there, on one thread: the text tables are
+  // merged on the other processor meanwhile, and a second thread here would only take turns
+  // with them, and add the memory of their merge to the parse's.
   const bool utf8 = document.GetEncoding().codePage == code_page::kUtf8;
   bool keepUtf8 = false;
   byte_scan::StartTagCounts startTags;
