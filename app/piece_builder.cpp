@@ -4,12 +4,9 @@ namespace menuconv {
 
 namespace {
 
-// How many pieces may be finished ahead of the one handed over next: bounds the memory that
-// finished pieces hold while a slow save is under way.
-constexpr std::size_t kLookAhead = 4;
 // Spare buffers kept: one for each piece that may be under way, and smaller ones than this are
 // not worth keeping.
-constexpr std::size_t kSpareBuffers = kLookAhead + 2;
+constexpr std::size_t kSpareBuffers = PieceBuilder::kLookAhead + 2;
 constexpr std::size_t kSmallestSpare = std::size_t{4} << 10;
 
 }  // namespace
@@ -35,7 +32,7 @@ std::vector<PieceJob> PlanPieces(const XmlDocument& document, ElementRef first, 
 
 PieceBuilder::PieceBuilder(const XmlDocument& document, const std::vector<PieceJob>& jobs,
                            const PictureRegistry& registry)
-    : document_(document), jobs_(jobs), registry_(registry), done_(jobs.size()) {
+    : document_(document), jobs_(jobs), registry_(registry) {
   if (jobs.size() > 1) thread_ = platform::Thread([this] { Work(); });
 }
 
@@ -50,12 +47,13 @@ PieceBuilder::~PieceBuilder() {
 
 MenuPiece PieceBuilder::Take(std::size_t i) {
   std::unique_lock<std::mutex> lock(mutex_);
-  while (!done_[i]) {
+  std::optional<MenuPiece>& done = done_[i % kLookAhead];
+  while (!done) {
     if (error_) std::rethrow_exception(error_);
     if (!BuildNext(lock)) changed_.wait(lock);
   }
-  MenuPiece piece = std::move(*done_[i]);
-  done_[i].reset();
+  MenuPiece piece = std::move(*done);
+  done.reset();
   taken_ = i + 1;
   changed_.notify_all();
   return piece;
@@ -95,7 +93,7 @@ bool PieceBuilder::BuildNext(std::unique_lock<std::mutex>& lock) {
   lock.unlock();
   MenuPiece piece = BuildMenuPiece(jobs_[i].firstChild, kPieceChildren, document_, registry_, std::move(body));
   lock.lock();
-  done_[i] = std::move(piece);
+  done_[i % kLookAhead] = std::move(piece);
   changed_.notify_all();
   return true;
 }

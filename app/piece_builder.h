@@ -2,6 +2,7 @@
 // more, and handed over in document order.
 #pragma once
 
+#include <array>
 #include <condition_variable>
 #include <cstddef>
 #include <exception>
@@ -31,6 +32,10 @@ std::vector<PieceJob> PlanPieces(const XmlDocument& document, ElementRef first, 
 
 class PieceBuilder {
  public:
+  // How many pieces may be finished ahead of the one handed over next: bounds the memory that
+  // finished pieces hold while a slow save is under way.
+  static constexpr std::size_t kLookAhead = 4;
+
   // Building only reads the document and the registry, which must not change meanwhile.
   PieceBuilder(const XmlDocument& document, const std::vector<PieceJob>& jobs, const PictureRegistry& registry);
   ~PieceBuilder();
@@ -54,7 +59,9 @@ class PieceBuilder {
   const PictureRegistry& registry_;
   std::mutex mutex_;
   std::condition_variable changed_;
-  std::vector<std::optional<MenuPiece>> done_;
+  // The pieces built and not yet handed over, job i at i % kLookAhead: a slot for every job
+  // was fresh memory for hundreds of screens.
+  std::array<std::optional<MenuPiece>, kLookAhead> done_;
   std::vector<ByteBuffer> spare_;
   std::size_t next_ = 0;   // the first job nobody took
   std::size_t taken_ = 0;  // jobs before this one were handed over
