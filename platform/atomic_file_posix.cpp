@@ -10,6 +10,7 @@
 // no file can be made beside an existing target the user may write, the target is overwritten
 // in place once the whole new content is ready, with the space for it reserved first and
 // interrupts held off meanwhile.
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/random.h>
 #include <sys/resource.h>
@@ -24,6 +25,8 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <string_view>
+#include <unordered_set>
 #include <utility>
 
 #include "base/byte_buffer.h"
@@ -253,6 +256,75 @@ OutputFolder::~OutputFolder() {
   if (handle_ >= 0) ::close(handle_);
 }
 
+// A run writes hundreds of files into a folder that is most often empty or holds the run's
+// files from before: the names read once tell which targets are new, where asking the system
+// about each name cost as much as a fifth of writing a small file. A name the listing does not
+// hold is taken as new and written unnamed; if it was made meanwhile, linking it fails and it
+// is replaced as any file made between the look and the link always was. Only names of ASCII
+// bytes are told this way, compared without case, and only from a listing of ASCII names,
+// so that a file system that folds case cannot hold a name the listing misses.
+struct OutputFolder::Listing {
+  bool usable = false;
+  std::unordered_set<std::string> names;  // lower-cased
+  void Read(int folder);
+};
+
+void OutputFolder::ListingDeleter::operator()(Listing* listing) const { delete listing; }
+
+namespace {
+
+// Folders larger than this are not listed: a few files written into a folder of many
+// thousands ask about each name instead.
+constexpr off_t kListedFolderBytes = off_t{1} << 20;
+
+bool AsciiLowered(std::string_view name, std::string& lowered) {
+  lowered.assign(name);
+  for (char& c : lowered) {
+    if (static_cast<unsigned char>(c) >= 0x80) return false;
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return true;
+}
+
+}  // namespace
+
+void OutputFolder::Listing::Read(int folder) {
+  const int fd = ::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  DIR* const dir = ::fdopendir(fd);
+  struct stat info;
+  if (dir == nullptr) {
+    ::close(fd);
+    return;
+  }
+  if (::fstat(fd, &info) != 0 || info.st_size > kListedFolderBytes) {
+    ::closedir(dir);
+    return;
+  }
+  bool ascii = true;
+  std::string lowered;
+  errno = 0;
+  while (const dirent* entry = ::readdir(dir)) {
+    ascii = ascii && AsciiLowered(entry->d_name, lowered);
+    if (!ascii) break;
+    names.insert(lowered);
+  }
+  usable = ascii && errno == 0;
+  if (!usable) names.clear();
+  ::closedir(dir);
+}
+
+bool OutputFolder::KnownNew(const std::string& name) {
+  if (!listing_) {
+    listing_.reset(new Listing);
+    listing_->Read(handle_);
+  }
+  std::string lowered;
+  if (!listing_->usable || !AsciiLowered(name, lowered)) return false;
+  // Written from now on: a second file of the name is not new.
+  return listing_->names.insert(lowered).second;
+}
+
 Status AtomicFile::Open(OutputFolder& folder, const std::string& name, StatePointer& opened) {
   if (name.empty()) return Failure(ENOENT);
   opened.reset(new State);
@@ -264,6 +336,12 @@ Status AtomicFile::Open(OutputFolder& folder, const std::string& name, StatePoin
   const std::string within = FolderOf(name);
   if (within.empty()) {
     opened->folder.Borrow(folder.handle_);
+    if (folder.KnownNew(name)) {
+      // Nothing there when the folder was read: a new file, as most are.
+      opened->target = name;
+      const int error = OpenBeside(*opened, 0);
+      return error == 0 ? Status::Success() : Failure(error);
+    }
   } else {
     const Result<int> beneath = OpenFolderBeneath(folder.handle_, within);
     if (!beneath) return beneath.status();

@@ -43,8 +43,18 @@ class OutputFolder {
 
  private:
   friend class AtomicFile;
+  // The names the folder held when it was first written in (POSIX), to tell a new file
+  // without asking the system about each; see atomic_file_posix.cpp.
+  struct Listing;
+  struct ListingDeleter {
+    void operator()(Listing* listing) const;
+  };
+  // Whether `name`, a name in the folder itself, was not there when the folder was first
+  // listed and was not asked about since; false where that cannot be told.
+  bool KnownNew(const std::string& name);
   std::string path_;
   int handle_ = -1;  // once opened (POSIX)
+  std::unique_ptr<Listing, ListingDeleter> listing_;
 };
 
 // The same write in steps, for content that is produced while it is written: Open, Write as

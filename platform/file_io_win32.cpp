@@ -106,6 +106,10 @@ Status AtomicFile::Open(const std::string& path, StatePointer& opened) {
 
 OutputFolder::~OutputFolder() = default;
 
+// The folder's names are not listed here: each file is opened by its path.
+struct OutputFolder::Listing {};
+void OutputFolder::ListingDeleter::operator()(Listing* listing) const { delete listing; }
+
 // Nothing is held open here, and folder links are not followed (see StaysInside): the name is
 // joined to the folder's path for each file.
 Status AtomicFile::Open(OutputFolder& folder, const std::string& name, StatePointer& opened) {

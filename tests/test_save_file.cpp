@@ -483,6 +483,81 @@ TEST(SaveFile, ReadOnlyFolderOverwritesAWritableFileInPlace) {
   EXPECT_EQ(created.message(), std::strerror(EACCES));
   EXPECT_EQ(folder.Entries(), (std::set<std::string>{"out.xml"}));
 }
+
+// An output folder is listed once, when the run first writes in it, to tell new names without
+// asking about each. What was there before keeps its treatment (permissions carried over); what
+// another writer makes under a name after the listing is replaced whole or refused, as what
+// appears between the look and the link always was; a name written twice is not new twice.
+TEST(SaveFile, OutputFolderListedOnceTellsNewNames) {
+  struct Case {
+    const char* label;
+    std::function<void(Folder&)> before;  // before the folder is first written in
+    std::function<void(Folder&)> after;   // after that, before out.xml is written
+    bool saved;
+    std::set<std::string> entries;
+  };
+  const auto file = [](const char* name, mode_t mode) {
+    return [name, mode](Folder& f) {
+      WriteBytes(f / name, "old");
+      ASSERT_EQ(::chmod((f / name).c_str(), mode), 0);
+    };
+  };
+  const auto nothing = [](Folder&) {};
+  const std::vector<Case> cases = {
+      {"new", nothing, nothing, true, {"first.xml", "out.xml"}},
+      {"there before, read-only for others", file("out.xml", 0640), nothing, true, {"first.xml", "out.xml"}},
+      {"there before in other case", file("OUT.XML", 0600), nothing, true, {"OUT.XML", "first.xml", "out.xml"}},
+      {"there before beside a name of other bytes",
+       [&file](Folder& f) {
+         file("out.xml", 0640)(f);
+         WriteBytes(f / "\xC3\xA9.xml", "");
+       },
+       nothing,
+       true,
+       {"\xC3\xA9.xml", "first.xml", "out.xml"}},
+      {"made by another writer after the listing", nothing, file("out.xml", 0600), true, {"first.xml", "out.xml"}},
+      {"a folder made after the listing",
+       nothing,
+       [](Folder& f) { fs::create_directory(f / "out.xml"); },
+       false,
+       {"first.xml", "out.xml"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    Folder folder;
+    c.before(folder);
+    struct stat old {};
+    const bool existed = ::stat((folder / "out.xml").c_str(), &old) == 0;
+    platform::OutputFolder out(folder.path());
+    const auto write = [&out](const std::string& name, std::string_view bytes) {
+      platform::AtomicFile atomic;
+      Status status = atomic.Open(out, name);
+      if (status) status = atomic.Write({bytes});
+      if (status) status = atomic.Commit();
+      return status;
+    };
+    ASSERT_TRUE(write("first.xml", "first").ok());
+    c.after(folder);
+    const Status saved = write("out.xml", "new");
+    EXPECT_EQ(saved.ok(), c.saved) << saved.message();
+    EXPECT_EQ(folder.Entries(), c.entries);
+    if (c.saved) {
+      EXPECT_EQ(FileBytes(folder / "out.xml"), "new");
+    }
+    struct stat now {};
+    if (c.saved && existed && ::stat((folder / "out.xml").c_str(), &now) == 0) {
+      EXPECT_EQ(now.st_mode & 07777, old.st_mode & 07777);
+    }
+    // Written again, the name takes the look it takes for an existing file.
+    if (c.saved) {
+      ASSERT_EQ(::chmod((folder / "out.xml").c_str(), 0604), 0);
+      ASSERT_TRUE(write("out.xml", "again").ok());
+      EXPECT_EQ(FileBytes(folder / "out.xml"), "again");
+      ASSERT_EQ(::stat((folder / "out.xml").c_str(), &now), 0);
+      EXPECT_EQ(now.st_mode & 07777, 0604u);
+    }
+  }
+}
 #endif
 
 TEST(SaveFile, DeepDocumentSavesOnASmallStack) {
