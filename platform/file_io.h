@@ -30,7 +30,8 @@ Status WriteFileAtomically(const std::string& path, const std::vector<std::strin
 // The folder that a run writes many files beneath, opened at the first of them and held from
 // then on (POSIX: by its descriptor): a folder moved or swapped for a link meanwhile is not
 // followed, and each file costs fewer calls to the system. The folders within it that a name
-// leads through are still checked file by file.
+// leads through are still checked file by file. Its names are read once (POSIX), so that a
+// file it did not hold is written as a new one without a look first. Used from one thread.
 class OutputFolder {
  public:
   explicit OutputFolder(std::string path) : path_(std::move(path)) {}
