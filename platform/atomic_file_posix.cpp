@@ -182,6 +182,14 @@ bool MayWrite(int folder, const char* leaf) {
 // read-only file system): a target the user may write is then written in place.
 bool NothingCanBeMadeBeside(int error) { return error == EACCES || error == EROFS || error == EPERM; }
 
+// Opens the write of a new file `name` in the folder `state.folder`: nothing is there, not even
+// a link that leads nowhere.
+Status OpenNew(AtomicFile::State& state, const std::string& name) {
+  state.target = name;
+  const int error = OpenBeside(state, 0);
+  return error == 0 ? Status::Success() : Failure(error);
+}
+
 // Opens the write of `name` in the folder `state.folder`.
 Status OpenIn(AtomicFile::State& state, const std::string& name) {
   const int folder = state.folder.fd;
@@ -190,9 +198,7 @@ Status OpenIn(AtomicFile::State& state, const std::string& name) {
   struct stat info;
   if (::fstatat(folder, leaf, &info, AT_SYMLINK_NOFOLLOW) != 0) {
     if (errno != ENOENT) return Failure(errno);
-    // Nothing there, not even a link that leads nowhere: a new file, as most are.
-    const int error = OpenBeside(state, 0);
-    return error == 0 ? Status::Success() : Failure(error);
+    return OpenNew(state, name);  // as most are
   }
   // A link counts as what it leads to.
   const bool link = S_ISLNK(info.st_mode);
@@ -336,12 +342,8 @@ Status AtomicFile::Open(OutputFolder& folder, const std::string& name, StatePoin
   const std::string within = FolderOf(name);
   if (within.empty()) {
     opened->folder.Borrow(folder.handle_);
-    if (folder.KnownNew(name)) {
-      // Nothing there when the folder was read: a new file, as most are.
-      opened->target = name;
-      const int error = OpenBeside(*opened, 0);
-      return error == 0 ? Status::Success() : Failure(error);
-    }
+    // Nothing there when the folder was read: a new file, as most are.
+    if (folder.KnownNew(name)) return OpenNew(*opened, name);
   } else {
     const Result<int> beneath = OpenFolderBeneath(folder.handle_, within);
     if (!beneath) return beneath.status();
