@@ -1,9 +1,13 @@
 #include "app/text_table_step.h"
 
 #include <filesystem>
+#include <optional>
+#include <string_view>
 #include <utility>
+#include <vector>
 
 #include "app/unchanged_check.h"
+#include "base/byte_sink.h"
 #include "platform/file_io.h"
 #include "platform/mapped_file.h"
 #include "texts/byte_file.h"
@@ -19,11 +23,28 @@ std::optional<std::string> TextTableBase(const std::string& inputPath) {
 
 namespace {
 
-bool SameBytes(std::string_view bytes, const std::string& path) {
-  UnchangedCheck check(path);
-  check.Add(bytes);
-  return check.Unchanged();
+std::optional<FileStamp> StampOf(const std::string& path) {
+  std::error_code error;
+  FileStamp stamp;
+  stamp.size = std::filesystem::file_size(path, error);
+  if (!error) stamp.written = std::filesystem::last_write_time(path, error);
+  if (error) return std::nullopt;
+  return stamp;
 }
+
+// Writes the file and compares it with the one there as it goes.
+class WriteAndCompare final : public ByteSink {
+ public:
+  WriteAndCompare(platform::FileSink& file, UnchangedCheck& check) : file_(file), check_(check) {}
+  Status Write(const std::vector<std::string_view>& bytes) override {
+    (void)check_.Write(bytes);  // comparing never fails
+    return file_.Write(bytes);
+  }
+
+ private:
+  platform::FileSink& file_;
+  UnchangedCheck& check_;
+};
 
 }  // namespace
 
@@ -60,17 +81,21 @@ MergedTextTables MergeTextTables(const std::string& inputPath, bool rewrite, con
   // Rewriting would throw away a file that was never understood.
   merged.toWrite = outcome.read.ok() && rewrite;
   if (merged.toWrite) {
+    // Written as it is serialised: no copy of the whole file is held.
+    merged.file = std::make_unique<platform::FileSink>(outcome.table);
     if (keepUnchanged) {
-      // The file that is there is compared at the end, when nothing else of the run writes.
-      merged.bytes = SerializeTextTable(table);
+      // Stamped before it is compared: a write during the comparison changes the stamp too.
+      const std::optional<FileStamp> before = StampOf(outcome.table);
+      UnchangedCheck check(outcome.table);
+      WriteAndCompare both(*merged.file, check);
+      outcome.write = SerializeTextTable(table, both);
+      if (outcome.write && before && check.Unchanged()) merged.sameAsWritten = before;
     } else {
-      // Written as it is serialised: no copy of the whole file is held.
-      merged.file = std::make_unique<platform::FileSink>(outcome.table);
       outcome.write = SerializeTextTable(table, *merged.file);
-      if (!outcome.write) merged.file.reset();
-      // Written out meanwhile, where replacing the table at the end would wait for it.
-      if (merged.file) merged.file->StartWriteOut();
     }
+    if (!outcome.write) merged.file.reset();
+    // Written out meanwhile, where replacing the table at the end would wait for it.
+    if (merged.file && !merged.sameAsWritten) merged.file->StartWriteOut();
   }
   // A file cut short under the table since it was read gave records of zeros where it was:
   // nothing made from them is kept.
@@ -86,14 +111,14 @@ MergedTextTables MergeTextTables(const std::string& inputPath, bool rewrite, con
 TextTableOutcome CommitMergedTable(MergedTextTables merged) {
   TextTableOutcome& outcome = merged.outcome;
   if (!merged.toWrite || !outcome.write) return std::move(outcome);
-  if (merged.file) {
-    outcome.write = merged.file->Commit();
-  } else if (SameBytes(merged.bytes.view(), outcome.table)) {
+  // Left as it is only if nothing wrote it since it was found to hold the same bytes: the
+  // run's own screens included.
+  if (merged.sameAsWritten && StampOf(outcome.table) == merged.sameAsWritten) {
+    merged.file->Abandon();
     outcome.kept = true;
     return std::move(outcome);
-  } else {
-    outcome.write = platform::WriteFileAtomically(outcome.table, {merged.bytes.view()});
   }
+  outcome.write = merged.file->Commit();
   if (outcome.write.ok()) outcome.recordsWritten = outcome.recordsMerged;
   return std::move(outcome);
 }

@@ -3,12 +3,13 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "base/byte_buffer.h"
 #include "base/status.h"
 #include "platform/file_io.h"
 
@@ -50,15 +51,24 @@ struct TextTableOutcome {
 TextTableOutcome RunTextTableStep(const std::string& inputPath, bool rewrite, const std::string& destination = "",
                                   bool keepUnchanged = false);
 
+// The size of a file and the time of its last write, to tell whether it was written since.
+struct FileStamp {
+  std::uintmax_t size = 0;
+  std::filesystem::file_time_type written;
+  bool operator==(const FileStamp& other) const { return size == other.size && written == other.written; }
+};
+
 // The step in two halves, so that the reading can go on beside other work and the file only
 // take its place once it may: the merging, which also writes the new file under no name yet
-// (or, with `keepUnchanged`, keeps its bytes to compare them at the end), then putting it in
+// (and, with `keepUnchanged`, compares its bytes with the table there), then putting it in
 // place. A merge that is dropped leaves every file as it was.
 struct MergedTextTables {
   TextTableOutcome outcome;
   bool toWrite = false;                      // the table is to be written
   std::unique_ptr<platform::FileSink> file;  // written, to be put in place
-  ByteBuffer bytes;                          // with keepUnchanged: the new file's bytes
+  // With keepUnchanged, where the table there held the new bytes: what it was before it was
+  // compared. Still so at the end, it is kept; written since, it is replaced.
+  std::optional<FileStamp> sameAsWritten;
 };
 MergedTextTables MergeTextTables(const std::string& inputPath, bool rewrite, const std::string& destination = "",
                                  bool keepUnchanged = false);

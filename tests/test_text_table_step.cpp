@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <map>
@@ -243,6 +244,39 @@ TEST_F(TextTableStepTest, StepsShareNothing) {
   const TextTableOutcome outcome = RunTextTableStep("one.xml", true);
   EXPECT_EQ(outcome.recordsMerged, 2u);
   EXPECT_EQ(ReadBytes("one_txts.txt"), Table({kRecordKA, kRecordZZ}));
+}
+
+// With keepUnchanged the table there is compared while the merged one is written, and left as
+// it is at the end only if it held the same bytes and nothing wrote it since.
+TEST_F(TextTableStepTest, KeepUnchangedLeavesOnlyATableNotWrittenSince) {
+  struct Case {
+    const char* name;
+    std::string there;                     // the table before the step
+    std::optional<std::string> meanwhile;  // written over it between merging and putting in place
+    bool kept;
+  };
+  const std::string merged = Table({kRecordKA, kRecordMC});
+  const Case cases[] = {
+      {"same bytes", merged, std::nullopt, true},
+      {"other bytes", Table({kRecordKA}), std::nullopt, false},
+      {"written meanwhile", merged, Table({kRecordZZ}), false},
+  };
+  const auto old = fs::file_time_type::clock::now() - std::chrono::hours(1);
+  for (const Case& c : cases) {
+    WriteBytes("menus.txt", Table({kRecordMC, kRecordKA}));
+    WriteBytes("menus_txts.txt", c.there);
+    fs::last_write_time("menus_txts.txt", old);
+    const auto stamped = fs::last_write_time("menus_txts.txt");  // as the file system keeps it
+    MergedTextTables step = MergeTextTables("menus.xml", true, "", true);
+    if (c.meanwhile) WriteBytes("menus_txts.txt", *c.meanwhile);
+    const TextTableOutcome outcome = CommitMergedTable(std::move(step));
+    EXPECT_TRUE(outcome.write.ok()) << c.name;
+    EXPECT_EQ(outcome.kept, c.kept) << c.name;
+    EXPECT_EQ(outcome.recordsWritten, c.kept ? 0u : 2u) << c.name;
+    EXPECT_EQ(ReadBytes("menus_txts.txt"), merged) << c.name;
+    EXPECT_EQ(fs::last_write_time("menus_txts.txt") == stamped, c.kept) << c.name;
+    EXPECT_EQ(Snapshot().size(), 2u) << c.name;  // no file left behind
+  }
 }
 
 }  // namespace
