@@ -1,6 +1,7 @@
 #include "app/run.h"
 
 #include <exception>
+#include <functional>
 #include <future>
 #include <new>
 #include <system_error>
@@ -114,12 +115,14 @@ int ReportTextTables(const TextTableOutcome& outcome, RunContext& context) {
 // Loads the document, the first source of the run. Fails with kTextEndedEarly when the
 // document holds what was read before its text ended; any other failure means it could not be
 // loaded: not read, not converted, cut short meanwhile, or what was thrown.
-Status LoadDocument(const std::string& path, XmlDocument& document, RunContext& context) {
+// `otherWork` returns once the run's work beside the load is done (see Load).
+Status LoadDocument(const std::string& path, XmlDocument& document, RunContext& context,
+                    const std::function<void()>& otherWork) {
   try {
     context.sources.push_back(path);
     // Nothing but file names and messages leaves the document, so a code page that round-trips
     // exactly is held as the file's bytes: nothing to decode, nothing to encode when written.
-    Status loaded = Load(context.codePages, document, path, "", HeldText::kFileBytes);
+    Status loaded = Load(context.codePages, document, path, "", HeldText::kFileBytes, otherWork);
     if (!loaded && loaded.code() != StatusCode::kTextEndedEarly) return loaded;
     if (document.TextCutShort()) return platform::CutShortFailure();
     return loaded;
@@ -129,9 +132,9 @@ Status LoadDocument(const std::string& path, XmlDocument& document, RunContext& 
 }
 
 // Loads and converts the document; 0 when every screen was written.
-int ConvertFile(const std::string& path, RunContext& context) {
+int ConvertFile(const std::string& path, RunContext& context, const std::function<void()>& otherWork) {
   XmlDocument document;
-  const Status loaded = LoadDocument(path, document, context);
+  const Status loaded = LoadDocument(path, document, context, otherWork);
   if (!loaded && loaded.code() != StatusCode::kTextEndedEarly) {
     context.reporter.Failure("Error", kLoadFailed, {}, {path + ": " + loaded.message()});
     return 1;
@@ -154,8 +157,10 @@ int ConvertFile(const std::string& path, RunContext& context) {
 }
 
 // The text tables owe nothing to the document: they are read, merged and written under no
-// name yet on a thread of their own while the document is loaded and converted, and the file
-// takes its place only once every screen did.
+// name yet on a thread of their own while the document is loaded, and the file takes its
+// place only once every screen did. The parse takes the second processor only once the merge
+// is done and gave its memory back (it keeps none but the file it wrote): held together
+// with the document's whole, the merge's would raise the run's peak.
 class TextTablesMerge {
  public:
   TextTablesMerge(const std::string& path, const RunSettings& settings)
@@ -171,6 +176,11 @@ class TextTablesMerge {
     }
   }
 
+  // Returns once the merge on its own thread is done; at once without that thread.
+  void WaitForMerge() {
+    if (thread_.Joinable()) result_.wait();
+  }
+
   MergedTextTables Get() {
     if (!thread_.Joinable()) task_();
     return result_.get();
@@ -184,7 +194,7 @@ class TextTablesMerge {
 
 int Run(const std::string& path, RunContext& context) {
   TextTablesMerge merging(path, context.settings);
-  if (const int failed = ConvertFile(path, context)) return failed;
+  if (const int failed = ConvertFile(path, context, [&merging] { merging.WaitForMerge(); })) return failed;
   return ReportTextTables(CommitMergedTable(merging.Get()), context);
 }
 

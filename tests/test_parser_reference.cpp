@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdint>
 #include <random>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -616,17 +618,22 @@ TEST(XmlParser, RandomLongerMarkupReadsLikeTheReference) {
   }
 }
 
-TEST(XmlParser, LargeTextWhoseFirstPartIsQuickReadsAsInOnePass) {
-  // The first part is mostly one long text, read in a moment: its reader is done long before
-  // the second part's and takes over the end of it, as a third part, while that reads on.
-  // Groups open across every point where a part may begin, and repeated names make notes.
+// A text of 4 MiB, read in parts: mostly one long text at first, then groups that open across
+// every point where a part may begin, with repeated names that make notes.
+std::string LargeTextWithQuickFirstPart() {
   std::string text = "<r>\n<quick>" + std::string(std::size_t{3} << 19, 'q') + "</quick>\n";
   for (int group = 0; text.size() < (std::size_t{4} << 20); ++group) {
     text += "<g n=\"" + std::to_string(group) + "\">\n";
     for (int i = 0; i < 40; ++i) text += "  <e a=\"1\" b=\"two\" a=\"3\">text " + std::to_string(i) + "</e>\n";
     text += "</g>\n";
   }
-  text += "</r>\n";
+  return text + "</r>\n";
+}
+
+TEST(XmlParser, LargeTextWhoseFirstPartIsQuickReadsAsInOnePass) {
+  // The first part is read in a moment: its reader is done long before the second part's and
+  // takes over the end of it, as a third part, while that reads on.
+  const std::string text = LargeTextWithQuickFirstPart();
   XmlDocument whole;
   const Status wholeStatus = ParseDocumentSplitAt(whole, Held(text), text.size());
   const std::vector<std::string> expected = Reading(whole, wholeStatus);
@@ -634,6 +641,28 @@ TEST(XmlParser, LargeTextWhoseFirstPartIsQuickReadsAsInOnePass) {
     XmlDocument doc;
     const Status status = ParseDocument(doc, Held(text));
     ASSERT_EQ(Reading(doc, status), expected) << "run " << run;
+  }
+}
+
+TEST(XmlParser, SecondPartWaitsOnItsOwnThreadAndReadsAsInOnePass) {
+  // The second part's thread waits before reading; held long, the first part is done before
+  // the second began, and asks for the end of a part not read at all.
+  const std::string text = LargeTextWithQuickFirstPart();
+  XmlDocument whole;
+  const std::vector<std::string> expected = Reading(whole, ParseDocumentSplitAt(whole, Held(text), text.size()));
+  for (const int waitMs : {0, 100}) {
+    int calls = 0;
+    bool onOtherThread = false;
+    const std::thread::id parsing = std::this_thread::get_id();
+    XmlDocument doc;
+    const Status status = ParseDocument(doc, Held(text), [&] {
+      ++calls;
+      onOtherThread = std::this_thread::get_id() != parsing;
+      std::this_thread::sleep_for(std::chrono::milliseconds(waitMs));
+    });
+    EXPECT_EQ(calls, 1) << waitMs;
+    EXPECT_TRUE(onOtherThread) << waitMs;
+    EXPECT_EQ(Reading(doc, status), expected) << waitMs;
   }
 }
 

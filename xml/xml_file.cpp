@@ -45,7 +45,7 @@ void NoteUnknownEncoding(std::string_view declared, std::string_view text, std::
 }  // namespace
 
 Status Load(platform::CodePageConverters& converters, XmlDocument& document, const std::string& path,
-            std::string_view encodingName, HeldText held) {
+            std::string_view encodingName, HeldText held, const std::function<void()>& otherWork) {
   document.Clear();
 
   auto input = std::make_unique<platform::HeldMappedFile>();
@@ -62,9 +62,9 @@ Status Load(platform::CodePageConverters& converters, XmlDocument& document, con
     DetectEncoding(document, bytes, encodingName);
   }
   // The text ends at the first zero byte. A UTF-8 text is checked in the same pass, and the
-  // start tags the parse is sized for are counted there, on one thread: the text tables are
-  // merged on the other processor meanwhile, and a second thread here would only take turns
-  // with them, and add the memory of their merge to the parse's.
+  // start tags the parse is sized for are counted there, on one thread: the caller's other
+  // work has the other processor meanwhile, and a second thread here would only take turns
+  // with it.
   const bool utf8 = document.GetEncoding().codePage == code_page::kUtf8;
   bool keepUtf8 = false;
   byte_scan::StartTagCounts startTags;
@@ -112,8 +112,8 @@ Status Load(platform::CodePageConverters& converters, XmlDocument& document, con
   if (unknownEncoding) NoteUnknownEncoding(unknownName, text.view(), notes);
   const uint32_t codePage = document.GetEncoding().codePage;
   // The start tags of the file's bytes were counted by the pass that found where they end.
-  Status parsed = keepFileBytes || keepUtf8 ? ParseDocument(document, std::move(text), startTags)
-                                            : ParseDocument(document, std::move(text));
+  Status parsed = keepFileBytes || keepUtf8 ? ParseDocument(document, std::move(text), startTags, otherWork)
+                                            : ParseDocument(document, std::move(text), otherWork);
   document.InsertNotesFirst(std::move(notes));
   // Kept UTF-8 is narrow text where narrow text is UTF-8; elsewhere (Windows) it is held as
   // the file's bytes too, and names leave the document through NarrowText.

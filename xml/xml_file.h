@@ -2,6 +2,7 @@
 // declaration and the serialised, encoded body.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -16,8 +17,12 @@ namespace menuconv {
 // encoding from the file itself. A text that ended early fails with the code kTextEndedEarly
 // and the place where it ended, and the document holds what was read before; any other
 // failure means the file could not be read or converted.
+// `otherWork`, when given, returns once work that the caller runs beside the load is done; a
+// large text's parse takes its second processor only then (see ParseDocument), so that the
+// memory of that work is given back while the document's grows on one processor only.
 Status Load(platform::CodePageConverters& converters, XmlDocument& document, const std::string& path,
-            std::string_view encodingName, HeldText held = HeldText::kNarrow);
+            std::string_view encodingName, HeldText held = HeldText::kNarrow,
+            const std::function<void()>& otherWork = nullptr);
 
 // Writes the document in the named encoding (empty: utf-8). An existing file is replaced only
 // once the new one was written completely.

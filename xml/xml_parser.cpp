@@ -161,8 +161,9 @@ class Parser {
   // the result is the same as reading the whole text in one pass. Where it is not (it lies
   // inside a comment, a value, ...), the other thread's work is dropped and the reading
   // goes on here. Done first, this reading takes over the end of what the other has left
-  // (see TailOffer); `tail`, when given, is that end, offered from the start.
-  Status RunSplit(const char* split, Parser& rest, const char* tail) {
+  // (see TailOffer); `tail`, when given, is that end, offered from the start. `restWaits`,
+  // when given, is called on the other thread before it reads.
+  Status RunSplit(const char* split, Parser& rest, const char* tail, const std::function<void()>& restWaits) {
     std::atomic<bool> dropped{false};
     TailOffer offer;
     Status restStatus;
@@ -176,6 +177,7 @@ class Parser {
     try {
       other = platform::Thread([&] {
         try {
+          if (restWaits) restWaits();
           restStatus = rest.Parse(split + 1);
         } catch (...) {
           restError = std::current_exception();
@@ -236,7 +238,8 @@ class Parser {
   // Reads the text into the document, in two parts from `splitAt` on, or in two parts where
   // a large text suits (none given).
   static Status ParseText(XmlDocument& document, HeldBytes text, std::optional<std::size_t> splitAt,
-                          std::optional<std::size_t> tailAt, const byte_scan::StartTagCounts* startTags = nullptr);
+                          std::optional<std::size_t> tailAt, const byte_scan::StartTagCounts* startTags = nullptr,
+                          const std::function<void()>& secondPartWaits = nullptr);
 
  private:
   // Places the notes and gives the status.
@@ -837,7 +840,8 @@ class Parser {
 };
 
 Status Parser::ParseText(XmlDocument& document, HeldBytes text, std::optional<std::size_t> splitAt,
-                         std::optional<std::size_t> tailAt, const byte_scan::StartTagCounts* startTags) {
+                         std::optional<std::size_t> tailAt, const byte_scan::StartTagCounts* startTags,
+                         const std::function<void()>& secondPartWaits) {
   document.Clear();
   if (text.size() > 0xFFFFFFFFu) throw std::length_error("document larger than 4 GiB");
   document.store_ = std::move(text);
@@ -872,7 +876,7 @@ Status Parser::ParseText(XmlDocument& document, HeldBytes text, std::optional<st
       Parser rest(document, static_cast<uint32_t>(before), limit);
       const char* const tail =
           tailAt && begin + *tailAt > split && *tailAt < document.store_.size() ? begin + *tailAt : nullptr;
-      status = parser.RunSplit(split, rest, tail);
+      status = parser.RunSplit(split, rest, tail, secondPartWaits);
     } else {
       status = parser.Run();
     }
@@ -885,12 +889,13 @@ Status Parser::ParseText(XmlDocument& document, HeldBytes text, std::optional<st
   return status;
 }
 
-Status ParseDocument(XmlDocument& document, HeldBytes text) {
-  return Parser::ParseText(document, std::move(text), std::nullopt, std::nullopt);
+Status ParseDocument(XmlDocument& document, HeldBytes text, const std::function<void()>& secondPartWaits) {
+  return Parser::ParseText(document, std::move(text), std::nullopt, std::nullopt, nullptr, secondPartWaits);
 }
 
-Status ParseDocument(XmlDocument& document, HeldBytes text, const byte_scan::StartTagCounts& startTags) {
-  return Parser::ParseText(document, std::move(text), std::nullopt, std::nullopt, &startTags);
+Status ParseDocument(XmlDocument& document, HeldBytes text, const byte_scan::StartTagCounts& startTags,
+                     const std::function<void()>& secondPartWaits) {
+  return Parser::ParseText(document, std::move(text), std::nullopt, std::nullopt, &startTags, secondPartWaits);
 }
 
 Status ParseDocumentSplitAt(XmlDocument& document, HeldBytes text, std::size_t splitAt,

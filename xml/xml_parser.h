@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -20,10 +21,14 @@ namespace menuconv {
 // Fails when the text ended inside a construct or an open element: the document keeps every
 // element read so far, the reason is "the text ended inside WHAT" (a comment, the element
 // "menu", ...), and the position is where that construct began.
-Status ParseDocument(XmlDocument& document, HeldBytes text);
+// A large text is read in two parts at once; with `secondPartWaits`, the thread of the second
+// part calls it before reading, while the first part is read: work that the caller runs
+// beside the parse then has the other processor to itself until it returns.
+Status ParseDocument(XmlDocument& document, HeldBytes text, const std::function<void()>& secondPartWaits = nullptr);
 // The same with the start tags of the text counted already, in blocks (see CheckUtf8UpToZero):
 // the parse then need not count them first.
-Status ParseDocument(XmlDocument& document, HeldBytes text, const byte_scan::StartTagCounts& startTags);
+Status ParseDocument(XmlDocument& document, HeldBytes text, const byte_scan::StartTagCounts& startTags,
+                     const std::function<void()>& secondPartWaits = nullptr);
 Status ParseDocument(XmlDocument& document, ByteBuffer text);
 Status ParseDocument(XmlDocument& document, std::string_view text);
 
