@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <charconv>
 #include <string>
 
@@ -10,7 +11,9 @@ namespace {
 void AppendNumber(WidgetElement& element, uint32_t value) {
   char digits[10];
   const auto result = std::to_chars(digits, digits + sizeof digits, value);
-  element.AppendToValue(std::string_view(digits, static_cast<std::size_t>(result.ptr - digits)));
+  // Never more than the array: said here, so that the compiler knows the copy is a short one.
+  const auto length = std::min(static_cast<std::size_t>(result.ptr - digits), sizeof digits);
+  element.AppendToValue(std::string_view(digits, length));
 }
 
 }  // namespace
