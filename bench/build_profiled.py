@@ -25,14 +25,19 @@ RUNS_PER_DOCUMENT = 2
 BENCH_TOOLS = ["bench_generate", "bench_io_floor", "bench_pugixml_parse"]
 
 
-def step(title, argv, cwd=None):
+def step(title, argv):
     print(f"== {title}", flush=True)
-    subprocess.run(argv, cwd=cwd, check=True)
+    subprocess.run(argv, check=True)
+
+
+def profile_dir(build):
+    return os.path.join(build, "profile")
 
 
 def configure_and_build(build, stage, extra, targets):
     step(f"configure ({stage})", ["cmake", "-S", SOURCE, "-B", build, "-DCMAKE_BUILD_TYPE=Release",
-                                  f"-DMENUCONV_PROFILE={stage}", "-DCMAKE_INTERPROCEDURAL_OPTIMIZATION=ON",
+                                  f"-DMENUCONV_PROFILE={stage}", f"-DMENUCONV_PROFILE_DIR={profile_dir(build)}",
+                                  "-DCMAKE_INTERPROCEDURAL_OPTIMIZATION=ON",
                                   # the profile makes the compiler look deeper: warnings it finds
                                   # then are not this build's to fail on
                                   "-DMENUCONV_WERROR=OFF", *extra])
@@ -48,7 +53,7 @@ def main():
     menuconv = os.path.join(build, "menuconv")
 
     # A record left by an earlier build of other sources would guide this one wrongly.
-    shutil.rmtree(os.path.join(build, "profile"), ignore_errors=True)
+    shutil.rmtree(profile_dir(build), ignore_errors=True)
     configure_and_build(build, "generate", args.cmake_args, ["menuconv", "bench_generate"])
     with tempfile.TemporaryDirectory(prefix="menuconv-training-") as scratch:
         for size, encoding in TRAINING:
