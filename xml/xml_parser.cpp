@@ -71,14 +71,18 @@ const char* SplitPoint(const char* begin, const char* end) { return SplitPointFr
 // the elements the third part was given.
 class TailOffer {
  public:
-  TailOffer() : start_(std::chrono::steady_clock::now()) {}
+  TailOffer() : start_(std::chrono::steady_clock::now()), secondStart_(start_) {}
+  // The second reading, as it begins to read: it may have waited for the processor first.
+  void SecondStarts() { secondStart_ = std::chrono::steady_clock::now(); }
   // The second reading: whether it was asked, cheap enough to look at every construct.
   bool Asked() const { return asked_.load(std::memory_order_acquire); }
   // The second reading, asked, having read `read` bytes while the first read `first`: the
   // share of what it has left that the first reader would read in the time this one reads the
-  // rest, each going on at the pace it went so far.
+  // rest, each going on at the pace it went so far. Its pace counts from when it began to
+  // read: counted from the start, the time it waited made it look slow, and the first reader
+  // was handed more than it could read before the second was done.
   double FirstReaderShare(double read, double first) const {
-    const double now = Seconds(std::chrono::steady_clock::now() - start_);
+    const double now = Seconds(std::chrono::steady_clock::now() - secondStart_);
     const double firstPace = first / std::max(firstTook_, 1e-6);
     const double pace = read / std::max(now, 1e-6);
     return std::clamp(firstPace / (firstPace + pace), 0.1, 0.9);
@@ -124,6 +128,8 @@ class TailOffer {
   static double Seconds(std::chrono::steady_clock::duration d) { return std::chrono::duration<double>(d).count(); }
 
   const std::chrono::steady_clock::time_point start_;
+  // When the second reading began to read, which only that reading looks at.
+  std::chrono::steady_clock::time_point secondStart_;
   double firstTook_ = 0;  // how long the first reading took, set before it asks
   std::atomic<bool> asked_{false};
   std::mutex mutex_;
@@ -178,6 +184,7 @@ class Parser {
       other = platform::Thread([&] {
         try {
           if (restWaits) restWaits();
+          offer.SecondStarts();
           restStatus = rest.Parse(split + 1);
         } catch (...) {
           restError = std::current_exception();
