@@ -12,6 +12,7 @@
 #include "convert/picture_registry.h"
 #include "platform/codepage.h"
 #include "platform/file_io.h"
+#include "platform/large_blocks.h"
 #include "xml/text_locator.h"
 
 namespace menuconv {
@@ -40,7 +41,7 @@ struct RunContext {
   std::string documentPath;
   // Counts the lines of the input document's text for the warnings that point into it.
   TextLocator inputPlaces{std::string_view()};
-  PictureRegistry pictures;
+  PictureRegistry pictures{platform::BackWithMemory};
   // Every conversion between the input's code page and narrow text goes through these.
   platform::CodePageConverters codePages;
   // The folder the menu documents are written beneath, held from the first of them on.

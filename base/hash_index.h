@@ -19,11 +19,14 @@ class HashIndex {
   // Reset one before use.
   HashIndex() { Reset(); }
 
+  // Called with the slots' memory before they are first written, for the owner to prepare it.
+  using PrepareSlots = void (*)(void* slots, std::size_t bytes);
+
   // Empties the table, with room for `count` values before it grows.
-  void Reset(std::size_t count = 0) {
+  void Reset(std::size_t count = 0, PrepareSlots prepare = nullptr) {
     std::size_t size = kSmallest;
     while (size < 2 * count) size *= 2;
-    Resize(size);
+    Resize(size, prepare);
     count_ = 0;
   }
   std::size_t Size() const { return count_; }
@@ -87,8 +90,12 @@ class HashIndex {
   std::size_t Home(uint64_t kept) const {
     return static_cast<std::size_t>((kept * 0x9E3779B97F4A7C15ull) >> 32) & mask_;
   }
-  void Resize(std::size_t size) {
-    slots_.assign(size, Slot{});
+  void Resize(std::size_t size, PrepareSlots prepare = nullptr) {
+    std::vector<Slot> fresh;
+    fresh.reserve(size);
+    if (prepare) prepare(fresh.data(), size * sizeof(Slot));
+    fresh.resize(size);
+    slots_.swap(fresh);
     mask_ = size - 1;
   }
   void Grow() {

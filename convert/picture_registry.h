@@ -23,14 +23,17 @@ struct PictureEntry {
 
 class PictureRegistry {
  public:
-  PictureRegistry() = default;
+  // `backWithMemory`, when given, is asked to back the memory of a large index with pages
+  // before the index is filled (see Clear).
+  using BackWithMemory = void (*)(void* data, std::size_t bytes);
+  explicit PictureRegistry(BackWithMemory backWithMemory = nullptr) : backWithMemory_(backWithMemory) {}
   // Entries view the registry's own copies of their names and paths.
   PictureRegistry(const PictureRegistry&) = delete;
   PictureRegistry& operator=(const PictureRegistry&) = delete;
 
   // Empties the registry, with room for `count` entries before its index grows.
   void Clear(std::size_t count = 0) {
-    index_.Reset(count);
+    index_.Reset(count, backWithMemory_);
     blocks_.clear();
     free_ = nullptr;
     left_ = 0;
@@ -62,6 +65,7 @@ class PictureRegistry {
   std::vector<std::unique_ptr<char[]>> blocks_;
   char* free_ = nullptr;
   std::size_t left_ = 0;
+  BackWithMemory backWithMemory_;
   HashIndex<Named> index_;
 };
 

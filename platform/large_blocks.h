@@ -20,6 +20,12 @@ void FreeLargeBlock(void* block, std::size_t bytes) noexcept;
 // it: where it holds whole large pages, they are asked for. Only a hint.
 void AdviseLargePages(char* data, std::size_t size);
 
+// Asks the system to back the whole small pages of [data, data + size) with memory at once, in
+// one call, for room about to be written all over (a hash table's slots): written first, each
+// page took a page fault of its own, which on some machines costs more than the writing. Less
+// than 64 KiB is left as it is: a few pages are not worth the call. Only a hint.
+void BackWithMemory(void* data, std::size_t size);
+
 // A block of at least `bytes` bytes made of whole large pages where the system has them, its
 // last one included: it may hold up to 2 MiB more than its filled part, for one page fault per
 // 2 MiB. For room that is filled in good part at once (a table's records and the room they are

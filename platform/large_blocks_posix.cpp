@@ -79,6 +79,19 @@ void AdviseLargePages(char* data, std::size_t size) {
 #endif
 }
 
+void BackWithMemory(void* data, std::size_t size) {
+#ifdef MADV_POPULATE_WRITE
+  if (size < (std::size_t{64} << 10)) return;
+  const std::uintptr_t begin = RoundUp(reinterpret_cast<std::uintptr_t>(data), SmallPage());
+  const std::uintptr_t end = (reinterpret_cast<std::uintptr_t>(data) + size) & ~(SmallPage() - 1);
+  // Systems without it refuse it; the pages are then faulted in as they are written.
+  if (end > begin) (void)::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_POPULATE_WRITE);
+#else
+  (void)data;
+  (void)size;
+#endif
+}
+
 void* AllocateLargeBlock(std::size_t bytes) {
   // Smaller blocks cannot hold a whole large page: the allocator serves them as any other.
   if (bytes < kLargePage) {

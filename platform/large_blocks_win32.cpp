@@ -20,4 +20,6 @@ void FreeInLargePages(void* block, std::size_t bytes) noexcept { FreeLargeBlock(
 
 void AdviseLargePages(char*, std::size_t) {}
 
+void BackWithMemory(void*, std::size_t) {}
+
 }  // namespace menuconv::platform

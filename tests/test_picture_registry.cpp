@@ -1,6 +1,10 @@
 // The picture list, read directly.
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <utility>
+
+#include "platform/large_blocks.h"
 #include "tests/convert_support.h"
 
 namespace menuconv {
@@ -63,25 +67,45 @@ TEST_F(PictureRegistryTest, RegistersDirectImageModulesFirstOfANameWins) {
   EXPECT_TRUE(warnings.empty());
 }
 
+// What a backer of the index's memory was last given; the scribbling one writes over it, as
+// nothing keeps a backer from doing, so that slots left as it found them would show.
+std::size_t backedBytes = 0;
+void ScribblingBacker(void* data, std::size_t bytes) {
+  std::memset(data, 0xA5, bytes);
+  backedBytes = bytes;
+}
+
 TEST(PictureRegistry, NamesAndPathsStayWhereTheyAreAsTheRegistryFills) {
   // Enough entries for several blocks of names and paths, one path longer than a block, and
-  // every entry found afterwards with its own path: what is stored never moves.
-  PictureRegistry registry;
+  // every entry found afterwards with its own path: what is stored never moves. With each
+  // backer of the index's memory, the system's among them: backing changes no entry.
+  const std::pair<const char*, PictureRegistry::BackWithMemory> backers[] = {
+      {"none", nullptr}, {"scribbling", ScribblingBacker}, {"the system's", platform::BackWithMemory}};
   const auto pathOf = [](int i) {
     return i == 1500 ? std::string(std::size_t{100} << 10, 'p') : "gfx/menu/picture_" + std::to_string(i) + ".png";
   };
-  std::vector<std::string> names;
-  for (int i = 0; i < 5000; ++i) {
-    names.push_back("pic_" + std::to_string(i));
-    const std::string path = pathOf(i);
-    ASSERT_TRUE(registry.Insert(names.back(), PictureEntry{path, i, 1}));
-  }
-  EXPECT_FALSE(registry.Insert("pic_7", PictureEntry{"other.png", 1, 1}));
-  for (int i = 0; i < 5000; ++i) {
-    const PictureEntry* entry = registry.Find(names[static_cast<std::size_t>(i)]);
-    ASSERT_NE(entry, nullptr) << i;
-    ASSERT_EQ(entry->path, pathOf(i)) << i;
-    ASSERT_EQ(entry->column, i);
+  for (const auto& [label, backer] : backers) {
+    SCOPED_TRACE(label);
+    PictureRegistry registry(backer);
+    backedBytes = 0;
+    registry.Clear(5000);  // sized as the picture list sizes it
+    if (backer == ScribblingBacker) {
+      ASSERT_GE(backedBytes, 2 * 5000 * sizeof(PictureEntry));
+    }
+    std::vector<std::string> names;
+    for (int i = 0; i < 5000; ++i) {
+      names.push_back("pic_" + std::to_string(i));
+      const std::string path = pathOf(i);
+      ASSERT_TRUE(registry.Insert(names.back(), PictureEntry{path, i, 1}));
+    }
+    EXPECT_FALSE(registry.Insert("pic_7", PictureEntry{"other.png", 1, 1}));
+    EXPECT_EQ(registry.Find("pic_5000"), nullptr);
+    for (int i = 0; i < 5000; ++i) {
+      const PictureEntry* entry = registry.Find(names[static_cast<std::size_t>(i)]);
+      ASSERT_NE(entry, nullptr) << i;
+      ASSERT_EQ(entry->path, pathOf(i)) << i;
+      ASSERT_EQ(entry->column, i);
+    }
   }
 }
 
