@@ -129,6 +129,15 @@ void FreeInLargePages(void* block, std::size_t bytes) noexcept {
 }
 
 void* MapAlignedRange(std::size_t length) {
+  // Linux places an anonymous mapping of whole large pages on a large page by itself (6.7 and
+  // later): one call then, instead of three, each of which takes the lock on the process's
+  // memory map that the run's other threads take too as they map and fault in memory.
+  if (length >= kLargePage && length % kLargePage == 0) {
+    void* region = ::mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (region == MAP_FAILED) return nullptr;
+    if (reinterpret_cast<std::uintptr_t>(region) % kLargePage == 0) return region;
+    ::munmap(region, length);
+  }
   const std::uintptr_t spare = length >= kLargePage ? kLargePage - SmallPage() : 0;
   // Mapped with nearly a large page's worth to spare, then cut to a range that starts on one.
   void* region = ::mmap(nullptr, length + spare, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);

@@ -81,6 +81,24 @@ TEST(LoadFile, DecodesTheChosenEncoding) {
 #endif
 
 #ifdef __linux__
+// Ranges that span a large page start on one, whether the system placed them so by itself
+// (whole large pages) or the range was cut from a larger one; every byte is writable.
+TEST(LoadFile, AlignedRangesStartOnALargePage) {
+  const std::size_t large = std::size_t{2} << 20;
+  for (const std::size_t length : {large, 3 * large, large + 4096, 5 * large / 2, std::size_t{64} << 10}) {
+    SCOPED_TRACE(length);
+    char* const begin = static_cast<char*>(platform::MapAlignedRange(length));
+    ASSERT_NE(begin, nullptr);
+    if (length >= large) {
+      EXPECT_EQ(reinterpret_cast<std::uintptr_t>(begin) % large, 0u);
+    }
+    begin[0] = 'a';
+    begin[length - 1] = 'z';
+    EXPECT_EQ(begin[0] + begin[length - 1], 'a' + 'z');
+    ::munmap(begin, length);
+  }
+}
+
 // Whether a mapped input lies mostly in large pages decides whether it is copied: the scan of
 // the mapping's own page table entries must agree with the system's account of all mappings.
 TEST(LoadFile, LargePageShareOfAMappingAgreesWithTheSystemsAccount) {
