@@ -64,15 +64,20 @@ std::optional<std::size_t> SizeField(const std::string& text, std::string_view f
   return static_cast<std::size_t>(std::strtoull(text.c_str() + at + field.size(), nullptr, 10)) * 1024;
 }
 
+// Gives the advice for the pages of `unit` bytes that lie whole in [data, data + size); the
+// advice is only a hint, and a system that refuses it changes nothing.
+[[maybe_unused]] void AdviseWholePages(void* data, std::size_t size, std::uintptr_t unit, int advice) {
+  const std::uintptr_t begin = RoundUp(reinterpret_cast<std::uintptr_t>(data), unit);
+  const std::uintptr_t end = (reinterpret_cast<std::uintptr_t>(data) + size) & ~(unit - 1);
+  if (end > begin) (void)::madvise(reinterpret_cast<void*>(begin), end - begin, advice);
+}
+
 }  // namespace
 
 void AdviseLargePages(char* data, std::size_t size) {
 #ifdef MADV_HUGEPAGE
   // Buffers of a few large pages gain little against the pages of small ones around them.
-  if (size < 4 * kLargePage) return;
-  const std::uintptr_t begin = RoundUp(reinterpret_cast<std::uintptr_t>(data), kLargePage);
-  const std::uintptr_t end = (reinterpret_cast<std::uintptr_t>(data) + size) & ~(kLargePage - 1);
-  if (end > begin) (void)::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+  if (size >= 4 * kLargePage) AdviseWholePages(data, size, kLargePage, MADV_HUGEPAGE);
 #else
   (void)data;
   (void)size;
@@ -81,11 +86,8 @@ void AdviseLargePages(char* data, std::size_t size) {
 
 void BackWithMemory(void* data, std::size_t size) {
 #ifdef MADV_POPULATE_WRITE
-  if (size < (std::size_t{64} << 10)) return;
-  const std::uintptr_t begin = RoundUp(reinterpret_cast<std::uintptr_t>(data), SmallPage());
-  const std::uintptr_t end = (reinterpret_cast<std::uintptr_t>(data) + size) & ~(SmallPage() - 1);
   // Systems without it refuse it; the pages are then faulted in as they are written.
-  if (end > begin) (void)::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_POPULATE_WRITE);
+  if (size >= (std::size_t{64} << 10)) AdviseWholePages(data, size, SmallPage(), MADV_POPULATE_WRITE);
 #else
   (void)data;
   (void)size;
