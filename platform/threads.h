@@ -2,7 +2,8 @@
 // where a thread may run (Linux), a new thread is started on another processor than its
 // caller's, then let run anywhere: started plainly, it was queued behind its caller, which
 // goes on working, and waited up to a scheduler tick (some 4 ms) while another processor
-// stood idle.
+// stood idle. It is started plainly while the program's other threads may keep every other
+// processor busy: held off its caller's, it would wait for one of them instead.
 #pragma once
 
 #include <memory>

@@ -1,6 +1,7 @@
 #include <pthread.h>
 #include <sched.h>
 
+#include <atomic>
 #include <exception>
 
 #include "platform/threads.h"
@@ -18,7 +19,18 @@ struct Launch {
 #endif
 };
 
+// The program's threads started and not yet done with their work. While they are as many as
+// the processors other than a caller's, those processors may all be busy with them, and a new
+// thread held off its caller's processor would wait for one of them to stop.
+std::atomic<int> working{0};
+
+// Counts a thread's work as done when it goes.
+struct WorkDone {
+  ~WorkDone() { working.fetch_sub(1, std::memory_order_relaxed); }
+};
+
 void* Enter(void* argument) {
+  const WorkDone done;
   const std::unique_ptr<Launch> launch(static_cast<Launch*>(argument));
 #ifdef __linux__
   // Placed off its caller's processor only to start at once: from here on it may run
@@ -35,14 +47,15 @@ void* Enter(void* argument) {
 
 #ifdef __linux__
 // Asks for the new thread to start on a processor other than the caller's, when the caller
-// may run on another one; false when it may not, or the system does not tell.
+// may run on another one that none of the program's other threads may be keeping busy; false
+// when it may not, or the system does not tell.
 bool PlaceElsewhere(Launch& launch, pthread_attr_t& attributes) {
   if (::sched_getaffinity(0, sizeof launch.allowed, &launch.allowed) != 0) return false;
   const int current = ::sched_getcpu();
   if (current < 0 || current >= CPU_SETSIZE) return false;
   cpu_set_t others = launch.allowed;
   CPU_CLR(current, &others);
-  if (CPU_COUNT(&others) == 0) return false;
+  if (CPU_COUNT(&others) <= working.load(std::memory_order_relaxed)) return false;
   return ::pthread_attr_setaffinity_np(&attributes, sizeof others, &others) == 0;
 }
 #endif
@@ -59,6 +72,7 @@ void Thread::Start(std::unique_ptr<Work> work) {
 #ifdef __linux__
   launch->placed = PlaceElsewhere(*launch, attributes);
 #endif
+  working.fetch_add(1, std::memory_order_relaxed);
   int failed = ::pthread_create(&thread_, &attributes, Enter, launch.get());
 #ifdef __linux__
   if (failed != 0 && launch->placed) {
@@ -70,7 +84,10 @@ void Thread::Start(std::unique_ptr<Work> work) {
   }
 #endif
   (void)::pthread_attr_destroy(&attributes);
-  if (failed != 0) throw std::system_error(failed, std::generic_category(), "thread");
+  if (failed != 0) {
+    working.fetch_sub(1, std::memory_order_relaxed);
+    throw std::system_error(failed, std::generic_category(), "thread");
+  }
   launch.release();  // the thread owns it now
   started_ = true;
 }
