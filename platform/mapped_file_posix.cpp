@@ -2,6 +2,7 @@
 #include <signal.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -31,17 +32,32 @@ constexpr int kGuardedRanges = 4;
 GuardedRange guarded[kGuardedRanges];
 std::uintptr_t pageSize = 0;
 
+// Maps a page of zeros over the page at `page`. (mmap is a plain system call on the systems
+// that have MAP_ANONYMOUS: it is safe in a signal handler although POSIX does not list it.)
+// On Linux the system call is made directly: a tool that watches memory accesses (the thread
+// sanitizer) wraps the C library's mmap and counts the new page as written by this thread, so
+// that another thread's later read of it, which nothing orders after this one, would count as
+// a race. The kernel puts the page in place whole: a reader sees zeros, or faults on the cut
+// itself and maps zeros there again.
+void* MapZeroPage(void* page) {
+#if defined(__linux__) && defined(SYS_mmap) && (defined(__x86_64__) || defined(__aarch64__))
+  return reinterpret_cast<void*>(
+      ::syscall(SYS_mmap, page, pageSize, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0));
+#else
+  return ::mmap(page, pageSize, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0);
+#endif
+}
+
 // A fault inside a guarded range is a page whose file was cut short: a page of zeros takes
 // its place, and the faulting read, repeated, finds the text ended there. Any other fault
-// ends the process as it would have. (mmap is a plain system call on the systems that have
-// MAP_ANONYMOUS: it is safe here although POSIX does not list it.)
+// ends the process as it would have.
 extern "C" void ReplaceCutPage(int signal, siginfo_t* info, void*) {
   const auto at = reinterpret_cast<std::uintptr_t>(info->si_addr);
   if (info->si_code > 0) {
     for (GuardedRange& range : guarded) {
       if (at < range.begin.load() || at >= range.end.load()) continue;
       void* page = reinterpret_cast<void*>(at & ~(pageSize - 1));
-      if (::mmap(page, pageSize, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0) != MAP_FAILED) {
+      if (MapZeroPage(page) != MAP_FAILED) {
         range.cut.store(1);
         return;
       }
