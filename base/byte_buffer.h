@@ -50,9 +50,15 @@ class ByteBuffer {
     size_ += bytes.size();
   }
   // memcpy, with the short copies that serialising does all the time kept inline: two
-  // overlapping word moves instead of a library call.
+  // overlapping moves instead of a library call.
   static void Copy(char* to, const char* from, std::size_t n) {
-    if (n >= 8 && n <= 16) {
+    if (n > 16 && n <= 32) {
+      std::memcpy(to, from, 16);
+      std::memcpy(to + n - 16, from + n - 16, 16);
+    } else if (n > 32 && n <= 64) {
+      std::memcpy(to, from, 32);
+      std::memcpy(to + n - 32, from + n - 32, 32);
+    } else if (n >= 8 && n <= 16) {
       std::memcpy(to, from, 8);
       std::memcpy(to + n - 8, from + n - 8, 8);
     } else if (n >= 4 && n < 8) {
