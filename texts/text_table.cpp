@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <new>
 #include <utility>
 
 #include "base/byte_scan.h"
@@ -65,6 +66,17 @@ std::size_t Scan(std::string_view data, std::size_t from, std::size_t count, cha
     ++i;
   }
   return i;
+}
+
+// Asks for the cache line at `at` to be brought in: keys in key order lie anywhere in their
+// file, and comparing or copying them waits on memory otherwise.
+constexpr std::size_t kAhead = 8;
+void Prefetch(const char* at) {
+#if defined(__GNUC__)
+  __builtin_prefetch(at);
+#else
+  (void)at;
+#endif
 }
 
 // The units of a file in blocks of 64, with a bit per unit for each kind of unit that ends a
@@ -220,15 +232,16 @@ Status TextTable::AddFile(const std::string& path) {
 
 namespace {
 
-// Sorts the records by key, and of equal keys the one read first first (records read later
-// lie at higher addresses, and come later here). Each record is first told apart by the six
-// units that follow what every key of the file starts with, as one 96-bit number that compares
-// as the units do (a key that ends before them counts U+0000 there, which no key holds). Those
-// numbers are sorted byte by byte from the last, each pass stable, skipping the bytes that all
-// records share (the high bytes of ASCII units): a few passes over the entries instead of some
-// fifteen unpredictable comparisons per record. Only records alike in all six units, of which
-// one key is longer, then compare their whole keys, away from the cache. The entries are made
-// in the table's scratch room, kept from file to file: fresh memory costs more than sorting.
+// Sorts the records by key and keeps, of equal keys, only the one read first (records read
+// later lie at higher addresses, and come later here); gives the number kept. Each record is
+// first told apart by the six units that follow what every key of the file starts with, as one
+// 96-bit number that compares as the units do (a key that ends before them counts U+0000
+// there, which no key holds). Those numbers are sorted byte by byte from the last, each pass
+// stable, skipping the bytes that all records share (the high bytes of ASCII units): a few
+// passes over the entries instead of some fifteen unpredictable comparisons per record. Only
+// records alike in all six units, of which one key is longer, then compare their whole keys,
+// away from the cache. The entries are made in the table's scratch room, kept from file to
+// file: fresh memory costs more than sorting.
 struct SortEntry {
   std::uint64_t high;   // the first four units after the common start
   std::uint32_t low;    // the two after them
@@ -267,7 +280,7 @@ SortEntry* SortByPrefix(SortEntry* entries, SortEntry* spare, std::size_t count)
   return entries;
 }
 
-void SortByKey(TextRecord* first, std::size_t count, TableMemory& memory) {
+std::size_t SortByKeyDroppingRepeats(TextRecord* first, std::size_t count, TableMemory& memory) {
   const TextUnits leading = first->key();
   std::size_t common = leading.size();
   for (std::size_t r = 1; r < count && common > 0; ++r) {
@@ -292,11 +305,13 @@ void SortByKey(TextRecord* first, std::size_t count, TableMemory& memory) {
   SortEntry* const entries = SortByPrefix(made, made + count, count);
   // Runs of one prefix in which a key goes on past it are put in order by their whole keys.
   const auto index = [](const SortEntry& e) { return e.index & ~kWholeKey; };
+  const auto whole = [](const SortEntry& e) { return (e.index & kWholeKey) != 0; };
+  const auto samePrefix = [](const SortEntry& a, const SortEntry& b) { return a.high == b.high && a.low == b.low; };
   for (std::size_t begin = 0; begin < count;) {
     std::size_t end = begin + 1;
-    bool partial = (entries[begin].index & kWholeKey) == 0;
-    while (end < count && entries[end].high == entries[begin].high && entries[end].low == entries[begin].low) {
-      partial = partial || (entries[end].index & kWholeKey) == 0;
+    bool partial = !whole(entries[begin]);
+    while (end < count && samePrefix(entries[end], entries[begin])) {
+      partial = partial || !whole(entries[end]);
       ++end;
     }
     if (partial && end - begin > 1) {
@@ -307,24 +322,21 @@ void SortByKey(TextRecord* first, std::size_t count, TableMemory& memory) {
     }
     begin = end;
   }
-  for (std::size_t i = 0; i < count; ++i) entries[i].index = index(entries[i]);
-  // The records take their places by following each cycle of the order: no second copy.
-  constexpr std::uint32_t kPlaced = 0xFFFFFFFFu;
-  for (std::size_t start = 0; start < count; ++start) {
-    if (entries[start].index == start || entries[start].index == kPlaced) continue;
-    const TextRecord held = first[start];
-    std::size_t to = start;
-    for (;;) {
-      const std::size_t from = entries[to].index;
-      entries[to].index = kPlaced;
-      if (from == start) {
-        first[to] = held;
-        break;
-      }
-      first[to] = first[from];
-      to = from;
+  // The records are gathered in order into the half of the room the entries left free, and
+  // copied back. Of equal keys the first is kept: two keys of one prefix are equal when both
+  // end within it, and differ when one does and the other does not.
+  auto* const sorted = reinterpret_cast<TextRecord*>(entries == made ? made + count : made);
+  std::size_t kept = 0;
+  for (std::size_t i = 0; i < count; ++i) {
+    const SortEntry& entry = entries[i];
+    if (i > 0 && samePrefix(entry, entries[i - 1]) && whole(entry) == whole(entries[i - 1]) &&
+        (whole(entry) || UnitsEqual(first[index(entry)].key(), sorted[kept - 1].key()))) {
+      continue;
     }
+    new (&sorted[kept++]) TextRecord(first[index(entry)]);
   }
+  std::memcpy(static_cast<void*>(first), sorted, kept * sizeof(TextRecord));
+  return kept;
 }
 
 // Keeps, of records in key order, the first of each key, moved down over the ones dropped; the
@@ -336,6 +348,7 @@ std::size_t DropRepeatsInOrder(TextRecord* records, std::size_t count, bool& inO
   if (count == 0) return 0;
   std::size_t kept = 1;
   for (std::size_t i = 1; i < count; ++i) {
+    if (i + kAhead < count) Prefetch(records[i + kAhead].key().bytes().data());
     const int order = CompareUnits(records[kept - 1].key(), records[i].key());
     if (order < 0) {
       records[kept++] = records[i];
@@ -357,10 +370,13 @@ std::size_t MergeRuns(TextRecord* first, TextRecord* middle, TextRecord* last, T
   char* const room = memory.Scratch(later * sizeof(TextRecord));
   std::memcpy(room, static_cast<const void*>(middle), later * sizeof(TextRecord));
   const auto* const copied = reinterpret_cast<const TextRecord*>(room);
+  constexpr auto kBehind = static_cast<std::ptrdiff_t>(kAhead);
   std::size_t fromLater = later;
   TextRecord* fromEarlier = middle;
   TextRecord* to = last;
   while (fromLater > 0) {
+    if (fromLater > kAhead) Prefetch(copied[fromLater - 1 - kAhead].key().bytes().data());
+    if (fromEarlier - first > kBehind) Prefetch(fromEarlier[-1 - kBehind].key().bytes().data());
     const int order = fromEarlier == first ? 1 : CompareUnits(copied[fromLater - 1].key(), fromEarlier[-1].key());
     if (order < 0) {
       *--to = *--fromEarlier;
@@ -419,7 +435,10 @@ Status TextTable::AddBytes(HeldBytes bytes) {
     const auto next = [&marks](std::size_t from, char16_t wanted) { return marks.Next(from, wanted); };
     TextRecord record;
     while (CutRecord(data, position, record, next)) {
-      if (!record.text().empty()) records_.push_back(record);
+      // Made in place from its parts: a record copied whole from where it was put together
+      // is read back before its parts are stored.
+      const TextUnits key = record.key();
+      if (!record.text().empty()) records_.emplace_back(key.bytes().data(), key.size(), record.text().size());
     }
   } catch (...) {
     records_.resize(held);  // the table as it was, in order
@@ -434,16 +453,30 @@ Status TextTable::AddBytes(HeldBytes bytes) {
   TextRecord* const first = records_.data() + held;
   bool inOrder = true;
   std::size_t count = DropRepeatsInOrder(first, records_.size() - held, inOrder);
-  if (!inOrder) {
-    SortByKey(first, count, *memory_);
-    count = DropRepeatsInOrder(first, count, inOrder);
-  }
+  if (!inOrder) count = SortByKeyDroppingRepeats(first, count, *memory_);
   records_.resize(held + count);
   // Then merged with the table's; of a key in both the table's record comes first and is kept.
   if (held > 0 && count > 0) {
     records_.resize(MergeRuns(records_.data(), first, records_.data() + records_.size(), *memory_));
   }
   return status;
+}
+
+std::string_view TextTable::LineOf(const TextRecord& record) const {
+  const std::string_view text = record.text().bytes();
+  const auto tail = reinterpret_cast<std::uintptr_t>(text.data() + text.size());
+  for (const HeldBytes& file : files_) {
+    const std::string_view bytes = file.view();
+    const auto begin = reinterpret_cast<std::uintptr_t>(bytes.data());
+    if (tail < begin || tail - begin > bytes.size()) continue;
+    if (bytes.size() - (tail - begin) < kLineEnd.size() ||
+        std::string_view(text.data() + text.size(), kLineEnd.size()) != kLineEnd) {
+      return {};
+    }
+    const char* const start = record.key().bytes().data();
+    return std::string_view(start, static_cast<std::size_t>(text.data() + text.size() + kLineEnd.size() - start));
+  }
+  return {};
 }
 
 Status SerializeTextTable(const TextTable& table, ByteSink& sink) {
@@ -468,8 +501,17 @@ Status SerializeTextTable(const TextTable& table, ByteSink& sink) {
     filled += part.size();
   };
   add(kMark);
-  for (const TextRecord& record : table.Records()) {
+  const std::pmr::vector<TextRecord>& records = table.Records();
+  for (std::size_t i = 0; i < records.size(); ++i) {
     if (!status) return status;
+    // The records follow the keys' order, their bytes the files': asked for ahead of time.
+    if (i + kAhead < records.size()) Prefetch(records[i + kAhead].key().bytes().data());
+    const TextRecord& record = records[i];
+    // Most lines are copied whole, as they lie in their file.
+    if (const std::string_view line = table.LineOf(record); !line.empty()) {
+      add(line);
+      continue;
+    }
     add(record.key().bytes());
     add(kSeparator);
     add(record.text().bytes());

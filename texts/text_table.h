@@ -123,6 +123,9 @@ class TextTable {
 
   // The records in key order.
   const std::pmr::vector<TextRecord>& Records() const { return records_; }
+  // The record's key, TAB, text and the CR LF after it, as they lie in its file; empty where
+  // no CR LF follows the text there.
+  std::string_view LineOf(const TextRecord& record) const;
   std::size_t Size() const { return records_.size(); }
   bool Empty() const { return records_.empty(); }
 
