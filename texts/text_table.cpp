@@ -435,8 +435,8 @@ Status TextTable::AddBytes(HeldBytes bytes) {
     const auto next = [&marks](std::size_t from, char16_t wanted) { return marks.Next(from, wanted); };
     TextRecord record;
     while (CutRecord(data, position, record, next)) {
-      // Made in place from its parts: a record copied whole from where it was put together
-      // is read back before its parts are stored.
+      // Built in place from its parts: copied whole, a record just put together field by
+      // field is loaded at once and waits for the stores of its fields to complete.
       const TextUnits key = record.key();
       if (!record.text().empty()) records_.emplace_back(key.bytes().data(), key.size(), record.text().size());
     }
