@@ -58,6 +58,15 @@ inline uint32_t Load4(const char* p) {
   return word;
 }
 
+// Asks for the cache line at `at` to be brought in ahead of its use; only a hint.
+inline void Prefetch(const void* at) {
+#if defined(__GNUC__)
+  __builtin_prefetch(at);
+#else
+  (void)at;
+#endif
+}
+
 // Whether a and b hold the same bytes. Names of four to sixteen bytes, as most tag and
 // picture names are, are compared as two words each, overlapping where they are shorter than
 // two: a call to memcmp for each cost more than the comparison.

@@ -10,6 +10,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "base/byte_scan.h"
+
 namespace menuconv {
 
 template <class Value>
@@ -45,13 +47,7 @@ class HashIndex {
   }
 
   // Asks for the slot where a lookup of `hash` starts to be brought into the cache.
-  void Prefetch(uint64_t hash) const {
-#if defined(__GNUC__)
-    __builtin_prefetch(&slots_[Home(Kept(hash))]);
-#else
-    (void)hash;
-#endif
-  }
+  void Prefetch(uint64_t hash) const { byte_scan::Prefetch(&slots_[Home(Kept(hash))]); }
 
   // Adds the value under `hash` unless Find(hash, equal) finds one; true when added. The
   // table grows past half full.

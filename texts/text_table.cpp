@@ -68,16 +68,9 @@ std::size_t Scan(std::string_view data, std::size_t from, std::size_t count, cha
   return i;
 }
 
-// Asks for the cache line at `at` to be brought in: keys in key order lie anywhere in their
-// file, and comparing or copying them waits on memory otherwise.
+// How many records ahead a key is asked into the cache (byte_scan::Prefetch): keys in key
+// order lie anywhere in their file, and comparing or copying them waits on memory otherwise.
 constexpr std::size_t kAhead = 8;
-void Prefetch(const char* at) {
-#if defined(__GNUC__)
-  __builtin_prefetch(at);
-#else
-  (void)at;
-#endif
-}
 
 // The units of a file in blocks of 64, with a bit per unit for each kind of unit that ends a
 // key or a text: a record's TAB and CR are then found from the block's bits, where a search
@@ -348,7 +341,7 @@ std::size_t DropRepeatsInOrder(TextRecord* records, std::size_t count, bool& inO
   if (count == 0) return 0;
   std::size_t kept = 1;
   for (std::size_t i = 1; i < count; ++i) {
-    if (i + kAhead < count) Prefetch(records[i + kAhead].key().bytes().data());
+    if (i + kAhead < count) byte_scan::Prefetch(records[i + kAhead].key().bytes().data());
     const int order = CompareUnits(records[kept - 1].key(), records[i].key());
     if (order < 0) {
       records[kept++] = records[i];
@@ -375,8 +368,8 @@ std::size_t MergeRuns(TextRecord* first, TextRecord* middle, TextRecord* last, T
   TextRecord* fromEarlier = middle;
   TextRecord* to = last;
   while (fromLater > 0) {
-    if (fromLater > kAhead) Prefetch(copied[fromLater - 1 - kAhead].key().bytes().data());
-    if (fromEarlier - first > kBehind) Prefetch(fromEarlier[-1 - kBehind].key().bytes().data());
+    if (fromLater > kAhead) byte_scan::Prefetch(copied[fromLater - 1 - kAhead].key().bytes().data());
+    if (fromEarlier - first > kBehind) byte_scan::Prefetch(fromEarlier[-1 - kBehind].key().bytes().data());
     const int order = fromEarlier == first ? 1 : CompareUnits(copied[fromLater - 1].key(), fromEarlier[-1].key());
     if (order < 0) {
       *--to = *--fromEarlier;
@@ -505,7 +498,7 @@ Status SerializeTextTable(const TextTable& table, ByteSink& sink) {
   for (std::size_t i = 0; i < records.size(); ++i) {
     if (!status) return status;
     // The records follow the keys' order, their bytes the files': asked for ahead of time.
-    if (i + kAhead < records.size()) Prefetch(records[i + kAhead].key().bytes().data());
+    if (i + kAhead < records.size()) byte_scan::Prefetch(records[i + kAhead].key().bytes().data());
     const TextRecord& record = records[i];
     // Most lines are copied whole, as they lie in their file.
     if (const std::string_view line = table.LineOf(record); !line.empty()) {
