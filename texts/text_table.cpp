@@ -457,17 +457,16 @@ Status TextTable::AddBytes(HeldBytes bytes) {
 
 std::string_view TextTable::LineOf(const TextRecord& record) const {
   const std::string_view text = record.text().bytes();
-  const auto tail = reinterpret_cast<std::uintptr_t>(text.data() + text.size());
+  const char* const textEnd = text.data() + text.size();
+  const auto tail = reinterpret_cast<std::uintptr_t>(textEnd);
   for (const HeldBytes& file : files_) {
-    const std::string_view bytes = file.view();
-    const auto begin = reinterpret_cast<std::uintptr_t>(bytes.data());
-    if (tail < begin || tail - begin > bytes.size()) continue;
-    if (bytes.size() - (tail - begin) < kLineEnd.size() ||
-        std::string_view(text.data() + text.size(), kLineEnd.size()) != kLineEnd) {
+    const auto begin = reinterpret_cast<std::uintptr_t>(file.data());
+    if (tail < begin || tail - begin > file.size()) continue;  // another file's record
+    if (file.size() - (tail - begin) < kLineEnd.size() || std::string_view(textEnd, kLineEnd.size()) != kLineEnd) {
       return {};
     }
     const char* const start = record.key().bytes().data();
-    return std::string_view(start, static_cast<std::size_t>(text.data() + text.size() + kLineEnd.size() - start));
+    return std::string_view(start, static_cast<std::size_t>(textEnd + kLineEnd.size() - start));
   }
   return {};
 }
