@@ -164,9 +164,11 @@ int ConvertFile(const std::string& path, RunContext& context, const std::functio
 class TextTablesMerge {
  public:
   TextTablesMerge(const std::string& path, const RunSettings& settings)
-      : task_([path, rewrite = !settings.writeNothing, destination = settings.textsOut,
+      : task_([this, path, rewrite = !settings.writeNothing, destination = settings.textsOut,
                keepUnchanged = settings.keepUnchanged] {
-          return MergeTextTables(path, rewrite, destination, keepUnchanged);
+          MergedTextTables merged = MergeTextTables(path, rewrite, destination, keepUnchanged);
+          handOff_.BeforeWaking();  // this thread ends here: the parse may have its processor
+          return merged;
         }),
         result_(task_.get_future()) {
     try {
@@ -178,7 +180,10 @@ class TextTablesMerge {
 
   // Returns once the merge on its own thread is done; at once without that thread.
   void WaitForMerge() {
-    if (thread_.Joinable()) result_.wait();
+    if (!thread_.Joinable()) return;
+    handOff_.WillWait();
+    result_.wait();
+    handOff_.Woken();
   }
 
   MergedTextTables Get() {
@@ -187,6 +192,7 @@ class TextTablesMerge {
   }
 
  private:
+  platform::ProcessorHandOff handOff_;
   std::packaged_task<MergedTextTables()> task_;
   std::future<MergedTextTables> result_;
   platform::Thread thread_;  // last: joined first, before the task it runs goes

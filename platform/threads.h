@@ -6,6 +6,8 @@
 // processor busy: held off its caller's, it would wait for one of them instead.
 #pragma once
 
+#include <array>
+#include <atomic>
 #include <memory>
 #include <system_error>
 #include <utility>
@@ -66,6 +68,30 @@ class Thread {
 #else
   pthread_t thread_{};
 #endif
+};
+
+// Hands the processor of a thread about to end to a thread that waits for its result. Woken
+// plainly, the waiter was queued on the processor it last ran on, behind the thread that
+// went on working there, while the ending thread's processor stood idle until the system
+// looked again, up to a few milliseconds later. The waiter says it waits; the ending thread,
+// right before it wakes the waiter, lets it run only on its own processor; woken, the waiter
+// may run where it could before. Nothing where the system lets no program say where a thread
+// runs.
+class ProcessorHandOff {
+ public:
+  // On the waiting thread, before it waits.
+  void WillWait();
+  // On the ending thread, right before it wakes the waiter.
+  void BeforeWaking();
+  // On the waiting thread, once woken: the wake is ordered after BeforeWaking.
+  void Woken();
+
+ private:
+  enum State : int { kIdle, kWaiting, kMoved };
+  std::atomic<int> state_{kIdle};
+  int waiter_ = 0;  // the waiting thread's id, set before state_ says it waits
+  // Where the waiter may run when it waits (room for the system's set of processors).
+  std::array<unsigned long, 16> allowed_{};
 };
 
 }  // namespace menuconv::platform

@@ -1,7 +1,9 @@
 #include <pthread.h>
 #include <sched.h>
+#include <unistd.h>
 
 #include <atomic>
+#include <cstring>
 #include <exception>
 
 #include "platform/threads.h"
@@ -97,5 +99,41 @@ void Thread::Join() noexcept {
   (void)::pthread_join(thread_, nullptr);
   started_ = false;
 }
+
+#ifdef __linux__
+static_assert(sizeof(cpu_set_t) <= sizeof(std::array<unsigned long, 16>), "a set of processors fits the room kept");
+
+void ProcessorHandOff::WillWait() {
+  cpu_set_t allowed;
+  if (::sched_getaffinity(0, sizeof allowed, &allowed) != 0) return;
+  std::memcpy(allowed_.data(), &allowed, sizeof allowed);
+  waiter_ = ::gettid();
+  state_.store(kWaiting, std::memory_order_release);
+}
+
+void ProcessorHandOff::BeforeWaking() {
+  int expected = kWaiting;
+  if (!state_.compare_exchange_strong(expected, kMoved, std::memory_order_acquire)) return;
+  const int here = ::sched_getcpu();
+  cpu_set_t only;
+  CPU_ZERO(&only);
+  if (here >= 0 && here < CPU_SETSIZE) {
+    CPU_SET(here, &only);
+    // Refused (a processor the waiter may not use), the waiter is woken where it was.
+    (void)::sched_setaffinity(waiter_, sizeof only, &only);
+  }
+}
+
+void ProcessorHandOff::Woken() {
+  if (state_.exchange(kIdle, std::memory_order_acquire) != kMoved) return;
+  cpu_set_t allowed;
+  std::memcpy(&allowed, allowed_.data(), sizeof allowed);
+  (void)::sched_setaffinity(0, sizeof allowed, &allowed);
+}
+#else
+void ProcessorHandOff::WillWait() {}
+void ProcessorHandOff::BeforeWaking() {}
+void ProcessorHandOff::Woken() {}
+#endif
 
 }  // namespace menuconv::platform

@@ -13,4 +13,9 @@ void Thread::Join() noexcept {
   started_ = false;
 }
 
+// Windows looks for an idle processor for a thread it wakes.
+void ProcessorHandOff::WillWait() {}
+void ProcessorHandOff::BeforeWaking() {}
+void ProcessorHandOff::Woken() {}
+
 }  // namespace menuconv::platform

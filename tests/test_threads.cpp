@@ -4,6 +4,8 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <thread>
 
 #include "platform/threads.h"
@@ -70,6 +72,63 @@ TEST(Thread, MayRunWhereverItsCallerMay) {
     caller.join();
     ASSERT_TRUE(started);
     EXPECT_TRUE(SameProcessors(seen, *callerMay));
+  }
+}
+
+// A waiter woken by a thread that ends wakes on that thread's processor, then may run where it
+// might before; one that only comes to wait after the other thread ended is left as it was.
+TEST(ProcessorHandOff, WakesTheWaiterOnTheEndingThreadsProcessorThenLetsItGo) {
+  cpu_set_t all;
+  ASSERT_EQ(sched_getaffinity(0, sizeof all, &all), 0);
+  int last = -1;
+  for (int cpu = 0; cpu < CPU_SETSIZE; ++cpu) {
+    if (CPU_ISSET(cpu, &all)) last = cpu;
+  }
+  for (const bool waitsFirst : {true, false}) {
+    SCOPED_TRACE(waitsFirst ? "the waiter waits first" : "the waiter comes late");
+    platform::ProcessorHandOff handOff;
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool waiting = false;
+    bool ready = false;
+    int wokeOn = -1;
+    bool pinned = false;
+    cpu_set_t after;
+    std::thread waiter([&] {
+      if (waitsFirst) handOff.WillWait();
+      std::unique_lock<std::mutex> lock(mutex);
+      waiting = true;
+      changed.notify_all();
+      changed.wait(lock, [&] { return ready; });
+      lock.unlock();
+      if (!waitsFirst) handOff.WillWait();
+      wokeOn = sched_getcpu();
+      cpu_set_t during;
+      pinned = sched_getaffinity(0, sizeof during, &during) == 0 && CPU_COUNT(&during) == 1;
+      handOff.Woken();
+      (void)sched_getaffinity(0, sizeof after, &after);
+    });
+    std::thread ending([&] {
+      // Kept to the last processor, so that where it ends is known.
+      cpu_set_t only;
+      CPU_ZERO(&only);
+      CPU_SET(last, &only);
+      if (sched_setaffinity(0, sizeof only, &only) != 0) return;
+      std::unique_lock<std::mutex> lock(mutex);
+      changed.wait(lock, [&] { return waiting; });
+      handOff.BeforeWaking();
+      ready = true;
+      changed.notify_all();
+    });
+    ending.join();
+    waiter.join();
+    if (waitsFirst) {
+      EXPECT_EQ(wokeOn, last);
+      EXPECT_TRUE(pinned || CPU_COUNT(&all) == 1);
+    } else {
+      EXPECT_FALSE(pinned && CPU_COUNT(&all) > 1);
+    }
+    EXPECT_TRUE(SameProcessors(after, all));
   }
 }
 #endif
