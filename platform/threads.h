@@ -6,7 +6,6 @@
 // processor busy: held off its caller's, it would wait for one of them instead.
 #pragma once
 
-#include <array>
 #include <atomic>
 #include <memory>
 #include <system_error>
@@ -16,6 +15,9 @@
 #include <thread>
 #else
 #include <pthread.h>
+#endif
+#ifdef __linux__
+#include <sched.h>
 #endif
 
 namespace menuconv::platform {
@@ -89,9 +91,10 @@ class ProcessorHandOff {
  private:
   enum State : int { kIdle, kWaiting, kMoved };
   std::atomic<int> state_{kIdle};
-  int waiter_ = 0;  // the waiting thread's id, set before state_ says it waits
-  // Where the waiter may run when it waits (room for the system's set of processors).
-  std::array<unsigned long, 16> allowed_{};
+#ifdef __linux__
+  int waiter_ = 0;       // the waiting thread's id, set before state_ says it waits
+  cpu_set_t allowed_{};  // where the waiter may run when it waits
+#endif
 };
 
 }  // namespace menuconv::platform

@@ -3,7 +3,6 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <cstring>
 #include <exception>
 
 #include "platform/threads.h"
@@ -101,12 +100,8 @@ void Thread::Join() noexcept {
 }
 
 #ifdef __linux__
-static_assert(sizeof(cpu_set_t) <= sizeof(std::array<unsigned long, 16>), "a set of processors fits the room kept");
-
 void ProcessorHandOff::WillWait() {
-  cpu_set_t allowed;
-  if (::sched_getaffinity(0, sizeof allowed, &allowed) != 0) return;
-  std::memcpy(allowed_.data(), &allowed, sizeof allowed);
+  if (::sched_getaffinity(0, sizeof allowed_, &allowed_) != 0) return;
   waiter_ = ::gettid();
   state_.store(kWaiting, std::memory_order_release);
 }
@@ -126,9 +121,7 @@ void ProcessorHandOff::BeforeWaking() {
 
 void ProcessorHandOff::Woken() {
   if (state_.exchange(kIdle, std::memory_order_acquire) != kMoved) return;
-  cpu_set_t allowed;
-  std::memcpy(&allowed, allowed_.data(), sizeof allowed);
-  (void)::sched_setaffinity(0, sizeof allowed, &allowed);
+  (void)::sched_setaffinity(0, sizeof allowed_, &allowed_);
 }
 #else
 void ProcessorHandOff::WillWait() {}

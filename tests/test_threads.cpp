@@ -93,6 +93,7 @@ TEST(ProcessorHandOff, WakesTheWaiterOnTheEndingThreadsProcessorThenLetsItGo) {
     bool ready = false;
     int wokeOn = -1;
     bool pinned = false;
+    bool endingPinned = false;  // the ending thread still wakes the waiter without it
     cpu_set_t after;
     std::thread waiter([&] {
       if (waitsFirst) handOff.WillWait();
@@ -113,7 +114,7 @@ TEST(ProcessorHandOff, WakesTheWaiterOnTheEndingThreadsProcessorThenLetsItGo) {
       cpu_set_t only;
       CPU_ZERO(&only);
       CPU_SET(last, &only);
-      if (sched_setaffinity(0, sizeof only, &only) != 0) return;
+      endingPinned = sched_setaffinity(0, sizeof only, &only) == 0;
       std::unique_lock<std::mutex> lock(mutex);
       changed.wait(lock, [&] { return waiting; });
       handOff.BeforeWaking();
@@ -122,6 +123,7 @@ TEST(ProcessorHandOff, WakesTheWaiterOnTheEndingThreadsProcessorThenLetsItGo) {
     });
     ending.join();
     waiter.join();
+    ASSERT_TRUE(endingPinned);
     if (waitsFirst) {
       EXPECT_EQ(wokeOn, last);
       EXPECT_TRUE(pinned || CPU_COUNT(&all) == 1);
