@@ -11,10 +11,13 @@ For each preset the references and menuconv run alternately, ROUNDS times each:
   pugixml - pugixml parsing the file into its tree (skipped when not built)
   xmllint - xmllint --noout FILE (libxml2; skipped when not installed)
   menuconv - the whole conversion run (menu documents and text tables written)
-and the table gives median wall time, MB/s, peak RSS and menuconv's ratio to each.
+  profiled - with --profiled DIR, the same run by a second build of menuconv (the one
+           bench/build_profiled.py makes in DIR), timed beside the first
+and the table gives median wall time, MB/s, peak RSS and menuconv's ratio to each; with
+--profiled, a line for each preset gives both builds' ratios to the mapped floor and pugixml.
 
-usage: bench/run_bench.py [--build DIR] [--work DIR] [--outputs DIR] [--rounds N] [--skip REFERENCE]
-                          [PRESET[:ENCODING] ...]
+usage: bench/run_bench.py [--build DIR] [--profiled DIR] [--work DIR] [--outputs DIR] [--rounds N]
+                          [--skip REFERENCE] [PRESET[:ENCODING] ...]
 presets: small medium large wide elements sprites, or a size in MB; encodings: utf-8 (default), windows-1251
 --outputs puts the folders the runs write into elsewhere (by default under --work), for
 example on a tmpfs such as /dev/shm, to see the run without the disk file system's cost of
@@ -139,6 +142,8 @@ def learn_outputs(menuconv, source, folder, pristine, outputs):
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--build", default="build")
+    parser.add_argument("--profiled", default=None, metavar="DIR",
+                        help="a second build of menuconv, timed beside the first (bench/build_profiled.py)")
     parser.add_argument("--work", default=os.path.join(tempfile.gettempdir(), "menuconv-bench"))
     parser.add_argument("--outputs", default=None)
     parser.add_argument("--rounds", type=int, default=5)
@@ -152,9 +157,12 @@ def main():
     pugixml = os.path.abspath(os.path.join(args.build, "bench", "bench_pugixml_parse"))
     floor = os.path.abspath(os.path.join(args.build, "bench", "bench_io_floor"))
     xmllint = shutil.which("xmllint")
+    profiled = os.path.abspath(os.path.join(args.profiled, "menuconv")) if args.profiled else None
     for tool in (menuconv, generate, floor):
         if not os.path.exists(tool):
             sys.exit(f"{tool} is missing: build the project first (cmake --build {args.build})")
+    if profiled and not os.path.exists(profiled):
+        sys.exit(f"{profiled} is missing: build it first (bench/build_profiled.py --build {args.profiled})")
     if "xmllint" in args.skip:
         xmllint = None
     if "pugixml" in args.skip:
@@ -204,6 +212,8 @@ def main():
         if xmllint:
             tools["xmllint"] = [xmllint, "--noout", "--huge", source]
         tools["menuconv"] = [menuconv, source]
+        if profiled:
+            tools["profiled"] = [profiled, source]
         times = {name: [] for name in tools}
         peaks = {name: 0 for name in tools}
         for _ in range(args.rounds):
@@ -222,6 +232,12 @@ def main():
             ratio = "" if name == "menuconv" else f"{mine / median:.2f}"
             print(f"{choice:<22}{name:<10}{median:>10.3f}{spread:>7.0%} {size / 1e6 / median:>8.0f}"
                   f"{peaks[name] / 1e6:>13.0f}{peaks[name] / size:>9.2f}{ratio:>15}")
+        if profiled:
+            medians = {name: statistics.median(times[name]) for name in tools}
+            for build in ("menuconv", "profiled"):
+                against = [f"{medians[build] / medians[ref]:.2f} x {ref}" for ref in ("mapfloor", "pugixml")
+                           if ref in medians]
+                print(f"{choice:<22}{build} build: {', '.join(against)}")
         sys.stdout.flush()
     shutil.rmtree(outputs)
 
