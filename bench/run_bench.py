@@ -225,15 +225,15 @@ def main():
                 elapsed, peak = run(argv, cwd=out)
                 times[name].append(elapsed)
                 peaks[name] = max(peaks[name], peak)
-        mine = statistics.median(times["menuconv"])
+        medians = {name: statistics.median(times[name]) for name in tools}
+        mine = medians["menuconv"]
         for name in tools:
-            median = statistics.median(times[name])
+            median = medians[name]
             spread = (max(times[name]) - min(times[name])) / median if median else 0
             ratio = "" if name == "menuconv" else f"{mine / median:.2f}"
             print(f"{choice:<22}{name:<10}{median:>10.3f}{spread:>7.0%} {size / 1e6 / median:>8.0f}"
                   f"{peaks[name] / 1e6:>13.0f}{peaks[name] / size:>9.2f}{ratio:>15}")
         if profiled:
-            medians = {name: statistics.median(times[name]) for name in tools}
             for build in ("menuconv", "profiled"):
                 against = [f"{medians[build] / medians[ref]:.2f} x {ref}" for ref in ("mapfloor", "pugixml")
                            if ref in medians]
