@@ -36,6 +36,10 @@ import time
 import traceback
 
 
+# The tools that write the files of a run; the others write nothing.
+WRITERS = ("floor", "mapfloor", "menuconv", "profiled")
+
+
 def run(argv, cwd=None, stdout=subprocess.DEVNULL):
     """Runs a command and gives (wall seconds, peak RSS in bytes)."""
     start = time.perf_counter()
@@ -45,6 +49,8 @@ def run(argv, cwd=None, stdout=subprocess.DEVNULL):
     proc.returncode = os.waitstatus_to_exitcode(status)
     err = proc.stderr.read().decode(errors="replace")
     proc.stderr.close()
+    if proc.returncode < 0:
+        sys.exit(f"{' '.join(argv)} was killed by signal {-proc.returncode} (out of memory?): {err.strip()[:500]}")
     if proc.returncode != 0:
         sys.exit(f"{' '.join(argv)} failed with status {proc.returncode}: {err.strip()[:500]}")
     return elapsed, usage.ru_maxrss * 1024
@@ -124,19 +130,49 @@ def rewrite_in_large_pieces(path):
     os.replace(fresh, path)
 
 
-def learn_outputs(menuconv, source, folder, pristine, outputs):
-    """Runs menuconv once, untimed, and writes the manifest of what it wrote: "SIZE PATH" lines
-    in the order of writing, menu documents relative to the run's folder, the table absolute."""
-    out = tempfile.mkdtemp(dir=outputs)
+class OutputFolders:
+    """The folders the runs write into, below root. They are kept, since deleting thousands of
+    files makes a disk's file system slow to create new ones for minutes afterwards, until
+    keeping one more would take over a quarter of the space that was free at the start (on a
+    tmpfs that space is memory): the kept ones are then deleted, between two timed runs."""
+
+    def __init__(self, root):
+        self.root = root
+        free = os.statvfs(root)
+        self.budget = free.f_bavail * free.f_frsize // 4
+        self.kept = []
+        self.kept_bytes = 0
+
+    def new(self, writes, label):
+        """A fresh folder for a run that writes about `writes` bytes."""
+        if self.kept and self.kept_bytes + writes > self.budget:
+            print(f"{label}: deleted the outputs of the last {len(self.kept)} runs, to keep them within "
+                  f"a quarter of the space that was free below {self.root}")
+            for out in self.kept:
+                shutil.rmtree(out)
+            self.kept, self.kept_bytes = [], 0
+        out = tempfile.mkdtemp(dir=self.root)
+        self.kept.append(out)
+        self.kept_bytes += writes
+        return out
+
+
+def learn_outputs(menuconv, source, folder, pristine, out):
+    """Runs menuconv once, untimed, in the folder out, and writes the manifest of what it wrote:
+    "SIZE PATH" lines in the order of writing, menu documents relative to out, the table
+    absolute. Gives the manifest and the bytes the run wrote."""
     shutil.copyfile(pristine, os.path.join(folder, "menus_txts.txt"))
     listed = subprocess.run([menuconv, "--list-outputs", source], cwd=out, check=True,
                             stdout=subprocess.PIPE, stderr=subprocess.DEVNULL).stdout.decode().splitlines()
     run([menuconv, source], cwd=out)
     manifest = os.path.join(folder, "outputs.manifest")
+    written = 0
     with open(manifest, "w") as f:
         for path in listed:
-            f.write(f"{os.path.getsize(os.path.join(out, path))} {path}\n")
-    return manifest
+            size = os.path.getsize(os.path.join(out, path))
+            written += size
+            f.write(f"{size} {path}\n")
+    return manifest, written
 
 
 def main():
@@ -178,6 +214,14 @@ def main():
         os.makedirs(args.outputs, exist_ok=True)
     outputs = tempfile.mkdtemp(dir=args.outputs or args.work, prefix="outputs-")
     print(f"menu documents are written below {outputs}")
+    try:
+        benchmark(args, (menuconv, generate, floor, pugixml, xmllint, profiled), OutputFolders(outputs))
+    finally:
+        shutil.rmtree(outputs, ignore_errors=True)
+
+
+def benchmark(args, programs, folders):
+    menuconv, generate, floor, pugixml, xmllint, profiled = programs
     print(f"{'preset':<22}{'tool':<10}{'median s':>10}{'spread':>8}{'MB/s':>9}{'peak RSS MB':>13}{'x input':>9}{'menuconv/tool':>15}")
     for choice in args.presets:
         preset, _, encoding = choice.partition(":")
@@ -203,7 +247,8 @@ def main():
         if not os.path.exists(pristine):
             shutil.copyfile(os.path.join(folder, "menus_txts.txt"), pristine)
 
-        manifest = learn_outputs(menuconv, source, folder, pristine, outputs)
+        # The untimed run's folder is counted as empty: what it writes is what it learns.
+        manifest, written = learn_outputs(menuconv, source, folder, pristine, folders.new(0, choice))
 
         tools = {"read": ["cat", source], "floor": [floor, source, manifest],
                  "mapfloor": [floor, "--mapped", source, manifest]}
@@ -218,9 +263,7 @@ def main():
         peaks = {name: 0 for name in tools}
         for _ in range(args.rounds):
             for name, argv in tools.items():
-                # Outputs stay until the whole benchmark is done: deleting thousands of files
-                # makes the file system slow to create new ones for minutes afterwards.
-                out = tempfile.mkdtemp(dir=outputs)
+                out = folders.new(written if name in WRITERS else 0, choice)
                 shutil.copyfile(pristine, os.path.join(folder, "menus_txts.txt"))
                 elapsed, peak = run(argv, cwd=out)
                 times[name].append(elapsed)
@@ -239,7 +282,6 @@ def main():
                            if ref in medians]
                 print(f"{choice:<22}{build} build: {', '.join(against)}")
         sys.stdout.flush()
-    shutil.rmtree(outputs)
 
 
 if __name__ == "__main__":
