@@ -28,6 +28,7 @@ import ast
 import mmap
 import os
 import shutil
+import signal
 import statistics
 import subprocess
 import sys
@@ -50,7 +51,9 @@ def run(argv, cwd=None, stdout=subprocess.DEVNULL):
     err = proc.stderr.read().decode(errors="replace")
     proc.stderr.close()
     if proc.returncode < 0:
-        sys.exit(f"{' '.join(argv)} was killed by signal {-proc.returncode} (out of memory?): {err.strip()[:500]}")
+        # The kernel's out-of-memory killer sends SIGKILL; other signals are the tool's own fault.
+        hint = " (out of memory?)" if proc.returncode == -signal.SIGKILL else ""
+        sys.exit(f"{' '.join(argv)} was killed by signal {-proc.returncode}{hint}: {err.strip()[:500]}")
     if proc.returncode != 0:
         sys.exit(f"{' '.join(argv)} failed with status {proc.returncode}: {err.strip()[:500]}")
     return elapsed, usage.ru_maxrss * 1024
