@@ -163,19 +163,20 @@ class OutputFolders:
 def learn_outputs(menuconv, source, folder, pristine, out):
     """Runs menuconv once, untimed, in the folder out, and writes the manifest of what it wrote:
     "SIZE PATH" lines in the order of writing, menu documents relative to out, the table
-    absolute. Gives the manifest and the bytes the run wrote."""
+    absolute. Gives the manifest and the bytes the run leaves in out (the table is written
+    beside the input, in place of the one there)."""
     shutil.copyfile(pristine, os.path.join(folder, "menus_txts.txt"))
     listed = subprocess.run([menuconv, "--list-outputs", source], cwd=out, check=True,
                             stdout=subprocess.PIPE, stderr=subprocess.DEVNULL).stdout.decode().splitlines()
     run([menuconv, source], cwd=out)
     manifest = os.path.join(folder, "outputs.manifest")
-    written = 0
+    kept = 0
     with open(manifest, "w") as f:
         for path in listed:
             size = os.path.getsize(os.path.join(out, path))
-            written += size
+            kept += 0 if os.path.isabs(path) else size
             f.write(f"{size} {path}\n")
-    return manifest, written
+    return manifest, kept
 
 
 def main():
@@ -251,7 +252,7 @@ def benchmark(args, programs, folders):
             shutil.copyfile(os.path.join(folder, "menus_txts.txt"), pristine)
 
         # The untimed run's folder is counted as empty: what it writes is what it learns.
-        manifest, written = learn_outputs(menuconv, source, folder, pristine, folders.new(0, choice))
+        manifest, kept = learn_outputs(menuconv, source, folder, pristine, folders.new(0, choice))
 
         tools = {"read": ["cat", source], "floor": [floor, source, manifest],
                  "mapfloor": [floor, "--mapped", source, manifest]}
@@ -266,7 +267,7 @@ def benchmark(args, programs, folders):
         peaks = {name: 0 for name in tools}
         for _ in range(args.rounds):
             for name, argv in tools.items():
-                out = folders.new(written if name in WRITERS else 0, choice)
+                out = folders.new(kept if name in WRITERS else 0, choice)
                 shutil.copyfile(pristine, os.path.join(folder, "menus_txts.txt"))
                 elapsed, peak = run(argv, cwd=out)
                 times[name].append(elapsed)
