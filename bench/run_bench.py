@@ -25,6 +25,7 @@ creating thousands of files.
 """
 import argparse
 import ast
+import collections
 import mmap
 import os
 import shutil
@@ -36,6 +37,9 @@ import tempfile
 import time
 import traceback
 
+
+# The programs a benchmark runs: the references not built or not installed are None.
+Programs = collections.namedtuple("Programs", "menuconv generate floor pugixml xmllint profiled")
 
 # The tools that write the files of a run; the others write nothing.
 WRITERS = ("floor", "mapfloor", "menuconv", "profiled")
@@ -219,13 +223,12 @@ def main():
     outputs = tempfile.mkdtemp(dir=args.outputs or args.work, prefix="outputs-")
     print(f"menu documents are written below {outputs}")
     try:
-        benchmark(args, (menuconv, generate, floor, pugixml, xmllint, profiled), OutputFolders(outputs))
+        benchmark(args, Programs(menuconv, generate, floor, pugixml, xmllint, profiled), OutputFolders(outputs))
     finally:
         shutil.rmtree(outputs, ignore_errors=True)
 
 
 def benchmark(args, programs, folders):
-    menuconv, generate, floor, pugixml, xmllint, profiled = programs
     print(f"{'preset':<22}{'tool':<10}{'median s':>10}{'spread':>8}{'MB/s':>9}{'peak RSS MB':>13}{'x input':>9}{'menuconv/tool':>15}")
     for choice in args.presets:
         preset, _, encoding = choice.partition(":")
@@ -234,7 +237,7 @@ def benchmark(args, programs, folders):
         source = os.path.join(folder, "menus.xml")
         if not os.path.exists(source):
             os.makedirs(folder, exist_ok=True)
-            subprocess.run([generate, preset, encoding, folder], check=True)
+            subprocess.run([programs.generate, preset, encoding, folder], check=True)
         size = os.path.getsize(source)
         # A run reads the whole input through its mapping, the mapped floor only its first
         # megabytes: where much of the input lies in small pages of the page cache, as a file
@@ -252,17 +255,17 @@ def benchmark(args, programs, folders):
             shutil.copyfile(os.path.join(folder, "menus_txts.txt"), pristine)
 
         # The untimed run's folder is counted as empty: what it writes is what it learns.
-        manifest, kept = learn_outputs(menuconv, source, folder, pristine, folders.new(0, choice))
+        manifest, kept = learn_outputs(programs.menuconv, source, folder, pristine, folders.new(0, choice))
 
-        tools = {"read": ["cat", source], "floor": [floor, source, manifest],
-                 "mapfloor": [floor, "--mapped", source, manifest]}
-        if pugixml:
-            tools["pugixml"] = [pugixml, source]
-        if xmllint:
-            tools["xmllint"] = [xmllint, "--noout", "--huge", source]
-        tools["menuconv"] = [menuconv, source]
-        if profiled:
-            tools["profiled"] = [profiled, source]
+        tools = {"read": ["cat", source], "floor": [programs.floor, source, manifest],
+                 "mapfloor": [programs.floor, "--mapped", source, manifest]}
+        if programs.pugixml:
+            tools["pugixml"] = [programs.pugixml, source]
+        if programs.xmllint:
+            tools["xmllint"] = [programs.xmllint, "--noout", "--huge", source]
+        tools["menuconv"] = [programs.menuconv, source]
+        if programs.profiled:
+            tools["profiled"] = [programs.profiled, source]
         times = {name: [] for name in tools}
         peaks = {name: 0 for name in tools}
         for _ in range(args.rounds):
@@ -280,7 +283,7 @@ def benchmark(args, programs, folders):
             ratio = "" if name == "menuconv" else f"{mine / median:.2f}"
             print(f"{choice:<22}{name:<10}{median:>10.3f}{spread:>7.0%} {size / 1e6 / median:>8.0f}"
                   f"{peaks[name] / 1e6:>13.0f}{peaks[name] / size:>9.2f}{ratio:>15}")
-        if profiled:
+        if programs.profiled:
             for build in ("menuconv", "profiled"):
                 against = [f"{medians[build] / medians[ref]:.2f} x {ref}" for ref in ("mapfloor", "pugixml")
                            if ref in medians]
