@@ -38,7 +38,8 @@ import time
 import traceback
 
 
-# The programs a benchmark runs: the references not built or not installed are None.
+# The programs a benchmark runs: a reference left out (not built, not installed, skipped or
+# not asked for) is None.
 Programs = collections.namedtuple("Programs", "menuconv generate floor pugixml xmllint profiled")
 
 # The tools that write the files of a run; the others write nothing.
